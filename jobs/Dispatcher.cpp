@@ -1,0 +1,1 @@
+#include "jobs/Dispatcher.h"

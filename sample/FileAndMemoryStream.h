@@ -1,0 +1,87 @@
+#pragma once
+// TFileAndMemoryStream: a byte stream backed by either a file or a block of memory, chosen at
+// construction. Every working file (sample store, undo file, scratch files), the clipboard image
+// and the peak table are built on it.
+//
+// Not thread-safe: one user at a time, which the busy state of the job frame guarantees.
+// Errors: read() and write() return the bytes moved (short at end of data, or when the disk is
+// full); readExact() and writeAll() throw StreamError instead of moving less.
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace cleavix::sample {
+
+class StreamError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class TFileAndMemoryStream {
+public:
+    enum class Origin { Begin = 0, Current = 1, End = 2 };
+    // Open modes for file backing.
+    static constexpr uint16_t fmOpenRead = 0x0000;
+    static constexpr uint16_t fmOpenReadWrite = 0x0002;
+    static constexpr uint16_t fmCreate = 0xFFFF; // create or truncate, read and write
+
+    // Memory backing: an empty block.
+    TFileAndMemoryStream();
+    // File backing: opens fileName with openMode. Throws StreamError when it cannot.
+    TFileAndMemoryStream(uint16_t openMode, const std::string& fileName);
+    // File backing on a descriptor already open for reading and writing (a working file made
+    // exclusively with a lock held). Takes ownership of fd.
+    TFileAndMemoryStream(int fd, const std::string& fileName);
+    ~TFileAndMemoryStream();
+    TFileAndMemoryStream(const TFileAndMemoryStream&) = delete;
+    TFileAndMemoryStream& operator=(const TFileAndMemoryStream&) = delete;
+
+    bool memoryBacked() const { return memoryBacked_; }
+    bool hasBacking() const { return memoryBacked_ || fd_ >= 0; }
+    const std::string& fileName() const { return fileName_; }
+    int64_t recordedSize() const { return recordedSize_; }
+
+    size_t read(void* buffer, size_t count);
+    size_t write(const void* buffer, size_t count);
+    void readExact(void* buffer, size_t count);
+    void writeAll(const void* buffer, size_t count);
+    // Positioned transfers that leave the stream position alone.
+    size_t readAt(uint64_t offset, void* buffer, size_t count) const;
+    void writeAllAt(uint64_t offset, const void* buffer, size_t count);
+
+    int64_t seek(int64_t offset, Origin origin = Origin::Begin);
+    void setSize(int64_t newSize);     // resizes and records the size
+    void setSizeOnly(int64_t newSize); // resizes, recorded size untouched
+    void clear();
+    int64_t size() const;
+    int64_t position() const { return position_; }
+    // Copies count bytes from source (at its position) to this stream (at its position).
+    int64_t copyFrom(TFileAndMemoryStream& source, int64_t count);
+
+    // Memory backing only; nothing happens on a file-backed stream.
+    void loadFromFile(const std::string& fileName);
+    void saveToFile(const std::string& fileName) const;
+
+    // Frees the backing (closing the file). The stream has no backing afterwards.
+    void releaseBacking();
+
+    // Memory backing: the bytes themselves.
+    const std::vector<uint8_t>& memory() const { return memory_; }
+
+private:
+    bool memoryBacked_ = true;
+    uint16_t openMode_ = 0;
+    int64_t recordedSize_ = 0;
+    int fd_ = -1;
+    std::string fileName_;
+    std::vector<uint8_t> memory_;
+    int64_t position_ = 0;
+};
+
+// Releases a working stream's backing and deletes its file (file backing only). Errors are
+// swallowed: the stream is being thrown away.
+void ReleaseWorkFile(std::unique_ptr<TFileAndMemoryStream>& stream);
+
+} // namespace cleavix::sample

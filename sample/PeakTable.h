@@ -1,0 +1,75 @@
+#pragma once
+// The peak table: one entry per peakBlockBytes of the store, each entry one 32-bit word per
+// channel holding max * 65536 + min of that channel over the block (signed 32-bit arithmetic, so
+// a negative minimum borrows one from the upper half; readers take the low 16 bits as the minimum
+// and the high 16 bits as the maximum). The waveform view draws from it when many samples fall on
+// one pixel column.
+//
+// The table is kept in a working file rather than in memory, so that memory use does not grow
+// with the length of the sample (a sixty-minute stereo sample has a 40 MB table at 128-byte
+// blocks). Main thread or the running worker only.
+#include "sample/FileAndMemoryStream.h"
+#include "sample/SampleFormat.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace cleavix::sample {
+
+// peakBlockBytes from the "WaveCacheSize" setting: 128 when it is 0 or not a multiple of 64.
+uint32_t peakBlockBytesFromSetting(long long waveCacheSize);
+
+struct PeakWord {
+    int16_t max;
+    int16_t min;
+};
+inline int32_t packPeak(int32_t max, int32_t min) { return max * 65536 + min; }
+inline PeakWord unpackPeak(int32_t word) {
+    return {static_cast<int16_t>(static_cast<uint32_t>(word) >> 16), static_cast<int16_t>(word & 0xFFFF)};
+}
+
+class PeakTable {
+public:
+    // backing: a file-backed working stream (or a memory stream in tests).
+    PeakTable(std::unique_ptr<TFileAndMemoryStream> backing, uint32_t peakBlockBytes);
+
+    uint32_t blockBytes() const { return blockBytes_; }
+    void setBlockBytes(uint32_t bytes) { blockBytes_ = bytes; }
+    uint16_t channels() const { return channels_; }
+    // Number of entries (peak blocks); each has channels() words.
+    uint64_t entries() const { return entries_; }
+    // Reads `count` words from word index `first` (entry * channels + channel). Returns words read.
+    size_t readWords(uint64_t first, int32_t* out, size_t count) const;
+    PeakWord peak(uint64_t entry, uint16_t channel) const;
+
+    // Streaming build, used by rebuildPeaks and by the load, which computes the peaks from the
+    // blocks it has just written instead of reading the store again. Blocks must be fed in order,
+    // each a whole peak block except the last.
+    void beginBuild(uint16_t channels);
+    void addBlocks(const int16_t* samples, size_t bytes); // any length; split into peak blocks
+    void endBuild();
+    void reset();
+
+private:
+    void flushWords();
+    std::unique_ptr<TFileAndMemoryStream> backing_;
+    uint32_t blockBytes_;
+    uint16_t channels_ = 1;
+    uint64_t entries_ = 0;
+    std::vector<int32_t> pending_;
+};
+
+struct BlockProgress {
+    // Called after each block with bytes done of total.
+    std::function<void(uint64_t done, uint64_t total)> report;
+    // Tested after each block; true stops the pass.
+    std::function<bool()> stop;
+};
+
+// Rebuilds the table from the whole store, reading it in chunks of 131072 bytes.
+void rebuildPeaks(const TFileAndMemoryStream& store, const SampleFormat& format, PeakTable& table,
+                  const BlockProgress& progress = {});
+
+} // namespace cleavix::sample

@@ -1,0 +1,48 @@
+#pragma once
+// Writing Wave and AIFF files: every file the editor writes (the sample, a region, a segment, a
+// slice) goes through WriteSplit.
+//
+// A target whose name ends in ".aif" or ".aiff" (any case) is written as AIFF, every other as
+// Wave. The file is written beside the target under a temporary name and renamed over it only
+// once complete, so a failed save never destroys the file it was replacing.
+#include "sample/FileAndMemoryStream.h"
+#include "sample/PeakTable.h"
+#include "sample/SampleSource.h"
+
+#include <cstdint>
+#include <string>
+
+namespace cleavix::sample {
+
+enum ChannelLayout : int {
+    LayoutMono = 1,   // one channel (a mono sample, or one channel of a stereo sample)
+    LayoutStereo = 3, // both channels of a stereo sample
+};
+
+struct WriteRequest {
+    std::string fileName;
+    uint32_t start = 0;   // store position where the audio begins
+    uint32_t length = 0;  // bytes of 16-bit output data
+    int layout = LayoutStereo;
+    uint8_t saveBits = 16;
+    uint32_t sampleRate = 44100;
+};
+
+struct WriteResult {
+    bool ok = false;
+    std::string error; // what went wrong, for logs and the command-line tool
+};
+
+bool isAiffName(const std::string& fileName);
+
+// Writes one file. source: where the samples come from (the end-point smoother, say); when null
+// the store is read directly. Never throws.
+WriteResult WriteSplit(const WriteRequest& request, const TFileAndMemoryStream& store, SampleSource* source,
+                       const BlockProgress& progress = {});
+
+// The error question of every save.
+inline constexpr const char* kMsgSaveError =
+    "Error saving file!\r\n\r\nA file of that name may be open in another program, or its read only file "
+    "attribute set.\r\n\r\nSave under a different name?";
+
+} // namespace cleavix::sample

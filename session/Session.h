@@ -1,0 +1,129 @@
+#pragma once
+// The session: everything the main window owns for as long as the program runs -- the sample
+// format and store, the peak table, the working files, the job frame, the settings values -- and
+// every command of the program as a method. The Qt window and the command-line tool both drive a
+// Session; neither holds engine state of its own.
+//
+// Threads: all public methods are for the main thread (the dispatcher's). Commands that run long
+// start a worker through the job frame and return at once; their completion runs later on the
+// main thread, and `done` callbacks are called from there.
+#include "jobs/Dispatcher.h"
+#include "jobs/JobFrame.h"
+#include "jobs/Prompter.h"
+#include "sample/FileAndMemoryStream.h"
+#include "sample/PeakTable.h"
+#include "sample/SampleStore.h"
+#include "sample/WavParser.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace cleavix::session {
+
+// The configuration values the engine reads (the window keeps the rest).
+struct Settings {
+    std::string tempPath;          // "TempPath": working directory when it names one
+    long long waveCacheSize = 128; // "WaveCacheSize": peak block bytes
+    bool enableUndo = true;        // "EnableUndo"
+    bool scanOnLoad = true;        // "Scan sample when loading"
+    bool setOneBar = false;        // "SetOneBar": a load sets bars to 1
+    bool promptToSave = true;      // ask to save unsaved changes
+    bool ostrelHost = false;       // started with "ostrel" as the second argument
+};
+
+// What the window listens to. All calls on the main thread.
+class SessionListener {
+public:
+    virtual ~SessionListener() = default;
+    virtual void titleChanged(const std::string& /*title*/) {}
+    virtual void statusChanged(const std::string& /*formatPanel*/, const std::string& /*filePanel*/) {}
+    virtual void sampleChanged() {} // loaded, closed, or the audio changed: redraw
+    virtual void fileSaved(const std::string& /*fileName*/) {}
+};
+
+class Session {
+public:
+    Session(jobs::Dispatcher& dispatcher, jobs::Prompter& prompter, Settings settings = {});
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    void setListener(SessionListener* listener) { listener_ = listener; }
+    const Settings& settings() const { return settings_; }
+    Settings& settings() { return settings_; }
+
+    // State
+    sample::SampleStore& store() { return *store_; }
+    const sample::SampleStore& store() const { return *store_; }
+    const sample::SampleFormat& format() const { return store_->format(); }
+    sample::SampleFormat& format() { return store_->format(); }
+    sample::PeakTable& peaks() { return *peaks_; }
+    jobs::JobFrame& jobs() { return jobs_; }
+    jobs::Prompter& prompter() { return prompter_; }
+    jobs::Dispatcher& dispatcher() { return dispatcher_; }
+    const std::string& workingDirectory() const { return workDir_; }
+    // The undo file; null when it could not be created (undo is then off).
+    sample::TFileAndMemoryStream* undoFile() { return undoFile_.get(); }
+    sample::TFileAndMemoryStream& clipboard() { return clipboard_; }
+
+    bool loaded() const { return loaded_; }
+    bool busy() const { return jobs_.busy(); }
+    const std::string& fileName() const { return fileName_; }
+    bool modified() const { return modified_; }
+    void setModified(bool modified);
+    // "loop.wav - Cleavix", "loop.wav* - Cleavix", or the host-mode titles.
+    std::string title() const;
+    // The status line's format panel: "16 Bit / 44100 hz stereo".
+    std::string formatText() const;
+    bool lastSaveFailed() const { return lastSaveFailed_; }
+    const std::string& lastSaveError() const { return lastSaveError_; }
+
+    // Commands
+    sample::SampleFileCheck checkFile(const std::string& fileName, bool previewMode = false) const;
+    // StartLoad: checks free space and starts the load worker. `done(true)` once a sample is
+    // loaded, `done(false)` when the load failed or was aborted. Returns false when nothing started.
+    bool startLoad(const std::string& fileName, std::function<void(bool)> done = {});
+    // Open with the messages of File Open (check, then load); false when refused.
+    bool open(const std::string& fileName, std::function<void(bool)> done = {});
+    // Save to the sample's own name; on failure asks the error question, Yes leads to saveAs().
+    void save(std::function<void(bool)> done = {});
+    // Save As through the prompter's save dialog; repeats on failure while the user says Yes.
+    void saveAs(std::function<void(bool)> done = {});
+    // Writes the whole sample to fileName at bits without any dialog; done(ok).
+    bool saveTo(const std::string& fileName, uint8_t bits, std::function<void(bool)> done = {});
+    // The unsaved-changes prompt: runs `pending` at once, after a successful save, or never.
+    void promptToSave(std::function<void()> pending);
+    // Close the sample.
+    void close();
+
+    // Per-sample state resets run by every load, in registration order (the slice tables, the
+    // undo record and the player register theirs).
+    void addResetHook(std::function<void()> hook) { resetHooks_.push_back(std::move(hook)); }
+
+private:
+    void notifyTitle();
+    void notifyStatus(const std::string& filePanel);
+    void runSave(const std::string& fileName, std::function<void(bool)> completion);
+    void saveAsLoop(std::function<void(bool)> done);
+
+    jobs::Dispatcher& dispatcher_;
+    jobs::Prompter& prompter_;
+    Settings settings_;
+    jobs::JobFrame jobs_;
+    SessionListener* listener_ = nullptr;
+    std::string workDir_;
+    std::unique_ptr<sample::TFileAndMemoryStream> undoFile_;
+    std::unique_ptr<sample::SampleStore> store_;
+    std::unique_ptr<sample::PeakTable> peaks_;
+    sample::TFileAndMemoryStream clipboard_;
+    std::vector<std::function<void()>> resetHooks_;
+    std::string fileName_;
+    bool loaded_ = false;
+    bool modified_ = false;
+    bool readOnly_ = false;
+    bool lastSaveFailed_ = false;
+    std::string lastSaveError_;
+};
+
+} // namespace cleavix::session

@@ -21,7 +21,11 @@ void JobContext::setProgress(int position) {
     }
     lastPosted_ = position;
     JobFrame* frame = &frame_;
-    frame_.dispatcher_.post([frame, position] { frame->progress_.setPosition(position); });
+    frame_.dispatcher_.post([frame, alive = frame_.alive_, position] {
+        if (*alive) {
+            frame->progress_.setPosition(position);
+        }
+    });
 }
 
 void JobContext::setProgress(double done, double total, int from, int to) {
@@ -43,13 +47,21 @@ Dispatcher& JobContext::dispatcher() { return frame_.dispatcher_; }
 JobFrame::JobFrame(Dispatcher& dispatcher, Prompter& prompter) : dispatcher_(dispatcher), prompter_(prompter) {}
 
 JobFrame::~JobFrame() {
-    // A frame destroyed with a worker still running (a program closing mid-job): stop it and wait,
-    // so the worker never outlives what it works on. Its completion is not run.
+    shutdown();
+    *alive_ = false; // calls still queued on the main thread must not reach this frame
+}
+
+void JobFrame::shutdown() {
+    // A program closing mid-job: stop the worker and wait, so it never outlives what it works on.
+    // Its completion is not run (a posted one finds the thread already joined and does nothing).
     if (worker_.joinable()) {
         terminated_ = true;
         cancelRequested_ = true;
         resume();
         worker_.join();
+        shutDown_ = true;
+        busy_ = false;
+        progress_.hide();
     }
 }
 
@@ -75,12 +87,19 @@ bool JobFrame::start(std::unique_ptr<Job> job, ProcessMode mode, std::function<v
             terminated_ = true;
         }
         job.reset();
-        dispatcher_.post([this, completion = std::move(completion)] { finish(completion); });
+        dispatcher_.post([this, alive = alive_, completion = std::move(completion)] {
+            if (*alive) {
+                finish(completion);
+            }
+        });
     });
     return true;
 }
 
 void JobFrame::finish(const std::function<void()>& completion) {
+    if (shutDown_) {
+        return;
+    }
     if (worker_.joinable()) {
         worker_.join();
     }

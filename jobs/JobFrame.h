@@ -98,6 +98,10 @@ public:
     Dispatcher& dispatcher() { return dispatcher_; }
     Prompter& prompter() { return prompter_; }
 
+    // Main thread: tell a running worker to stop and wait for its thread to end, without running
+    // its completion. For shutting down with a job still running.
+    void shutdown();
+
     // Main thread: block until the running job (if any) has completed, running main-thread calls
     // meanwhile through `pump` (which should run one pending call or wait briefly).
     void waitIdle(const std::function<void()>& pump);
@@ -113,6 +117,9 @@ private:
     ProgressModel progress_;
     std::thread worker_;
     bool busy_ = false;
+    bool shutDown_ = false;
+    // Shared with the calls this frame posts: false once the frame is gone. Main thread only.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     std::atomic<bool> cancelRequested_{false};
     std::atomic<bool> terminated_{false};
     std::atomic<bool> undoReady_{false};

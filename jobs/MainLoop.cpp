@@ -51,6 +51,18 @@ void MainLoop::runPending() {
     }
 }
 
+void MainLoop::runOne() {
+    assert(isMainThread());
+    std::function<void()> fn;
+    {
+        std::unique_lock lock(mutex_);
+        wake_.wait(lock, [&] { return !queue_.empty(); });
+        fn = std::move(queue_.front());
+        queue_.pop_front();
+    }
+    fn();
+}
+
 void MainLoop::runUntil(const std::function<bool()>& done) {
     assert(isMainThread());
     while (!done()) {

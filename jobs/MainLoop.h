@@ -22,6 +22,8 @@ public:
     // Main thread: run queued calls until done() returns true (tested after every call and
     // whenever the queue is empty).
     void runUntil(const std::function<bool()>& done);
+    // Main thread: wait for one queued call and run it.
+    void runOne();
     // Main thread: run whatever is queued now, without waiting.
     void runPending();
 

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace cleavix::sample {
@@ -36,6 +37,7 @@ public:
     PeakTable(std::unique_ptr<TFileAndMemoryStream> backing, uint32_t peakBlockBytes);
 
     uint32_t blockBytes() const { return blockBytes_; }
+    const std::string& fileName() const { return backing_->fileName(); }
     void setBlockBytes(uint32_t bytes) { blockBytes_ = bytes; }
     uint16_t channels() const { return channels_; }
     // Number of entries (peak blocks); each has channels() words.
@@ -46,7 +48,7 @@ public:
 
     // Streaming build, used by rebuildPeaks and by the load, which computes the peaks from the
     // blocks it has just written instead of reading the store again. Blocks must be fed in order,
-    // each a whole peak block except the last.
+    // in any chunk sizes; a block may span two calls.
     void beginBuild(uint16_t channels);
     void addBlocks(const int16_t* samples, size_t bytes); // any length; split into peak blocks
     void endBuild();
@@ -54,11 +56,15 @@ public:
 
 private:
     void flushWords();
+    void closeBlock();
     std::unique_ptr<TFileAndMemoryStream> backing_;
     uint32_t blockBytes_;
     uint16_t channels_ = 1;
     uint64_t entries_ = 0;
     std::vector<int32_t> pending_;
+    size_t inBlock_ = 0; // samples of the current block seen so far
+    int32_t max_[2] = {-32768, -32768};
+    int32_t min_[2] = {32767, 32767};
 };
 
 struct BlockProgress {

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace cleavix::sample {
 
@@ -33,6 +34,7 @@ private:
     uint64_t outputBytes_;
     uint64_t delivered_ = 0;
     int step_;
+    std::vector<int16_t> both_;
 };
 
 } // namespace cleavix::sample

@@ -24,6 +24,7 @@ struct WriteRequest {
     uint32_t start = 0;   // store position where the audio begins
     uint32_t length = 0;  // bytes of 16-bit output data
     int layout = LayoutStereo;
+    uint16_t sampleChannels = 2; // channels of the sample in the store
     uint8_t saveBits = 16;
     uint32_t sampleRate = 44100;
 };

@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace cleavix::session {
 
@@ -78,6 +79,10 @@ public:
     std::string formatText() const;
     bool lastSaveFailed() const { return lastSaveFailed_; }
     const std::string& lastSaveError() const { return lastSaveError_; }
+    // Why the last load failed (empty after a successful or aborted one).
+    const std::string& lastLoadError() const { return lastLoadError_; }
+    long long loadedFileStamp() const { return modifiedStamp_; }
+    bool readOnly() const { return readOnly_; }
 
     // Commands
     sample::SampleFileCheck checkFile(const std::string& fileName, bool previewMode = false) const;
@@ -97,9 +102,16 @@ public:
     // Close the sample.
     void close();
 
-    // Per-sample state resets run by every load, in registration order (the slice tables, the
-    // undo record and the player register theirs).
+    // Per-sample state resets run by every load and by close, in registration order (the slice
+    // tables, the undo record and the player register theirs).
     void addResetHook(std::function<void()> hook) { resetHooks_.push_back(std::move(hook)); }
+    // Run on the main thread after a load completed successfully (the slice search starts here
+    // when the settings ask for a scan on load).
+    void addLoadedHook(std::function<void()> hook) { loadedHooks_.push_back(std::move(hook)); }
+
+    // The load worker's main-thread steps (ttload calls them through synchronised calls).
+    void resetForLoad(const std::string& fileName);
+    void finishLoad(const std::string& fileName);
 
 private:
     void notifyTitle();
@@ -118,11 +130,14 @@ private:
     std::unique_ptr<sample::PeakTable> peaks_;
     sample::TFileAndMemoryStream clipboard_;
     std::vector<std::function<void()>> resetHooks_;
+    std::vector<std::function<void()>> loadedHooks_;
     std::string fileName_;
     bool loaded_ = false;
     bool modified_ = false;
     bool readOnly_ = false;
     bool lastSaveFailed_ = false;
+    std::string lastLoadError_;
+    long long modifiedStamp_ = 0; // the loaded file's modification time, to notice outside changes
     std::string lastSaveError_;
 };
 

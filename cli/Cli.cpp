@@ -1,0 +1,166 @@
+#include "cli/Cli.h"
+
+#include <cstdlib>
+#include <iostream>
+
+namespace cleavix::cli {
+
+namespace {
+
+std::string plainText(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r') {
+            continue;
+        }
+        out += text[i];
+    }
+    return out;
+}
+
+jobs::Answer firstButton(jobs::Buttons buttons) {
+    switch (buttons) {
+    case jobs::Buttons::Ok:
+    case jobs::Buttons::OkCancel:
+        return jobs::Answer::Ok;
+    case jobs::Buttons::YesNo:
+    case jobs::Buttons::YesNoCancel:
+        return jobs::Answer::Yes;
+    }
+    return jobs::Answer::Ok;
+}
+
+bool fits(jobs::Answer answer, jobs::Buttons buttons) {
+    switch (buttons) {
+    case jobs::Buttons::Ok:
+        return answer == jobs::Answer::Ok;
+    case jobs::Buttons::OkCancel:
+        return answer == jobs::Answer::Ok || answer == jobs::Answer::Cancel;
+    case jobs::Buttons::YesNo:
+        return answer == jobs::Answer::Yes || answer == jobs::Answer::No;
+    case jobs::Buttons::YesNoCancel:
+        return answer != jobs::Answer::Ok;
+    }
+    return false;
+}
+
+} // namespace
+
+jobs::Answer CliPrompter::ask(jobs::MessageKind kind, const std::string& text, const std::string& caption,
+                              jobs::Buttons buttons) {
+    shown.push_back(text);
+    if (!quiet) {
+        const char* label = kind == jobs::MessageKind::Error     ? "error"
+                            : kind == jobs::MessageKind::Warning ? "warning"
+                                                                 : "message";
+        std::cerr << "cleavix-cli: " << label << ": " << (caption.empty() ? "" : caption + ": ") << plainText(text)
+                  << "\n";
+    }
+    // The dialog's default is its first button.
+    if (answer && fits(*answer, buttons)) {
+        return *answer;
+    }
+    return firstButton(buttons);
+}
+
+std::optional<jobs::SaveTarget> CliPrompter::chooseSaveTarget(const std::string& /*suggestedName*/,
+                                                              uint8_t /*saveBits*/) {
+    std::optional<jobs::SaveTarget> target = saveTarget;
+    saveTarget.reset(); // a target answers one dialog, so a failing save cannot loop
+    return target;
+}
+
+session::Settings defaultSettings() {
+    session::Settings settings;
+    if (const char* temp = std::getenv("CLEAVIX_TEMP")) {
+        settings.tempPath = temp;
+    }
+    settings.scanOnLoad = false;
+    settings.promptToSave = false;
+    return settings;
+}
+
+CliEnv::CliEnv(session::Settings settings) : session(loop, prompter, std::move(settings)) {}
+
+void CliEnv::waitIdle() {
+    session.jobs().waitIdle([this] { loop.runOne(); });
+}
+
+bool CliEnv::load(const std::string& fileName) {
+    bool finished = false;
+    bool ok = false;
+    if (!session.open(fileName, [&](bool loaded) {
+            finished = true;
+            ok = loaded;
+        })) {
+        return false;
+    }
+    loop.runUntil([&] { return finished; });
+    waitIdle();
+    if (!ok && !session.lastLoadError().empty()) {
+        std::cerr << "cleavix-cli: " << session.lastLoadError() << "\n";
+    }
+    return ok;
+}
+
+void printJson(const nlohmann::json& value) { std::cout << value.dump(2) << std::endl; }
+
+std::optional<std::string> takeOption(Args& args, const std::string& name) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == name) {
+            if (i + 1 >= args.size()) {
+                throw UsageError(name + " needs a value");
+            }
+            std::string value = args[i + 1];
+            args.erase(args.begin() + static_cast<long>(i), args.begin() + static_cast<long>(i) + 2);
+            return value;
+        }
+    }
+    return std::nullopt;
+}
+
+bool takeFlag(Args& args, const std::string& name) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == name) {
+            args.erase(args.begin() + static_cast<long>(i));
+            return true;
+        }
+    }
+    return false;
+}
+
+long long parseInteger(const std::string& text, const std::string& what) {
+    try {
+        size_t used = 0;
+        const long long value = std::stoll(text, &used, 10);
+        if (used == text.size()) {
+            return value;
+        }
+    } catch (const std::exception&) {
+    }
+    throw UsageError(what + " must be a whole number, not '" + text + "'");
+}
+
+double parseNumber(const std::string& text, const std::string& what) {
+    try {
+        size_t used = 0;
+        const double value = std::stod(text, &used);
+        if (used == text.size()) {
+            return value;
+        }
+    } catch (const std::exception&) {
+    }
+    throw UsageError(what + " must be a number, not '" + text + "'");
+}
+
+std::map<std::string, Command>& commands() {
+    static std::map<std::string, Command> registry;
+    return registry;
+}
+
+CommandRegistration::CommandRegistration(Command command) {
+    const std::string name = command.name;
+    commands().emplace(name, std::move(command));
+}
+
+} // namespace cleavix::cli

@@ -1,0 +1,263 @@
+#include "sample/FileAndMemoryStream.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace cleavix::sample {
+
+namespace {
+
+std::string errnoText(const std::string& what, const std::string& name) {
+    return what + " " + name + ": " + std::strerror(errno);
+}
+
+int openFlags(uint16_t mode) {
+    if (mode == TFileAndMemoryStream::fmCreate) {
+        return O_RDWR | O_CREAT | O_TRUNC;
+    }
+    switch (mode & 0x3) {
+    case 0:
+        return O_RDONLY;
+    case 1:
+        return O_WRONLY;
+    default:
+        return O_RDWR;
+    }
+}
+
+} // namespace
+
+TFileAndMemoryStream::TFileAndMemoryStream() = default;
+
+TFileAndMemoryStream::TFileAndMemoryStream(uint16_t openMode, const std::string& fileName)
+    : memoryBacked_(false), openMode_(openMode), fileName_(fileName) {
+    fd_ = ::open(fileName.c_str(), openFlags(openMode) | O_CLOEXEC, 0600);
+    if (fd_ < 0) {
+        throw StreamError(errnoText("Cannot open", fileName));
+    }
+}
+
+TFileAndMemoryStream::TFileAndMemoryStream(int fd, const std::string& fileName)
+    : memoryBacked_(false), openMode_(fmCreate), fd_(fd), fileName_(fileName) {}
+
+TFileAndMemoryStream::~TFileAndMemoryStream() { releaseBacking(); }
+
+size_t TFileAndMemoryStream::readAt(uint64_t offset, void* buffer, size_t count) const {
+    if (memoryBacked_) {
+        if (offset >= memory_.size()) {
+            return 0;
+        }
+        const size_t n = std::min<uint64_t>(count, memory_.size() - offset);
+        std::memcpy(buffer, memory_.data() + offset, n);
+        return n;
+    }
+    if (fd_ < 0) {
+        return 0;
+    }
+    size_t done = 0;
+    auto* out = static_cast<uint8_t*>(buffer);
+    while (done < count) {
+        const ssize_t n = ::pread(fd_, out + done, count - done, static_cast<off_t>(offset + done));
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            throw StreamError(errnoText("Cannot read", fileName_));
+        }
+        if (n == 0) {
+            break;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return done;
+}
+
+void TFileAndMemoryStream::writeAllAt(uint64_t offset, const void* buffer, size_t count) {
+    if (memoryBacked_) {
+        if (offset + count > memory_.size()) {
+            memory_.resize(offset + count);
+        }
+        std::memcpy(memory_.data() + offset, buffer, count);
+        return;
+    }
+    if (fd_ < 0) {
+        throw StreamError("No file to write to");
+    }
+    size_t done = 0;
+    const auto* in = static_cast<const uint8_t*>(buffer);
+    while (done < count) {
+        const ssize_t n = ::pwrite(fd_, in + done, count - done, static_cast<off_t>(offset + done));
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            throw StreamError(errnoText("Cannot write", fileName_));
+        }
+        if (n == 0) {
+            throw StreamError("Cannot write " + fileName_ + ": no space left");
+        }
+        done += static_cast<size_t>(n);
+    }
+}
+
+size_t TFileAndMemoryStream::read(void* buffer, size_t count) {
+    const size_t n = readAt(static_cast<uint64_t>(position_), buffer, count);
+    position_ += static_cast<int64_t>(n);
+    return n;
+}
+
+size_t TFileAndMemoryStream::write(const void* buffer, size_t count) {
+    try {
+        writeAllAt(static_cast<uint64_t>(position_), buffer, count);
+    } catch (const StreamError&) {
+        return 0;
+    }
+    position_ += static_cast<int64_t>(count);
+    return count;
+}
+
+void TFileAndMemoryStream::readExact(void* buffer, size_t count) {
+    if (read(buffer, count) != count) {
+        throw StreamError("Unexpected end of " + (fileName_.empty() ? std::string("stream") : fileName_));
+    }
+}
+
+void TFileAndMemoryStream::writeAll(const void* buffer, size_t count) {
+    writeAllAt(static_cast<uint64_t>(position_), buffer, count);
+    position_ += static_cast<int64_t>(count);
+}
+
+int64_t TFileAndMemoryStream::seek(int64_t offset, Origin origin) {
+    int64_t base = 0;
+    switch (origin) {
+    case Origin::Begin:
+        base = 0;
+        break;
+    case Origin::Current:
+        base = position_;
+        break;
+    case Origin::End:
+        base = size();
+        break;
+    }
+    position_ = std::max<int64_t>(0, base + offset);
+    return position_;
+}
+
+void TFileAndMemoryStream::setSizeOnly(int64_t newSize) {
+    newSize = std::max<int64_t>(0, newSize);
+    if (memoryBacked_) {
+        memory_.resize(static_cast<size_t>(newSize));
+    } else if (fd_ >= 0) {
+        if (::ftruncate(fd_, static_cast<off_t>(newSize)) != 0) {
+            throw StreamError(errnoText("Cannot resize", fileName_));
+        }
+    }
+    if (position_ > newSize) {
+        position_ = newSize;
+    }
+}
+
+void TFileAndMemoryStream::setSize(int64_t newSize) {
+    setSizeOnly(newSize);
+    recordedSize_ = newSize;
+}
+
+void TFileAndMemoryStream::clear() {
+    if (memoryBacked_) {
+        memory_.clear();
+        memory_.shrink_to_fit();
+    } else if (fd_ >= 0) {
+        if (::ftruncate(fd_, 0) != 0) {
+            throw StreamError(errnoText("Cannot resize", fileName_));
+        }
+    }
+    position_ = 0;
+}
+
+int64_t TFileAndMemoryStream::size() const {
+    if (memoryBacked_) {
+        return static_cast<int64_t>(memory_.size());
+    }
+    if (fd_ < 0) {
+        return 0;
+    }
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) {
+        return 0;
+    }
+    return static_cast<int64_t>(st.st_size);
+}
+
+int64_t TFileAndMemoryStream::copyFrom(TFileAndMemoryStream& source, int64_t count) {
+    std::vector<uint8_t> buffer(65536);
+    int64_t done = 0;
+    while (done < count) {
+        const size_t want = static_cast<size_t>(std::min<int64_t>(count - done, 65536));
+        const size_t got = source.read(buffer.data(), want);
+        if (got == 0) {
+            break;
+        }
+        writeAll(buffer.data(), got);
+        done += static_cast<int64_t>(got);
+    }
+    return done;
+}
+
+void TFileAndMemoryStream::loadFromFile(const std::string& fileName) {
+    if (!memoryBacked_) {
+        return;
+    }
+    std::ifstream in(fileName, std::ios::binary);
+    if (!in) {
+        throw StreamError("Cannot open " + fileName);
+    }
+    memory_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    position_ = 0;
+}
+
+void TFileAndMemoryStream::saveToFile(const std::string& fileName) const {
+    if (!memoryBacked_) {
+        return;
+    }
+    std::ofstream out(fileName, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(memory_.data()), static_cast<std::streamsize>(memory_.size()));
+    if (!out) {
+        throw StreamError("Cannot write " + fileName);
+    }
+}
+
+void TFileAndMemoryStream::releaseBacking() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    memory_.clear();
+    memory_.shrink_to_fit();
+    memoryBacked_ = false;
+    position_ = 0;
+}
+
+void ReleaseWorkFile(std::unique_ptr<TFileAndMemoryStream>& stream) {
+    if (!stream) {
+        return;
+    }
+    const bool fileBacked = !stream->memoryBacked();
+    const std::string name = stream->fileName();
+    try {
+        stream->releaseBacking();
+    } catch (...) {
+    }
+    if (fileBacked && !name.empty()) {
+        ::unlink(name.c_str());
+    }
+    stream.reset();
+}
+
+} // namespace cleavix::sample

@@ -1,0 +1,135 @@
+#include "sample/PeakTable.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace cleavix::sample {
+
+uint32_t peakBlockBytesFromSetting(long long waveCacheSize) {
+    if (waveCacheSize <= 0 || waveCacheSize % 64 != 0 || waveCacheSize > (1 << 20)) {
+        return 128;
+    }
+    return static_cast<uint32_t>(waveCacheSize);
+}
+
+PeakTable::PeakTable(std::unique_ptr<TFileAndMemoryStream> backing, uint32_t peakBlockBytes)
+    : backing_(std::move(backing)), blockBytes_(peakBlockBytes) {}
+
+size_t PeakTable::readWords(uint64_t first, int32_t* out, size_t count) const {
+    const uint64_t total = entries_ * channels_;
+    if (first >= total) {
+        return 0;
+    }
+    count = static_cast<size_t>(std::min<uint64_t>(count, total - first));
+    const size_t bytes = backing_->readAt(first * 4, out, count * 4);
+    return bytes / 4;
+}
+
+PeakWord PeakTable::peak(uint64_t entry, uint16_t channel) const {
+    int32_t word = packPeak(-32768, 32767);
+    readWords(entry * channels_ + channel, &word, 1);
+    return unpackPeak(word);
+}
+
+void PeakTable::reset() {
+    backing_->clear();
+    entries_ = 0;
+    pending_.clear();
+    inBlock_ = 0;
+    max_[0] = max_[1] = -32768;
+    min_[0] = min_[1] = 32767;
+}
+
+void PeakTable::beginBuild(uint16_t channels) {
+    reset();
+    channels_ = channels == 2 ? 2 : 1;
+    pending_.reserve(16384);
+}
+
+void PeakTable::addBlocks(const int16_t* samples, size_t bytes) {
+    // Blocks run on across calls, so every entry covers exactly blockBytes of the store (whatever
+    // the caller's chunk size) and an entry's position is simply entry * blockBytes.
+    const size_t samplesPerBlock = blockBytes_ / 2;
+    const size_t total = bytes / 2;
+    size_t i = 0;
+    while (i < total) {
+        const size_t take = std::min(total - i, samplesPerBlock - inBlock_);
+        const size_t end = i + take;
+        if (channels_ == 2) {
+            // Stereo frames are whole within a block (blockBytes is a multiple of 4), so the
+            // parity of the sample index inside the block tells the channel.
+            for (size_t k = i; k < end; ++k) {
+                const int c = static_cast<int>((inBlock_ + (k - i)) & 1);
+                max_[c] = std::max<int32_t>(max_[c], samples[k]);
+                min_[c] = std::min<int32_t>(min_[c], samples[k]);
+            }
+        } else {
+            for (size_t k = i; k < end; ++k) {
+                max_[0] = std::max<int32_t>(max_[0], samples[k]);
+                min_[0] = std::min<int32_t>(min_[0], samples[k]);
+            }
+        }
+        inBlock_ += take;
+        i = end;
+        if (inBlock_ == samplesPerBlock) {
+            closeBlock();
+        }
+    }
+}
+
+void PeakTable::closeBlock() {
+    pending_.push_back(packPeak(max_[0], min_[0]));
+    if (channels_ == 2) {
+        pending_.push_back(packPeak(max_[1], min_[1]));
+    }
+    ++entries_;
+    inBlock_ = 0;
+    max_[0] = max_[1] = -32768;
+    min_[0] = min_[1] = 32767;
+    if (pending_.size() >= 16384) {
+        flushWords();
+    }
+}
+
+void PeakTable::flushWords() {
+    if (pending_.empty()) {
+        return;
+    }
+    backing_->seek(0, TFileAndMemoryStream::Origin::End);
+    backing_->writeAll(pending_.data(), pending_.size() * 4);
+    pending_.clear();
+}
+
+void PeakTable::endBuild() {
+    if (inBlock_ > 0) {
+        closeBlock(); // the last block is as long as what is left
+    }
+    flushWords();
+}
+
+void rebuildPeaks(const TFileAndMemoryStream& store, const SampleFormat& format, PeakTable& table,
+                  const BlockProgress& progress) {
+    constexpr size_t kChunk = 131072;
+    table.beginBuild(format.channels);
+    std::vector<int16_t> buffer(kChunk / 2);
+    const uint64_t total = format.dataLength;
+    uint64_t done = 0;
+    while (done < total) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(kChunk, total - done));
+        const size_t got = store.readAt(done, buffer.data(), want);
+        if (got == 0) {
+            break;
+        }
+        table.addBlocks(buffer.data(), got);
+        done += got;
+        if (progress.report) {
+            progress.report(done, total);
+        }
+        if (progress.stop && progress.stop()) {
+            break;
+        }
+    }
+    table.endBuild();
+}
+
+} // namespace cleavix::sample

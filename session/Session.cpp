@@ -1,0 +1,369 @@
+#include "session/Session.h"
+
+#include "sample/WorkFiles.h"
+#include "session/LoadWorker.h"
+#include "session/SaveWorker.h"
+
+#include <cassert>
+#include <climits>
+#include <cstdlib>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+namespace cleavix::session {
+
+namespace {
+
+std::string baseName(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string absolutePath(const std::string& path) {
+    if (!path.empty() && path.front() == '/') {
+        return path;
+    }
+    char buffer[PATH_MAX];
+    if (::getcwd(buffer, sizeof buffer) == nullptr) {
+        return path;
+    }
+    return std::string(buffer) + "/" + path;
+}
+
+void deleteWorkFile(std::unique_ptr<sample::TFileAndMemoryStream> stream) { sample::ReleaseWorkFile(stream); }
+
+} // namespace
+
+Session::Session(jobs::Dispatcher& dispatcher, jobs::Prompter& prompter, Settings settings)
+    : dispatcher_(dispatcher), prompter_(prompter), settings_(std::move(settings)), jobs_(dispatcher, prompter) {
+    workDir_ = sample::workingDirectory(settings_.tempPath);
+    sample::cleanStaleWorkFiles(workDir_);
+    // Undo file first: without it the program runs on with undo switched off.
+    try {
+        undoFile_ = sample::createWorkFile(workDir_, sample::kStorePrefix);
+    } catch (const sample::StreamError&) {
+        settings_.enableUndo = false;
+    }
+    // Without a store there is no program: this one throws to the caller.
+    store_ = std::make_unique<sample::SampleStore>(sample::createWorkFile(workDir_, sample::kStorePrefix));
+    store_->format().dataLength = 0;
+    peaks_ = std::make_unique<sample::PeakTable>(sample::createWorkFile(workDir_, sample::kStorePrefix),
+                                                 sample::peakBlockBytesFromSetting(settings_.waveCacheSize));
+}
+
+Session::~Session() {
+    jobs_.shutdown();
+    deleteWorkFile(std::move(undoFile_));
+    clipboard_.releaseBacking();
+    const std::string storeName = store_->stream().fileName();
+    store_->stream().setSize(0);
+    store_.reset();
+    ::unlink(storeName.c_str());
+    const std::string peaksName = peaks_->fileName();
+    peaks_.reset();
+    if (!peaksName.empty()) {
+        ::unlink(peaksName.c_str());
+    }
+}
+
+void Session::setModified(bool modified) {
+    if (modified_ == modified) {
+        return;
+    }
+    modified_ = modified;
+    notifyTitle();
+}
+
+std::string Session::title() const {
+    const std::string mark = modified_ ? "*" : "";
+    if (settings_.ostrelHost) {
+        return "Editing Ostrel File" + mark + " - Cleavix";
+    }
+    if (!loaded_ && fileName_.empty()) {
+        return "Cleavix";
+    }
+    return baseName(fileName_) + mark + " - Cleavix";
+}
+
+std::string Session::formatText() const {
+    const auto& f = format();
+    return std::to_string(f.sourceBits) + " Bit / " + std::to_string(f.sampleRate) + " hz" +
+           (f.channels == 2 ? " stereo" : " mono");
+}
+
+void Session::notifyTitle() {
+    if (listener_ != nullptr) {
+        listener_->titleChanged(title());
+    }
+}
+
+void Session::notifyStatus(const std::string& filePanel) {
+    if (listener_ != nullptr) {
+        listener_->statusChanged(loaded_ ? formatText() : std::string(), filePanel);
+    }
+}
+
+sample::SampleFileCheck Session::checkFile(const std::string& fileName, bool previewMode) const {
+    return sample::CheckSampleFile(fileName, previewMode);
+}
+
+bool Session::open(const std::string& fileName, std::function<void(bool)> done) {
+    const sample::SampleFileCheck check = checkFile(fileName);
+    if (check.result == sample::CheckUnparseable) {
+        prompter_.ask(jobs::MessageKind::Error, sample::kMsgUnableToLoad, "", jobs::Buttons::Ok);
+        return false;
+    }
+    if (check.result == sample::CheckUnsupported) {
+        prompter_.ask(jobs::MessageKind::Warning, check.refusal.empty() ? sample::kMsgUnrecognised : check.refusal,
+                      "", jobs::Buttons::Ok);
+        return false;
+    }
+    if (::access(fileName.c_str(), F_OK) != 0) {
+        prompter_.ask(jobs::MessageKind::Warning, sample::kMsgNotFound, "", jobs::Buttons::Ok);
+        return false;
+    }
+    readOnly_ = check.readOnly;
+    return startLoad(fileName, std::move(done));
+}
+
+bool Session::startLoad(const std::string& fileName, std::function<void(bool)> done) {
+    assert(dispatcher_.isMainThread());
+    if (jobs_.busy()) {
+        return false;
+    }
+    struct stat st {};
+    struct statvfs fs {};
+    const bool found = ::stat(fileName.c_str(), &st) == 0;
+    const bool space = found && ::statvfs(workDir_.c_str(), &fs) == 0 &&
+                       static_cast<unsigned long long>(fs.f_bavail) * fs.f_frsize >=
+                           static_cast<unsigned long long>(st.st_size);
+    if (!found || !space) {
+        prompter_.ask(jobs::MessageKind::Warning, sample::kMsgDiskSpaceLow, "", jobs::Buttons::Ok);
+        return false;
+    }
+    modifiedStamp_ = st.st_mtime;
+    notifyStatus("Loading...");
+    // The frame frees the job when run() returns, so what the completion needs is shared.
+    struct Outcome {
+        bool aborted = false;
+        std::string error;
+    };
+    auto outcome = std::make_shared<Outcome>();
+    auto job = std::make_unique<jobs::FunctionJob>([this, path = absolutePath(fileName), outcome](
+                                                       jobs::JobContext& context) {
+        ttload worker(*this, path);
+        worker.run(context);
+        outcome->aborted = worker.aborted() || context.terminated();
+        outcome->error = worker.failed() ? worker.error() : std::string();
+    });
+    return jobs_.start(std::move(job), jobs::ProcessMode::Loading, [this, outcome, done = std::move(done)] {
+        const bool aborted = outcome->aborted;
+        const bool failed = !outcome->error.empty();
+        lastLoadError_ = outcome->error;
+        if (aborted || failed) {
+            loaded_ = false;
+            store_->clear();
+            peaks_->reset();
+            notifyStatus("");
+            notifyTitle();
+            if (listener_ != nullptr) {
+                listener_->sampleChanged();
+            }
+            if (failed) {
+                prompter_.ask(jobs::MessageKind::Error, sample::kMsgUnableToLoad, "", jobs::Buttons::Ok);
+            }
+            if (done) {
+                done(false);
+            }
+            return;
+        }
+        if (listener_ != nullptr) {
+            listener_->sampleChanged();
+        }
+        if (done) {
+            done(true);
+        }
+        for (auto& hook : loadedHooks_) {
+            hook();
+        }
+    });
+}
+
+void Session::resetForLoad(const std::string& fileName) {
+    if (loaded_) {
+        loaded_ = false;
+    }
+    for (auto& hook : resetHooks_) {
+        hook();
+    }
+    store_->clear();
+    peaks_->reset();
+    fileName_ = fileName;
+    modified_ = false;
+}
+
+void Session::finishLoad(const std::string& fileName) {
+    fileName_ = fileName;
+    loaded_ = true;
+    modified_ = false;
+    notifyTitle();
+    notifyStatus("");
+}
+
+void Session::runSave(const std::string& fileName, std::function<void(bool)> completion) {
+    if (!loaded_ || jobs_.busy()) {
+        if (completion) {
+            completion(false);
+        }
+        return;
+    }
+    notifyStatus("Saving...");
+    auto result = std::make_shared<sample::WriteResult>();
+    auto job = std::make_unique<jobs::FunctionJob>([this, fileName, result](jobs::JobContext& context) {
+        tmainsave worker(*this, fileName);
+        worker.run(context);
+        *result = worker.result();
+    });
+    jobs_.start(std::move(job), jobs::ProcessMode::Saving, [this, result, completion = std::move(completion)] {
+        lastSaveFailed_ = !result->ok;
+        lastSaveError_ = result->error;
+        notifyStatus("");
+        if (completion) {
+            completion(result->ok);
+        }
+    });
+}
+
+void Session::save(std::function<void(bool)> done) {
+    if (!loaded_ || fileName_.empty()) {
+        saveAs(std::move(done));
+        return;
+    }
+    runSave(fileName_, [this, done = std::move(done)](bool ok) mutable {
+        if (ok) {
+            modified_ = false;
+            notifyTitle();
+            if (listener_ != nullptr) {
+                listener_->fileSaved(fileName_);
+            }
+            if (done) {
+                done(true);
+            }
+            return;
+        }
+        if (prompter_.ask(jobs::MessageKind::Error, sample::kMsgSaveError, "", jobs::Buttons::YesNo) ==
+            jobs::Answer::Yes) {
+            saveAs(std::move(done));
+        } else if (done) {
+            done(false);
+        }
+    });
+}
+
+void Session::saveAs(std::function<void(bool)> done) {
+    if (!loaded_) {
+        if (done) {
+            done(false);
+        }
+        return;
+    }
+    // Prefill: the name without its folder and its extension when it has a 3-letter one.
+    std::string suggested = fileName_;
+    if (suggested.size() >= 4 && suggested[suggested.size() - 4] == '.') {
+        suggested = baseName(suggested).substr(0, baseName(suggested).size() - 4);
+    }
+    const auto target = prompter_.chooseSaveTarget(suggested, format().saveBits);
+    if (!target) {
+        if (done) {
+            done(false);
+        }
+        return;
+    }
+    saveTo(target->fileName, target->saveBits, std::move(done));
+}
+
+bool Session::saveTo(const std::string& fileName, uint8_t bits, std::function<void(bool)> done) {
+    if (!loaded_ || jobs_.busy()) {
+        if (done) {
+            done(false);
+        }
+        return false;
+    }
+    format().saveBits = bits == 8 ? 8 : 16;
+    const std::string path = absolutePath(fileName);
+    runSave(path, [this, path, done = std::move(done)](bool ok) mutable {
+        if (ok) {
+            fileName_ = path;
+            readOnly_ = false;
+            modified_ = false;
+            notifyTitle();
+            if (listener_ != nullptr) {
+                listener_->fileSaved(fileName_);
+            }
+            if (done) {
+                done(true);
+            }
+            return;
+        }
+        // A failed save leaves the sample, its name and its modified mark as they were.
+        if (prompter_.ask(jobs::MessageKind::Error, sample::kMsgSaveError, "", jobs::Buttons::YesNo) ==
+            jobs::Answer::Yes) {
+            saveAs(std::move(done));
+        } else if (done) {
+            done(false);
+        }
+    });
+    return true;
+}
+
+void Session::promptToSave(std::function<void()> pending) {
+    if (!loaded_ || !modified_ || !settings_.promptToSave) {
+        pending();
+        return;
+    }
+    const jobs::Answer answer = prompter_.ask(jobs::MessageKind::Confirmation, "Save changes to " + fileName_ + "?",
+                                              "Current File Not Saved", jobs::Buttons::YesNoCancel);
+    if (answer == jobs::Answer::No) {
+        pending();
+        return;
+    }
+    if (answer != jobs::Answer::Yes) {
+        return;
+    }
+    auto then = [pending = std::move(pending)](bool ok) {
+        if (ok) {
+            pending();
+        }
+    };
+    if (!fileName_.empty() && !readOnly_) {
+        save(std::move(then));
+        return;
+    }
+    const auto target = prompter_.chooseSaveTarget("Untitled.wav", format().saveBits);
+    if (!target) {
+        return;
+    }
+    saveTo(target->fileName, target->saveBits, std::move(then));
+}
+
+void Session::close() {
+    if (jobs_.busy()) {
+        return;
+    }
+    for (auto& hook : resetHooks_) {
+        hook();
+    }
+    loaded_ = false;
+    modified_ = false;
+    fileName_.clear();
+    store_->clear();
+    peaks_->reset();
+    notifyTitle();
+    notifyStatus("");
+    if (listener_ != nullptr) {
+        listener_->sampleChanged();
+    }
+}
+
+} // namespace cleavix::session

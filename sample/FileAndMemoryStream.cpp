@@ -46,6 +46,15 @@ TFileAndMemoryStream::TFileAndMemoryStream(uint16_t openMode, const std::string&
 TFileAndMemoryStream::TFileAndMemoryStream(int fd, const std::string& fileName)
     : memoryBacked_(false), openMode_(fmCreate), fd_(fd), fileName_(fileName) {}
 
+TFileAndMemoryStream::TFileAndMemoryStream(TFileAndMemoryStream&& other) noexcept
+    : memoryBacked_(other.memoryBacked_), openMode_(other.openMode_), recordedSize_(other.recordedSize_),
+      fd_(other.fd_), fileName_(std::move(other.fileName_)), memory_(std::move(other.memory_)),
+      position_(other.position_) {
+    other.fd_ = -1;
+    other.memoryBacked_ = false;
+    other.position_ = 0;
+}
+
 TFileAndMemoryStream::~TFileAndMemoryStream() { releaseBacking(); }
 
 size_t TFileAndMemoryStream::readAt(uint64_t offset, void* buffer, size_t count) const {

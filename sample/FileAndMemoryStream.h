@@ -37,6 +37,8 @@ public:
     ~TFileAndMemoryStream();
     TFileAndMemoryStream(const TFileAndMemoryStream&) = delete;
     TFileAndMemoryStream& operator=(const TFileAndMemoryStream&) = delete;
+    TFileAndMemoryStream(TFileAndMemoryStream&& other) noexcept;
+    TFileAndMemoryStream& operator=(TFileAndMemoryStream&&) = delete;
 
     bool memoryBacked() const { return memoryBacked_; }
     bool hasBacking() const { return memoryBacked_ || fd_ >= 0; }

@@ -26,9 +26,17 @@ struct PeakWord {
     int16_t max;
     int16_t min;
 };
-inline int32_t packPeak(int32_t max, int32_t min) { return max * 65536 + min; }
+// max * 65536 + min, wrapping like the signed 32-bit arithmetic it stands for (without its
+// undefined overflow at max = min = -32768).
+inline int32_t packPeak(int32_t max, int32_t min) {
+    return static_cast<int32_t>(static_cast<uint32_t>(max) * 65536u + static_cast<uint32_t>(min));
+}
+// Exact decoding: the low half is the minimum, and the maximum is what remains once the
+// minimum's borrow is given back (the raw high half reads one less when the minimum is negative).
 inline PeakWord unpackPeak(int32_t word) {
-    return {static_cast<int16_t>(static_cast<uint32_t>(word) >> 16), static_cast<int16_t>(word & 0xFFFF)};
+    const auto min = static_cast<int16_t>(static_cast<uint32_t>(word) & 0xFFFF);
+    const auto max = static_cast<int16_t>((static_cast<uint32_t>(word) - static_cast<uint32_t>(int32_t{min})) >> 16);
+    return {max, min};
 }
 
 class PeakTable {

@@ -1,0 +1,165 @@
+#include "sample/PeakTable.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using namespace cleavix::sample;
+
+namespace {
+
+std::unique_ptr<PeakTable> memoryTable(uint32_t blockBytes) {
+    return std::make_unique<PeakTable>(std::make_unique<TFileAndMemoryStream>(), blockBytes);
+}
+
+TFileAndMemoryStream storeOf(const std::vector<int16_t>& samples) {
+    TFileAndMemoryStream store;
+    store.writeAll(samples.data(), samples.size() * 2);
+    return store;
+}
+
+} // namespace
+
+TEST(PeakTable, BlockSizeSetting) {
+    EXPECT_EQ(peakBlockBytesFromSetting(100), 128u);
+    EXPECT_EQ(peakBlockBytesFromSetting(0), 128u);
+    EXPECT_EQ(peakBlockBytesFromSetting(-64), 128u);
+    EXPECT_EQ(peakBlockBytesFromSetting(192), 192u);
+    EXPECT_EQ(peakBlockBytesFromSetting(64), 64u);
+    EXPECT_EQ(peakBlockBytesFromSetting(512), 512u);
+}
+
+TEST(PeakTable, MonoBlockGivesOneWordStereoTwo) {
+    std::vector<int16_t> samples(64, 0); // 128 bytes
+    samples[3] = 1000;
+    samples[40] = -500;
+    {
+        TFileAndMemoryStream store = storeOf(samples);
+        SampleFormat format;
+        format.channels = 1;
+        format.dataLength = 128;
+        auto table = memoryTable(128);
+        rebuildPeaks(store, format, *table);
+        ASSERT_EQ(table->entries(), 1u);
+        EXPECT_EQ(table->peak(0, 0).max, 1000);
+        EXPECT_EQ(table->peak(0, 0).min, -500);
+    }
+    {
+        TFileAndMemoryStream store = storeOf(samples);
+        SampleFormat format;
+        format.channels = 2;
+        format.dataLength = 128;
+        auto table = memoryTable(128);
+        rebuildPeaks(store, format, *table);
+        ASSERT_EQ(table->entries(), 1u);
+        int32_t words[3] = {};
+        EXPECT_EQ(table->readWords(0, words, 3), 2u);
+        // Sample 3 is the second channel, sample 40 the first.
+        EXPECT_EQ(table->peak(0, 0).max, 0);
+        EXPECT_EQ(table->peak(0, 0).min, -500);
+        EXPECT_EQ(table->peak(0, 1).max, 1000);
+        EXPECT_EQ(table->peak(0, 1).min, 0);
+    }
+}
+
+TEST(PeakTable, EachStereoWordHoldsItsOwnChannelOverEverySample) {
+    // Left rises to 3000 on an odd frame, right falls to -7000 on an even frame: a stepping that
+    // mixes channels or skips half the frames would miss one of them.
+    std::vector<int16_t> samples(2 * 96, 0);
+    for (size_t frame = 0; frame < 96; ++frame) {
+        samples[frame * 2] = int16_t(10 + frame);         // left: small positive ramp
+        samples[frame * 2 + 1] = int16_t(-20 - int(frame)); // right: small negative ramp
+    }
+    samples[2 * 33] = 3000;   // left, odd frame, block 1 (32 frames a block)
+    samples[2 * 34 + 1] = -7000; // right, even frame, block 1
+    TFileAndMemoryStream store = storeOf(samples);
+    SampleFormat format;
+    format.channels = 2;
+    format.dataLength = uint32_t(samples.size() * 2);
+    auto table = memoryTable(128);
+    rebuildPeaks(store, format, *table);
+    ASSERT_EQ(table->entries(), 3u);
+    EXPECT_EQ(table->peak(0, 0).max, 10 + 31);
+    EXPECT_EQ(table->peak(0, 0).min, 10);
+    EXPECT_EQ(table->peak(0, 1).max, -20);
+    EXPECT_EQ(table->peak(0, 1).min, -20 - 31);
+    EXPECT_EQ(table->peak(1, 0).max, 3000);
+    EXPECT_EQ(table->peak(1, 0).min, 10 + 32);
+    EXPECT_EQ(table->peak(1, 1).max, -20 - 32);
+    EXPECT_EQ(table->peak(1, 1).min, -7000);
+    EXPECT_EQ(table->peak(2, 0).max, 10 + 95);
+}
+
+TEST(PeakTable, NegativeMinimumBorrowsFromTheUpperHalf) {
+    TFileAndMemoryStream store = storeOf({100, -3});
+    SampleFormat format;
+    format.channels = 1;
+    format.dataLength = 4;
+    auto table = memoryTable(128);
+    rebuildPeaks(store, format, *table);
+    int32_t word = 0;
+    ASSERT_EQ(table->readWords(0, &word, 1), 1u);
+    EXPECT_EQ(word, 100 * 65536 - 3);
+    EXPECT_EQ(word >> 16, 99); // the high half reads as max - 1
+    EXPECT_EQ(unpackPeak(word).max, 100); // decoded exactly
+    EXPECT_EQ(unpackPeak(packPeak(-32768, -32768)).max, -32768);
+    EXPECT_EQ(unpackPeak(packPeak(-32768, -32768)).min, -32768);
+    EXPECT_EQ(unpackPeak(packPeak(32767, 32767)).max, 32767);
+    EXPECT_EQ(unpackPeak(word).min, -3);
+}
+
+TEST(PeakTable, ShortLastBlockAndEmptyStore) {
+    const auto samples = cleavix::test::testSignal(100);
+    TFileAndMemoryStream store = storeOf(samples);
+    SampleFormat format;
+    format.channels = 1;
+    format.dataLength = 200;
+    auto table = memoryTable(128);
+    rebuildPeaks(store, format, *table);
+    // 200 bytes: one block of 128 and a last block of the 72 bytes left.
+    ASSERT_EQ(table->entries(), 2u);
+    EXPECT_EQ(table->peak(1, 0).max, *std::max_element(samples.begin() + 64, samples.end()));
+    EXPECT_EQ(table->peak(1, 0).min, *std::min_element(samples.begin() + 64, samples.end()));
+
+    format.dataLength = 0;
+    rebuildPeaks(store, format, *table);
+    EXPECT_EQ(table->entries(), 0u);
+}
+
+TEST(PeakTable, StreamingBuildMatchesRebuildWhateverTheChunks) {
+    // A 192-byte block does not divide the rebuild's chunks; feeding odd chunk sizes must give the
+    // same table as one pass, with every entry covering exactly 192 bytes.
+    const auto samples = cleavix::test::testSignal(2 * 70001, 7);
+    TFileAndMemoryStream store = storeOf(samples);
+    SampleFormat format;
+    format.channels = 2;
+    format.dataLength = uint32_t(samples.size() * 2);
+    auto whole = memoryTable(192);
+    rebuildPeaks(store, format, *whole);
+    auto pieces = memoryTable(192);
+    pieces->beginBuild(2);
+    size_t at = 0;
+    size_t chunk = 4;
+    while (at < samples.size()) {
+        const size_t n = std::min(chunk, samples.size() - at);
+        pieces->addBlocks(samples.data() + at, n * 2);
+        at += n;
+        chunk = chunk * 3 % 5000 + 2; // even sample counts: whole frames
+    }
+    pieces->endBuild();
+    ASSERT_EQ(whole->entries(), pieces->entries());
+    EXPECT_EQ(whole->entries(), (samples.size() * 2 + 191) / 192);
+    std::vector<int32_t> a(whole->entries() * 2);
+    std::vector<int32_t> b(a.size());
+    whole->readWords(0, a.data(), a.size());
+    pieces->readWords(0, b.data(), b.size());
+    EXPECT_EQ(a, b);
+    // Spot-check an entry against the samples themselves.
+    const size_t entry = 1234;
+    int16_t maxLeft = -32768;
+    for (size_t i = entry * 96; i < entry * 96 + 96; i += 2) {
+        maxLeft = std::max(maxLeft, samples[i]);
+    }
+    EXPECT_EQ(whole->peak(entry, 0).max, maxLeft);
+}

@@ -1,0 +1,150 @@
+// The streams behind every working file, and the working files' names, locks and clean-up.
+#include "sample/FileAndMemoryStream.h"
+#include "sample/SampleStore.h"
+#include "sample/WorkFiles.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+using namespace cleavix::sample;
+using namespace cleavix::test;
+
+TEST(Streams, MemoryAndFileBackingBehaveAlike) {
+    TempDir dir;
+    TFileAndMemoryStream memory;
+    TFileAndMemoryStream file(TFileAndMemoryStream::fmCreate, dir.file("f"));
+    for (TFileAndMemoryStream* s : {&memory, &file}) {
+        const char text[] = "0123456789";
+        EXPECT_EQ(s->write(text, 10), 10u);
+        EXPECT_EQ(s->position(), 10);
+        EXPECT_EQ(s->seek(-4, TFileAndMemoryStream::Origin::End), 6);
+        char out[8] = {};
+        EXPECT_EQ(s->read(out, 8), 4u); // a read past the end returns fewer bytes
+        EXPECT_EQ(std::string(out, 4), "6789");
+        s->setSize(4);
+        EXPECT_EQ(s->size(), 4);
+        EXPECT_EQ(s->recordedSize(), 4);
+        s->setSizeOnly(20);
+        EXPECT_EQ(s->size(), 20);
+        EXPECT_EQ(s->recordedSize(), 4);
+        s->clear();
+        EXPECT_EQ(s->size(), 0);
+        EXPECT_EQ(s->position(), 0);
+    }
+}
+
+TEST(Streams, CopyFromMovesBytesBetweenBackings) {
+    TempDir dir;
+    TFileAndMemoryStream source;
+    const Bytes data = le16Bytes(testSignal(70000));
+    source.writeAll(data.data(), data.size());
+    source.seek(10);
+    TFileAndMemoryStream target(TFileAndMemoryStream::fmCreate, dir.file("t"));
+    EXPECT_EQ(target.copyFrom(source, 100000), 100000);
+    EXPECT_EQ(readFile(dir.file("t")), Bytes(data.begin() + 10, data.begin() + 100010));
+    EXPECT_EQ(target.copyFrom(source, 1000000), int64_t(data.size()) - 100010); // stops at the end
+}
+
+TEST(Streams, LoadAndSaveToFileDoNothingOnAFileBackedStream) {
+    TempDir dir;
+    writeFile(dir.file("src"), Bytes{9, 8, 7});
+    TFileAndMemoryStream file(TFileAndMemoryStream::fmCreate, dir.file("f"));
+    file.writeAll("ab", 2);
+    file.loadFromFile(dir.file("src"));
+    EXPECT_EQ(file.size(), 2);
+    file.saveToFile(dir.file("dst"));
+    EXPECT_FALSE(fileExists(dir.file("dst")));
+
+    TFileAndMemoryStream memory;
+    memory.loadFromFile(dir.file("src"));
+    EXPECT_EQ(memory.size(), 3);
+    memory.saveToFile(dir.file("dst"));
+    EXPECT_EQ(readFile(dir.file("dst")), (Bytes{9, 8, 7}));
+}
+
+TEST(Streams, OpeningAMissingFileThrows) {
+    EXPECT_THROW(TFileAndMemoryStream(TFileAndMemoryStream::fmOpenRead, "/nonexistent/x"), StreamError);
+}
+
+TEST(SampleStore, ReadsOutsideTheAudioAreSilence) {
+    auto stream = std::make_unique<TFileAndMemoryStream>();
+    const std::vector<int16_t> samples{1, 2, 3, 4};
+    stream->writeAll(samples.data(), 8);
+    stream->writeAll(Bytes(80, 0x77).data(), 80); // guard bytes that are not audio
+    SampleStore store(std::move(stream));
+    store.format().dataLength = 8;
+    store.format().channels = 2;
+    int16_t out[6] = {9, 9, 9, 9, 9, 9};
+    store.readSamples(-4, out, 6);
+    EXPECT_EQ(std::vector<int16_t>(out, out + 6), (std::vector<int16_t>{0, 0, 1, 2, 3, 4}));
+    store.readSamples(4, out, 4);
+    EXPECT_EQ(std::vector<int16_t>(out, out + 4), (std::vector<int16_t>{3, 4, 0, 0}));
+    EXPECT_EQ(store.format().frameStart(7), 4u);
+    store.format().channels = 1;
+    EXPECT_EQ(store.format().frameStart(7), 6u);
+}
+
+TEST(WorkFiles, NamesPrefixesAndPermissions) {
+    TempDir dir;
+    auto store = createWorkFile(dir.path(), kStorePrefix);
+    auto scratch = createWorkFile(dir.path(), kScratchPrefix);
+    auto plugin = createWorkFile(dir.path(), kPluginPrefix);
+    for (const auto* s : {store.get(), scratch.get(), plugin.get()}) {
+        const std::string name = s->fileName().substr(dir.path().size() + 1);
+        EXPECT_TRUE(isWorkFileName(name)) << name;
+        struct stat st {};
+        ASSERT_EQ(::stat(s->fileName().c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u);
+    }
+    EXPECT_EQ(store->fileName().substr(dir.path().size() + 1, 3), "CXT");
+    EXPECT_EQ(scratch->fileName().substr(dir.path().size() + 1, 5), "CXRND");
+    EXPECT_EQ(plugin->fileName().substr(dir.path().size() + 1, 4), "CXDX");
+    EXPECT_FALSE(isWorkFileName("CXT.tmp"));
+    EXPECT_FALSE(isWorkFileName("loop.wav"));
+    const std::string name = scratch->fileName();
+    ReleaseWorkFile(scratch);
+    EXPECT_FALSE(fileExists(name));
+    EXPECT_EQ(scratch, nullptr);
+}
+
+TEST(WorkFiles, WorkingDirectoryFallsBackWhenTheSettingIsNoFolder) {
+    TempDir dir;
+    EXPECT_EQ(workingDirectory(dir.path()), dir.path());
+    EXPECT_NE(workingDirectory(dir.file("missing")), dir.file("missing"));
+    EXPECT_NE(workingDirectory(""), "");
+}
+
+TEST(WorkFiles, StaleFilesGoLockedAndNewOnesStay) {
+    TempDir dir;
+    auto held = createWorkFile(dir.path(), kStorePrefix); // a running instance's file
+    auto left = createWorkFile(dir.path(), kScratchPrefix);
+    const std::string leftName = left->fileName();
+    const std::string heldName = held->fileName();
+    left->releaseBacking(); // closed without deleting: what a crash leaves
+    left.reset();
+    const std::string fresh = dir.file("CXDXabcdef.tmp"); // just made, not yet locked
+    writeFile(fresh, Bytes{1});
+    const std::string user = dir.file("CXT-notes.txt");   // not our name pattern
+    writeFile(user, Bytes{1});
+    const timeval old[2] = {{1000000000, 0}, {1000000000, 0}};
+    for (const auto& name : {leftName, heldName, user}) {
+        ::utimes(name.c_str(), old);
+    }
+    EXPECT_EQ(cleanStaleWorkFiles(dir.path(), 60), 1);
+    EXPECT_FALSE(fileExists(leftName));
+    EXPECT_TRUE(fileExists(heldName));
+    EXPECT_TRUE(fileExists(fresh));
+    EXPECT_TRUE(fileExists(user));
+    // A link planted under our name is never followed or removed.
+    const std::string link = dir.file("CXTzzzzzz.tmp");
+    ASSERT_EQ(::symlink(user.c_str(), link.c_str()), 0);
+    EXPECT_EQ(cleanStaleWorkFiles(dir.path(), 0), 1); // only the fresh file, now old enough
+    EXPECT_TRUE(fileExists(user));
+    EXPECT_TRUE(fileExists(heldName));
+}

@@ -1,0 +1,230 @@
+// The session's file commands driven as the window drives them: loads through the job frame,
+// saves with the error-and-retry flow, the unsaved-changes prompt, and the working files.
+#include "sample/WavParser.h"
+#include "sample/WavWriter.h"
+#include "sample/WorkFiles.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+using namespace cleavix;
+using namespace cleavix::test;
+
+namespace {
+
+std::string makeLoop(const TempDir& dir, const std::string& name, size_t frames = 4000) {
+    const std::string path = dir.file(name);
+    writeFile(path, makeWave({}, le16Bytes(testSignal(frames * 2))));
+    return path;
+}
+
+std::vector<std::string> workFiles(const TempDir& dir) {
+    std::vector<std::string> names;
+    for (const auto& n : dir.entries()) {
+        if (sample::isWorkFileName(n)) {
+            names.push_back(n);
+        }
+    }
+    return names;
+}
+
+} // namespace
+
+TEST(SessionLoad, LoadSetsFormatTitleAndPeaks) {
+    TempDir files;
+    SessionFixture f;
+    const std::string path = makeLoop(files, "loop.wav");
+    ASSERT_TRUE(f.load(path));
+    EXPECT_TRUE(f.session->loaded());
+    EXPECT_FALSE(f.session->busy());
+    EXPECT_EQ(f.session->format().dataLength, 16000u);
+    EXPECT_EQ(f.session->format().channels, 2);
+    EXPECT_EQ(f.session->title(), "loop.wav - Cleavix");
+    EXPECT_EQ(f.session->formatText(), "16 Bit / 44100 hz stereo");
+    EXPECT_EQ(f.session->peaks().entries(), (16000u + 127) / 128);
+    f.session->setModified(true);
+    EXPECT_EQ(f.session->title(), "loop.wav* - Cleavix");
+}
+
+TEST(SessionLoad, HostModeTitles) {
+    TempDir files;
+    session::Settings settings;
+    settings.ostrelHost = true;
+    SessionFixture f(settings);
+    ASSERT_TRUE(f.load(makeLoop(files, "loop.wav")));
+    EXPECT_EQ(f.session->title(), "Editing Ostrel File - Cleavix");
+    f.session->setModified(true);
+    EXPECT_EQ(f.session->title(), "Editing Ostrel File* - Cleavix");
+}
+
+TEST(SessionLoad, RefusedFilesShowTheirMessagesAndStartNothing) {
+    TempDir files;
+    SessionFixture f;
+    writeFile(files.file("junk.wav"), Bytes(100, 7));
+    EXPECT_FALSE(f.load(files.file("junk.wav")));
+    EXPECT_FALSE(f.load(files.file("missing.wav")));
+    WaveSpec s24;
+    s24.bits = 24;
+    writeFile(files.file("24.wav"), makeWave(s24, Bytes(60, 1)));
+    EXPECT_FALSE(f.load(files.file("24.wav")));
+    ASSERT_EQ(f.prompter.asked.size(), 3u);
+    EXPECT_EQ(f.prompter.asked[0], sample::kMsgUnableToLoad);
+    EXPECT_EQ(f.prompter.asked[1], sample::kMsgUnrecognised);
+    EXPECT_EQ(f.prompter.asked[2], sample::kMsgUnrecognised);
+    EXPECT_FALSE(f.session->loaded());
+    EXPECT_FALSE(f.session->busy());
+}
+
+TEST(SessionLoad, ANewLoadReplacesTheOldSampleAndRunsTheResetHooks) {
+    TempDir files;
+    SessionFixture f;
+    int resets = 0;
+    int loadedHooks = 0;
+    f.session->addResetHook([&] { ++resets; });
+    f.session->addLoadedHook([&] { ++loadedHooks; });
+    ASSERT_TRUE(f.load(makeLoop(files, "a.wav", 1000)));
+    WaveSpec mono;
+    mono.channels = 1;
+    writeFile(files.file("b.wav"), makeWave(mono, le16Bytes(testSignal(300))));
+    ASSERT_TRUE(f.load(files.file("b.wav")));
+    EXPECT_EQ(resets, 2);
+    EXPECT_EQ(loadedHooks, 2);
+    EXPECT_EQ(f.session->format().channels, 1);
+    EXPECT_EQ(f.session->format().dataLength, 600u);
+    EXPECT_EQ(f.session->title(), "b.wav - Cleavix");
+}
+
+TEST(SessionLoad, CancelDuringTheCopyLeavesNoSample) {
+    TempDir files;
+    SessionFixture f;
+    const std::string path = makeLoop(files, "big.wav", 2000000); // 8 MB: many blocks
+    bool finished = false;
+    bool ok = true;
+    ASSERT_TRUE(f.session->open(path, [&](bool loaded) {
+        finished = true;
+        ok = loaded;
+    }));
+    // Cancel as soon as the bar first moves: the load mode cancels without a question.
+    f.loop.runUntil([&] { return finished || f.session->jobs().progress().position() > 0; });
+    f.session->jobs().requestCancel();
+    f.loop.runUntil([&] { return finished; });
+    f.waitIdle();
+    EXPECT_FALSE(ok);
+    EXPECT_FALSE(f.session->loaded());
+    EXPECT_FALSE(f.session->busy());
+    EXPECT_EQ(f.session->format().dataLength, 0u);
+    EXPECT_TRUE(f.prompter.asked.empty());
+}
+
+TEST(SessionSave, SaveAsPrefillsTheNameAndAdoptsTheNewFile) {
+    TempDir files;
+    SessionFixture f;
+    ASSERT_TRUE(f.load(makeLoop(files, "loop.wav")));
+    f.session->setModified(true);
+    f.prompter.targets.push_back(jobs::SaveTarget{files.file("copy.aif"), 8});
+    EXPECT_TRUE(f.runAndWait([&](auto done) { f.session->saveAs(done); }));
+    ASSERT_EQ(f.prompter.suggested.size(), 1u);
+    EXPECT_EQ(f.prompter.suggested[0], "loop");
+    EXPECT_EQ(f.session->fileName(), files.file("copy.aif"));
+    EXPECT_FALSE(f.session->modified());
+    EXPECT_EQ(f.session->title(), "copy.aif - Cleavix");
+    EXPECT_EQ(f.session->format().saveBits, 8);
+    const sample::SampleFileCheck check = sample::CheckSampleFile(files.file("copy.aif"));
+    EXPECT_EQ(check.result, sample::CheckLoadable);
+    EXPECT_EQ(check.info.container, sample::Container::Aiff);
+    EXPECT_EQ(check.info.format.bitsPerSample, 8);
+    EXPECT_EQ(check.info.dataLength, 8000u);
+}
+
+TEST(SessionSave, FailedSaveAsksAndNoKeepsTheMark) {
+    TempDir files;
+    SessionFixture f;
+    const std::string path = makeLoop(files, "loop.wav");
+    ASSERT_TRUE(f.load(path));
+    const Bytes original = readFile(path);
+    f.session->setModified(true);
+    ::chmod(path.c_str(), 0444);
+    f.prompter.answers.push_back(jobs::Answer::No);
+    EXPECT_FALSE(f.runAndWait([&](auto done) { f.session->save(done); }));
+    ASSERT_EQ(f.prompter.asked.size(), 1u);
+    EXPECT_EQ(f.prompter.asked[0], sample::kMsgSaveError);
+    EXPECT_TRUE(f.session->lastSaveFailed());
+    EXPECT_TRUE(f.session->modified());
+    EXPECT_EQ(f.session->title(), "loop.wav* - Cleavix");
+    EXPECT_EQ(f.session->fileName(), path);
+    EXPECT_EQ(readFile(path), original);
+}
+
+TEST(SessionSave, FailedSaveRetriesUnderNewNamesUntilOneWorks) {
+    TempDir files;
+    SessionFixture f;
+    const std::string path = makeLoop(files, "loop.wav");
+    ASSERT_TRUE(f.load(path));
+    f.session->setModified(true);
+    ::chmod(path.c_str(), 0444);
+    // Yes: a new name, which fails too (no such folder); Yes again: a good one.
+    f.prompter.answers = {jobs::Answer::Yes, jobs::Answer::Yes};
+    f.prompter.targets.push_back(jobs::SaveTarget{files.file("nowhere/x.wav"), 16});
+    f.prompter.targets.push_back(jobs::SaveTarget{files.file("second.wav"), 16});
+    EXPECT_TRUE(f.runAndWait([&](auto done) { f.session->save(done); }));
+    EXPECT_EQ(f.prompter.asked.size(), 2u);
+    EXPECT_EQ(f.session->fileName(), files.file("second.wav"));
+    EXPECT_FALSE(f.session->modified());
+    EXPECT_EQ(readFile(files.file("second.wav")).size(), 44u + 16000);
+}
+
+TEST(SessionSave, PromptToSaveRunsThePendingCommandOnlyWhenItShould) {
+    TempDir files;
+    SessionFixture f;
+    const std::string path = makeLoop(files, "loop.wav");
+    ASSERT_TRUE(f.load(path));
+    int ran = 0;
+    f.session->promptToSave([&] { ++ran; }); // unmodified: runs at once, no question
+    EXPECT_EQ(ran, 1);
+    EXPECT_TRUE(f.prompter.asked.empty());
+
+    f.session->setModified(true);
+    f.prompter.answers = {jobs::Answer::Cancel};
+    f.session->promptToSave([&] { ++ran; });
+    EXPECT_EQ(ran, 1);
+    ASSERT_EQ(f.prompter.asked.size(), 1u);
+    EXPECT_EQ(f.prompter.asked[0], "Save changes to " + path + "?");
+
+    f.prompter.answers = {jobs::Answer::No};
+    f.session->promptToSave([&] { ++ran; });
+    EXPECT_EQ(ran, 2);
+    EXPECT_TRUE(f.session->modified());
+
+    // Yes: saves to the sample's own name, then runs the command.
+    f.prompter.answers = {jobs::Answer::Yes};
+    f.session->promptToSave([&] { ++ran; });
+    f.waitIdle();
+    EXPECT_EQ(ran, 3);
+    EXPECT_FALSE(f.session->modified());
+}
+
+TEST(SessionFiles, WorkingFilesLiveAsLongAsTheSession) {
+    TempDir files;
+    const std::string path = makeLoop(files, "loop.wav");
+    std::string workDir;
+    {
+        SessionFixture f;
+        workDir = f.work.path();
+        ASSERT_TRUE(f.load(path));
+        EXPECT_EQ(workFiles(f.work).size(), 3u); // undo file, store, peak table
+        f.session.reset();
+        EXPECT_TRUE(workFiles(f.work).empty());
+    }
+}
+
+TEST(SessionFiles, AnUnusableTempPathFallsBackToTheSystemFolder) {
+    jobs::MainLoop loop;
+    ScriptedPrompter prompter;
+    session::Settings settings;
+    settings.tempPath = "/nonexistent/folder";
+    session::Session s(loop, prompter, settings);
+    EXPECT_NE(s.workingDirectory(), settings.tempPath);
+    EXPECT_NE(s.undoFile(), nullptr);
+}

@@ -50,6 +50,16 @@ Session::Session(jobs::Dispatcher& dispatcher, jobs::Prompter& prompter, Setting
     store_->format().dataLength = 0;
     peaks_ = std::make_unique<sample::PeakTable>(sample::createWorkFile(workDir_, sample::kStorePrefix),
                                                  sample::peakBlockBytesFromSetting(settings_.waveCacheSize));
+    slicer_ = std::make_unique<slicing::Slicer>(jobs_, *store_, *peaks_, workDir_);
+    slicer_->onAudioChanged = [this] { setModified(true); };
+    addResetHook([this] { slicer_->clearForLoad(); });
+    addLoadedHook([this] {
+        slicer_->sampleLoaded(settings_.setOneBar);
+        if (settings_.scanOnLoad) {
+            slicer_->requestSearch();
+            slicer_->startSliceSearch();
+        }
+    });
 }
 
 Session::~Session() {

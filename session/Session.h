@@ -14,6 +14,7 @@
 #include "sample/PeakTable.h"
 #include "sample/SampleStore.h"
 #include "sample/WavParser.h"
+#include "slicing/Slicer.h"
 
 #include <functional>
 #include <memory>
@@ -61,6 +62,8 @@ public:
     sample::SampleFormat& format() { return store_->format(); }
     sample::PeakTable& peaks() { return *peaks_; }
     jobs::JobFrame& jobs() { return jobs_; }
+    // The slicing state and commands: points, sensitivity, loop region, tempo, exports.
+    slicing::Slicer& slicer() { return *slicer_; }
     jobs::Prompter& prompter() { return prompter_; }
     jobs::Dispatcher& dispatcher() { return dispatcher_; }
     const std::string& workingDirectory() const { return workDir_; }
@@ -128,6 +131,7 @@ private:
     std::unique_ptr<sample::TFileAndMemoryStream> undoFile_;
     std::unique_ptr<sample::SampleStore> store_;
     std::unique_ptr<sample::PeakTable> peaks_;
+    std::unique_ptr<slicing::Slicer> slicer_;
     sample::TFileAndMemoryStream clipboard_;
     std::vector<std::function<void()>> resetHooks_;
     std::vector<std::function<void()>> loadedHooks_;

@@ -1,0 +1,326 @@
+// scan, slice, tempo, export and points: the slice point search and what follows from it.
+#include "cli/Cli.h"
+#include "slicing/Slicer.h"
+
+#include <iostream>
+
+namespace cleavix::cli {
+
+namespace {
+
+std::string takeFile(Args& args) {
+    const auto it = std::find_if(args.begin(), args.end(), [](const std::string& a) { return a.rfind("--", 0) != 0; });
+    if (it == args.end()) {
+        throw UsageError("missing FILE");
+    }
+    std::string file = *it;
+    args.erase(it);
+    return file;
+}
+
+void noMoreArguments(const Args& args) {
+    if (!args.empty()) {
+        throw UsageError("unexpected argument '" + args.front() + "'");
+    }
+}
+
+// "--loop L R": byte positions of the locators.
+std::optional<std::pair<uint32_t, uint32_t>> takeLoop(Args& args) {
+    const auto it = std::find(args.begin(), args.end(), "--loop");
+    if (it == args.end()) {
+        return std::nullopt;
+    }
+    if (args.end() - it < 3) {
+        throw UsageError("--loop needs two positions");
+    }
+    const long long left = parseInteger(*(it + 1), "--loop L");
+    const long long right = parseInteger(*(it + 2), "--loop R");
+    if (left < 0 || right < left || right > 0xFFFFFFFFLL) {
+        throw UsageError("--loop needs 0 <= L <= R");
+    }
+    args.erase(it, it + 3);
+    return std::make_pair(uint32_t(left), uint32_t(right));
+}
+
+double takePercent(Args& args) {
+    const auto text = takeOption(args, "--sensitivity");
+    if (!text) {
+        throw UsageError("--sensitivity PCT is required");
+    }
+    const double percent = parseNumber(*text, "--sensitivity");
+    if (percent < 0 || percent > 100) {
+        throw UsageError("--sensitivity must lie between 0 and 100");
+    }
+    return percent;
+}
+
+nlohmann::json pointsJson(const slicing::PointTable& table) {
+    nlohmann::json list = nlohmann::json::array();
+    for (int k = 1; k <= table.count(); ++k) {
+        const slicing::SlicePoint& p = table.at(k);
+        list.push_back({{"position", p.position},
+                        {"strength", p.strength},
+                        {"enabled", p.enabled != 0},
+                        {"locked", p.locked != 0},
+                        {"channel", p.channel}});
+    }
+    return list;
+}
+
+struct SearchOptions {
+    bool unlinked = false;
+    int width = 1000;
+};
+
+SearchOptions takeSearchOptions(Args& args) {
+    SearchOptions options;
+    options.unlinked = takeFlag(args, "--unlinked");
+    if (const auto width = takeOption(args, "--width")) {
+        const long long px = parseInteger(*width, "--width");
+        if (px < 1 || px > 1000000) {
+            throw UsageError("--width must lie between 1 and 1000000");
+        }
+        options.width = int(px);
+    }
+    return options;
+}
+
+// Loads the file and runs the slice point search on it; false when the load failed.
+bool loadAndSearch(CliEnv& env, const std::string& file, const SearchOptions& options) {
+    if (!env.load(file)) {
+        return false;
+    }
+    auto& slicer = env.session.slicer();
+    slicer.channelMode().linked = !options.unlinked;
+    slicer.setViewWidth(options.width);
+    slicer.requestSearch();
+    slicer.startSliceSearch();
+    env.waitIdle();
+    return true;
+}
+
+nlohmann::json candidatesJson(CliEnv& env) {
+    const auto& slicer = env.session.slicer();
+    return {{"dataLength", env.session.format().dataLength},
+            {"channels", env.session.format().channels},
+            {"limitReached", slicer.lastSearch().limitReached},
+            {"candidates", pointsJson(slicer.candidates())}};
+}
+
+int runScan(Args& args) {
+    const SearchOptions options = takeSearchOptions(args);
+    const std::string file = takeFile(args);
+    noMoreArguments(args);
+    CliEnv env(defaultSettings());
+    if (!loadAndSearch(env, file, options)) {
+        return 1;
+    }
+    printJson(candidatesJson(env));
+    return 0;
+}
+
+int runSlice(Args& args) {
+    const SearchOptions options = takeSearchOptions(args);
+    const double percent = takePercent(args);
+    const std::string file = takeFile(args);
+    noMoreArguments(args);
+    CliEnv env(defaultSettings());
+    if (!loadAndSearch(env, file, options)) {
+        return 1;
+    }
+    auto& slicer = env.session.slicer();
+    slicer.setSlider(slicing::sliderForPercent(percent));
+    printJson({{"dataLength", env.session.format().dataLength},
+               {"channels", env.session.format().channels},
+               {"slider", slicer.slider()},
+               {"threshold", slicer.threshold()},
+               {"points", pointsJson(slicer.slicePoints())}});
+    return 0;
+}
+
+int runTempo(Args& args) {
+    const auto bars = takeOption(args, "--bars");
+    const auto beats = takeOption(args, "--beats");
+    const auto loop = takeLoop(args);
+    const std::string file = takeFile(args);
+    noMoreArguments(args);
+    if (!bars || !beats) {
+        throw UsageError("--bars and --beats are required");
+    }
+    CliEnv env(defaultSettings());
+    if (!env.load(file)) {
+        return 1;
+    }
+    auto& slicer = env.session.slicer();
+    if (loop) {
+        slicer.setLoop(loop->first, loop->second);
+    }
+    if (!slicer.setBarsAndBeats(*bars, *beats)) {
+        throw UsageError("--bars and --beats must be whole numbers from 0 to 32767");
+    }
+    printJson({{"tempo", double(slicer.tempo().tempo)}, {"text", slicer.tempo().text}});
+    return 0;
+}
+
+int runExport(Args& args) {
+    const SearchOptions options = takeSearchOptions(args);
+    const double percent = takePercent(args);
+    const auto out = takeOption(args, "--out");
+    const auto loop = takeLoop(args);
+    const auto bits = takeOption(args, "--bits");
+    const auto smooth = takeOption(args, "--smooth");
+    const auto channel = takeOption(args, "--channel");
+    const auto grid = takeOption(args, "--grid");
+    const auto bars = takeOption(args, "--bars");
+    const auto beats = takeOption(args, "--beats");
+    const std::string file = takeFile(args);
+    noMoreArguments(args);
+    if (!out) {
+        throw UsageError("--out NAME.wav|NAME.aif is required");
+    }
+    int selection = 3;
+    if (channel) {
+        if (!options.unlinked) {
+            throw UsageError("--channel needs --unlinked");
+        }
+        selection = *channel == "left" ? 1 : *channel == "right" ? 2 : *channel == "both" ? 3 : 0;
+        if (selection == 0) {
+            throw UsageError("--channel must be left, right or both");
+        }
+    }
+    const long long saveBits = bits ? parseInteger(*bits, "--bits") : 0;
+    if (bits && saveBits != 8 && saveBits != 16) {
+        throw UsageError("--bits must be 8 or 16");
+    }
+    const long long level = smooth ? parseInteger(*smooth, "--smooth") : 0;
+    if (level < 0 || level > 60) {
+        throw UsageError("--smooth must lie between 0 and 60");
+    }
+    slicing::GridDivision division = slicing::GridDivision::Sixteenths;
+    if (grid) {
+        const long long d = parseInteger(*grid, "--grid");
+        if (d != 8 && d != 16 && d != 32) {
+            throw UsageError("--grid must be 8, 16 or 32");
+        }
+        if (!bars || !beats) {
+            throw UsageError("--grid needs --bars and --beats");
+        }
+        division = static_cast<slicing::GridDivision>(d);
+    }
+
+    CliEnv env(defaultSettings());
+    env.prompter.answer = jobs::Answer::No; // a failed export is reported, not retried under a new name
+    if (!loadAndSearch(env, file, options)) {
+        return 1;
+    }
+    auto& slicer = env.session.slicer();
+    slicer.channelMode().selection = selection;
+    slicer.setSlider(slicing::sliderForPercent(percent));
+    if (loop) {
+        slicer.setLoop(loop->first, loop->second);
+    }
+    if (grid) {
+        if (!slicer.setBarsAndBeats(*bars, *beats)) {
+            throw UsageError("--bars and --beats must be whole numbers from 0 to 32767");
+        }
+        bool placed = false;
+        slicer.cutLoopTo(division, [&](bool ok) { placed = ok; });
+        env.waitIdle();
+        if (!placed) {
+            std::cerr << "cleavix-cli: the grid cut was refused\n";
+            return 1;
+        }
+    }
+    slicer.exportSettings.smoothEndPoints = level > 0;
+    slicer.exportSettings.smoothLevel = int(level);
+    slicing::ExportReport report;
+    const uint8_t depth = bits ? uint8_t(saveBits) : env.session.format().saveBits;
+    if (!slicer.saveSegmentsInLoop(*out, depth, [&](const slicing::ExportReport& r) { report = r; })) {
+        std::cerr << "cleavix-cli: the export could not start\n";
+        return 1;
+    }
+    env.waitIdle();
+    printJson({{"files", report.written}, {"failed", report.failed}});
+    return report.ok ? 0 : 1;
+}
+
+int runPoints(Args& args) {
+    const auto save = takeOption(args, "--save");
+    const auto load = takeOption(args, "--load");
+    const std::string file = takeFile(args);
+    noMoreArguments(args);
+    if (save.has_value() == load.has_value()) {
+        throw UsageError("give exactly one of --save OUT.clx and --load IN.clx");
+    }
+    CliEnv env(defaultSettings());
+    if (save) {
+        if (!loadAndSearch(env, file, {})) {
+            return 1;
+        }
+        const auto result = env.session.slicer().savePoints(*save);
+        if (!result.ok) {
+            std::cerr << "cleavix-cli: " << result.error << "\n";
+            return 1;
+        }
+        printJson({{"saved", *save}, {"count", env.session.slicer().candidates().count()}});
+        return 0;
+    }
+    if (!env.load(file)) {
+        return 1;
+    }
+    const auto result = env.session.slicer().loadPoints(*load);
+    if (!result.ok) {
+        std::string text = result.error;
+        std::erase(text, '\r');
+        std::cerr << "cleavix-cli: " << text << "\n";
+        return 1;
+    }
+    printJson(candidatesJson(env));
+    return 0;
+}
+
+const CommandRegistration scanCommand({"scan", "scan FILE [--unlinked] [--width PX]",
+                                       "Loads FILE and searches it for slice points. Prints {\"dataLength\", "
+                                       "\"channels\", \"limitReached\", \"candidates\": [{\"position\", \"strength\", "
+                                       "\"enabled\", \"locked\", \"channel\"}, ...]} for every candidate in list order. "
+                                       "Positions are byte offsets into the 16-bit store; channel 2 is a point of the "
+                                       "first stereo channel, 1 of the second (or mono). Stereo is linked (\"L + R\") "
+                                       "unless --unlinked; --width is the waveform view's width in pixels (default "
+                                       "1000), which sets how close linked points may lie. limitReached tells that the "
+                                       "search stopped at 8192 candidates.",
+                                       runScan});
+
+const CommandRegistration sliceCommand({"slice", "slice FILE --sensitivity PCT [--unlinked] [--width PX]",
+                                        "Searches FILE as scan does and prints the slice points at a sensitivity of "
+                                        "PCT per cent (slider round(PCT / 100 * 65535), threshold 65535 - slider - 1): "
+                                        "{\"dataLength\", \"channels\", \"slider\", \"threshold\", \"points\": [...]} "
+                                        "with the fields of scan.",
+                                        runSlice});
+
+const CommandRegistration tempoCommand({"tempo", "tempo FILE --bars B --beats C [--loop L R]",
+                                        "Prints the tempo of the loop region (the whole sample unless --loop gives the "
+                                        "locators as byte positions) spanning B bars and C beats of 4/4: {\"tempo\", "
+                                        "\"text\": \"120.000 BPM\"}. With 0 bars and 0 beats the tempo stays 0.",
+                                        runTempo});
+
+const CommandRegistration exportCommand(
+    {"export",
+     "export FILE --out NAME.wav|NAME.aif --sensitivity PCT [--loop L R] [--bits 8|16] [--smooth LEVEL] "
+     "[--unlinked --channel left|right|both] [--grid 8|16|32 --bars B --beats C]",
+     "Save Segments in Loop: searches FILE, takes the slice points at PCT per cent (or, with --grid, cuts the loop "
+     "to 8ths, 16ths or 32nds of B bars and C beats), and writes every segment between the locators as a numbered "
+     "file: NAME01.wav, NAME02.wav, ... (NAME01L.wav and NAME01R.wav per channel for --unlinked). --smooth 1..60 "
+     "fades each file's end from its own decay. Prints {\"files\": [names written], \"failed\": [...]}; exits 1 "
+     "when any file failed.",
+     runExport});
+
+const CommandRegistration pointsCommand(
+    {"points", "points FILE (--save OUT.clx | --load IN.clx)",
+     "--save searches FILE and writes its candidates as a point file (98320 bytes), printing {\"saved\", "
+     "\"count\"}. --load loads FILE, reads the point file into it (points beyond the sample's end are dropped) and "
+     "prints the candidates as scan does. A damaged point file is refused with exit status 1.",
+     runPoints});
+
+} // namespace
+
+} // namespace cleavix::cli

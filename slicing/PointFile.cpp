@@ -1,0 +1,79 @@
+#include "slicing/PointFile.h"
+
+#include "sample/FileAndMemoryStream.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <vector>
+
+namespace cleavix::slicing {
+
+PointFileResult savePointFile(const CandidateList& list, const std::string& fileName) {
+    PointFileResult result;
+    std::vector<uint8_t> image(kPointFileBytes);
+    errno = 0;
+    const auto n = static_cast<uint32_t>(list.count());
+    for (int i = 0; i < 4; ++i) {
+        image[size_t(i)] = static_cast<uint8_t>(n >> (8 * i));
+    }
+    for (int k = 0; k <= kMaxPoints; ++k) {
+        encodePoint(list.at(k), image.data() + 4 + size_t(k) * kPointRecordBytes);
+    }
+    // Built in memory and saved in one go, as the table is small and fixed.
+    sample::TFileAndMemoryStream memory;
+    memory.writeAll(image.data(), image.size());
+    try {
+        memory.saveToFile(fileName);
+    } catch (const std::exception& e) {
+        const int code = errno;
+        result.error = std::string(e.what()) + (code != 0 ? std::string(": ") + std::strerror(code) : "");
+        return result;
+    }
+    result.ok = true;
+    return result;
+}
+
+PointFileResult loadPointFile(CandidateList& list, const std::string& fileName, uint32_t dataLength) {
+    PointFileResult result;
+    std::ifstream in(fileName, std::ios::binary);
+    if (!in) {
+        result.error = std::string(std::strerror(errno));
+        return result;
+    }
+    std::vector<uint8_t> image(kPointFileBytes);
+    in.read(reinterpret_cast<char*>(image.data()), std::streamsize(image.size()));
+    if (size_t(in.gcount()) < kPointFileBytes) {
+        result.error = kMsgBadPointFile;
+        return result;
+    }
+    uint32_t n = 0;
+    for (int i = 0; i < 4; ++i) {
+        n |= uint32_t(image[size_t(i)]) << (8 * i);
+    }
+    if (n > uint32_t(kMaxPoints)) {
+        result.error = kMsgBadPointFile;
+        return result;
+    }
+    std::vector<SlicePoint> entries(kMaxPoints + 1);
+    for (size_t k = 0; k < entries.size(); ++k) {
+        entries[k] = decodePoint(image.data() + 4 + k * kPointRecordBytes);
+    }
+    for (uint32_t k = 2; k <= n; ++k) {
+        if (entries[k].position < entries[k - 1].position) {
+            result.error = kMsgBadPointFile;
+            return result;
+        }
+    }
+    std::copy(entries.begin(), entries.end(), list.entries().begin());
+    int kept = 0;
+    while (kept < int(n) && entries[size_t(kept) + 1].position <= dataLength) {
+        ++kept;
+    }
+    list.setCount(kept);
+    list.endMarker().position = dataLength;
+    result.ok = true;
+    return result;
+}
+
+} // namespace cleavix::slicing

@@ -1,0 +1,123 @@
+#pragma once
+// tpseek: the slice point search. Detection streams the store in 205-frame blocks and appends a
+// candidate at every onset; the refinement passes then move each candidate onto a quiet spot just
+// before its attack and rate it with a strength from -65535 to 65534.
+//
+// Positions are byte offsets into the store. In stereo each channel is searched on its own: a
+// candidate of the first channel sits on its frame start (code 2), one of the second channel two
+// bytes later (code 1), and every pass reads the channel its candidate was found in. Windows that
+// would start before the sample start at the candidate's own channel's first sample; samples
+// beyond the data read as 0; no pass moves a point past the end of the sample.
+//
+// Threads: the run functions execute on the search worker; the candidate list and the store are
+// the worker's while it runs (the busy state keeps everything else away).
+#include "jobs/JobFrame.h"
+#include "sample/SampleStore.h"
+#include "slicing/SlicePoint.h"
+
+#include <cstdint>
+#include <functional>
+
+namespace cleavix::slicing {
+
+inline constexpr int kFindSize = 205;
+inline constexpr double kPreEmphasis = 0.63;
+inline constexpr double oprec = 0.495;
+inline constexpr double nprec = 0.5;
+inline constexpr double sndl = 0.459;
+inline constexpr double sndp = 0.4;
+inline constexpr double sndp2 = 0.3;
+inline constexpr double lfac = 0.5;
+inline constexpr double pfac = 0.495;
+
+// Refinement windows at 44100 Hz, scaled to the sample's rate.
+inline constexpr int kQuietWindow = 240;
+inline constexpr int kQuietSubWindow = 20;
+inline constexpr int kQuietPairWindow = 192;
+inline constexpr int kSnapWindow = 300;
+
+// round(frames / (44100 / sampleRate)), ties to even; never below 1 so that a strange rate cannot
+// empty a window (or divide by zero).
+int scaledWindow(int frames, uint32_t sampleRate);
+
+// The sensitivity threshold for a slider position (0..65535): 65535 - position - 1.
+inline int64_t thresholdForSlider(int slider) { return 65535 - int64_t(slider) - 1; }
+// The slider position for a percentage: round(percent / 100 * 65535).
+int sliderForPercent(double percent);
+// The label's percentage for a threshold: round((65535 - threshold) / 65535 * 100).
+int percentForThreshold(int64_t threshold);
+
+struct SearchFlags {
+    bool searchRequest = false; // somebody wants a search
+    bool refineOnly = false;    // the list holds placed points: skip detection, refine them
+};
+
+struct SearchOptions {
+    bool linked = true;  // stereo "L + R": merge both channels' points after the search
+    int viewWidth = 1000; // waveform view width in pixels; sets the linked merge's distance
+};
+
+struct SearchProgress {
+    std::function<void(int)> report; // 0..100
+    std::function<bool()> stop;      // true once the user aborted
+};
+
+struct SearchOutcome {
+    bool ran = false;          // the request flag was set, so the search did its work
+    bool aborted = false;
+    bool limitReached = false; // detection found onsets beyond the 8192-candidate limit
+    bool merged = false;       // the linked merge ran
+};
+
+// The envelope followers of one channel's detection.
+struct DetectorState {
+    int previousSample = 0;
+    double previousValue = 32768.0;
+    double previousHistory = 49152.0;
+};
+
+// One detection block of kFindSize samples (`stride` apart). Returns whether it is an onset and the
+// block's peak range (positive peak - negative peak). Does not apply the reset after an onset.
+bool detectBlock(DetectorState& state, const int16_t* samples, size_t stride, int& peakRange, double& value,
+                 double& history);
+
+// Step 1: fills the list from scratch (markers not set). Returns false when aborted.
+bool detectOnsets(const sample::SampleStore& store, CandidateList& list, const SearchProgress& progress,
+                  bool& limitReached);
+
+// Steps 2 to 6 for one candidate (exposed for tests).
+void quietWindow(const sample::SampleStore& store, SlicePoint& point);
+void backwardDescent(const sample::SampleStore& store, SlicePoint& point);
+void forwardDescent(const sample::SampleStore& store, SlicePoint& point);
+void quietPair(const sample::SampleStore& store, SlicePoint& point);
+void snapToQuiet(const sample::SampleStore& store, SlicePoint& point);
+
+// Steps 8 and 9 over a sorted list with markers set. Return false when aborted.
+bool segmentLevels(const sample::SampleStore& store, CandidateList& list, const SearchProgress& progress);
+bool strengths(const sample::SampleStore& store, CandidateList& list, const SearchProgress& progress);
+
+// The linked merge: keeps points further apart than dataLength / viewWidth * channels * 2 bytes,
+// on their frame starts with code 1, and sets the markers again.
+void linkedMerge(CandidateList& list, uint32_t dataLength, uint16_t channels, int viewWidth);
+
+// The whole search, steps 0 to 10 (the main-thread parts of the completion excepted).
+SearchOutcome runSliceSearch(const sample::SampleStore& store, CandidateList& list, SearchFlags& flags,
+                             const SearchOptions& options, const SearchProgress& progress = {});
+
+// The worker of the search.
+class tpseek final : public jobs::Job {
+public:
+    tpseek(const sample::SampleStore& store, CandidateList& list, SearchFlags& flags, SearchOptions options,
+           SearchOutcome& outcome)
+        : store_(store), list_(list), flags_(flags), options_(options), outcome_(outcome) {}
+    void run(jobs::JobContext& context) override;
+
+private:
+    const sample::SampleStore& store_;
+    CandidateList& list_;
+    SearchFlags& flags_;
+    SearchOptions options_;
+    SearchOutcome& outcome_;
+};
+
+} // namespace cleavix::slicing

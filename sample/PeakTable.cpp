@@ -5,6 +5,10 @@
 
 namespace cleavix::sample {
 
+namespace {
+constexpr size_t kPendingWords = 16384; // words gathered before one write to the table's file
+} // namespace
+
 uint32_t peakBlockBytesFromSetting(long long waveCacheSize) {
     if (waveCacheSize <= 0 || waveCacheSize % 64 != 0 || waveCacheSize > (1 << 20)) {
         return 128;
@@ -43,7 +47,7 @@ void PeakTable::reset() {
 void PeakTable::beginBuild(uint16_t channels) {
     reset();
     channels_ = channels == 2 ? 2 : 1;
-    pending_.reserve(16384);
+    pending_.reserve(kPendingWords);
 }
 
 void PeakTable::addBlocks(const int16_t* samples, size_t bytes) {
@@ -55,19 +59,50 @@ void PeakTable::addBlocks(const int16_t* samples, size_t bytes) {
     while (i < total) {
         const size_t take = std::min(total - i, samplesPerBlock - inBlock_);
         const size_t end = i + take;
-        if (channels_ == 2) {
-            // Stereo frames are whole within a block (blockBytes is a multiple of 4), so the
-            // parity of the sample index inside the block tells the channel.
+        if (channels_ == 2 && (inBlock_ % 2) == 0 && (take % 2) == 0) {
+            // Whole frames (the usual case). Lane j of the accumulators sees the samples k with
+            // k = j (mod 8), so even lanes hold left and odd lanes right: the loop runs in vector
+            // registers without separating the channels first.
+            constexpr size_t kLanes = 8;
+            int16_t hi[kLanes];
+            int16_t lo[kLanes];
+            for (size_t j = 0; j < kLanes; ++j) {
+                hi[j] = static_cast<int16_t>(max_[j & 1]);
+                lo[j] = static_cast<int16_t>(min_[j & 1]);
+            }
+            size_t k = i;
+            for (; k + kLanes <= end; k += kLanes) {
+                for (size_t j = 0; j < kLanes; ++j) {
+                    const int16_t v = samples[k + j];
+                    hi[j] = v > hi[j] ? v : hi[j];
+                    lo[j] = v < lo[j] ? v : lo[j];
+                }
+            }
+            for (size_t j = 0; k < end; ++k, ++j) {
+                const int16_t v = samples[k];
+                hi[j] = v > hi[j] ? v : hi[j];
+                lo[j] = v < lo[j] ? v : lo[j];
+            }
+            max_[0] = std::max(std::max(hi[0], hi[2]), std::max(hi[4], hi[6]));
+            max_[1] = std::max(std::max(hi[1], hi[3]), std::max(hi[5], hi[7]));
+            min_[0] = std::min(std::min(lo[0], lo[2]), std::min(lo[4], lo[6]));
+            min_[1] = std::min(std::min(lo[1], lo[3]), std::min(lo[5], lo[7]));
+        } else if (channels_ == 2) {
+            // A block boundary inside a frame (callers feeding odd sample counts).
             for (size_t k = i; k < end; ++k) {
                 const int c = static_cast<int>((inBlock_ + (k - i)) & 1);
                 max_[c] = std::max<int32_t>(max_[c], samples[k]);
                 min_[c] = std::min<int32_t>(min_[c], samples[k]);
             }
         } else {
+            int32_t mx = max_[0], mn = min_[0];
             for (size_t k = i; k < end; ++k) {
-                max_[0] = std::max<int32_t>(max_[0], samples[k]);
-                min_[0] = std::min<int32_t>(min_[0], samples[k]);
+                const int32_t v = samples[k];
+                mx = v > mx ? v : mx;
+                mn = v < mn ? v : mn;
             }
+            max_[0] = mx;
+            min_[0] = mn;
         }
         inBlock_ += take;
         i = end;
@@ -86,7 +121,7 @@ void PeakTable::closeBlock() {
     inBlock_ = 0;
     max_[0] = max_[1] = -32768;
     min_[0] = min_[1] = 32767;
-    if (pending_.size() >= 16384) {
+    if (pending_.size() >= kPendingWords) {
         flushWords();
     }
 }

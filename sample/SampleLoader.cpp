@@ -60,12 +60,13 @@ LoadOutcome loadSampleData(const std::string& fileName, TFileAndMemoryStream& st
     const size_t sourceBlock = eightBit ? 8192 : 65536;
     std::vector<uint8_t> in(sourceBlock);
     std::vector<int16_t> out(65536 / 2);
+    const bool direct = !eightBit && !bigEndian; // little-endian 16-bit: read straight into place
     const std::vector<int16_t> table = eightBit ? widenTable(bigEndian) : std::vector<int16_t>{};
 
     uint64_t done = 0;
     while (done < sourceLength) {
         const size_t want = static_cast<size_t>(std::min<uint64_t>(sourceBlock, sourceLength - done));
-        const size_t got = reader.readBlock(in.data(), done, want);
+        const size_t got = reader.readBlock(direct ? static_cast<void*>(out.data()) : in.data(), done, want);
         if (got != want) {
             throw StreamError("The file ended before its sound data: " + fileName);
         }
@@ -81,7 +82,6 @@ LoadOutcome loadSampleData(const std::string& fileName, TFileAndMemoryStream& st
             }
             outBytes = got;
         } else {
-            std::memcpy(out.data(), in.data(), got);
             outBytes = got;
         }
         store.writeAllAt(eightBit ? done * 2 : done, out.data(), outBytes);

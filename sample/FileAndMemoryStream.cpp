@@ -58,6 +58,9 @@ TFileAndMemoryStream::TFileAndMemoryStream(TFileAndMemoryStream&& other) noexcep
 TFileAndMemoryStream::~TFileAndMemoryStream() { releaseBacking(); }
 
 size_t TFileAndMemoryStream::readAt(uint64_t offset, void* buffer, size_t count) const {
+    if (count == 0) {
+        return 0;
+    }
     if (memoryBacked_) {
         if (offset >= memory_.size()) {
             return 0;
@@ -88,6 +91,9 @@ size_t TFileAndMemoryStream::readAt(uint64_t offset, void* buffer, size_t count)
 }
 
 void TFileAndMemoryStream::writeAllAt(uint64_t offset, const void* buffer, size_t count) {
+    if (count == 0) {
+        return;
+    }
     if (memoryBacked_) {
         if (offset + count > memory_.size()) {
             memory_.resize(offset + count);

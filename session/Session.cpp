@@ -137,6 +137,44 @@ bool Session::open(const std::string& fileName, std::function<void(bool)> done) 
     return startLoad(fileName, std::move(done));
 }
 
+bool Session::openRecent(const std::string& fileName, std::function<void(bool)> done) {
+    if (::access(fileName.c_str(), F_OK) != 0) {
+        prompter_.ask(jobs::MessageKind::Warning, sample::kMsgNotFound, "", jobs::Buttons::Ok);
+        return false;
+    }
+    const sample::SampleFileCheck check = checkFile(fileName);
+    if (check.result == sample::CheckUnparseable) {
+        prompter_.ask(jobs::MessageKind::Error, sample::kMsgUnableToLoad, "", jobs::Buttons::Ok);
+        return false;
+    }
+    if (check.result == sample::CheckUnsupported) {
+        prompter_.ask(jobs::MessageKind::Warning, check.refusal.empty() ? sample::kMsgIncorrectFormat : check.refusal,
+                      "", jobs::Buttons::Ok);
+        return false;
+    }
+    readOnly_ = check.readOnly;
+    return startLoad(fileName, std::move(done));
+}
+
+bool Session::revert(std::function<void(bool)> done) {
+    if (fileName_.empty() || jobs_.busy()) {
+        return false;
+    }
+    if (prompter_.ask(jobs::MessageKind::Confirmation, "Are you sure you wish to revert to the original sample?", "",
+                      jobs::Buttons::YesNo) != jobs::Answer::Yes) {
+        return false;
+    }
+    return open(fileName_, std::move(done));
+}
+
+void Session::openDropped(const std::string& fileName, std::function<void(bool)> done) {
+    promptToSave([this, fileName, done = std::move(done)]() mutable {
+        if (!open(fileName, done) && done) {
+            done(false);
+        }
+    });
+}
+
 bool Session::startLoad(const std::string& fileName, std::function<void(bool)> done) {
     assert(dispatcher_.isMainThread());
     if (jobs_.busy()) {

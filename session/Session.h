@@ -94,6 +94,13 @@ public:
     bool startLoad(const std::string& fileName, std::function<void(bool)> done = {});
     // Open with the messages of File Open (check, then load); false when refused.
     bool open(const std::string& fileName, std::function<void(bool)> done = {});
+    // A recent-file entry: "File not found..." for a missing file, "File is incorrect format" for
+    // one that is not 8/16-bit PCM, otherwise as File Open.
+    bool openRecent(const std::string& fileName, std::function<void(bool)> done = {});
+    // Revert: asks first, then reloads the loaded file with File Open's messages.
+    bool revert(std::function<void(bool)> done = {});
+    // A file dropped on the window: the unsaved-changes prompt, then File Open's check and load.
+    void openDropped(const std::string& fileName, std::function<void(bool)> done = {});
     // Save to the sample's own name; on failure asks the error question, Yes leads to saveAs().
     void save(std::function<void(bool)> done = {});
     // Save As through the prompter's save dialog; repeats on failure while the user says Yes.

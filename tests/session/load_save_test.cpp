@@ -228,3 +228,39 @@ TEST(SessionFiles, AnUnusableTempPathFallsBackToTheSystemFolder) {
     EXPECT_NE(s.workingDirectory(), settings.tempPath);
     EXPECT_NE(s.undoFile(), nullptr);
 }
+
+TEST(SessionLoad, RecentEntriesRevertAndDrops) {
+    TempDir files;
+    SessionFixture f;
+    WaveSpec s24;
+    s24.bits = 24;
+    writeFile(files.file("24.wav"), makeWave(s24, Bytes(60, 1)));
+    EXPECT_FALSE(f.session->openRecent(files.file("gone.wav")));
+    EXPECT_FALSE(f.session->openRecent(files.file("24.wav")));
+    ASSERT_EQ(f.prompter.asked.size(), 2u);
+    EXPECT_EQ(f.prompter.asked[0], sample::kMsgNotFound);
+    EXPECT_EQ(f.prompter.asked[1], sample::kMsgIncorrectFormat);
+
+    const std::string path = makeLoop(files, "loop.wav", 1000);
+    EXPECT_TRUE(f.runAndWait([&](auto done) { f.session->openRecent(path, done); }));
+    // Revert answered No keeps the edited sample; Yes reloads the file.
+    f.session->setModified(true);
+    f.prompter.answers = {jobs::Answer::No};
+    EXPECT_FALSE(f.session->revert());
+    EXPECT_TRUE(f.session->modified());
+    f.prompter.answers = {jobs::Answer::Yes};
+    EXPECT_TRUE(f.runAndWait([&](auto done) { f.session->revert(done); }));
+    EXPECT_FALSE(f.session->modified());
+    EXPECT_EQ(f.prompter.asked.back(), "Are you sure you wish to revert to the original sample?");
+
+    // A drop on a modified sample asks first; Cancel keeps everything.
+    f.session->setModified(true);
+    const std::string other = makeLoop(files, "other.wav", 500);
+    f.prompter.answers = {jobs::Answer::Cancel};
+    f.session->openDropped(other);
+    EXPECT_EQ(f.session->fileName(), path);
+    f.prompter.answers = {jobs::Answer::No};
+    EXPECT_TRUE(f.runAndWait([&](auto done) { f.session->openDropped(other, done); }));
+    EXPECT_EQ(f.session->fileName(), other);
+    EXPECT_EQ(f.session->format().dataLength, 2000u);
+}

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstdlib>
 #include <vector>
@@ -101,32 +102,85 @@ int sliderForPercent(double percent) { return roundToInt(percent / 100.0 * 65535
 
 int percentForThreshold(int64_t threshold) { return roundToInt(double(65535 - threshold) / 65535.0 * 100.0); }
 
-bool detectBlock(DetectorState& state, const int16_t* samples, size_t stride, int& peakRange, double& value,
-                 double& history) {
-    double positiveEnvelope = 0.0;
-    double negativeEnvelope = 0.0;
+namespace {
+
+// The envelope followers of one detection block.
+struct Envelope {
+    double positive = 0.0;
+    double negative = 0.0;
     int positivePeak = 0;
     int negativePeak = 0;
-    int previous = state.previousSample;
-    for (int i = 0; i < kFindSize; ++i) {
-        const int x = samples[size_t(i) * stride];
+    int previous = 0;
+
+    void feed(int x) {
         // Kept as a signed 16-bit value: a result outside the range wraps around.
         const int y = static_cast<int16_t>(static_cast<int32_t>(roundEven(double(x) - kPreEmphasis * double(previous))));
         previous = x;
-        if (y > positiveEnvelope) {
-            positivePeak = y;
-            positiveEnvelope = double(y) * oprec + positiveEnvelope * nprec;
-        }
-        if (y < negativeEnvelope) {
-            negativePeak = y;
-            negativeEnvelope = double(y) * oprec + negativeEnvelope * nprec;
-        }
+        const double up = double(y) * oprec + positive * nprec;
+        const double down = double(y) * oprec + negative * nprec;
+        // Selected through masks rather than branches: whether a sample rises above the envelope
+        // is as good as random, and mispredicted branches would dominate the pass.
+        const uint64_t rises = 0 - uint64_t(y > positive);
+        const uint64_t falls = 0 - uint64_t(y < negative);
+        positivePeak ^= (positivePeak ^ y) & int(rises);
+        negativePeak ^= (negativePeak ^ y) & int(falls);
+        positive = select(rises, up, positive);
+        negative = select(falls, down, negative);
     }
-    state.previousSample = previous;
-    const double range = positiveEnvelope - negativeEnvelope;
+
+    static double select(uint64_t mask, double a, double b) {
+        return std::bit_cast<double>((std::bit_cast<uint64_t>(a) & mask) | (std::bit_cast<uint64_t>(b) & ~mask));
+    }
+};
+
+} // namespace
+
+void blockRanges(const int16_t* samples, size_t stride, int previousSample, int count, double* ranges,
+                 int* peakRanges) {
+    // Every block starts its envelopes at 0, so blocks are independent: four are followed side by
+    // side, which keeps the floating-point unit busy instead of waiting on one envelope's chain.
+    const auto start = [&](int b) {
+        Envelope e;
+        e.previous = b == 0 ? previousSample : int(samples[(size_t(b) * kFindSize - 1) * stride]);
+        return e;
+    };
+    const auto finish = [&](int b, const Envelope& e) {
+        ranges[b] = e.positive - e.negative;
+        peakRanges[b] = e.positivePeak - e.negativePeak;
+    };
+    int b = 0;
+    for (; b + 4 <= count; b += 4) {
+        Envelope e0 = start(b);
+        Envelope e1 = start(b + 1);
+        Envelope e2 = start(b + 2);
+        Envelope e3 = start(b + 3);
+        const int16_t* s0 = samples + size_t(b) * kFindSize * stride;
+        const size_t apart = size_t(kFindSize) * stride;
+        for (int i = 0; i < kFindSize; ++i) {
+            const size_t at = size_t(i) * stride;
+            e0.feed(s0[at]);
+            e1.feed(s0[at + apart]);
+            e2.feed(s0[at + 2 * apart]);
+            e3.feed(s0[at + 3 * apart]);
+        }
+        finish(b, e0);
+        finish(b + 1, e1);
+        finish(b + 2, e2);
+        finish(b + 3, e3);
+    }
+    for (; b < count; ++b) {
+        Envelope e = start(b);
+        const int16_t* s = samples + size_t(b) * kFindSize * stride;
+        for (int i = 0; i < kFindSize; ++i) {
+            e.feed(s[size_t(i) * stride]);
+        }
+        finish(b, e);
+    }
+}
+
+bool detectStep(DetectorState& state, double range, double& value, double& history) {
     history = range * sndl + state.previousValue * sndp + state.previousHistory * sndp2;
     value = range * lfac + history * pfac;
-    peakRange = positivePeak - negativePeak;
     return value - history > 0.0;
 }
 
@@ -146,7 +200,10 @@ bool detectOnsets(const sample::SampleStore& store, CandidateList& list, const S
     }
     // Blocks are read a few dozen at a time: the memory stays fixed, the system calls few.
     constexpr int64_t kBlocksPerRead = 32;
-    std::vector<int16_t> chunk(size_t(kBlocksPerRead * kFindSize * g.channels));
+    // One sample more in front of the chunk: the pre-emphasis of its first block needs it.
+    std::vector<int16_t> chunk(size_t((kBlocksPerRead * kFindSize + 1) * g.channels));
+    double ranges[kBlocksPerRead];
+    int peakRanges[kBlocksPerRead];
 
     for (int p = 1; p <= g.channels; ++p) {
         DetectorState state;
@@ -154,7 +211,9 @@ bool detectOnsets(const sample::SampleStore& store, CandidateList& list, const S
         for (int64_t first = 1; first <= blocks; first += kBlocksPerRead) {
             const int64_t count = std::min(kBlocksPerRead, blocks - first + 1);
             const int64_t readAt = passStart + (first - 1) * kFindSize * g.blockAlign;
-            store.readSamples(readAt, chunk.data(), size_t(count * kFindSize * g.channels));
+            store.readSamples(readAt, chunk.data() + g.channels, size_t(count * kFindSize * g.channels));
+            blockRanges(chunk.data() + g.channels, g.channels, state.previousSample, int(count), ranges, peakRanges);
+            state.previousSample = chunk[size_t(count * kFindSize * g.channels)];
             for (int64_t b = 0; b < count; ++b) {
                 const int64_t u = first + b;
                 const int64_t position = passStart + u * kFindSize * g.blockAlign;
@@ -164,12 +223,9 @@ bool detectOnsets(const sample::SampleStore& store, CandidateList& list, const S
                 if (tick(progress, percent)) {
                     return false;
                 }
-                int peakRange = 0;
                 double value = 0.0;
                 double history = 0.0;
-                const bool onset =
-                    detectBlock(state, chunk.data() + b * kFindSize * g.channels, g.channels, peakRange, value, history);
-                if (onset) {
+                if (detectStep(state, ranges[b], value, history)) {
                     if (list.full()) {
                         limitReached = true;
                     } else {
@@ -181,7 +237,7 @@ bool detectOnsets(const sample::SampleStore& store, CandidateList& list, const S
                         point.position = uint32_t(at);
                         point.channel = uint8_t(p);
                         point.enabled = 1;
-                        point.strength = peakRange;
+                        point.strength = peakRanges[b];
                         list.append(point);
                         value = 65536.0;
                         history = 65536.0;

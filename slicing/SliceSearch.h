@@ -76,10 +76,14 @@ struct DetectorState {
     double previousHistory = 49152.0;
 };
 
-// One detection block of kFindSize samples (`stride` apart). Returns whether it is an onset and the
-// block's peak range (positive peak - negative peak). Does not apply the reset after an onset.
-bool detectBlock(DetectorState& state, const int16_t* samples, size_t stride, int& peakRange, double& value,
-                 double& history);
+// The envelope range (positive envelope - negative envelope) and the peak range (positive peak -
+// negative peak) of `count` consecutive detection blocks of kFindSize samples, `stride` apart.
+// previousSample: the sample before the first block (for the pre-emphasis).
+void blockRanges(const int16_t* samples, size_t stride, int previousSample, int count, double* ranges,
+                 int* peakRanges);
+// The history of one block: whether it is an onset, with its value and history (the reset after
+// an onset is the caller's).
+bool detectStep(DetectorState& state, double range, double& value, double& history);
 
 // Step 1: fills the list from scratch (markers not set). Returns false when aborted.
 bool detectOnsets(const sample::SampleStore& store, CandidateList& list, const SearchProgress& progress,

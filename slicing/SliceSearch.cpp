@@ -438,7 +438,10 @@ bool strengths(const sample::SampleStore& store, CandidateList& list, const Sear
 
 void linkedMerge(CandidateList& list, uint32_t dataLength, uint16_t channels, int viewWidth) {
     const double distance = double(dataLength) / double(std::max(1, viewWidth)) * double(channels) * 2.0;
-    double before = 0.0; // the previous entry's position, before its frame alignment
+    // Distances are measured from the last entry kept (its position before frame alignment), not
+    // from the last entry seen: measured from every entry, a run of hits closer together than the
+    // distance -- any busy loop in a long file, seen whole -- would wipe itself out entirely.
+    double before = 0.0;
     int kept = 0;
     const int n = list.count();
     for (int k = 1; k <= n; ++k) {
@@ -448,8 +451,8 @@ void linkedMerge(CandidateList& list, uint32_t dataLength, uint16_t channels, in
             point.channel = kCodeSecondOrMono;
             point.position = channels == 2 ? (point.position & ~3u) : (point.position & ~1u);
             list.at(++kept) = point;
+            before = position;
         }
-        before = position;
     }
     list.setCount(kept);
     list.sortByPosition();

@@ -340,6 +340,23 @@ TEST(SliceSearch, LinkedMergeDropsPointsCloserThanOnePixel) {
     EXPECT_EQ(list.endMarker().position, 100000u);
 }
 
+TEST(SliceSearch, LinkedMergeThinsARunOfCloseHitsInsteadOfDroppingThemAll) {
+    // Hits 300 bytes apart with a merge distance of 400: a long file seen whole at a coarse width.
+    CandidateList list;
+    for (uint32_t at = 1000; at <= 2500; at += 300) {
+        SlicePoint p;
+        p.position = at;
+        p.channel = 2;
+        p.enabled = 1;
+        list.append(p);
+    }
+    linkedMerge(list, 100000, 2, 1000);
+    ASSERT_EQ(list.count(), 3);
+    EXPECT_EQ(list.at(1).position, 1000u);
+    EXPECT_EQ(list.at(2).position, 1600u);
+    EXPECT_EQ(list.at(3).position, 2200u);
+}
+
 TEST(SliceSearch, AbortStopsAtTheNextReportAndKeepsWhatWasFound) {
     std::vector<int16_t> s(44100, 0);
     addHit(s, 1, 0, 10000, 20000);

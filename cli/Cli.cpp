@@ -24,6 +24,7 @@ jobs::Answer firstButton(jobs::Buttons buttons) {
     case jobs::Buttons::OkCancel:
         return jobs::Answer::Ok;
     case jobs::Buttons::YesNo:
+    case jobs::Buttons::YesCancel:
     case jobs::Buttons::YesNoCancel:
         return jobs::Answer::Yes;
     }
@@ -38,6 +39,8 @@ bool fits(jobs::Answer answer, jobs::Buttons buttons) {
         return answer == jobs::Answer::Ok || answer == jobs::Answer::Cancel;
     case jobs::Buttons::YesNo:
         return answer == jobs::Answer::Yes || answer == jobs::Answer::No;
+    case jobs::Buttons::YesCancel:
+        return answer == jobs::Answer::Yes || answer == jobs::Answer::Cancel;
     case jobs::Buttons::YesNoCancel:
         return answer != jobs::Answer::Ok;
     }

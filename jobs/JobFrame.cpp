@@ -37,6 +37,15 @@ void JobContext::setMode(ProcessMode mode) {
     frame_.dispatcher_.call([frame, mode] { frame->progress_.setMode(mode); });
 }
 
+void JobContext::setStatus(const std::string& text) {
+    JobFrame* frame = &frame_;
+    frame_.dispatcher_.post([frame, alive = frame_.alive_, text] {
+        if (*alive && frame->onStatus) {
+            frame->onStatus(text);
+        }
+    });
+}
+
 bool JobContext::call(const std::function<void()>& fn) {
     frame_.dispatcher_.call(fn);
     return !frame_.terminated_.load();

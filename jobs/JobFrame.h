@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 
 namespace cleavix::jobs {
@@ -39,6 +40,8 @@ public:
     // Bar position mapped into [from, to] for done of total.
     void setProgress(double done, double total, int from, int to);
     void setMode(ProcessMode mode);
+    // The status line's text while the worker runs ("Quantising..."); posted to the main thread.
+    void setStatus(const std::string& text);
     // A synchronised call on the main thread. Returns false when the worker was terminated
     // meanwhile, in which case the worker should end at once.
     bool call(const std::function<void()>& fn);
@@ -95,6 +98,8 @@ public:
     void setUndoReady(bool ready) { undoReady_ = ready; }
 
     ProgressModel& progress() { return progress_; }
+    // Main thread: where status texts of workers go (the session forwards them to the window).
+    std::function<void(const std::string&)> onStatus;
     Dispatcher& dispatcher() { return dispatcher_; }
     Prompter& prompter() { return prompter_; }
 

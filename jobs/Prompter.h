@@ -9,7 +9,7 @@
 namespace cleavix::jobs {
 
 enum class MessageKind { Error, Warning, Information, Confirmation };
-enum class Buttons { Ok, OkCancel, YesNo, YesNoCancel };
+enum class Buttons { Ok, OkCancel, YesNo, YesCancel, YesNoCancel };
 enum class Answer { Ok, Cancel, Yes, No };
 
 // What the save dialog hands back: the chosen name and the bit depth picked in its format list.

@@ -37,6 +37,7 @@ void deleteWorkFile(std::unique_ptr<sample::TFileAndMemoryStream> stream) { samp
 
 Session::Session(jobs::Dispatcher& dispatcher, jobs::Prompter& prompter, Settings settings)
     : dispatcher_(dispatcher), prompter_(prompter), settings_(std::move(settings)), jobs_(dispatcher, prompter) {
+    jobs_.onStatus = [this](const std::string& text) { notifyStatus(text); };
     workDir_ = sample::workingDirectory(settings_.tempPath);
     sample::cleanStaleWorkFiles(workDir_);
     // Undo file first: without it the program runs on with undo switched off.

@@ -299,7 +299,7 @@ bool Slicer::ensureTempo() {
         return true;
     }
     // Yes and Cancel: the prompter's two-button question is Yes/No, No standing for Cancel.
-    if (jobs_.prompter().ask(jobs::MessageKind::Warning, kMsgNoTempo, "", jobs::Buttons::YesNo) != jobs::Answer::Yes) {
+    if (jobs_.prompter().ask(jobs::MessageKind::Warning, kMsgNoTempo, "", jobs::Buttons::YesCancel) != jobs::Answer::Yes) {
         return false;
     }
     tempo_.bars = 1;

@@ -132,6 +132,23 @@ bool takeFlag(Args& args, const std::string& name) {
     return false;
 }
 
+std::string takePositional(Args& args, const std::string& what) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i].rfind("--", 0) != 0) {
+            std::string value = args[i];
+            args.erase(args.begin() + static_cast<long>(i));
+            return value;
+        }
+    }
+    throw UsageError("missing " + what);
+}
+
+void refuseLeftovers(const Args& args) {
+    if (!args.empty()) {
+        throw UsageError("unexpected argument '" + args.front() + "'");
+    }
+}
+
 long long parseInteger(const std::string& text, const std::string& what) {
     try {
         size_t used = 0;

@@ -65,6 +65,10 @@ struct UsageError : std::runtime_error {
 std::optional<std::string> takeOption(Args& args, const std::string& name);
 bool takeFlag(Args& args, const std::string& name);
 long long parseInteger(const std::string& text, const std::string& what);
+// Removes and returns the first argument that is not an option; UsageError("missing WHAT") if none.
+std::string takePositional(Args& args, const std::string& what);
+// UsageError for the first argument left over once a command has taken what it knows.
+void refuseLeftovers(const Args& args);
 double parseNumber(const std::string& text, const std::string& what);
 
 struct Command {

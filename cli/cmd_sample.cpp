@@ -12,23 +12,6 @@ namespace cleavix::cli {
 
 namespace {
 
-std::string requirePositional(Args& args, const std::string& what) {
-    for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i].rfind("--", 0) != 0) {
-            std::string value = args[i];
-            args.erase(args.begin() + static_cast<long>(i));
-            return value;
-        }
-    }
-    throw UsageError("missing " + what);
-}
-
-void refuseLeftovers(const Args& args) {
-    if (!args.empty()) {
-        throw UsageError("unexpected argument '" + args.front() + "'");
-    }
-}
-
 nlohmann::json formatJson(const sample::SampleFormat& f) {
     return {{"sampleRate", f.sampleRate}, {"bytesPerSecond", f.bytesPerSecond}, {"bitsPerSample", f.bitsPerSample},
             {"channels", f.channels},     {"dataLength", f.dataLength},         {"sourceBits", f.sourceBits},
@@ -36,7 +19,7 @@ nlohmann::json formatJson(const sample::SampleFormat& f) {
 }
 
 int runInfo(Args& args) {
-    const std::string file = requirePositional(args, "FILE");
+    const std::string file = takePositional(args, "FILE");
     refuseLeftovers(args);
     const sample::SampleFileCheck check = sample::CheckSampleFile(file);
     nlohmann::json out = {{"result", check.result}};
@@ -66,7 +49,7 @@ int runInfo(Args& args) {
 
 int runLoad(Args& args) {
     const auto storeOut = takeOption(args, "--store-out");
-    const std::string file = requirePositional(args, "FILE");
+    const std::string file = takePositional(args, "FILE");
     refuseLeftovers(args);
     CliEnv env(defaultSettings());
     if (!env.load(file)) {
@@ -97,8 +80,8 @@ int runLoad(Args& args) {
 
 int runSave(Args& args) {
     const auto bitsText = takeOption(args, "--bits");
-    const std::string file = requirePositional(args, "FILE");
-    const std::string out = requirePositional(args, "OUT");
+    const std::string file = takePositional(args, "FILE");
+    const std::string out = takePositional(args, "OUT");
     refuseLeftovers(args);
     CliEnv env(defaultSettings());
     if (!env.load(file)) {
@@ -132,7 +115,7 @@ int runSave(Args& args) {
 }
 
 int runDemo(Args& args) {
-    const std::string out = requirePositional(args, "OUT.wav");
+    const std::string out = takePositional(args, "OUT.wav");
     refuseLeftovers(args);
     std::string error;
     if (!sample::writeDemoLoop(out, error)) {

@@ -8,22 +8,6 @@ namespace cleavix::cli {
 
 namespace {
 
-std::string takeFile(Args& args) {
-    const auto it = std::find_if(args.begin(), args.end(), [](const std::string& a) { return a.rfind("--", 0) != 0; });
-    if (it == args.end()) {
-        throw UsageError("missing FILE");
-    }
-    std::string file = *it;
-    args.erase(it);
-    return file;
-}
-
-void noMoreArguments(const Args& args) {
-    if (!args.empty()) {
-        throw UsageError("unexpected argument '" + args.front() + "'");
-    }
-}
-
 // "--loop L R": byte positions of the locators.
 std::optional<std::pair<uint32_t, uint32_t>> takeLoop(Args& args) {
     const auto it = std::find(args.begin(), args.end(), "--loop");
@@ -109,8 +93,8 @@ nlohmann::json candidatesJson(CliEnv& env) {
 
 int runScan(Args& args) {
     const SearchOptions options = takeSearchOptions(args);
-    const std::string file = takeFile(args);
-    noMoreArguments(args);
+    const std::string file = takePositional(args, "FILE");
+    refuseLeftovers(args);
     CliEnv env(defaultSettings());
     if (!loadAndSearch(env, file, options)) {
         return 1;
@@ -122,8 +106,8 @@ int runScan(Args& args) {
 int runSlice(Args& args) {
     const SearchOptions options = takeSearchOptions(args);
     const double percent = takePercent(args);
-    const std::string file = takeFile(args);
-    noMoreArguments(args);
+    const std::string file = takePositional(args, "FILE");
+    refuseLeftovers(args);
     CliEnv env(defaultSettings());
     if (!loadAndSearch(env, file, options)) {
         return 1;
@@ -142,8 +126,8 @@ int runTempo(Args& args) {
     const auto bars = takeOption(args, "--bars");
     const auto beats = takeOption(args, "--beats");
     const auto loop = takeLoop(args);
-    const std::string file = takeFile(args);
-    noMoreArguments(args);
+    const std::string file = takePositional(args, "FILE");
+    refuseLeftovers(args);
     if (!bars || !beats) {
         throw UsageError("--bars and --beats are required");
     }
@@ -173,8 +157,8 @@ int runExport(Args& args) {
     const auto grid = takeOption(args, "--grid");
     const auto bars = takeOption(args, "--bars");
     const auto beats = takeOption(args, "--beats");
-    const std::string file = takeFile(args);
-    noMoreArguments(args);
+    const std::string file = takePositional(args, "FILE");
+    refuseLeftovers(args);
     if (!out) {
         throw UsageError("--out NAME.wav|NAME.aif is required");
     }
@@ -247,8 +231,8 @@ int runExport(Args& args) {
 int runPoints(Args& args) {
     const auto save = takeOption(args, "--save");
     const auto load = takeOption(args, "--load");
-    const std::string file = takeFile(args);
-    noMoreArguments(args);
+    const std::string file = takePositional(args, "FILE");
+    refuseLeftovers(args);
     if (save.has_value() == load.has_value()) {
         throw UsageError("give exactly one of --save OUT.clx and --load IN.clx");
     }

@@ -54,6 +54,33 @@ Session::Session(jobs::Dispatcher& dispatcher, jobs::Prompter& prompter, Setting
     slicer_ = std::make_unique<slicing::Slicer>(jobs_, *store_, *peaks_, workDir_);
     slicer_->onAudioChanged = [this] { setModified(true); };
     addResetHook([this] { slicer_->clearForLoad(); });
+    editing::EditorParts parts;
+    parts.jobs = &jobs_;
+    parts.store = store_.get();
+    parts.peaks = peaks_.get();
+    parts.slicer = slicer_.get();
+    parts.undoFile = &undoFile_;
+    parts.clipboard = &clipboard_;
+    parts.workDir = workDir_;
+    parts.loaded = [this] { return loaded_; };
+    parts.modified = [this] { return modified_; };
+    parts.setModified = [this](bool modified) { setModified(modified); };
+    parts.becameUntitled = [this] {
+        fileName_ = "Untitled.wav";
+        loaded_ = true;
+        readOnly_ = false;
+        modified_ = true;
+        notifyTitle();
+        notifyStatus("");
+    };
+    parts.changed = [this] {
+        if (listener_ != nullptr) {
+            listener_->sampleChanged();
+        }
+    };
+    editor_ = std::make_unique<editing::Editor>(std::move(parts), settings_.enableUndo);
+    processor_ = std::make_unique<processing::Processor>(*editor_);
+    addResetHook([this] { editor_->resetForLoad(); });
     addLoadedHook([this] {
         slicer_->sampleLoaded(settings_.setOneBar);
         if (settings_.scanOnLoad) {

@@ -7,6 +7,7 @@
 // Threads: all public methods are for the main thread (the dispatcher's). Commands that run long
 // start a worker through the job frame and return at once; their completion runs later on the
 // main thread, and `done` callbacks are called from there.
+#include "editing/Editor.h"
 #include "jobs/Dispatcher.h"
 #include "jobs/JobFrame.h"
 #include "jobs/Prompter.h"
@@ -14,6 +15,7 @@
 #include "sample/PeakTable.h"
 #include "sample/SampleStore.h"
 #include "sample/WavParser.h"
+#include "processing/Processor.h"
 #include "slicing/Slicer.h"
 
 #include <functional>
@@ -64,6 +66,10 @@ public:
     jobs::JobFrame& jobs() { return jobs_; }
     // The slicing state and commands: points, sensitivity, loop region, tempo, exports.
     slicing::Slicer& slicer() { return *slicer_; }
+    // The edit state, selection, clipboard image and undo record, and the edit commands.
+    editing::Editor& editor() { return *editor_; }
+    // The process commands and their dialogs' settings.
+    processing::Processor& processor() { return *processor_; }
     jobs::Prompter& prompter() { return prompter_; }
     jobs::Dispatcher& dispatcher() { return dispatcher_; }
     const std::string& workingDirectory() const { return workDir_; }
@@ -139,6 +145,8 @@ private:
     std::unique_ptr<sample::SampleStore> store_;
     std::unique_ptr<sample::PeakTable> peaks_;
     std::unique_ptr<slicing::Slicer> slicer_;
+    std::unique_ptr<editing::Editor> editor_;
+    std::unique_ptr<processing::Processor> processor_;
     sample::TFileAndMemoryStream clipboard_;
     std::vector<std::function<void()>> resetHooks_;
     std::vector<std::function<void()>> loadedHooks_;

@@ -1,0 +1,774 @@
+#include "editing/Editor.h"
+
+#include "editing/ClipboardImage.h"
+#include "editing/EditWorkers.h"
+#include "editing/PointShift.h"
+#include "editing/UndoThread.h"
+#include "sample/WorkFiles.h"
+
+#include <algorithm>
+#include <exception>
+#include <new>
+
+namespace cleavix::editing {
+
+namespace {
+
+// Catches what a worker throws (a full disk, a vanished file): the failure is shown by the
+// completion, which still runs.
+class GuardedJob final : public jobs::Job {
+public:
+    GuardedJob(std::unique_ptr<jobs::Job> job, Editor& editor) : job_(std::move(job)), editor_(editor) {}
+    void run(jobs::JobContext& context) override {
+        try {
+            job_->run(context);
+        } catch (const std::exception&) {
+            context.call([this] { editor_.reportLater(kMsgProcessingError); });
+        }
+    }
+
+private:
+    std::unique_ptr<jobs::Job> job_;
+    Editor& editor_;
+};
+
+uint8_t pointCode(slicing::PointChange change) {
+    switch (change) {
+    case slicing::PointChange::Add:
+        return 5;
+    case slicing::PointChange::Move:
+        return 3;
+    case slicing::PointChange::Enable:
+        return 6;
+    case slicing::PointChange::Disable:
+        return 7;
+    case slicing::PointChange::Lock:
+        return 8;
+    case slicing::PointChange::Unlock:
+        return 4;
+    default:
+        return 14;
+    }
+}
+
+} // namespace
+
+Editor::Editor(EditorParts parts, bool undoEnabled) : parts_(std::move(parts)) {
+    edit_.undoEnabled = undoEnabled && parts_.undoFile != nullptr && *parts_.undoFile != nullptr;
+    parts_.slicer->onPointsChanging = [this](slicing::PointChange change, const slicing::CandidateSnapshot& s) {
+        pointsChanging(change, s);
+    };
+}
+
+Editor::~Editor() {
+    parts_.slicer->onPointsChanging = nullptr;
+    scratch_.reset();
+}
+
+void Editor::changed() {
+    if (parts_.changed) {
+        parts_.changed();
+    }
+}
+
+void Editor::emptyUndoFile() {
+    if (*parts_.undoFile) {
+        (*parts_.undoFile)->setSize(0);
+    }
+}
+
+void Editor::setUndoEnabled(bool on) {
+    on = on && *parts_.undoFile != nullptr;
+    if (!on) {
+        record_.undoCode = 0;
+        record_.undoStart = 0;
+        record_.undoLength = 0;
+        emptyUndoFile();
+        undoAvailable_ = false;
+    }
+    edit_.undoEnabled = on;
+}
+
+void Editor::setProcessChannel(uint8_t channel) {
+    edit_.processChannel = std::clamp<uint8_t>(channel, 1, 3);
+    parts_.slicer->channelMode().selection = edit_.processChannel;
+}
+
+bool Editor::allChannels() const { return store().format().channels != 2 || edit_.processChannel == 3; }
+
+void Editor::setupSelections(uint32_t start, uint32_t end) {
+    const uint32_t length = store().dataLength();
+    start = std::min(start, length);
+    end = std::min(end, length);
+    selection_ = {0, start};
+    if (end > 0 && end != start) {
+        selection_.push_back(end);
+        if (selection_[2] < selection_[1]) {
+            std::swap(selection_[1], selection_[2]);
+        }
+    }
+    selection_.push_back(length);
+}
+
+uint32_t Editor::selectionEnd() const { return selection_.size() >= 4 ? selection_[2] : selectionStart(); }
+
+std::pair<uint32_t, uint32_t> Editor::operationRange() const {
+    const uint32_t length = store().dataLength();
+    if (onlyCursor()) {
+        return {0, length};
+    }
+    const uint32_t a = std::min(selection_[1], length);
+    const uint32_t b = std::min(selection_[2], length);
+    return {std::min(a, b), std::max(a, b)};
+}
+
+std::vector<uint8_t> Editor::clipboardImage() const { return parts_.clipboard->memory(); }
+
+void Editor::setClipboardImage(const std::vector<uint8_t>& image) {
+    parts_.clipboard->clear();
+    parts_.clipboard->seek(0);
+    parts_.clipboard->writeAll(image.data(), image.size());
+}
+
+PasteQuestion Editor::pasteQuestion(bool intoSegment) const {
+    const ImageInfo info = readImage(parts_.clipboard->memory());
+    if (info.status != ImageInfo::Ok) {
+        return PasteQuestion::None;
+    }
+    const uint16_t channels = store().format().channels;
+    const bool linked = parts_.slicer->channelMode().linked;
+    if (info.channels == 2 && (channels == 1 || (intoSegment && !linked))) {
+        return PasteQuestion::StereoToMono;
+    }
+    if (!intoSegment && info.channels == 1 && channels == 2) {
+        return PasteQuestion::MonoToStereo;
+    }
+    return PasteQuestion::None;
+}
+
+void Editor::beginOperation() {
+    undoCaption_ = kCaptionUndo;
+    pendingUnmodified_ = parts_.modified ? !parts_.modified() : false;
+}
+
+void Editor::SetupUndo(uint8_t code, uint32_t start, uint32_t length, uint8_t channels, uint8_t linked, uint32_t rate,
+                       bool reset) {
+    record_.undoProcessChannel = edit_.processChannel;
+    record_.undoCode = code;
+    record_.undoSelection = selection_;
+    if (reset) {
+        undoCaption_ = kCaptionUndo;
+        record_.wasUnmodified = pendingUnmodified_;
+    }
+    record_.undoLinked = linked;
+    record_.undoChannels = channels;
+    if (record_.undoLength != 0) {
+        emptyUndoFile();
+    }
+    record_.undoLength = length;
+    record_.undoStart = start;
+    record_.pasteLength = 0;
+    record_.undoRate = rate;
+    record_.undoPoints = parts_.slicer->snapshot();
+    undoAvailable_ = true;
+    record_.undoLocators[0] = parts_.slicer->left();
+    record_.undoLocators[1] = parts_.slicer->right();
+}
+
+void Editor::prepareBackup(uint8_t code, uint32_t start, uint32_t length) {
+    scratch_.reset();
+    scratchName_.clear();
+    if (edit_.undoEnabled) {
+        const auto& f = store().format();
+        SetupUndo(code, start, length, uint8_t(f.channels), parts_.slicer->linked() ? 1 : 0, f.sampleRate, true);
+        return;
+    }
+    scratch_ = std::make_unique<ScratchFile>(parts_.workDir, sample::kScratchPrefix);
+    scratchName_ = scratch_->fileName();
+}
+
+void Editor::DoUndo(uint8_t code) {
+    if (!undoAvailable_ || !edit_.undoEnabled) {
+        return;
+    }
+    auto& undo = **parts_.undoFile;
+    const auto& f = store().format();
+    record_.undoLinked = parts_.slicer->linked() ? 1 : 0;
+    record_.undoChannels = uint8_t(f.channels);
+    undo.setSize(0);
+    undo.seek(0);
+    store().stream().seek(0);
+    Pace none;
+    copyBlocks(store().stream(), undo, f.dataLength, none, 0, 100);
+    record_.undoLength = f.dataLength;
+    record_.undoStart = 0;
+    record_.undoRate = f.sampleRate;
+    record_.undoPoints = parts_.slicer->snapshot();
+    undoAvailable_ = true;
+    record_.undoCode = code;
+}
+
+sample::TFileAndMemoryStream* Editor::backupStream() {
+    if (edit_.undoEnabled) {
+        return parts_.undoFile->get();
+    }
+    return scratch_ ? &scratch_->stream() : nullptr;
+}
+
+jobs::ProcessMode Editor::firstMode(jobs::ProcessMode mode, bool backs) const {
+    return edit_.undoEnabled && backs ? jobs::ProcessMode::CreatingUndo : mode;
+}
+
+bool Editor::launch(std::unique_ptr<jobs::Job> job, jobs::ProcessMode mode, std::function<void()> after) {
+    edit_.applied = false;
+    auto guarded = std::make_unique<GuardedJob>(std::move(job), *this);
+    const bool started = parts_.jobs->start(std::move(guarded), mode, [this, after = std::move(after)] {
+        if (after) {
+            after();
+        }
+        showReports();
+    });
+    if (!started) {
+        scratch_.reset();
+    }
+    return started;
+}
+
+void Editor::finishEdit(bool changedData) {
+    undoAvailable_ = edit_.undoEnabled && parts_.jobs->undoReady();
+    scratch_.reset();
+    if (changedData && parts_.setModified) {
+        parts_.setModified(true);
+    }
+}
+
+void Editor::reportLater(const std::string& message) { reports_.push_back(message); }
+
+void Editor::showReports() {
+    std::vector<std::string> reports;
+    reports.swap(reports_);
+    for (const auto& text : reports) {
+        parts_.jobs->prompter().ask(jobs::MessageKind::Error, text, "", jobs::Buttons::Ok);
+    }
+}
+
+void Editor::shiftLocators(uint32_t opStart, uint32_t opEnd, uint32_t newEnd) {
+    // Behind the range: moved with the audio. Inside a range that shrank: at its new end.
+    auto shift = [&](uint32_t p) -> uint32_t {
+        if (p >= opEnd) {
+            return uint32_t(int64_t(p) + int64_t(newEnd) - int64_t(opEnd));
+        }
+        return std::min(p, std::max(newEnd, opStart));
+    };
+    const uint32_t left = shift(parts_.slicer->left());
+    const uint32_t right = shift(parts_.slicer->right());
+    parts_.slicer->setLoop(left, right);
+}
+
+void Editor::adjustRate(uint32_t rate) {
+    if (rate == 0 || parts_.jobs->busy()) {
+        return;
+    }
+    beginOperation();
+    auto& f = store().format();
+    if (edit_.undoEnabled) {
+        record_.undoRate = f.sampleRate;
+        record_.undoCode = 18;
+        record_.wasUnmodified = pendingUnmodified_;
+        undoAvailable_ = true;
+    }
+    f.sampleRate = rate;
+    f.bytesPerSecond = rate * f.blockAlign();
+    parts_.slicer->computeTempo();
+    if (parts_.setModified) {
+        parts_.setModified(true);
+    }
+    changed();
+}
+
+void Editor::resetForLoad() {
+    undoCaption_ = kCaptionUndo;
+    record_.undoLength = 0;
+    record_.undoCode = 0;
+    record_.pasteLength = 0;
+    emptyUndoFile();
+    undoAvailable_ = false;
+    selection_ = {0, 0, 0};
+}
+
+void Editor::pointsChanging(slicing::PointChange change, const slicing::CandidateSnapshot& snapshot) {
+    if (randomising_ || holdPoints_) {
+        return; // the running operation keeps its own record of points and audio
+    }
+    if (record_.undoLength != 0) {
+        emptyUndoFile();
+    }
+    const auto& f = store().format();
+    record_.undoCode = pointCode(change);
+    record_.undoLength = 0;
+    record_.pasteLength = 0;
+    record_.undoPoints = snapshot;
+    record_.undoChannels = uint8_t(f.channels);
+    record_.undoRate = f.sampleRate;
+    record_.undoLocators[0] = parts_.slicer->left();
+    record_.undoLocators[1] = parts_.slicer->right();
+    record_.wasUnmodified = false;
+    undoCaption_ = kCaptionUndo;
+    undoAvailable_ = true;
+}
+
+bool Editor::searchThen(const Done& done) {
+    parts_.slicer->requestSearch();
+    return parts_.slicer->startSliceSearch([done](const slicing::SearchOutcome&) {
+        if (done) {
+            done(true);
+        }
+    });
+}
+
+// --- commands ---
+
+bool Editor::copy(Done done) {
+    if (!loaded() || parts_.jobs->busy()) {
+        return false;
+    }
+    const auto& f = store().format();
+    auto [start, end] = operationRange();
+    start = f.frameStart(start);
+    end = f.frameStart(end);
+    uint16_t channels = f.channels;
+    uint32_t size = end - start;
+    edit_.channelStep = 1;
+    if (f.channels == 2 && edit_.processChannel != 3) {
+        channels = 1;
+        size = (end - start) / 2;
+        edit_.channelStep = 2;
+        if (edit_.processChannel == 2) {
+            start += 2;
+        }
+    }
+    edit_.opStart = start;
+    edit_.opEnd = end;
+    auto image = std::make_shared<std::vector<uint8_t>>();
+    try {
+        *image = imageHeader(channels, f.sampleRate, size);
+        image->resize(kImageHeaderBytes + size);
+    } catch (const std::bad_alloc&) {
+        parts_.jobs->prompter().ask(jobs::MessageKind::Error, kMsgCopyNoMemory, "", jobs::Buttons::Ok);
+        return false;
+    }
+    return launchCopy(std::move(image), std::move(done));
+}
+
+bool Editor::launchCopy(std::shared_ptr<std::vector<uint8_t>> image, Done done) {
+    auto complete = std::make_shared<bool>(false);
+    return launch(std::make_unique<TCopyThread>(*this, *image, *complete), jobs::ProcessMode::Copying,
+                  [this, image, complete, done = std::move(done)] {
+                      // A copy cut short leaves the clipboard as it was rather than half an image.
+                      if (*complete) {
+                          setClipboardImage(*image);
+                      }
+                      if (done) {
+                          done(*complete);
+                      }
+                  });
+}
+
+ImageInfo Editor::pasteImage() {
+    const ImageInfo info = readImage(parts_.clipboard->memory());
+    if (info.status == ImageInfo::Not16Bit) {
+        parts_.jobs->prompter().ask(jobs::MessageKind::Error, kMsgPasteNot16, "", jobs::Buttons::Ok);
+    }
+    return info;
+}
+
+bool Editor::copySegment(int index, Done done) {
+    const auto& list = parts_.slicer->slicePoints();
+    if (!loaded() || parts_.jobs->busy() || index < 0 || index > list.count()) {
+        return false;
+    }
+    const auto& f = store().format();
+    const uint32_t start = list.at(index).position;
+    const uint32_t end = std::min(slicing::segmentEnd(list, index), f.dataLength);
+    if (end <= start) {
+        return false;
+    }
+    uint16_t channels = f.channels;
+    uint32_t size = 0;
+    if (f.channels == 2 && !parts_.slicer->channelMode().linked) {
+        channels = 1;
+        size = (end - start + 3) / 4 * 2;
+        edit_.channelStep = 2;
+    } else {
+        size = f.frameStart(end) - f.frameStart(start);
+        edit_.channelStep = 1;
+    }
+    edit_.opStart = channels == 1 && f.channels == 2 ? start : f.frameStart(start);
+    edit_.opEnd = end;
+    auto image = std::make_shared<std::vector<uint8_t>>(imageHeader(channels, f.sampleRate, size));
+    image->resize(kImageHeaderBytes + size);
+    return launchCopy(std::move(image), std::move(done));
+}
+
+bool Editor::cut(Done done) {
+    if (!loaded() || parts_.jobs->busy() || onlyCursor()) {
+        return false;
+    }
+    if (!allChannels()) {
+        parts_.jobs->prompter().ask(jobs::MessageKind::Warning, kMsgCutOneChannel, "", jobs::Buttons::Ok);
+        return false;
+    }
+    const auto& f = store().format();
+    beginOperation();
+    const auto [a, b] = operationRange();
+    edit_.opStart = f.frameStart(a);
+    edit_.opEnd = f.frameStart(b);
+    try {
+        prepareBackup(19, edit_.opStart, edit_.opEnd - edit_.opStart);
+    } catch (const std::exception&) {
+        parts_.jobs->prompter().ask(jobs::MessageKind::Error, kMsgProcessingError, "", jobs::Buttons::Ok);
+        return false;
+    }
+    const uint32_t opStart = edit_.opStart;
+    const uint32_t opEnd = edit_.opEnd;
+    return launch(std::make_unique<TEditThread>(*this), firstMode(jobs::ProcessMode::Cutting, true),
+                  [this, opStart, opEnd, done = std::move(done)] {
+                      finishEdit(edit_.applied);
+                      if (edit_.applied) {
+                          store().format().dataLength = edit_.scratchLength;
+                          cutPoints(parts_.slicer->candidates(), opStart, opEnd, edit_.scratchLength);
+                          shiftLocators(opStart, opEnd, opStart);
+                          setupSelections(opStart, opStart);
+                          parts_.slicer->rebuild();
+                          changed();
+                      }
+                      if (done) {
+                          done(edit_.applied);
+                      }
+                  });
+}
+
+bool Editor::pasteKeep(int choice, Done done) { return startPaste(false, choice, std::move(done)); }
+
+bool Editor::pasteFindNew(int choice, Done done) { return startPaste(true, choice, std::move(done)); }
+
+bool Editor::startPaste(bool findNew, int choice, Done done) {
+    if (!loaded() || parts_.jobs->busy()) {
+        return false;
+    }
+    const ImageInfo info = pasteImage();
+    if (info.status != ImageInfo::Ok) {
+        return false;
+    }
+    const auto& f = store().format();
+    int type = 0;
+    if (info.channels != f.channels) {
+        if (choice < 0 || choice > 2) {
+            return false; // the conversion dialog was cancelled
+        }
+        type = info.channels == 2 ? choice + 1 : choice + 4;
+    }
+    beginOperation();
+    edit_.fadeLeadIn = false;
+    // Whole frames: a stereo paste between the words of a frame would swap the channels after it.
+    const bool wasCursor = onlyCursor();
+    edit_.opStart = f.frameStart(selectionStart());
+    edit_.opEnd = wasCursor ? edit_.opStart : f.frameStart(selectionEnd());
+    edit_.scratchLength = info.dataSize;
+    try {
+        prepareBackup(findNew ? 12 : 11, edit_.opStart, edit_.opEnd - edit_.opStart);
+    } catch (const std::exception&) {
+        parts_.jobs->prompter().ask(jobs::MessageKind::Error, kMsgProcessingError, "", jobs::Buttons::Ok);
+        return false;
+    }
+    PasteInput input{type, info.dataOffset, info.dataSize};
+    const uint32_t opStart = edit_.opStart;
+    const uint32_t opEnd = edit_.opEnd;
+    return launch(std::make_unique<TPasteThread>(*this, input), firstMode(jobs::ProcessMode::Pasting, true),
+                  [this, findNew, opStart, opEnd, wasCursor, done = std::move(done)] {
+                      completePaste(findNew, opStart, opEnd, wasCursor, done);
+                  });
+}
+
+void Editor::completePaste(bool findNew, uint32_t opStart, uint32_t opEnd, bool wasCursor, Done done) {
+    finishEdit(edit_.applied);
+    if (edit_.applied) {
+        store().format().dataLength = edit_.scratchLength;
+        pastePoints(parts_.slicer->candidates(), opStart, opEnd, edit_.newEnd - opStart, edit_.scratchLength);
+        shiftLocators(opStart, opEnd, edit_.newEnd);
+        setupSelections(opStart, wasCursor ? opStart : edit_.newEnd);
+        parts_.slicer->rebuild();
+        changed();
+        if (findNew && searchThen(done)) {
+            return;
+        }
+    }
+    if (done) {
+        done(edit_.applied);
+    }
+}
+
+bool Editor::pasteIntoSegment(int index, int choice, Done done) {
+    const auto& list = parts_.slicer->slicePoints();
+    if (!loaded() || parts_.jobs->busy() || index < 0 || index > list.count()) {
+        return false;
+    }
+    const ImageInfo info = pasteImage();
+    if (info.status != ImageInfo::Ok) {
+        return false;
+    }
+    const auto& f = store().format();
+    const bool linked = parts_.slicer->channelMode().linked;
+    int type = 0;
+    if (f.channels == 1) {
+        type = info.channels == 1 ? 0 : choice + 1;
+    } else if (linked) {
+        type = info.channels == 2 ? 0 : 6;
+    } else {
+        type = info.channels == 1 ? 4 : choice + 7;
+    }
+    if (info.channels == 2 && (f.channels == 1 || !linked) && (choice < 0 || choice > 2)) {
+        return false;
+    }
+    uint32_t start = list.at(index).position;
+    uint32_t end = std::min(slicing::segmentEnd(list, index), f.dataLength);
+    if (type == 0 || type == 6) {
+        start = f.frameStart(start);
+        end = f.frameStart(end);
+    }
+    if (end <= start) {
+        return false;
+    }
+    beginOperation();
+    edit_.opStart = start;
+    edit_.opEnd = end;
+    edit_.fadeLeadIn = true;
+    edit_.channelStep = (type == 4 || type >= 7) ? 2 : 1;
+    try {
+        prepareBackup(13, start, end - start);
+    } catch (const std::exception&) {
+        parts_.jobs->prompter().ask(jobs::MessageKind::Error, kMsgProcessingError, "", jobs::Buttons::Ok);
+        return false;
+    }
+    PasteInput input{type, info.dataOffset, info.dataSize};
+    return launch(std::make_unique<TPasteSegmentThread>(*this, input), firstMode(jobs::ProcessMode::Pasting, true),
+                  [this, done = std::move(done)] {
+                      finishEdit(edit_.applied);
+                      if (edit_.applied) {
+                          changed();
+                      }
+                      if (done) {
+                          done(edit_.applied);
+                      }
+                  });
+}
+
+bool Editor::pasteToNew(Done done) {
+    if (parts_.jobs->busy()) {
+        return false;
+    }
+    const ImageInfo info = pasteImage();
+    if (info.status != ImageInfo::Ok || info.sampleRate == 0) {
+        return false;
+    }
+    const bool hadSample = loaded();
+    beginOperation();
+    edit_.opStart = 0;
+    edit_.opEnd = store().dataLength();
+    edit_.scratchLength = info.dataSize - info.dataSize % (info.channels * 2u);
+    try {
+        if (hadSample || !edit_.undoEnabled) {
+            prepareBackup(2, 0, store().dataLength());
+        }
+    } catch (const std::exception&) {
+        parts_.jobs->prompter().ask(jobs::MessageKind::Error, kMsgProcessingError, "", jobs::Buttons::Ok);
+        return false;
+    }
+    const bool backupOld = hadSample && edit_.undoEnabled;
+    PasteInput input{0, info.dataOffset, info.dataSize};
+    const uint16_t channels = info.channels;
+    const uint32_t rate = info.sampleRate;
+    return launch(std::make_unique<TPasteToNewThread>(*this, input, backupOld, channels),
+                  firstMode(jobs::ProcessMode::Pasting, backupOld),
+                  [this, channels, rate, backupOld, done = std::move(done)] {
+                      finishEdit(false);
+                      if (!backupOld) {
+                          undoAvailable_ = false;
+                      }
+                      if (edit_.applied) {
+                          setProcessChannel(3);
+                          auto& f = store().format();
+                          f.channels = channels;
+                          f.sampleRate = rate;
+                          f.bytesPerSecond = rate * channels * 2u;
+                          f.bitsPerSample = 16;
+                          f.sourceBits = 16;
+                          f.dataLength = edit_.scratchLength;
+                          parts_.slicer->clearForLoad();
+                          parts_.slicer->sampleLoaded(false);
+                          setupSelections(0, 0);
+                          if (parts_.becameUntitled) {
+                              parts_.becameUntitled();
+                          }
+                          changed();
+                      }
+                      if (done) {
+                          done(edit_.applied);
+                      }
+                  });
+}
+
+bool Editor::crop(Done done) {
+    if (!loaded() || parts_.jobs->busy() || !allChannels()) {
+        return false;
+    }
+    const auto& f = store().format();
+    beginOperation();
+    edit_.opStart = f.frameStart(parts_.slicer->left());
+    edit_.opEnd = f.frameStart(parts_.slicer->right());
+    try {
+        // The length field of a crop record holds the end of the kept region.
+        prepareBackup(20, edit_.opStart, edit_.opEnd);
+    } catch (const std::exception&) {
+        parts_.jobs->prompter().ask(jobs::MessageKind::Error, kMsgProcessingError, "", jobs::Buttons::Ok);
+        return false;
+    }
+    const uint32_t opStart = edit_.opStart;
+    const uint32_t opEnd = edit_.opEnd;
+    return launch(std::make_unique<TCropThread>(*this), firstMode(jobs::ProcessMode::Cropping, true),
+                  [this, opStart, opEnd, done = std::move(done)] {
+                      finishEdit(edit_.applied);
+                      if (edit_.applied) {
+                          const uint32_t length = opEnd - opStart;
+                          store().format().dataLength = length;
+                          cropPoints(parts_.slicer->candidates(), opStart, opEnd);
+                          setupSelections(0, length);
+                          parts_.slicer->setLoop(0, length);
+                          parts_.slicer->rebuild();
+                          changed();
+                      }
+                      if (done) {
+                          done(edit_.applied);
+                      }
+                  });
+}
+
+bool Editor::undo(Done done) {
+    if (!undoAvailable_ || parts_.jobs->busy()) {
+        return false;
+    }
+    undoCaption_ = undoCaption_ == kCaptionUndo ? kCaptionRedo : kCaptionUndo;
+    if (record_.undoCode == 0) {
+        if (done) {
+            done(true);
+        }
+        return true;
+    }
+    auto outcome = std::make_shared<UndoOutcome>();
+    return launch(std::make_unique<TUndoThread>(*this, *outcome), jobs::ProcessMode::Undoing,
+                  [this, outcome, done = std::move(done)] {
+                      const uint8_t code = outcome->code;
+                      auto& f = store().format();
+                      if (code == 2) {
+                          std::swap(edit_.processChannel, record_.undoProcessChannel);
+                          parts_.slicer->channelMode().selection = edit_.processChannel;
+                      }
+                      f.dataLength = outcome->dataLength;
+                      f.channels = outcome->channels;
+                      f.sampleRate = outcome->rate;
+                      f.bytesPerSecond = f.sampleRate * f.blockAlign();
+                      if (outcome->relink) {
+                          parts_.slicer->channelMode().linked = true;
+                          record_.undoLinked = 0;
+                      }
+                      const bool pointOnly = isPointCode(code);
+                      if (!(code == 1 || pointOnly || code == 10 || code == 18)) {
+                          std::swap(selection_, record_.undoSelection);
+                          if (selection_.size() < 3) {
+                              setupSelections(0, 0);
+                          }
+                          selection_.back() = f.dataLength;
+                      }
+                      // The modified mark.
+                      if (record_.wasUnmodified) {
+                          if (parts_.setModified) {
+                              parts_.setModified(false);
+                          }
+                          record_.wasUnmodified = false;
+                      } else if (!pointOnly) {
+                          record_.wasUnmodified = parts_.modified ? !parts_.modified() : false;
+                          if (parts_.setModified) {
+                              parts_.setModified(true);
+                          }
+                      }
+                      // Locators back where the record has them; the record keeps the current ones
+                      // for the redo.
+                      const uint32_t left = parts_.slicer->left();
+                      const uint32_t right = parts_.slicer->right();
+                      const uint32_t newRight = code == 14 ? right : record_.undoLocators[1];
+                      parts_.slicer->setLoop(record_.undoLocators[0], newRight);
+                      record_.undoLocators[0] = left;
+                      record_.undoLocators[1] = right;
+                      settleMarkers(parts_.slicer->candidates(), f.dataLength);
+                      parts_.slicer->rebuild();
+                      changed();
+                      if (code == 12 && outcome->restoredData && searchThen(done)) {
+                          return;
+                      }
+                      if (done) {
+                          done(true);
+                      }
+                  });
+}
+
+bool Editor::randomise(bool keepPoints, Done done) {
+    if (!loaded() || parts_.jobs->busy()) {
+        return false;
+    }
+    const auto& f = store().format();
+    auto [a, b] = operationRange();
+    const uint32_t start = f.frameStart(a);
+    uint32_t length = std::min<uint32_t>(b - std::min(a, b), f.dataLength - start);
+    length -= length % f.blockAlign();
+    if (!edit_.undoEnabled) {
+        return parts_.slicer->randomise(start, length, keepPoints, std::move(done));
+    }
+    beginOperation();
+    edit_.opStart = start;
+    edit_.opEnd = start + length;
+    prepareBackup(keepPoints ? 17 : 16, start, length);
+    randomising_ = true;
+    const bool started = launch(
+        std::make_unique<TRandomiseBackupThread>(*this), jobs::ProcessMode::CreatingUndo,
+        [this, start, length, keepPoints, done]() mutable {
+            const bool backedUp = parts_.jobs->undoReady();
+            if (!backedUp) {
+                randomising_ = false;
+                undoAvailable_ = false;
+                if (done) {
+                    done(false);
+                }
+                return;
+            }
+            const bool shuffling = parts_.slicer->randomise(start, length, keepPoints, [this, done](bool ok) {
+                randomising_ = false;
+                undoAvailable_ = true;
+                if (done) {
+                    done(ok);
+                }
+            });
+            if (!shuffling) {
+                randomising_ = false;
+                undoAvailable_ = false;
+                if (done) {
+                    done(false);
+                }
+            }
+        });
+    if (!started) {
+        randomising_ = false;
+    }
+    return started;
+}
+
+} // namespace cleavix::editing

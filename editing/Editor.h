@@ -1,0 +1,213 @@
+#pragma once
+// The editing engine: the edit state that every edit and process shares, the selection list, the
+// clipboard image, the undo record, and the clipboard and undo commands (Copy, Copy Segment, Cut,
+// the pastes, Crop, Undo/Redo). The processes in processing/ launch through the same frame.
+//
+// Threads: every public method is for the main thread. A command fills the edit state, records
+// its undo (or makes a scratch backup), starts its worker through the job frame and returns; its
+// completion runs later on the main thread and calls `done`. While a worker runs (the job frame's
+// busy state) the worker alone touches the store, the undo file, the clipboard image and the
+// candidate list.
+#include "editing/Blocks.h"
+#include "editing/ClipboardImage.h"
+#include "jobs/JobFrame.h"
+#include "sample/PeakTable.h"
+#include "sample/SampleStore.h"
+#include "slicing/Slicer.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace cleavix::editing {
+
+inline constexpr const char* kMsgCutOneChannel =
+    "You cannot cut data from a single channel in a stereo file!\r\n\r\nUse the copy function to place data on the "
+    "Clipboard.";
+inline constexpr const char* kMsgProcessingError =
+    "A processing error has occured!\r\n\r\nPlease check that there is sufficient disk space available for temporary "
+    "\r\nfiles.";
+inline constexpr const char* kCaptionUndo = "&Undo";
+inline constexpr const char* kCaptionRedo = "&Redo";
+
+// What the launching command prepares for its worker, and what the worker hands back.
+struct EditState {
+    uint32_t opStart = 0;
+    uint32_t opEnd = 0;
+    uint32_t newStart = 0;
+    uint32_t newEnd = 0;        // 0: not set
+    uint8_t channelStep = 1;    // 2: one channel of stereo
+    uint8_t processChannel = 3; // 1 left, 2 right, 3 both
+    uint8_t bothChannels = 1;   // 2: stereo processed on both channels
+    bool fadeLeadIn = false;
+    uint32_t scratchLength = 0;
+    bool undoEnabled = true;
+    // Set by a worker once it got past its backup and began to change the data; the completion
+    // applies the results only then.
+    bool applied = false;
+};
+
+// The one level of undo.
+struct UndoRecord {
+    uint8_t undoCode = 0;
+    uint32_t undoStart = 0;
+    uint32_t undoLength = 0;
+    uint32_t pasteLength = 0;
+    uint32_t undoRate = 0;
+    uint8_t undoChannels = 0;
+    uint8_t undoLinked = 0;
+    slicing::CandidateSnapshot undoPoints;
+    uint32_t undoLocators[2] = {0, 0};
+    std::vector<uint32_t> undoSelection;
+    uint8_t undoProcessChannel = 3;
+    bool wasUnmodified = false;
+};
+
+// The dialog a paste would show before it runs.
+enum class PasteQuestion { None, StereoToMono, MonoToStereo };
+
+// The session pieces the editor works on.
+struct EditorParts {
+    jobs::JobFrame* jobs = nullptr;
+    sample::SampleStore* store = nullptr;
+    sample::PeakTable* peaks = nullptr;
+    slicing::Slicer* slicer = nullptr;
+    std::unique_ptr<sample::TFileAndMemoryStream>* undoFile = nullptr; // its slot: Undo exchanges files
+    sample::TFileAndMemoryStream* clipboard = nullptr;
+    std::string workDir;
+    std::function<bool()> loaded;
+    std::function<bool()> modified;
+    std::function<void(bool)> setModified;
+    // The pasted image became the whole sample ("Untitled.wav").
+    std::function<void()> becameUntitled;
+    // The audio or the format changed: views redraw.
+    std::function<void()> changed;
+};
+
+using Done = std::function<void(bool)>;
+
+class Editor {
+public:
+    Editor(EditorParts parts, bool undoEnabled);
+    ~Editor();
+    Editor(const Editor&) = delete;
+    Editor& operator=(const Editor&) = delete;
+
+    // --- state ---
+    EditState& edit() { return edit_; }
+    const EditState& edit() const { return edit_; }
+    UndoRecord& record() { return record_; }
+    const UndoRecord& record() const { return record_; }
+    bool undoAvailable() const { return undoAvailable_; }
+    const std::string& undoCaption() const { return undoCaption_; }
+    bool undoEnabled() const { return edit_.undoEnabled; }
+    // The "Enable undo buffer" preference; off clears the record.
+    void setUndoEnabled(bool on);
+    uint8_t processChannel() const { return edit_.processChannel; }
+    void setProcessChannel(uint8_t channel);
+    // Whether the samples' operations work on both channels (mono always does).
+    bool allChannels() const;
+
+    // The selection list: start sentinel 0, the marks, end sentinel at the data length.
+    const std::vector<uint32_t>& selectionList() const { return selection_; }
+    void setupSelections(uint32_t start, uint32_t end);
+    bool onlyCursor() const { return selection_.size() < 4; }
+    // The range a selection command works on: the whole sample with only a cursor set.
+    std::pair<uint32_t, uint32_t> operationRange() const;
+    uint32_t selectionStart() const { return selection_.size() > 1 ? selection_[1] : 0; }
+    uint32_t selectionEnd() const;
+
+    // --- clipboard image ---
+    std::vector<uint8_t> clipboardImage() const;
+    void setClipboardImage(const std::vector<uint8_t>& image);
+    // The conversion dialog Paste And Keep (segment false) or Paste Into Segment would show.
+    PasteQuestion pasteQuestion(bool intoSegment) const;
+
+    // --- commands (false when refused; `done(ok)` after the completion otherwise) ---
+    bool copy(Done done = {});
+    bool copySegment(int index, Done done = {});
+    bool cut(Done done = {});
+    // choice: the conversion dialog's answer (0..2), -1 for Cancel; ignored when no dialog shows.
+    bool pasteKeep(int choice = 2, Done done = {});
+    bool pasteFindNew(int choice = 2, Done done = {});
+    bool pasteIntoSegment(int index, int choice = 2, Done done = {});
+    bool pasteToNew(Done done = {});
+    bool crop(Done done = {});
+    // Undo, or Redo when the caption says so.
+    bool undo(Done done = {});
+    // Randomise the segments of the selection (the whole sample with only a cursor) with undo.
+    bool randomise(bool keepPoints, Done done = {});
+
+    // --- the frame, for processes ---
+    // Step A.3: a new operation resets the caption and remembers whether the sample was unmodified.
+    void beginOperation();
+    // Step A.6: with undo on, SetupUndo; else a scratch file. Throws when the scratch file cannot
+    // be made.
+    void prepareBackup(uint8_t code, uint32_t start, uint32_t length);
+    void SetupUndo(uint8_t code, uint32_t start, uint32_t length, uint8_t channels, uint8_t linked, uint32_t rate,
+                   bool reset);
+    // A whole-sample backup at once (plug-in runs, a sample received from a sampler).
+    void DoUndo(uint8_t code = 2);
+    sample::TFileAndMemoryStream* backupStream();
+    // Starts a worker; completion then `after` on the main thread.
+    bool launch(std::unique_ptr<jobs::Job> job, jobs::ProcessMode mode, std::function<void()> after);
+    // The mode a worker shows first: "Creating undo file..." while it makes its backup.
+    jobs::ProcessMode firstMode(jobs::ProcessMode mode, bool backs) const;
+    // Step C's shared part: Undo enabled := undoReady, scratch deleted, modified mark.
+    void finishEdit(bool changed = true);
+    // Adjust Sample Rate (no worker): code 18 when undo is on.
+    void adjustRate(uint32_t rate);
+    void setUndoAvailable(bool on) { undoAvailable_ = on; }
+    // A failure while a worker ran, to be shown by its completion.
+    void reportLater(const std::string& message);
+    void showReports();
+    // Locators and the end marker after a length change of [opStart, opEnd) to [opStart, newEnd).
+    void shiftLocators(uint32_t opStart, uint32_t opEnd, uint32_t newEnd);
+    const std::string& scratchName() const { return scratchName_; }
+    // While held, point changes made by an operation's follow-up (a re-cut) make no record.
+    void holdPointRecords(bool hold) { holdPoints_ = hold; }
+
+    // The pieces, for workers.
+    sample::SampleStore& store() { return *parts_.store; }
+    sample::PeakTable& peaks() { return *parts_.peaks; }
+    slicing::Slicer& slicer() { return *parts_.slicer; }
+    jobs::JobFrame& jobs() { return *parts_.jobs; }
+    std::unique_ptr<sample::TFileAndMemoryStream>& undoFileSlot() { return *parts_.undoFile; }
+    sample::TFileAndMemoryStream& clipboard() { return *parts_.clipboard; }
+    const std::string& workDir() const { return parts_.workDir; }
+    bool loaded() const { return parts_.loaded ? parts_.loaded() : store().dataLength() > 0; }
+    const sample::SampleStore& store() const { return *parts_.store; }
+
+    // Requests and starts a fresh slice search, then done(true); false when it could not start.
+    bool searchThen(const Done& done);
+
+    // A load or Close: the record goes, Undo is disabled.
+    void resetForLoad();
+
+private:
+    void pointsChanging(slicing::PointChange change, const slicing::CandidateSnapshot& snapshot);
+    bool startPaste(bool findNew, int choice, Done done);
+    bool launchCopy(std::shared_ptr<std::vector<uint8_t>> image, Done done);
+    // The clipboard image as a paste reads it; an image of other than 16 bits is refused aloud.
+    ImageInfo pasteImage();
+    void completePaste(bool findNew, uint32_t opStart, uint32_t opEnd, bool wasCursor, Done done);
+    void emptyUndoFile();
+    void changed();
+
+    EditorParts parts_;
+    EditState edit_;
+    UndoRecord record_;
+    bool undoAvailable_ = false;
+    std::string undoCaption_ = kCaptionUndo;
+    std::vector<uint32_t> selection_{0, 0, 0};
+    std::unique_ptr<ScratchFile> scratch_;
+    std::string scratchName_;
+    std::vector<std::string> reports_;
+    bool randomising_ = false;
+    bool pendingUnmodified_ = false;
+    bool holdPoints_ = false;
+};
+
+} // namespace cleavix::editing

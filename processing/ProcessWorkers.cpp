@@ -1,0 +1,358 @@
+#include "processing/ProcessWorkers.h"
+
+#include "editing/Blocks.h"
+#include "editing/EditWorkers.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+namespace cleavix::processing {
+
+using editing::Pace;
+
+int16_t invertSample(int16_t v) { return int16_t(-1 - int(v)); }
+
+int16_t quantiseSample(int16_t v, int level) {
+    const int q = 1 << (16 - std::clamp(level, 0, 16));
+    return int16_t(q * (int(v) / q));
+}
+
+int16_t normaliseSample(int16_t v, double offset, double gain) {
+    // Above 100 % the result may leave the 16-bit range: it is held at full scale rather than
+    // wrapping round to the opposite sign.
+    const double scaled = std::trunc((double(v) - offset) * gain);
+    return int16_t(std::clamp(scaled, -32768.0, 32767.0));
+}
+
+int16_t fadeSample(int16_t v, int i) { return int16_t(std::nearbyint(double(v) * (249 - i) / 249.0)); }
+
+namespace {
+
+int16_t wordAt(const uint8_t* p) { return int16_t(uint16_t(p[0] | p[1] << 8)); }
+void setWordAt(uint8_t* p, int16_t v) {
+    p[0] = uint8_t(uint16_t(v));
+    p[1] = uint8_t(uint16_t(v) >> 8);
+}
+
+// Which words of a range a process touches: every word, or one word of each frame.
+struct Words {
+    size_t step = 1;  // in words
+    size_t first = 0; // word offset within a step
+    bool takes(size_t wordIndex) const { return wordIndex % step == first; }
+};
+
+// For Invert, Normalise and Quantise: the range is whole frames; one channel picks its word.
+Words channelWords(const editing::Editor& editor) {
+    const auto& e = editor.edit();
+    if (editor.store().format().channels == 2 && e.processChannel != 3) {
+        return {2, size_t(e.processChannel == 1 ? 0 : 1)};
+    }
+    return {1, 0};
+}
+
+uint32_t clampedEnd(editing::Editor& editor) {
+    return std::min(editor.edit().opEnd, editor.store().dataLength());
+}
+
+// Reads, changes and writes back [start, end) in blocks; fn(words, count, firstWordIndex).
+// Returns false when stopped.
+template <class Fn>
+bool transform(editing::Editor& editor, Pace& pace, uint32_t start, uint32_t end, size_t block, int from, int to,
+               Fn fn) {
+    auto& data = editor.store().stream();
+    std::vector<uint8_t> buffer;
+    const uint64_t total = end > start ? end - start : 0;
+    for (uint64_t done = 0; done < total;) {
+        const size_t n = size_t(std::min<uint64_t>(block, total - done));
+        buffer.assign(n, 0);
+        data.readAt(start + done, buffer.data(), n);
+        fn(buffer.data(), n / 2, size_t(done / 2));
+        data.writeAllAt(start + done, buffer.data(), n);
+        done += n;
+        pace.report(double(done), double(total), from, to);
+        if (done < total && pace.stopped()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Every processed sample of [start, end), in blocks, for the measuring passes.
+template <class Fn>
+bool measure(editing::Editor& editor, Pace& pace, uint32_t start, uint32_t end, const Words& words, int from, int to,
+             Fn fn) {
+    auto& data = editor.store().stream();
+    std::vector<uint8_t> buffer;
+    const uint64_t total = end > start ? end - start : 0;
+    constexpr size_t kBlock = 32768;
+    for (uint64_t done = 0; done < total;) {
+        const size_t n = size_t(std::min<uint64_t>(kBlock, total - done));
+        buffer.assign(n, 0);
+        data.readAt(start + done, buffer.data(), n);
+        for (size_t w = 0; w < n / 2; ++w) {
+            if (words.takes(size_t(done / 2) + w)) {
+                fn(wordAt(buffer.data() + w * 2));
+            }
+        }
+        done += n;
+        pace.report(double(done), double(total), from, to);
+        if (done < total && pace.stopped()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void finish(editing::Editor& editor, Pace& pace, bool stopped) {
+    editing::rebuildPeaksAfter(editor, pace, editor.store().dataLength(), editor.store().format().channels, stopped);
+}
+
+} // namespace
+
+void TSilenceThread::run(jobs::JobContext& context) {
+    Pace pace(context);
+    context.frame().setUndoReady(false);
+    auto& e = editor_.edit();
+    const uint32_t end = clampedEnd(editor_);
+    if (!editing::makeBackup(editor_, context, pace, e.opStart, end - e.opStart, jobs::ProcessMode::Silencing,
+                             false)) {
+        finish(editor_, pace, true);
+        return;
+    }
+    e.applied = true;
+    const uint16_t channels = editor_.store().format().channels;
+    const Words words{e.channelStep, 0};
+    uint32_t zeroFrom = e.opStart;
+    if (e.fadeLeadIn) {
+        // The 250 frames before the range fade out, so the silence does not start with a click.
+        const uint32_t fadeBytes = 500u * channels;
+        auto& data = editor_.store().stream();
+        std::vector<uint8_t> fade(fadeBytes, 0);
+        data.readAt(e.opStart, fade.data(), fadeBytes);
+        const size_t perFrame = channels; // words per frame
+        for (size_t w = 0; w < fadeBytes / 2; ++w) {
+            if (words.takes(w) || e.channelStep == 1) {
+                setWordAt(fade.data() + w * 2, fadeSample(wordAt(fade.data() + w * 2), int(w / perFrame)));
+            }
+        }
+        data.writeAllAt(e.opStart, fade.data(), fadeBytes);
+        zeroFrom = e.opStart + fadeBytes;
+    }
+    const bool complete = transform(editor_, pace, zeroFrom, end, editing::kCopyBlock, 0, 100,
+                                    [&](uint8_t* block, size_t count, size_t) {
+                                        for (size_t w = 0; w < count; w += e.channelStep) {
+                                            setWordAt(block + w * 2, 0);
+                                        }
+                                    });
+    finish(editor_, pace, !complete);
+}
+
+void TReverseThread::run(jobs::JobContext& context) {
+    Pace pace(context);
+    context.frame().setUndoReady(false);
+    auto& e = editor_.edit();
+    const uint32_t dataLength = editor_.store().dataLength();
+    const uint32_t end = clampedEnd(editor_);
+    if (!editing::makeBackup(editor_, context, pace, e.opStart, end - e.opStart, jobs::ProcessMode::Reversing, true)) {
+        finish(editor_, pace, true);
+        return;
+    }
+    e.applied = true;
+    sample::TFileAndMemoryStream& backup = *editor_.backupStream();
+    auto& data = editor_.store().stream();
+    const uint16_t channels = editor_.store().format().channels;
+    // unit: the bytes that move as one piece; keep: the bytes of a unit the reverse writes.
+    const size_t unit = channels == 2 ? 4 : 2;
+    const size_t keep = e.channelStep == 2 ? 2 : unit;
+    // One channel of stereo: the range runs 2 bytes into the frame at each end, and its last
+    // frame's word lies at opEnd - 4.
+    const uint64_t units = (uint64_t(e.opEnd - e.opStart) + (e.channelStep == 2 ? 2 : 0)) / unit;
+    const size_t blockUnits = editing::kCopyBlock / unit;
+    std::vector<uint8_t> in;
+    std::vector<uint8_t> out;
+    bool stopped = false;
+    for (uint64_t done = 0; done < units;) {
+        const size_t m = size_t(std::min<uint64_t>(blockUnits, units - done));
+        in.assign(m * unit, 0);
+        backup.readAt(done * unit, in.data(), m * unit);
+        // Source units [done, done + m) land on [units - done - m, units - done), in reverse.
+        const uint64_t targetUnit = units - done - m;
+        const uint64_t at = e.opStart + targetUnit * unit;
+        out.assign(m * unit, 0);
+        data.readAt(at, out.data(), m * unit);
+        for (size_t j = 0; j < m; ++j) {
+            std::memcpy(out.data() + (m - 1 - j) * unit, in.data() + j * unit, keep);
+        }
+        const size_t writable = size_t(std::min<uint64_t>(m * unit, at < dataLength ? dataLength - at : 0));
+        data.writeAllAt(at, out.data(), writable);
+        done += m;
+        pace.report(double(done), double(units), 10, 90);
+        if (done < units && pace.stopped()) {
+            stopped = true;
+            break;
+        }
+    }
+    finish(editor_, pace, stopped);
+}
+
+void TInvertThread::run(jobs::JobContext& context) {
+    Pace pace(context);
+    context.frame().setUndoReady(false);
+    auto& e = editor_.edit();
+    const uint32_t end = clampedEnd(editor_);
+    if (!editing::makeBackup(editor_, context, pace, e.opStart, end - e.opStart, jobs::ProcessMode::Inverting, false)) {
+        finish(editor_, pace, true);
+        return;
+    }
+    e.applied = true;
+    const Words words = channelWords(editor_);
+    const bool complete = transform(editor_, pace, e.opStart, end, editing::kCopyBlock, 10, 90,
+                                    [&](uint8_t* block, size_t count, size_t first) {
+                                        for (size_t w = 0; w < count; ++w) {
+                                            if (words.takes(first + w)) {
+                                                setWordAt(block + w * 2, invertSample(wordAt(block + w * 2)));
+                                            }
+                                        }
+                                    });
+    finish(editor_, pace, !complete);
+}
+
+void TNormThread::run(jobs::JobContext& context) {
+    Pace pace(context);
+    context.frame().setUndoReady(false);
+    auto& e = editor_.edit();
+    const uint32_t end = clampedEnd(editor_);
+    e.scratchLength = end - e.opStart;
+    if (!editing::makeBackup(editor_, context, pace, e.opStart, end - e.opStart, jobs::ProcessMode::Normalising,
+                             false)) {
+        finish(editor_, pace, true);
+        return;
+    }
+    const Words words = channelWords(editor_);
+    double offset = 0;
+    if (settings_.dcCentre) {
+        long double sum = 0;
+        uint64_t count = 0;
+        if (!measure(editor_, pace, e.opStart, end, words, 0, 30, [&](int16_t v) {
+                sum += v;
+                ++count;
+            })) {
+            finish(editor_, pace, true);
+            return;
+        }
+        offset = count == 0 ? 0.0 : double(sum / count);
+    }
+    double peak = -1000000.0;
+    if (!measure(editor_, pace, e.opStart, end, words, 30, 60,
+                 [&](int16_t v) { peak = std::max(peak, std::fabs(double(v) - offset)); })) {
+        finish(editor_, pace, true);
+        return;
+    }
+    if (!(peak > 0)) {
+        // Nothing but the offset in the range: there is no gain that would normalise it.
+        context.call([this] { editor_.reportLater(editing::kMsgProcessingError); });
+        finish(editor_, pace, false);
+        return;
+    }
+    e.applied = true;
+    const double gain = settings_.percent / 100.0 * 32767.0 / peak;
+    const bool complete = transform(editor_, pace, e.opStart, end, 32768, 60, 90,
+                                    [&](uint8_t* block, size_t count, size_t first) {
+                                        for (size_t w = 0; w < count; ++w) {
+                                            if (words.takes(first + w)) {
+                                                setWordAt(block + w * 2,
+                                                          normaliseSample(wordAt(block + w * 2), offset, gain));
+                                            }
+                                        }
+                                    });
+    finish(editor_, pace, !complete);
+}
+
+void TQuantThread::run(jobs::JobContext& context) {
+    Pace pace(context);
+    context.frame().setUndoReady(false);
+    auto& e = editor_.edit();
+    const uint32_t end = clampedEnd(editor_);
+    e.scratchLength = end - e.opStart;
+    if (!editing::makeBackup(editor_, context, pace, e.opStart, end - e.opStart, jobs::ProcessMode::Quantising,
+                             false)) {
+        finish(editor_, pace, true);
+        return;
+    }
+    e.applied = true;
+    const Words words = channelWords(editor_);
+    const bool complete = transform(editor_, pace, e.opStart, end, 32768, 0, 90,
+                                    [&](uint8_t* block, size_t count, size_t first) {
+                                        for (size_t w = 0; w < count; ++w) {
+                                            if (words.takes(first + w)) {
+                                                setWordAt(block + w * 2, quantiseSample(wordAt(block + w * 2), level_));
+                                            }
+                                        }
+                                    });
+    finish(editor_, pace, !complete);
+}
+
+void TChannelThread::run(jobs::JobContext& context) {
+    Pace pace(context);
+    context.frame().setUndoReady(false);
+    auto& e = editor_.edit();
+    auto& data = editor_.store().stream();
+    const uint32_t length = editor_.store().dataLength();
+    const uint16_t channels = editor_.store().format().channels;
+    e.scratchLength = length;
+    if (editor_.undoEnabled()) {
+        if (!editing::makeBackup(editor_, context, pace, 0, length, jobs::ProcessMode::Converting, false)) {
+            finish(editor_, pace, true);
+            return;
+        }
+    }
+    e.applied = true;
+    // Once the data starts to change its layout, the conversion runs to its end: half a
+    // conversion is neither a mono nor a stereo sample.
+    Pace firm = pace.firm();
+    constexpr uint32_t kBlock = 256000;
+    std::vector<uint8_t> in;
+    std::vector<uint8_t> out;
+    if (channels == 1) {
+        data.setSize(int64_t(length) * 2);
+        // From the end backward, so nothing unread is overwritten.
+        for (uint32_t remaining = length; remaining > 0;) {
+            const uint32_t n = std::min(kBlock, remaining);
+            const uint32_t at = remaining - n;
+            in.assign(n, 0);
+            data.readAt(at, in.data(), n);
+            out.resize(size_t(n) * 2);
+            for (size_t i = 0; i + 1 < n; i += 2) {
+                std::memcpy(out.data() + i * 2, in.data() + i, 2);
+                std::memcpy(out.data() + i * 2 + 2, in.data() + i, 2);
+            }
+            data.writeAllAt(uint64_t(at) * 2, out.data(), size_t(n) * 2);
+            remaining = at;
+            firm.report(double(length - remaining), double(length), 0, 90);
+        }
+        e.scratchLength = length * 2;
+    } else {
+        const uint32_t half = length / 2;
+        for (uint32_t done = 0; done < half;) {
+            const uint32_t n = std::min(kBlock, half - done);
+            in.assign(size_t(n) * 2, 0);
+            data.readAt(uint64_t(done) * 2, in.data(), size_t(n) * 2);
+            out.resize(n);
+            for (size_t i = 0; i + 1 < n; i += 2) {
+                const int l = wordAt(in.data() + i * 2);
+                const int r = wordAt(in.data() + i * 2 + 2);
+                setWordAt(out.data() + i, int16_t(choice_ == 0 ? l : choice_ == 1 ? r : l / 2 + r / 2));
+            }
+            data.writeAllAt(done, out.data(), n);
+            done += n;
+            firm.report(double(done), double(half), 0, 90);
+        }
+        data.setSize(half);
+        e.scratchLength = half;
+    }
+    editing::rebuildPeaksAfter(editor_, pace, e.scratchLength, channels == 1 ? 2 : 1, false);
+}
+
+} // namespace cleavix::processing

@@ -310,29 +310,31 @@ void twabeAudio::startPlay(uint64_t start, uint64_t length, bool loop) {
     if (length < uint64_t(N) * B_) {
         st_.BuffersInUse = static_cast<uint32_t>(length / B_ + 1);
     }
-    std::vector<uint32_t> lengths;
+    // Each buffer goes to the device as soon as it is filled, so the first one starts playing
+    // while the others are read.
+    auto queue = [&](uint32_t slotNumber, uint64_t bytes) {
+        Slot& slot = slots_[slotNumber - 1];
+        const uint64_t filled = fillSlot(slot, bytes);
+        if (slot.block) {
+            writeSlot(slot, static_cast<uint32_t>(filled));
+        }
+    };
     const bool streaming = length > uint64_t(st_.BuffersInUse) * B_;
+    st_.StreamingLoop = loop && streaming;
     if (streaming) {
         for (uint32_t i = 1; i <= st_.BuffersInUse; ++i) {
-            lengths.push_back(static_cast<uint32_t>(fillSlot(slots_[i - 1], B_)));
+            queue(i, B_);
         }
     } else if (loop) {
         st_.LoopInBuffers = true;
         st_.BuffersInUse = N;
         for (uint32_t i = 1; i <= N && !loopFinished(); ++i) {
-            lengths.push_back(static_cast<uint32_t>(fillSlot(slots_[i - 1], B_)));
+            queue(i, B_);
         }
     } else {
         st_.WholeRegionQueued = true;
         for (uint32_t i = 1; i <= st_.BuffersInUse; ++i) {
-            const uint64_t n = std::min<uint64_t>(B_, length - st_.Consumed);
-            lengths.push_back(static_cast<uint32_t>(fillSlot(slots_[i - 1], n)));
-        }
-    }
-    st_.StreamingLoop = loop && streaming;
-    for (size_t i = 0; i < lengths.size(); ++i) {
-        if (slots_[i].block) {
-            writeSlot(slots_[i], lengths[i]);
+            queue(i, std::min<uint64_t>(B_, length - st_.Consumed));
         }
     }
     st_.Playing = st_.Outstanding > 0;

@@ -1,0 +1,265 @@
+// devices, play and record: the audio engine through ALSA.
+#include "audio/AlsaWaveDevice.h"
+#include "audio/AudioDriver.h"
+#include "cli/Cli.h"
+#include "sample/WavWriter.h"
+
+#include <sys/resource.h>
+
+#include <atomic>
+#include <chrono>
+#include <iostream>
+#include <thread>
+
+namespace cleavix::cli {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+nlohmann::json deviceList(const std::vector<audio::WaveDeviceInfo>& devices) {
+    nlohmann::json list = nlohmann::json::array();
+    for (const auto& device : devices) {
+        list.push_back({{"id", device.id}, {"name", device.name}, {"productName", device.productName}});
+    }
+    return list;
+}
+
+double cpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Posts an empty call now and then, so the main loop can look at a deadline even when a device
+// stays silent.
+class Ticker {
+public:
+    explicit Ticker(jobs::Dispatcher& dispatcher)
+        : thread_([this, &dispatcher] {
+              while (!stop_) {
+                  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                  dispatcher.post([] {});
+              }
+          }) {}
+    ~Ticker() {
+        stop_ = true;
+        thread_.join();
+    }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+int resolveDevice(audio::AlsaDeviceProvider& provider, const std::optional<std::string>& name) {
+    if (!name) {
+        return -1; // the default device
+    }
+    const auto id = provider.resolve(*name);
+    if (!id) {
+        throw UsageError("no device numbered " + *name + " (see cleavix-cli devices)");
+    }
+    return *id;
+}
+
+int runDevices(Args& args) {
+    refuseLeftovers(args);
+    audio::AlsaDeviceProvider provider;
+    printJson({{"outputs", deviceList(provider.outputs())}, {"inputs", deviceList(provider.inputs())}});
+    return 0;
+}
+
+int runPlay(Args& args) {
+    const auto device = takeOption(args, "--device");
+    const auto times = takeOption(args, "--times");
+    const auto bufferSize = takeOption(args, "--buffer-size");
+    const auto bufferCount = takeOption(args, "--buffer-count");
+    std::optional<std::pair<long long, long long>> loop;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--loop") {
+            if (i + 2 >= args.size()) {
+                throw UsageError("--loop needs L and R");
+            }
+            loop = {parseInteger(args[i + 1], "L"), parseInteger(args[i + 2], "R")};
+            args.erase(args.begin() + static_cast<long>(i), args.begin() + static_cast<long>(i) + 3);
+            break;
+        }
+    }
+    const std::string file = takePositional(args, "FILE");
+    refuseLeftovers(args);
+    const long long passes = times ? parseInteger(*times, "--times") : 1;
+    if (passes < 1) {
+        throw UsageError("--times must be at least 1");
+    }
+    if (times && !loop) {
+        throw UsageError("--times goes with --loop");
+    }
+
+    CliEnv env(defaultSettings());
+    if (!env.load(file)) {
+        return 1;
+    }
+    const auto& format = env.session.format();
+    audio::AlsaDeviceProvider provider;
+    audio::twabeAudio player(env.loop, provider, &env.prompter);
+    player.setDeviceID(resolveDevice(provider, device));
+    player.setStore(&env.session.store().stream());
+    player.Channels = static_cast<uint8_t>(format.channels);
+    player.SampleRate = format.sampleRate;
+    player.BitsPerSample = 16;
+    if (bufferSize) {
+        player.BufferSize = static_cast<uint8_t>(std::clamp<long long>(parseInteger(*bufferSize, "--buffer-size"), 1, 10));
+    }
+    if (bufferCount) {
+        player.BufferCount =
+            static_cast<uint8_t>(std::clamp<long long>(parseInteger(*bufferCount, "--buffer-count"), 1, 10));
+    }
+    uint64_t start = 0;
+    uint64_t length = format.dataLength;
+    if (loop) {
+        if (loop->first < 0 || loop->second < loop->first || static_cast<uint64_t>(loop->second) > format.dataLength) {
+            throw UsageError("--loop needs 0 <= L <= R <= " + std::to_string(format.dataLength));
+        }
+        start = format.frameStart(static_cast<uint32_t>(loop->first));
+        length = format.frameStart(static_cast<uint32_t>(loop->second)) - start;
+        player.LoopLimit = static_cast<uint64_t>(passes);
+    }
+    const int code = player.OpenOutput();
+    if (code != 0) {
+        return 1;
+    }
+    int ends = 0;
+    player.OnWaveoutput = [&](audio::twabeAudio&) { ++ends; };
+
+    const double cpuBefore = cpuSeconds();
+    const auto started = Clock::now();
+    player.PlayRegion(start, length, loop.has_value());
+    // The time until the ALSA thread handed the first bytes to alsa-lib.
+    double firstBytesMs = -1;
+    if (auto* alsa = dynamic_cast<audio::AlsaWaveOut*>(player.outputDevice()); alsa && length > 0) {
+        while (alsa->bytesHandedToAlsa() == 0 && Clock::now() - started < std::chrono::seconds(5)) {
+            std::this_thread::yield();
+        }
+        if (alsa->bytesHandedToAlsa() > 0) {
+            firstBytesMs = std::chrono::duration<double, std::milli>(Clock::now() - started).count();
+        }
+    }
+    {
+        Ticker ticker(env.loop);
+        env.loop.runUntil([&] { return ends > 0; });
+    }
+    const double wall = std::chrono::duration<double>(Clock::now() - started).count();
+    const double cpu = cpuSeconds() - cpuBefore;
+    const uint64_t bytes = length * (loop ? static_cast<uint64_t>(passes) : 1u);
+    player.CloseOutput();
+    env.loop.runPending();
+
+    const double audioSeconds = double(bytes) / format.blockAlign() / std::max<uint32_t>(1, format.sampleRate);
+    printJson({{"file", file},
+               {"device", player.ProductName()},
+               {"start", start},
+               {"length", length},
+               {"loop", loop.has_value()},
+               {"passes", loop ? passes : 1},
+               {"bytesPlayed", bytes},
+               {"audioSeconds", audioSeconds},
+               {"wallSeconds", wall},
+               {"cpuSeconds", cpu},
+               {"firstBytesMs", firstBytesMs}});
+    return 0;
+}
+
+int runRecord(Args& args) {
+    const auto seconds = takeOption(args, "--seconds");
+    const auto device = takeOption(args, "--device");
+    const auto rate = takeOption(args, "--rate");
+    const auto channels = takeOption(args, "--channels");
+    const std::string out = takePositional(args, "OUT.wav");
+    refuseLeftovers(args);
+    if (!seconds) {
+        throw UsageError("--seconds is needed");
+    }
+    const double duration = parseNumber(*seconds, "--seconds");
+    const long long sampleRate = rate ? parseInteger(*rate, "--rate") : 44100;
+    const long long channelCount = channels ? parseInteger(*channels, "--channels") : 2;
+    if (duration <= 0 || sampleRate < 1000 || sampleRate > 192000 || (channelCount != 1 && channelCount != 2)) {
+        throw UsageError("--seconds must be positive, --rate 1000 to 192000 and --channels 1 or 2");
+    }
+    const uint64_t wanted = static_cast<uint64_t>(duration * double(sampleRate)) * uint64_t(channelCount) * 2;
+
+    jobs::MainLoop loop;
+    CliPrompter prompter;
+    audio::AlsaDeviceProvider provider;
+    audio::twabeAudio recorder(loop, provider, &prompter);
+    sample::TFileAndMemoryStream store;
+    recorder.setStore(&store);
+    recorder.setInputDeviceID(resolveDevice(provider, device));
+    recorder.RecordChannels = static_cast<uint8_t>(channelCount);
+    recorder.RecordRate = static_cast<uint32_t>(sampleRate);
+    recorder.RecordRingSize = 4;
+    if (recorder.OpenInput() != 0 || !recorder.StartRecord()) {
+        return 1;
+    }
+    const auto deadline = Clock::now() + std::chrono::duration<double>(duration * 2 + 5);
+    bool timedOut = false;
+    {
+        Ticker ticker(loop);
+        loop.runUntil([&] {
+            timedOut = Clock::now() > deadline;
+            return recorder.recorder().RecordedBytes >= wanted || !recorder.recorder().Recording || timedOut;
+        });
+    }
+    recorder.StopRecord();
+    recorder.CloseInput();
+    loop.runPending();
+    const uint64_t kept = std::min<uint64_t>(wanted, static_cast<uint64_t>(store.size()));
+    sample::WriteRequest request;
+    request.fileName = out;
+    request.start = 0;
+    request.length = static_cast<uint32_t>(kept);
+    request.layout = channelCount == 2 ? sample::LayoutStereo : sample::LayoutMono;
+    request.sampleChannels = static_cast<uint16_t>(channelCount);
+    request.saveBits = 16;
+    request.sampleRate = static_cast<uint32_t>(sampleRate);
+    const sample::WriteResult written = sample::WriteSplit(request, store, nullptr);
+    if (!written.ok) {
+        std::cerr << "cleavix-cli: " << written.error << "\n";
+        return 1;
+    }
+    printJson({{"file", out},
+               {"device", recorder.InputProductName()},
+               {"sampleRate", sampleRate},
+               {"channels", channelCount},
+               {"recordedBytes", recorder.lastRecordedBytes()},
+               {"dataLength", kept},
+               {"timedOut", timedOut}});
+    return timedOut && kept < wanted ? 1 : 0;
+}
+
+const CommandRegistration devicesCommand{
+    {"devices", "devices",
+     "Lists the output and input devices as JSON: {\"outputs\": [...], \"inputs\": [...]}, each with its\n"
+     "number (\"id\"; -1 is ALSA's default device), its ALSA PCM name and its product name.",
+     runDevices}};
+
+const CommandRegistration playCommand{
+    {"play", "play FILE [--loop L R --times N] [--device NAME] [--buffer-size S] [--buffer-count N]",
+     "Loads FILE and plays it through the device (a number from 'devices', a listed name, or any ALSA\n"
+     "PCM name such as null or file:'/tmp/out.raw',raw; default: the default device). With --loop,\n"
+     "plays the bytes L to R (rounded down to frames) N times back to back, then stops. Prints\n"
+     "{file, device, start, length, loop, passes, bytesPlayed, audioSeconds, wallSeconds, cpuSeconds,\n"
+     "firstBytesMs}: firstBytesMs is the time from the play call to the first bytes handed to ALSA.",
+     runPlay}};
+
+const CommandRegistration recordCommand{
+    {"record", "record OUT.wav --seconds S [--device NAME] [--rate R] [--channels C]",
+     "Records S seconds of 16-bit audio from the input device (default: the default device; rate\n"
+     "44100, 2 channels) and writes it to OUT.wav (or AIFF by its name). Prints {file, device,\n"
+     "sampleRate, channels, recordedBytes, dataLength, timedOut}.",
+     runRecord}};
+
+} // namespace
+
+} // namespace cleavix::cli

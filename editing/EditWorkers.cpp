@@ -84,11 +84,12 @@ void TCopyThread::run(jobs::JobContext& context) {
 namespace {
 
 // The image's data, converted, written from `at` in the store; at most `limit` output bytes.
-// keepFrom: where the audio a conversion keeps comes from (for each output byte offset), or null
-// to keep what the store holds. Returns the output bytes written; `stopped` tells a stop.
+// The audio a conversion keeps (the untouched channel) comes from keepFrom's first keepBytes
+// (silence after them) when keepFrom is given, else from the store itself when keepStore is set.
+// Returns the output bytes written; `stopped` tells a stop.
 uint64_t writeImage(Editor& editor, const PasteInput& input, uint32_t at, uint64_t limit,
-                    sample::TFileAndMemoryStream* keepFrom, uint64_t keepBytes, Pace& pace, int from, int to,
-                    bool& stopped) {
+                    sample::TFileAndMemoryStream* keepFrom, uint64_t keepBytes, bool keepStore, Pace& pace, int from,
+                    int to, bool& stopped) {
     const std::vector<uint8_t>& image = editor.clipboard().memory();
     auto& data = editor.store().stream();
     const size_t unit = imageUnit(input.type);
@@ -107,7 +108,7 @@ uint64_t writeImage(Editor& editor, const PasteInput& input, uint32_t at, uint64
                 if (written < keepBytes) {
                     keepFrom->readAt(written, out.data(), size_t(std::min<uint64_t>(outBytes, keepBytes - written)));
                 }
-            } else {
+            } else if (keepStore) {
                 data.readAt(at + written, out.data(), outBytes);
             }
         }
@@ -166,8 +167,8 @@ void TPasteThread::run(jobs::JobContext& context) {
     }
     e.scratchLength = newLength;
     bool stopped = false;
-    writeImage(editor_, input_, e.opStart, inserted, keepsOther ? editor_.backupStream() : nullptr, range, pace, 45,
-               90, stopped);
+    writeImage(editor_, input_, e.opStart, inserted, keepsOther ? editor_.backupStream() : nullptr, range, false, pace,
+               45, 90, stopped);
     e.newEnd = e.opStart + inserted;
     rebuildPeaksAfter(editor_, pace, newLength, channels, stopped);
 }
@@ -188,7 +189,7 @@ void TPasteSegmentThread::run(jobs::JobContext& context) {
     }
     e.applied = true;
     bool stopped = false;
-    const uint64_t written = writeImage(editor_, input_, e.opStart, range, nullptr, 0, pace, 0, 90, stopped);
+    const uint64_t written = writeImage(editor_, input_, e.opStart, range, nullptr, 0, true, pace, 0, 90, stopped);
     if (!stopped && written < range) {
         // The rest of the segment falls silent in the pasted channel.
         const bool oneChannel = input_.type == 4 || input_.type >= 7;

@@ -180,7 +180,8 @@ void Editor::prepareBackup(uint8_t code, uint32_t start, uint32_t length) {
     scratchName_.clear();
     if (edit_.undoEnabled) {
         const auto& f = store().format();
-        SetupUndo(code, start, length, uint8_t(f.channels), parts_.slicer->linked() ? 1 : 0, f.sampleRate, true);
+        SetupUndo(code, start, length, uint8_t(f.channels), parts_.slicer->channelMode().linked ? 1 : 0, f.sampleRate,
+                  true);
         return;
     }
     scratch_ = std::make_unique<ScratchFile>(parts_.workDir, sample::kScratchPrefix);
@@ -275,6 +276,8 @@ void Editor::adjustRate(uint32_t rate) {
         record_.undoRate = f.sampleRate;
         record_.undoCode = 18;
         record_.wasUnmodified = pendingUnmodified_;
+        record_.undoLocators[0] = parts_.slicer->left();
+        record_.undoLocators[1] = parts_.slicer->right();
         undoAvailable_ = true;
     }
     f.sampleRate = rate;
@@ -678,8 +681,7 @@ bool Editor::undo(Done done) {
                       f.sampleRate = outcome->rate;
                       f.bytesPerSecond = f.sampleRate * f.blockAlign();
                       if (outcome->relink) {
-                          parts_.slicer->channelMode().linked = true;
-                          record_.undoLinked = 0;
+                          parts_.slicer->channelMode().linked = outcome->linked;
                       }
                       const bool pointOnly = isPointCode(code);
                       if (!(code == 1 || pointOnly || code == 10 || code == 18)) {

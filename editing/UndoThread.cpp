@@ -193,9 +193,9 @@ void TUndoThread::run(jobs::JobContext& context) {
         // Format restore.
         if (r.undoChannels != outcome_.channels || r.undoRate != outcome_.rate) {
             if (r.undoChannels != outcome_.channels) {
-                if (r.undoLinked == 1) {
-                    outcome_.relink = true;
-                }
+                // The points' sharing goes back with the channels, both ways.
+                outcome_.relink = true;
+                outcome_.linked = r.undoLinked == 1;
                 r.undoLinked = editor_.slicer().channelMode().linked ? 1 : 0;
                 const uint16_t channels = outcome_.channels;
                 outcome_.channels = r.undoChannels;

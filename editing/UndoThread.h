@@ -14,7 +14,8 @@ struct UndoOutcome {
     uint32_t dataLength = 0;    // the data length afterwards
     uint16_t channels = 0;      // the channel count afterwards
     uint32_t rate = 0;          // the sample rate afterwards
-    bool relink = false;        // the points become shared by both channels
+    bool relink = false;        // the points' sharing changes to `linked`
+    bool linked = true;
     bool restoredData = false;
 };
 

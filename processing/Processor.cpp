@@ -273,7 +273,8 @@ bool Processor::stripSilence(editing::Done done) {
                     editor_.setUndoAvailable(false); // nothing was removed: nothing to undo
                 }
                 if (done) {
-                    done(false);
+                    // No silence found is a finished run that had nothing to remove.
+                    done(!outcome->stopped && outcome->silences.empty());
                 }
                 return;
             }

@@ -1,0 +1,535 @@
+// run: a script of edit, process, undo and point commands on one session, one command a line.
+#include "cli/Cli.h"
+#include "editing/ClipboardImage.h"
+#include "slicing/Slicer.h"
+
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+namespace cleavix::cli {
+
+namespace {
+
+struct ScriptError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+uint32_t position(const std::string& text, const std::string& what) {
+    const long long v = parseInteger(text, what);
+    if (v < 0 || v > 0xFFFFFFFFLL) {
+        throw UsageError(what + " must lie between 0 and 4294967295");
+    }
+    return uint32_t(v);
+}
+
+// A paste dialog's answer: the item's number 0..2 or its word; "cancel" is -1.
+int choiceOf(const std::string& text) {
+    if (text == "left") {
+        return 0;
+    }
+    if (text == "right") {
+        return 1;
+    }
+    if (text == "mix" || text == "both") {
+        return 2;
+    }
+    if (text == "cancel") {
+        return -1;
+    }
+    const long long v = parseInteger(text, "CHOICE");
+    if (v < -1 || v > 2) {
+        throw UsageError("CHOICE must be left, right, mix, both, cancel or 0..2");
+    }
+    return int(v);
+}
+
+bool writeBytes(const std::string& file, const std::vector<uint8_t>& bytes) {
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    return bool(out);
+}
+
+class Script {
+public:
+    explicit Script(CliEnv& env) : env_(env), editor_(env.session.editor()), slicer_(env.session.slicer()) {}
+
+    // Runs one line; false when the command was refused or failed.
+    bool run(Args words);
+
+private:
+    // Starts a command taking done(ok) and waits for everything it started.
+    bool wait(const std::function<bool(editing::Done)>& command) {
+        bool finished = false;
+        bool ok = false;
+        if (!command([&](bool result) {
+                finished = true;
+                ok = result;
+            })) {
+            return false;
+        }
+        env_.waitIdle();
+        return finished && ok;
+    }
+    void need(const Args& a, size_t count, const std::string& usage) {
+        if (a.size() != count) {
+            throw UsageError("usage: " + usage);
+        }
+    }
+    // The slice point whose segment holds p, in the channel the channel choice names.
+    int segmentAt(uint32_t p) {
+        slicer_.rebuild();
+        const auto& list = slicer_.slicePoints();
+        const bool oneChannel = env_.session.format().channels == 2 && !slicer_.channelMode().linked;
+        const uint8_t code = editor_.processChannel() == 2 ? slicing::kCodeSecondOrMono : slicing::kCodeFirst;
+        int found = 0;
+        for (int k = 1; k <= list.count(); ++k) {
+            if (list.at(k).position <= p && (!oneChannel || list.at(k).channel == code)) {
+                found = k;
+            }
+        }
+        return found;
+    }
+    bool dumpState();
+    bool dumpPoints();
+    bool dumpStore(const std::string& file);
+
+    CliEnv& env_;
+    editing::Editor& editor_;
+    slicing::Slicer& slicer_;
+};
+
+bool Script::dumpState() {
+    const auto& f = env_.session.format();
+    const auto& r = editor_.record();
+    printJson({{"format",
+                {{"sampleRate", f.sampleRate},
+                 {"channels", f.channels},
+                 {"bitsPerSample", f.bitsPerSample},
+                 {"sourceBits", f.sourceBits},
+                 {"saveBits", f.saveBits}}},
+               {"dataLength", f.dataLength},
+               {"L", slicer_.left()},
+               {"R", slicer_.right()},
+               {"selection", editor_.selectionList()},
+               {"selectionStart", editor_.selectionStart()},
+               {"selectionEnd", editor_.selectionEnd()},
+               {"processChannel", editor_.processChannel()},
+               {"linked", slicer_.channelMode().linked},
+               {"undoCode", r.undoCode},
+               {"undoCaption", editor_.undoCaption()},
+               {"undoAvailable", editor_.undoAvailable()},
+               {"modified", env_.session.modified()},
+               {"title", env_.session.title()},
+               {"candidateCount", slicer_.candidates().count()},
+               {"slicePointCount", slicer_.slicePoints().count()},
+               {"tempo", slicer_.tempo().text}});
+    return true;
+}
+
+bool Script::dumpPoints() {
+    nlohmann::json list = nlohmann::json::array();
+    const auto& c = slicer_.candidates();
+    for (int k = 1; k <= c.count(); ++k) {
+        const auto& p = c.at(k);
+        list.push_back({{"position", p.position},
+                        {"strength", p.strength},
+                        {"enabled", p.enabled != 0},
+                        {"locked", p.locked != 0},
+                        {"channel", p.channel}});
+    }
+    printJson({{"candidates", list}});
+    return true;
+}
+
+bool Script::dumpStore(const std::string& file) {
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    std::vector<char> buffer(65536);
+    const uint64_t length = env_.session.format().dataLength;
+    uint64_t done = 0;
+    while (out && done < length) {
+        const size_t n = size_t(std::min<uint64_t>(buffer.size(), length - done));
+        std::fill(buffer.begin(), buffer.end(), 0);
+        env_.session.store().stream().readAt(done, buffer.data(), n);
+        out.write(buffer.data(), std::streamsize(n));
+        done += n;
+    }
+    return bool(out);
+}
+
+bool Script::run(Args a) {
+    const std::string c = a.front();
+    a.erase(a.begin());
+    auto& processor = env_.session.processor();
+    if (c == "open") {
+        need(a, 1, "open FILE");
+        return env_.load(a[0]);
+    }
+    if (c == "save") {
+        const auto bits = takeOption(a, "--bits");
+        if (a.size() > 1) {
+            throw UsageError("usage: save [FILE] [--bits 8|16]");
+        }
+        uint8_t depth = env_.session.format().saveBits;
+        if (bits) {
+            const long long b = parseInteger(*bits, "--bits");
+            if (b != 8 && b != 16) {
+                throw UsageError("--bits must be 8 or 16");
+            }
+            depth = uint8_t(b);
+        }
+        const std::string file = a.empty() ? env_.session.fileName() : a[0];
+        env_.prompter.answer = jobs::Answer::No;
+        const bool ok = wait([&](editing::Done done) { return env_.session.saveTo(file, depth, std::move(done)); });
+        env_.prompter.answer.reset();
+        return ok;
+    }
+    if (c == "select") {
+        need(a, 2, "select A B");
+        editor_.setupSelections(position(a[0], "A"), position(a[1], "B"));
+        return true;
+    }
+    if (c == "cursor") {
+        need(a, 1, "cursor P");
+        const uint32_t p = position(a[0], "P");
+        editor_.setupSelections(p, p);
+        return true;
+    }
+    if (c == "select-all") {
+        need(a, 0, "select-all");
+        editor_.setupSelections(0, env_.session.format().dataLength);
+        return true;
+    }
+    if (c == "loop") {
+        need(a, 2, "loop L R");
+        slicer_.setLoop(position(a[0], "L"), position(a[1], "R"));
+        return true;
+    }
+    if (c == "channel") {
+        need(a, 1, "channel left|right|both");
+        const int ch = a[0] == "left" ? 1 : a[0] == "right" ? 2 : a[0] == "both" ? 3 : 0;
+        if (ch == 0) {
+            throw UsageError("channel must be left, right or both");
+        }
+        editor_.setProcessChannel(uint8_t(ch));
+        return true;
+    }
+    if (c == "link" || c == "unlink") {
+        need(a, 0, c);
+        slicer_.channelMode().linked = c == "link";
+        slicer_.rebuild();
+        return true;
+    }
+    if (c == "undo-buffer") {
+        need(a, 1, "undo-buffer on|off");
+        editor_.setUndoEnabled(a[0] == "on");
+        return true;
+    }
+    if (c == "copy") {
+        need(a, 0, "copy");
+        return wait([&](editing::Done d) { return editor_.copy(std::move(d)); });
+    }
+    if (c == "copy-segment") {
+        need(a, 1, "copy-segment P");
+        const int index = segmentAt(position(a[0], "P"));
+        return wait([&](editing::Done d) { return editor_.copySegment(index, std::move(d)); });
+    }
+    if (c == "cut") {
+        need(a, 0, "cut");
+        return wait([&](editing::Done d) { return editor_.cut(std::move(d)); });
+    }
+    if (c == "paste-keep" || c == "paste-find-new") {
+        if (a.size() > 1) {
+            throw UsageError("usage: " + c + " [CHOICE]");
+        }
+        const int choice = a.empty() ? 2 : choiceOf(a[0]);
+        return wait([&](editing::Done d) {
+            return c == "paste-keep" ? editor_.pasteKeep(choice, std::move(d)) : editor_.pasteFindNew(choice, std::move(d));
+        });
+    }
+    if (c == "paste-segment") {
+        if (a.empty() || a.size() > 2) {
+            throw UsageError("usage: paste-segment P [CHOICE]");
+        }
+        const int index = segmentAt(position(a[0], "P"));
+        const int choice = a.size() == 2 ? choiceOf(a[1]) : 2;
+        return wait([&](editing::Done d) { return editor_.pasteIntoSegment(index, choice, std::move(d)); });
+    }
+    if (c == "paste-new") {
+        need(a, 0, "paste-new");
+        return wait([&](editing::Done d) { return editor_.pasteToNew(std::move(d)); });
+    }
+    if (c == "load-clipboard") {
+        need(a, 1, "load-clipboard FILE");
+        std::ifstream in(a[0], std::ios::binary);
+        if (!in) {
+            throw ScriptError("cannot read " + a[0]);
+        }
+        std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        editor_.setClipboardImage(bytes);
+        return true;
+    }
+    if (c == "crop") {
+        need(a, 0, "crop");
+        return wait([&](editing::Done d) { return editor_.crop(std::move(d)); });
+    }
+    if (c == "undo") {
+        need(a, 0, "undo");
+        return wait([&](editing::Done d) { return editor_.undo(std::move(d)); });
+    }
+    if (c == "silence" || c == "reverse" || c == "invert") {
+        need(a, 0, c);
+        return wait([&](editing::Done d) {
+            return c == "silence" ? processor.silence(std::move(d))
+                   : c == "reverse" ? processor.reverse(std::move(d))
+                                    : processor.invert(std::move(d));
+        });
+    }
+    if (c == "silence-segment" || c == "reverse-segment") {
+        need(a, 1, c + " P");
+        const int index = segmentAt(position(a[0], "P"));
+        return wait([&](editing::Done d) {
+            return c == "silence-segment" ? processor.silenceSegment(index, std::move(d))
+                                          : processor.reverseSegment(index, std::move(d));
+        });
+    }
+    if (c == "normalise") {
+        const bool noDc = takeFlag(a, "--no-dc");
+        need(a, 1, "normalise PCT [--no-dc]");
+        processor.settings.normalisePercent = a[0];
+        processor.settings.dcCentre = !noDc;
+        return wait([&](editing::Done d) { return processor.normalise(std::move(d)); });
+    }
+    if (c == "quantise") {
+        need(a, 1, "quantise LEVEL");
+        const long long level = parseInteger(a[0], "LEVEL");
+        if (level < 0 || level > 8) {
+            throw UsageError("LEVEL must lie between 0 and 8");
+        }
+        processor.settings.quantiseLevel = int(level);
+        return wait([&](editing::Done d) { return processor.quantise(std::move(d)); });
+    }
+    if (c == "rate") {
+        need(a, 1, "rate HZ");
+        return processor.adjustRate(a[0]);
+    }
+    if (c == "convert") {
+        need(a, 1, "convert mono-left|mono-right|mono-mix|stereo");
+        const int choice = a[0] == "mono-left" ? 0 : a[0] == "mono-right" ? 1 : a[0] == "mono-mix" ? 2 : 0;
+        const bool toStereo = a[0] == "stereo";
+        if (!toStereo && a[0] != "mono-left" && a[0] != "mono-right" && a[0] != "mono-mix") {
+            throw UsageError("convert takes mono-left, mono-right, mono-mix or stereo");
+        }
+        if (toStereo != (env_.session.format().channels == 1)) {
+            throw ScriptError("convert " + a[0] + " does not fit a " +
+                              (env_.session.format().channels == 1 ? "mono" : "stereo") + " sample");
+        }
+        return wait([&](editing::Done d) { return processor.convertChannels(choice, std::move(d)); });
+    }
+    if (c == "strip-silence") {
+        need(a, 3, "strip-silence THRESHOLD GAP MODE");
+        processor.settings.stripThreshold = int(parseInteger(a[0], "THRESHOLD"));
+        processor.settings.stripGap = int(parseInteger(a[1], "GAP"));
+        processor.settings.stripMode = int(parseInteger(a[2], "MODE"));
+        return wait([&](editing::Done d) { return processor.stripSilence(std::move(d)); });
+    }
+    if (c == "add-point") {
+        if (a.empty() || a.size() > 2) {
+            throw UsageError("usage: add-point P [upper|lower]");
+        }
+        return slicer_.addPoint(position(a[0], "P"), a.size() == 2 && a[1] == "upper");
+    }
+    if (c == "move-point") {
+        need(a, 2, "move-point I P");
+        return slicer_.movePoint(int(parseInteger(a[0], "I")), position(a[1], "P"));
+    }
+    if (c == "enable" || c == "disable" || c == "lock" || c == "unlock") {
+        need(a, 1, c + " I");
+        const int i = int(parseInteger(a[0], "I"));
+        return c == "enable"    ? slicer_.enablePoint(i)
+               : c == "disable" ? slicer_.disablePoint(i)
+               : c == "lock"    ? slicer_.lockPoint(i)
+                                : slicer_.unlockPoint(i);
+    }
+    if (c == "lock-all" || c == "unlock-all") {
+        need(a, 0, c);
+        c == "lock-all" ? slicer_.lockAll() : slicer_.unlockAll();
+        return true;
+    }
+    if (c == "sensitivity") {
+        need(a, 1, "sensitivity PCT");
+        const double pct = parseNumber(a[0], "PCT");
+        if (pct < 0 || pct > 100) {
+            throw UsageError("PCT must lie between 0 and 100");
+        }
+        slicer_.setSlider(slicing::sliderForPercent(pct));
+        return true;
+    }
+    if (c == "bars" || c == "beats") {
+        need(a, 1, c + " N");
+        const std::string bars = c == "bars" ? a[0] : std::to_string(slicer_.tempo().bars);
+        const std::string beats = c == "beats" ? a[0] : std::to_string(slicer_.tempo().beats);
+        return slicer_.setBarsAndBeats(bars, beats);
+    }
+    if (c == "grid") {
+        need(a, 1, "grid 8|16|32");
+        const long long d = parseInteger(a[0], "grid");
+        if (d != 8 && d != 16 && d != 32) {
+            throw UsageError("grid must be 8, 16 or 32");
+        }
+        bool placed = false;
+        slicer_.cutLoopTo(static_cast<slicing::GridDivision>(d), [&](bool ok) { placed = ok; });
+        env_.waitIdle();
+        return placed;
+    }
+    if (c == "scan" || c == "recut") {
+        need(a, 0, c);
+        if (c == "scan") {
+            slicer_.requestSearch();
+            const bool started = slicer_.startSliceSearch();
+            env_.waitIdle();
+            return started;
+        }
+        const bool started = slicer_.recut();
+        env_.waitIdle();
+        return started;
+    }
+    if (c == "seed") {
+        need(a, 1, "seed N");
+        slicer_.setRandomSeed(uint32_t(parseInteger(a[0], "N")));
+        return true;
+    }
+    if (c == "randomise") {
+        if (a.size() > 1 || (a.size() == 1 && a[0] != "keep")) {
+            throw UsageError("usage: randomise [keep]");
+        }
+        const bool keep = a.size() == 1;
+        return wait([&](editing::Done d) { return editor_.randomise(keep, std::move(d)); });
+    }
+    if (c == "export") {
+        const auto out = takeOption(a, "--out");
+        const auto bits = takeOption(a, "--bits");
+        const auto smooth = takeOption(a, "--smooth");
+        need(a, 0, "export --out NAME.wav|NAME.aif [--bits 8|16] [--smooth LEVEL]");
+        if (!out) {
+            throw UsageError("export needs --out NAME.wav|NAME.aif");
+        }
+        const long long level = smooth ? parseInteger(*smooth, "--smooth") : 0;
+        if (level < 0 || level > 60) {
+            throw UsageError("--smooth must lie between 0 and 60");
+        }
+        const long long depth = bits ? parseInteger(*bits, "--bits") : env_.session.format().saveBits;
+        if (depth != 8 && depth != 16) {
+            throw UsageError("--bits must be 8 or 16");
+        }
+        slicer_.exportSettings.smoothEndPoints = level > 0;
+        slicer_.exportSettings.smoothLevel = int(level);
+        env_.prompter.answer = jobs::Answer::No;
+        slicing::ExportReport report;
+        const bool started =
+            slicer_.saveSegmentsInLoop(*out, uint8_t(depth), [&](const slicing::ExportReport& r) { report = r; });
+        env_.waitIdle();
+        env_.prompter.answer.reset();
+        if (started) {
+            printJson({{"files", report.written}, {"failed", report.failed}});
+        }
+        return started && report.ok;
+    }
+    if (c == "dump-store") {
+        need(a, 1, "dump-store FILE");
+        return dumpStore(a[0]);
+    }
+    if (c == "dump-clipboard") {
+        need(a, 1, "dump-clipboard FILE");
+        return writeBytes(a[0], editor_.clipboardImage());
+    }
+    if (c == "dump-state") {
+        need(a, 0, "dump-state");
+        return dumpState();
+    }
+    if (c == "dump-points") {
+        need(a, 0, "dump-points");
+        return dumpPoints();
+    }
+    throw UsageError("unknown script command '" + c + "'");
+}
+
+Args splitWords(const std::string& line) {
+    std::istringstream in(line);
+    Args words;
+    std::string word;
+    while (in >> word) {
+        if (word.front() == '#') {
+            break;
+        }
+        words.push_back(word);
+    }
+    return words;
+}
+
+int runScript(Args& args) {
+    if (args.size() != 1) {
+        throw UsageError("run needs exactly one SCRIPT (or - for standard input)");
+    }
+    std::ifstream file;
+    std::istream* in = &std::cin;
+    if (args[0] != "-") {
+        file.open(args[0]);
+        if (!file) {
+            std::cerr << "cleavix-cli: cannot read " << args[0] << "\n";
+            return 66;
+        }
+        in = &file;
+    }
+    CliEnv env(defaultSettings());
+    Script script(env);
+    std::string line;
+    int number = 0;
+    while (std::getline(*in, line)) {
+        ++number;
+        Args words = splitWords(line);
+        if (words.empty()) {
+            continue;
+        }
+        const std::string command = words.front();
+        try {
+            if (!script.run(words)) {
+                std::cerr << "cleavix-cli: line " << number << ": " << command << " did nothing (refused or failed)\n";
+                return 1;
+            }
+        } catch (const UsageError& e) {
+            std::cerr << "cleavix-cli: line " << number << ": " << e.what() << "\n";
+            return 64;
+        } catch (const ScriptError& e) {
+            std::cerr << "cleavix-cli: line " << number << ": " << e.what() << "\n";
+            return 1;
+        }
+    }
+    return 0;
+}
+
+const CommandRegistration runCommand(
+    {"run", "run SCRIPT|-",
+     "Runs a script of commands on one session, one command a line (# starts a comment); - reads standard input. "
+     "Stops with exit status 1 at the first command that is refused or fails, 64 at a malformed one. Positions and "
+     "lengths are byte offsets into the 16-bit store; I is an index into the candidate list (1..n); P of the "
+     "segment commands is a position inside the segment (in unlinked stereo, of the channel chosen by `channel`). "
+     "CHOICE answers a paste's conversion dialog: left, right, mix (stereo to mono), both (mono to stereo), cancel, "
+     "or 0..2; it defaults to the dialog's default (the third item).\n"
+     "Commands: open FILE | save [FILE] [--bits 8|16] | select A B | cursor P | select-all | loop L R | channel "
+     "left|right|both | link | unlink | undo-buffer on|off | copy | copy-segment P | cut | paste-keep [CHOICE] | "
+     "paste-find-new [CHOICE] | paste-segment P [CHOICE] | paste-new | load-clipboard FILE | crop | undo (which is "
+     "also Redo) | silence | silence-segment P | reverse | reverse-segment P | invert | normalise PCT [--no-dc] | "
+     "quantise LEVEL | rate HZ | convert mono-left|mono-right|mono-mix|stereo | strip-silence THRESHOLD GAP MODE "
+     "(MODE 0 points at the joins, 1 keep old points, 2 re-cut) | add-point P [upper|lower] | move-point I P | enable "
+     "I | disable I | lock I | unlock I | lock-all | unlock-all | sensitivity PCT | bars B | beats C | grid 8|16|32 | "
+     "scan | recut | seed N | randomise [keep] | export --out NAME [--bits 8|16] [--smooth LEVEL] | dump-store FILE "
+     "(the store's dataLength bytes) | dump-clipboard FILE (the clipboard wave image) | dump-points (JSON "
+     "candidates) | dump-state (JSON: format, dataLength, L, R, selection, selectionStart, selectionEnd, "
+     "processChannel, linked, undoCode, undoCaption, undoAvailable, modified, title, candidateCount, "
+     "slicePointCount, tempo).",
+     runScript});
+
+} // namespace
+
+} // namespace cleavix::cli

@@ -19,8 +19,9 @@ bool makeBackup(Editor& editor, jobs::JobContext& context, Pace& pace, uint32_t 
         if (pace.stopped()) {
             return false;
         }
-        context.setMode(mode);
+        // Ready before the mode changes: a Cancel pressed from then on asks before it stops.
         context.frame().setUndoReady(true);
+        context.setMode(mode);
         return true;
     }
     if (neededAsInput && backup != nullptr) {
@@ -272,8 +273,8 @@ void TCropThread::run(jobs::JobContext& context) {
             rebuildPeaksAfter(editor_, pace, dataLength, channels, true);
             return;
         }
-        context.setMode(jobs::ProcessMode::Cropping);
         context.frame().setUndoReady(true);
+        context.setMode(jobs::ProcessMode::Cropping);
     }
     e.applied = true;
     Pace firm = pace.firm();

@@ -184,7 +184,8 @@ void TUndoThread::run(jobs::JobContext& context) {
     }
 
     const bool dataCode = !isPointCode(code) && code != 18 &&
-                          (r.undoLength > 0 || code == 11 || code == 12 || code == 20);
+                          (r.undoLength > 0 || code == 2 || code == 11 || code == 12 || code == 20);
+    // (Code 2 always: an empty sample still has its format to give back.)
     std::unique_ptr<ScratchFile> redo;
     if (dataCode) {
         redo = std::make_unique<ScratchFile>(editor_.workDir(), sample::kStorePrefix);

@@ -1,0 +1,139 @@
+#include "ui/UiTestSupport.h"
+
+#include "sample/DemoLoop.h"
+#include "ui/FileDialogs.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QSettings>
+#include <QThread>
+
+namespace cleavix::uitest {
+
+Sandbox::Sandbox() {
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir_.filePath("config"));
+}
+
+QString Sandbox::configFile() const { return dir_.filePath("config/Cleavix/Cleavix.ini"); }
+
+QString Sandbox::demoLoop(const QString& name) const {
+    const QString file = dir_.filePath(name);
+    std::string error;
+    if (!sample::writeDemoLoop(file.toStdString(), error)) {
+        qFatal("cannot write the demo loop: %s", error.c_str());
+    }
+    return file;
+}
+
+ModalScript::ModalScript() {
+    connect(&timer_, &QTimer::timeout, this, [this] { poll(); });
+    timer_.start(10);
+}
+
+ModalScript::~ModalScript() { timer_.stop(); }
+
+void ModalScript::answer(QMessageBox::StandardButton button) {
+    handle([this, button](QWidget* w) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        if (box == nullptr) {
+            return false;
+        }
+        texts << box->text();
+        if (QAbstractButton* b = box->button(button)) {
+            b->click();
+            return true;
+        }
+        qWarning("message box without the scripted button: %s", qPrintable(box->text()));
+        return false;
+    });
+}
+
+void ModalScript::handle(std::function<bool(QWidget*)> handler) { handlers_.push_back(std::move(handler)); }
+
+void ModalScript::poll() {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr) {
+        unhandled_ = nullptr;
+        return;
+    }
+    if (!handlers_.empty() && handlers_.front()(modal)) {
+        handlers_.erase(handlers_.begin());
+        unhandled_ = nullptr;
+        return;
+    }
+    // A window nobody scripted would wait for ever: close it so the test fails instead.
+    if (modal != unhandled_) {
+        unhandled_ = modal;
+        since_.start();
+    } else if (since_.elapsed() > 5000) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        qWarning("unscripted modal window %s \"%s\" %s", modal->metaObject()->className(),
+                 qPrintable(modal->windowTitle()), box != nullptr ? qPrintable(box->text()) : "");
+        unhandled_ = nullptr;
+        QMetaObject::invokeMethod(modal, "reject", Qt::QueuedConnection);
+    }
+}
+
+bool waitFor(const std::function<bool()>& condition, int ms) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition()) {
+        if (clock.elapsed() > ms) {
+            return false;
+        }
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+bool waitLoaded(ui::TMainForm& window, int ms) {
+    auto& s = window.session();
+    return waitFor([&] { return s.loaded() && !s.busy(); }, ms) && waitFor([&] { return !s.busy(); }, ms);
+}
+
+Window::Window(ui::StartOptions options) {
+    form = std::make_unique<ui::TMainForm>(dispatcher, options);
+}
+
+Window::~Window() {
+    if (form) {
+        form->hide();
+    }
+    form.reset();
+}
+
+bool chooseFile(QFileDialog* dialog, const QString& file) {
+    // The dialog's model fills in the background: wait until it has taken the name.
+    if (dialog->selectedFiles().value(0) != file) {
+        // Typed into the name box, as a user would (selectFile leaves a focused box alone).
+        dialog->setDirectory(QFileInfo(file).absolutePath());
+        if (auto* edit = dialog->findChild<QLineEdit*>("fileNameEdit")) {
+            edit->setText(QFileInfo(file).fileName());
+        }
+        return false;
+    }
+    QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
+    return true;
+}
+
+bool openThroughMenu(ui::TMainForm& window, const QString& file) {
+    ModalScript script;
+    bool seen = false;
+    script.handle([&](QWidget* w) {
+        auto* dialog = qobject_cast<ui::TOdForm*>(w);
+        if (dialog == nullptr) {
+            return false;
+        }
+        seen = true;
+        return chooseFile(dialog, file);
+    });
+    window.action("Open1")->trigger();
+    return seen && waitLoaded(window);
+}
+
+} // namespace cleavix::uitest

@@ -1,0 +1,82 @@
+#pragma once
+// Helpers for the window tests: a fresh configuration folder per test, the demo loop on disk,
+// scripted answers to the modal boxes and dialogs the window opens, and waiting for the engine.
+#include "ui/QtDispatcher.h"
+#include "ui/StartForm.h"
+
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QObject>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+namespace cleavix::uitest {
+
+// Registers a test object; UiTestMain runs them all.
+void registerTest(std::function<std::unique_ptr<QObject>()> make);
+template <class T>
+struct Register {
+    Register() { registerTest([] { return std::make_unique<T>(); }); }
+};
+
+// A configuration folder of its own (QSettings' user path points into it) and a scratch folder.
+class Sandbox {
+public:
+    Sandbox();
+    QString path(const QString& name) const { return dir_.filePath(name); }
+    QString configFile() const;
+    // The demo loop written as `name` in the scratch folder.
+    QString demoLoop(const QString& name = "demo.wav") const;
+
+private:
+    QTemporaryDir dir_;
+};
+
+// Answers the modal widgets that appear, in order. Each handler gets the active modal widget and
+// returns true when it dealt with it. Message boxes' texts are recorded.
+class ModalScript : public QObject {
+public:
+    ModalScript();
+    ~ModalScript() override;
+    // Clicks `button` in the next message box.
+    void answer(QMessageBox::StandardButton button);
+    // Deals with the next modal widget of any kind.
+    void handle(std::function<bool(QWidget*)> handler);
+    QStringList texts;
+    int pending() const { return int(handlers_.size()); }
+
+private:
+    void poll();
+    std::vector<std::function<bool(QWidget*)>> handlers_;
+    QTimer timer_;
+    QWidget* unhandled_ = nullptr;
+    QElapsedTimer since_;
+};
+
+// Waits (running events) until the condition holds; false after `ms`.
+bool waitFor(const std::function<bool()>& condition, int ms = 30000);
+// Waits until the window's session is idle and has a sample loaded.
+bool waitLoaded(ui::TMainForm& window, int ms = 30000);
+
+// A window on its own dispatcher.
+struct Window {
+    explicit Window(ui::StartOptions options = {});
+    ~Window();
+    ui::QtDispatcher dispatcher;
+    std::unique_ptr<ui::TMainForm> form;
+    ui::TMainForm* operator->() { return form.get(); }
+};
+
+// Chooses `file` in a file dialog and accepts it; false until the dialog has taken the name
+// (call again on the next poll).
+bool chooseFile(QFileDialog* dialog, const QString& file);
+
+// Opens `file` through the File menu's Open command and its dialog.
+bool openThroughMenu(ui::TMainForm& window, const QString& file);
+
+} // namespace cleavix::uitest

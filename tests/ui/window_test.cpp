@@ -1,0 +1,474 @@
+// The main window driven through its menus on the offscreen platform: start-up and configuration,
+// opening the demo loop, title and status texts, the enabling rules, the sensitivity slider against
+// the slice point list, zoom ranges, bars, and the unsaved-changes prompt.
+#include "ui/UiTestSupport.h"
+
+#include "ui/FileDialogs.h"
+#include "ui/SensitivityForm.h"
+#include "ui/TransportControl.h"
+#include "ui/WaveBox.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QSlider>
+#include <QTest>
+#include <QToolButton>
+
+#include <cmath>
+
+using namespace cleavix;
+using cleavix::uitest::Sandbox;
+using cleavix::uitest::ModalScript;
+using cleavix::uitest::Window;
+
+namespace {
+
+QString configValue(const Sandbox& box, const QString& name) {
+    QSettings s(box.configFile(), QSettings::IniFormat);
+    s.beginGroup(ui::kConfigGroup);
+    return s.value(name).toString();
+}
+
+void setConfigValue(const Sandbox& box, const QString& name, const QString& value) {
+    QSettings s(box.configFile(), QSettings::IniFormat);
+    s.beginGroup(ui::kConfigGroup);
+    s.setValue(name, value);
+}
+
+// The slice points the slider should show: enabled candidates above the threshold, and locked ones.
+int expectedPoints(const slicing::Slicer& slicer) {
+    int n = 0;
+    const auto& c = slicer.candidates();
+    for (int i = 1; i <= c.count(); ++i) {
+        const auto& p = c.at(i);
+        if ((p.enabled != 0 && p.strength > slicer.threshold()) || p.locked != 0) {
+            ++n;
+        }
+    }
+    return n;
+}
+
+int columnsOfColour(const QImage& image, QRgb colour, int row) {
+    int n = 0;
+    for (int x = 0; x < image.width(); ++x) {
+        if (image.pixel(x, row) == colour) {
+            ++n;
+        }
+    }
+    return n;
+}
+
+} // namespace
+
+class WindowTest : public QObject {
+    Q_OBJECT
+private slots:
+    void firstRunWritesDefaultsAndSecondRunHonoursThem();
+    void oddBlockSizesFallBack();
+    void withoutSampleOnlyFileCommandsWork();
+    void openDemoLoopThroughTheMenu();
+    void sliderAgainstSlicePointList();
+    void sensitivityDialogSetsTheSlider();
+    void zoomRanges();
+    void barsLayout();
+    void savePromptWithScriptedAnswers();
+    void saveAsWritesTheChosenFormat();
+    void recentFilesKeepTheirOrderForAListedFile();
+    void missingCommandLineFileIsReported();
+};
+
+void WindowTest::firstRunWritesDefaultsAndSecondRunHonoursThem() {
+    Sandbox box;
+    {
+        Window w;
+        QVERIFY(w->started());
+        // Every value exists at once, with its default.
+        QVERIFY(QFile::exists(box.configFile()));
+        QCOMPARE(configValue(box, "WaveCacheSize"), QString("128"));
+        QCOMPARE(configValue(box, "BGColour"), QString("$00804000"));
+        QCOMPARE(configValue(box, "LineColour"), QString("clBlack"));
+        QCOMPARE(configValue(box, "DivColour"), QString("clRed"));
+        QCOMPARE(configValue(box, "DisabledColour"), QString("clGray"));
+        QCOMPARE(configValue(box, "BarColour"), QString("$00C08000"));
+        QCOMPARE(configValue(box, "SelectedWaveColour"), QString("$00A04000"));
+        QCOMPARE(configValue(box, "Units"), QString("2"));
+        QCOMPARE(configValue(box, "Seconds"), QString("4"));
+        QCOMPARE(configValue(box, "Buffers"), QString("6"));
+        QCOMPARE(configValue(box, "WaveID"), QString("-1"));
+        QCOMPARE(configValue(box, "Height"), QString("480"));
+        QCOMPARE(configValue(box, "Width"), QString("640"));
+        QCOMPARE(configValue(box, "MapTrackName"), QString("Vantrel"));
+        QCOMPARE(configValue(box, "MapSmoothPos"), QString("30"));
+        QCOMPARE(configValue(box, "ShowWizardOnStartup"), QString("true"));
+        QCOMPARE(configValue(box, "showopendialog"), QString("true"));
+        QCOMPARE(configValue(box, "CPLoc"), QString(ui::kDefaultControlPanel));
+        QCOMPARE(configValue(box, "File1"), QString(""));
+        QCOMPARE(configValue(box, "MRD7"), QString(""));
+        QVERIFY(!configValue(box, "OpenDir").isEmpty());
+        // The first run shows no open dialog: nothing modal appears.
+        w->show();
+        QTest::qWait(100);
+        QVERIFY(QApplication::activeModalWidget() == nullptr);
+        // A colour change is kept through the exit.
+        w->config().colours[ui::ColRegion] = QColor(0x33, 0x22, 0x11);
+        QVERIFY(w->saveConfiguration());
+    }
+    QCOMPARE(configValue(box, "ShowWizardOnStartup"), QString("false"));
+    QCOMPARE(configValue(box, "RegSegColour"), QString("$00112233"));
+    setConfigValue(box, "Units", "8");
+    setConfigValue(box, "ShowRegionBar", "false");
+    setConfigValue(box, "showopendialog", "false");
+    {
+        Window w;
+        QCOMPARE(w->config().colours[ui::ColRegion], QColor(0x33, 0x22, 0x11));
+        QCOMPARE(w->config().units, 8);
+        QVERIFY(!w->action("RegionBar1")->isChecked());
+        QCOMPARE(w->barView()->height(), 9);
+        QCOMPARE(w->splitRow(), 9);
+        QVERIFY(!w->config().showWizardOnStartup);
+    }
+}
+
+void WindowTest::oddBlockSizesFallBack() {
+    Sandbox box;
+    { Window w; }
+    setConfigValue(box, "WaveCacheSize", "100");
+    {
+        Window w;
+        QCOMPARE(w->config().waveCacheSize, 128);
+        QCOMPARE(w->session().peaks().blockBytes(), 128u);
+    }
+    setConfigValue(box, "WaveCacheSize", "192");
+    {
+        Window w;
+        QCOMPARE(w->config().waveCacheSize, 192);
+        QCOMPARE(w->session().peaks().blockBytes(), 192u);
+    }
+}
+
+void WindowTest::withoutSampleOnlyFileCommandsWork() {
+    Sandbox box;
+    Window w;
+    QCOMPARE(w->windowTitle(), QString("Cleavix"));
+    QCOMPARE(w->statusPanel(1), QString("No File Loaded"));
+    QCOMPARE(w->statusPanel(3), QString("x1.0"));
+    for (const char* on : {"Open1", "Options1", "Exit1", "SelectionBar1", "RegionBar1", "Help1", "About1"}) {
+        QVERIFY2(w->action(on)->isEnabled(), on);
+    }
+    for (const char* off : {"Save1", "SaveAs1", "Close1", "Revert1", "OpenPointFile1", "SavePointFile1", "ZoomIn1",
+                            "ZoomOut1", "ToolbarButton973", "ZoomToSegment1", "LeftChannel1", "RightChannel1",
+                            "LockAll1"}) {
+        QVERIFY2(!w->action(off)->isEnabled(), off);
+    }
+    QVERIFY(!w->sensitivitySlider()->isEnabled());
+    QCOMPARE(w->sensitivityLabel()->text(), QString("0%"));
+    QVERIFY(!w->transportButton("PlaySelectionButton")->isEnabled());
+    QVERIFY(!w->transportButton("Button20")->isEnabled());
+    w->show();
+    QTest::qWait(50);
+    QVERIFY(w->locatorL()->isHidden());
+}
+
+void WindowTest::openDemoLoopThroughTheMenu() {
+    Sandbox box;
+    const QString demo = box.demoLoop();
+    Window w;
+    w->show();
+    QVERIFY(uitest::openThroughMenu(*w.form, demo));
+    QCOMPARE(w->windowTitle(), QString("demo.wav - Cleavix"));
+    QCOMPARE(w->statusPanel(1), QString("16 Bit / 44100 hz stereo"));
+    QCOMPARE(w->statusPanel(3), QString("x 1.0"));
+    QCOMPARE(w->config().recentFiles.value(0), demo);
+    QVERIFY(w->action("SubOpenItem1")->isVisible());
+    QVERIFY(!w->action("SubOpenItem2")->isVisible());
+    for (const char* on : {"Save1", "SaveAs1", "Close1", "Revert1", "OpenPointFile1", "ZoomIn1", "ToolbarButton973",
+                           "LeftChannel1", "RightChannel1", "LockAll1"}) {
+        QVERIFY2(w->action(on)->isEnabled(), on);
+    }
+    QVERIFY(!w->action("ZoomOut1")->isEnabled());
+    QVERIFY(w->sensitivitySlider()->isEnabled());
+    // The search ran: candidates found, none shown at slider 0.
+    QVERIFY(w->session().slicer().candidates().count() > 0);
+    QCOMPARE(w->session().slicer().slicePoints().count(), 0);
+    QVERIFY(!w->action("ZoomToSegment1")->isEnabled());
+    // The view shows the whole loop; the waveform was drawn (from raw samples for two bars).
+    QCOMPARE(w->view().start, 0u);
+    QCOMPARE(w->view().end, w->session().format().dataLength);
+    // Two bars span more than 1000 peak blocks: drawn from the peak table; zoomed in, from samples.
+    w->action("ZoomIn1")->trigger();
+    w->waveView()->grab();
+    QCOMPARE(w->renderer().lastSource(), ui::WaveRenderer::Source::Raw);
+    w->action("ToolbarButton973")->trigger();
+    const QImage shot = w->waveView()->grab().toImage();
+    QCOMPARE(w->renderer().lastSource(), ui::WaveRenderer::Source::Peaks);
+    const QRgb wave = w->config().colours[ui::ColWaveform].rgb();
+    const int quarter = shot.height() / 4;
+    QVERIFY(columnsOfColour(shot, wave, quarter) > shot.width() / 4);
+    // Locators at both ends of the loop.
+    QVERIFY(w->locatorL()->isVisible());
+    QVERIFY(w->locatorR()->isVisible());
+    QVERIFY(w->locatorR()->x() > w->locatorL()->x());
+    // Moving over the view reports the position in samples (the default unit).
+    QTest::mouseMove(w->waveView(), QPoint(w->waveView()->width() / 2, 10));
+    QVERIFY(w->statusPanel(2).startsWith("s: "));
+    const int frame = w->statusPanel(2).mid(3).toInt();
+    const int frames = int(w->session().format().frames());
+    QVERIFY(std::abs(frame - frames / 2) < frames / 50);
+    // Close: back to no file.
+    w->action("Close1")->trigger();
+    QCOMPARE(w->windowTitle(), QString("Cleavix"));
+    QCOMPARE(w->statusPanel(1), QString("No File Loaded"));
+    QVERIFY(!w->action("Save1")->isEnabled());
+    QVERIFY(!w->action("Close1")->isEnabled());
+}
+
+void WindowTest::sliderAgainstSlicePointList() {
+    Sandbox box;
+    Window w;
+    w->show();
+    QVERIFY(uitest::openThroughMenu(*w.form, box.demoLoop()));
+    auto& slicer = w->session().slicer();
+    QSlider* slider = w->sensitivitySlider();
+    int previous = -1;
+    for (int percent : {10, 40, 60, 80, 99}) {
+        slider->setValue(int(std::lround(percent / 100.0 * 65535)));
+        QCOMPARE(w->sensitivityLabel()->text(), QString("%1%").arg(percent));
+        const int shown = slicer.slicePoints().count();
+        QCOMPARE(shown, expectedPoints(slicer));
+        QVERIFY(shown >= previous); // more sensitivity never shows fewer points
+        previous = shown;
+        QCOMPARE(w->action("ZoomToSegment1")->isEnabled(), shown > 0);
+    }
+    QVERIFY(previous > 0);
+    // The demo loop has 16 hits; a high sensitivity shows a cut line for each shown point.
+    const QImage shot = w->waveView()->grab().toImage();
+    const QRgb cut = w->config().colours[ui::ColCutLine].rgb();
+    int cutColumns = 0;
+    for (int x = 1; x < shot.width() - 1; ++x) {
+        if (shot.pixel(x, shot.height() / 2 + 3) == cut) {
+            ++cutColumns;
+        }
+    }
+    QVERIFY(cutColumns >= std::min(previous, 8));
+    slider->setValue(0);
+    QCOMPARE(slicer.slicePoints().count(), 0);
+    QCOMPARE(w->sensitivityLabel()->text(), QString("0%"));
+}
+
+void WindowTest::sensitivityDialogSetsTheSlider() {
+    Sandbox box;
+    Window w;
+    w->show();
+    QVERIFY(uitest::openThroughMenu(*w.form, box.demoLoop()));
+    ModalScript script;
+    script.handle([](QWidget* widget) {
+        auto* form = qobject_cast<ui::TSensitivityForm*>(widget);
+        if (form == nullptr) {
+            return false;
+        }
+        form->edit()->setText("150");
+        QTest::keyClick(form, Qt::Key_Return); // too large: nothing happens
+        if (!form->isVisible()) {
+            return true;
+        }
+        form->edit()->setText("50");
+        QTest::keyClick(form, Qt::Key_Return);
+        return true;
+    });
+    w->action("ShowSensitivity1")->trigger();
+    QCOMPARE(script.pending(), 0);
+    QCOMPARE(w->sensitivitySlider()->value(), 32768); // round(0.5 * 65535), ties to even
+    QCOMPARE(w->sensitivityLabel()->text(), QString("50%"));
+}
+
+void WindowTest::zoomRanges() {
+    Sandbox box;
+    Window w;
+    w->show();
+    QVERIFY(uitest::openThroughMenu(*w.form, box.demoLoop()));
+    const uint32_t total = w->session().format().dataLength;
+    w->action("ZoomIn1")->trigger();
+    QCOMPARE(w->statusPanel(3), QString("x 2.0"));
+    QVERIFY(w->action("ZoomOut1")->isEnabled());
+    // Centred on the middle of the view (the mouse is not over it), inside the sample, whole frames.
+    QVERIFY(std::abs(double(w->view().length()) - total / 2.0) <= 8);
+    QVERIFY(std::abs(double(w->view().start) - total / 4.0) <= 8);
+    QCOMPARE(w->view().start % 4, 0u);
+    for (int i = 0; i < 12; ++i) {
+        w->action("ZoomIn1")->trigger();
+    }
+    QCOMPARE(w->view().zoom > 500, true);
+    QVERIFY(!w->action("ZoomIn1")->isEnabled());
+    QVERIFY(w->view().end <= total);
+    w->action("ZoomOut1")->trigger();
+    QVERIFY(w->action("ZoomIn1")->isEnabled());
+    QVERIFY(w->view().zoom < 300);
+    w->action("ToolbarButton973")->trigger();
+    QCOMPARE(w->view().start, 0u);
+    QCOMPARE(w->view().end, total);
+    QCOMPARE(w->statusPanel(3), QString("x 1.0"));
+    QVERIFY(!w->action("ZoomOut1")->isEnabled());
+    // Zooming in at the left edge keeps the start at 0 and extends to the right.
+    ui::ViewState v;
+    v.whole(total);
+    v.zoomIn(0, total, 4);
+    QCOMPARE(v.start, 0u);
+    QVERIFY(std::abs(double(v.end) - total / 2.0) <= 8);
+    // At the right edge the range is shifted inside.
+    v.whole(total);
+    v.zoomIn(total - 4, total, 4);
+    QCOMPARE(v.end, total);
+    // Zoom out below 2 shows the whole sample.
+    v.zoomOut(total / 2, total, 4);
+    QCOMPARE(v.zoom, 1.0);
+    QCOMPARE(v.end, total);
+    QCOMPARE(ui::zoomText(16), QString("x16.0"));
+    // Zoom To Segment takes the segment under the view's middle and selects it.
+    w->sensitivitySlider()->setValue(65000);
+    QVERIFY(w->action("ZoomToSegment1")->isEnabled());
+    w->action("ZoomToSegment1")->trigger();
+    const auto& slicer = w->session().slicer();
+    QVERIFY(slicer.selectedIndex >= 0);
+    QCOMPARE(w->view().start, slicer.slicePoints().at(slicer.selectedIndex).position & ~3u);
+    QVERIFY(w->view().zoom > 1.0);
+}
+
+void WindowTest::barsLayout() {
+    Sandbox box;
+    Window w;
+    w->show();
+    QCOMPARE(w->barView()->height(), 17);
+    QCOMPARE(w->splitRow(), 9);
+    const int waveHeight = w->waveView()->height();
+    w->action("SelectionBar1")->trigger();
+    QCOMPARE(w->barView()->height(), 9);
+    QCOMPARE(w->splitRow(), 1);
+    w->action("RegionBar1")->trigger();
+    QCOMPARE(w->barView()->height(), 0);
+    QTest::qWait(50);
+    QVERIFY(w->waveView()->height() > waveHeight); // the waveform takes the room
+    w->action("SelectionBar1")->trigger();
+    QCOMPARE(w->barView()->height(), 9);
+    QCOMPARE(w->splitRow(), 9);
+}
+
+void WindowTest::savePromptWithScriptedAnswers() {
+    Sandbox box;
+    const QString copy = box.demoLoop("copy.wav");
+    Window w;
+    w->show();
+    QVERIFY(uitest::openThroughMenu(*w.form, copy));
+    w->session().setModified(true);
+    QCOMPARE(w->windowTitle(), QString("copy.wav* - Cleavix"));
+    {
+        ModalScript script;
+        script.answer(QMessageBox::Cancel);
+        w->action("Close1")->trigger();
+        QCOMPARE(script.texts.value(0), QString("Save changes to %1?").arg(copy));
+        QVERIFY(w->session().loaded()); // Cancel: nothing happens
+    }
+    {
+        // Yes: saved to its own name, then closed.
+        QFile::remove(copy);
+        ModalScript script;
+        script.answer(QMessageBox::Yes);
+        w->action("Close1")->trigger();
+        QVERIFY(uitest::waitFor([&] { return !w->session().loaded() && !w->session().busy(); }));
+        QVERIFY(QFile::exists(copy));
+        QCOMPARE(w->windowTitle(), QString("Cleavix"));
+    }
+    QVERIFY(uitest::openThroughMenu(*w.form, box.demoLoop("other.wav")));
+    w->session().setModified(true);
+    {
+        // No: closed without saving; with the prompt option off no question at all.
+        ModalScript script;
+        script.answer(QMessageBox::No);
+        w->action("Close1")->trigger();
+        QCOMPARE(script.pending(), 0);
+        QVERIFY(!w->session().loaded());
+    }
+    QVERIFY(uitest::openThroughMenu(*w.form, box.demoLoop("third.wav")));
+    w->session().setModified(true);
+    w->session().settings().promptToSave = false;
+    w->action("Close1")->trigger();
+    QVERIFY(!w->session().loaded());
+}
+
+void WindowTest::saveAsWritesTheChosenFormat() {
+    Sandbox box;
+    Window w;
+    w->show();
+    QVERIFY(uitest::openThroughMenu(*w.form, box.demoLoop()));
+    const QString target = box.path("out.aif");
+    ModalScript script;
+    QString offered;
+    script.handle([&](QWidget* widget) {
+        auto* form = qobject_cast<ui::TSaveForm*>(widget);
+        if (form == nullptr) {
+            return false;
+        }
+        // The format list offers the sample's own rate and channels; 16 bits preselected.
+        if (offered.isEmpty()) {
+            offered = QString("%1: %2").arg(form->formatBox()->count()).arg(form->formatBox()->currentText());
+            form->formatBox()->setCurrentIndex(0); // 8 bits
+        }
+        return uitest::chooseFile(form, target);
+    });
+    w->action("SaveAs1")->trigger();
+    QCOMPARE(script.pending(), 0);
+    QCOMPARE(offered, QString("2: 16 Bit / 44100 hz stereo"));
+    QVERIFY(uitest::waitFor([&] { return !w->session().busy(); }));
+    QCOMPARE(w->windowTitle(), QString("out.aif - Cleavix"));
+    QFile file(target);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray head = file.read(12);
+    QCOMPARE(head.left(4), QByteArray("FORM"));
+    QCOMPARE(head.mid(8, 4), QByteArray("AIFF"));
+    // 8-bit stereo: one byte a sample, 54 bytes of header.
+    QCOMPARE(file.size(), qint64(54 + w->session().format().dataLength / 2));
+    QCOMPARE(w->config().recentFiles.value(0), target);
+}
+
+void WindowTest::recentFilesKeepTheirOrderForAListedFile() {
+    Sandbox box;
+    const QString a = box.demoLoop("a.wav");
+    const QString b = box.demoLoop("b.wav");
+    const QString c = box.demoLoop("c.wav");
+    Window w;
+    w->AddRecentFile(a);
+    w->AddRecentFile(b);
+    w->AddRecentFile(c);
+    QCOMPARE(w->config().recentFiles.mid(0, 3), QStringList({c, b, a}));
+    w->AddRecentFile(a.toUpper() == a ? a : a); // listed already: no change
+    QCOMPARE(w->config().recentFiles.mid(0, 3), QStringList({c, b, a}));
+    w->AddRecentFile(box.path("missing.wav"));
+    QCOMPARE(w->config().recentFiles.mid(0, 3), QStringList({c, b, a}));
+    // Reopening entry 3 swaps it with entry 1.
+    w->show();
+    w->action("SubOpenItem3")->trigger();
+    QVERIFY(uitest::waitLoaded(*w.form));
+    QCOMPARE(w->config().recentFiles.mid(0, 3), QStringList({a, b, c}));
+    QCOMPARE(w->windowTitle(), QString("a.wav - Cleavix"));
+}
+
+void WindowTest::missingCommandLineFileIsReported() {
+    Sandbox box;
+    ui::StartOptions options;
+    options.file = box.path("nowhere.wav");
+    Window w(options);
+    ModalScript script;
+    script.answer(QMessageBox::Ok);
+    w->show();
+    QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }, 5000));
+    QVERIFY(script.texts.contains("Error opening file - check path!"));
+    QVERIFY(!w->session().loaded());
+}
+
+static cleavix::uitest::Register<WindowTest> registerWindowTest;
+
+#include "window_test.moc"

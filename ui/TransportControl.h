@@ -1,0 +1,96 @@
+#pragma once
+// The window's side of the transport: the player, its devices and the transport logic behind the
+// "Play" toolbar, and the cursor timer that moves the play cursor. The window hands it what the
+// view shows before each command and mirrors its button states afterwards; changed() says when.
+#include "jobs/Dispatcher.h"
+#include "jobs/Prompter.h"
+#include "sample/FileAndMemoryStream.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace cleavix::ui {
+
+// What the transport reads from the window.
+struct TransportInput {
+    bool loaded = false;
+    uint16_t channels = 2;
+    uint32_t sampleRate = 44100;
+    uint64_t totalLength = 0;
+    uint64_t viewStart = 0;
+    uint64_t viewEnd = 0;
+    int viewWidth = 0;
+    uint64_t locatorL = 0;
+    uint64_t locatorR = 0;
+    uint64_t segmentStart = 0;
+    uint64_t segmentEnd = 0;
+    bool linkedChannels = true;
+    bool leftTicked = true;
+    bool rightTicked = true;
+    int processChannel = 3;
+    bool segmentInLeft = true;
+};
+
+enum class PlayButtonDown { None, PlaySelection, All, Loop, Selected };
+
+class TransportControl final : public QObject {
+    Q_OBJECT
+public:
+    TransportControl(jobs::Dispatcher& dispatcher, jobs::Prompter& prompter);
+    ~TransportControl() override;
+
+    // Output device names, from device -1 (the default device) upward; empty when there is none.
+    std::vector<std::string> outputNames() const;
+    std::vector<std::string> inputNames() const;
+
+    void setStore(sample::TFileAndMemoryStream* store);
+    void setDevice(int outputId);
+    int device() const;
+    void setInputDevice(int inputId);
+    void setBuffers(int seconds, int count);
+    // The loaded sample's format, for the output device.
+    void setFormat(uint16_t channels, uint32_t sampleRate);
+    // Opens the output device in the sample's format when it is closed; false when it cannot.
+    bool openOutput();
+    void closeOutput();
+    bool outputOpen() const;
+    // The store is owned by a worker: the player must not read it.
+    void setStoreBusy(bool busy);
+
+    // The transport commands.
+    void playVisible(const TransportInput& in);  // PlaySelectionButtonClick
+    void playLoop(const TransportInput& in);     // Button20Click
+    void playSegment(const TransportInput& in);  // Button4Click
+    void playAll(const TransportInput& in);      // Button3Click
+    void stop();                                 // Button24Click
+    void locatorDropped(const TransportInput& in);
+
+    // File auditions (the open dialog's "Auto Play"); false when the file could not be played.
+    bool playFile(const std::string& path);
+    // Called when playback ends; returns true when a dialog took the notice (its button back to "Play").
+    std::function<bool()> openDialogPlayStopped;
+
+    PlayButtonDown down() const;
+    bool playing() const;
+    // The play cursor's column in the waveform view, 0 when none is drawn.
+    int cursorX() const;
+    bool cursorVisible() const;
+
+signals:
+    void changed();
+    void cursorMoved();
+
+private:
+    void sync();
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+    QTimer timer_;
+};
+
+} // namespace cleavix::ui

@@ -1,0 +1,33 @@
+# Renders the window with the demo loop to a PNG and checks that a picture came out.
+# -DCLEAVIX=<cleavix> -DCLI=<cleavix-cli> -DOUT=<folder>
+file(MAKE_DIRECTORY ${OUT}/config)
+set(ENV{XDG_CONFIG_HOME} ${OUT}/config)
+execute_process(COMMAND ${CLI} demo ${OUT}/demo-loop.wav RESULT_VARIABLE demo OUTPUT_QUIET)
+if(NOT demo EQUAL 0)
+  message(FATAL_ERROR "cleavix-cli demo failed: ${demo}")
+endif()
+file(REMOVE ${OUT}/cleavix.png)
+execute_process(COMMAND ${CLEAVIX} --screenshot ${OUT}/cleavix.png ${OUT}/demo-loop.wav --sensitivity 60
+                RESULT_VARIABLE shot TIMEOUT 100)
+if(NOT shot EQUAL 0)
+  message(FATAL_ERROR "cleavix --screenshot failed: ${shot}")
+endif()
+file(READ ${OUT}/cleavix.png header LIMIT 24 HEX)
+# The PNG signature, then the IHDR chunk whose width and height must be those asked for.
+string(SUBSTRING "${header}" 0 16 signature)
+if(NOT signature STREQUAL "89504e470d0a1a0a")
+  message(FATAL_ERROR "not a PNG: ${signature}")
+endif()
+file(READ ${OUT}/cleavix.png ihdr OFFSET 16 LIMIT 8 HEX)
+string(SUBSTRING "${ihdr}" 0 8 w)
+string(SUBSTRING "${ihdr}" 8 8 h)
+math(EXPR width "0x${w}")
+math(EXPR height "0x${h}")
+if(width LESS 900 OR height LESS 500)
+  message(FATAL_ERROR "picture too small: ${width}x${height}")
+endif()
+message(STATUS "screenshot ${OUT}/cleavix.png ${width}x${height}")
+# The configuration was read under XDG_CONFIG_HOME (and its defaults written there).
+if(NOT EXISTS ${OUT}/config/Cleavix/Cleavix.ini)
+  message(FATAL_ERROR "no configuration under XDG_CONFIG_HOME")
+endif()

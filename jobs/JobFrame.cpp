@@ -69,7 +69,7 @@ void JobFrame::shutdown() {
         resume();
         worker_.join();
         shutDown_ = true;
-        busy_ = false;
+        setBusy(false);
         progress_.hide();
     }
 }
@@ -79,7 +79,7 @@ bool JobFrame::start(std::unique_ptr<Job> job, ProcessMode mode, std::function<v
     if (worker_.joinable()) {
         return false;
     }
-    busy_ = true;
+    setBusy(true);
     cancelRequested_ = false;
     terminated_ = false;
     suspended_ = false;
@@ -113,11 +113,21 @@ void JobFrame::finish(const std::function<void()>& completion) {
         worker_.join();
     }
     progress_.hide();
-    busy_ = false;
+    setBusy(false);
     if (completion) {
         completion();
     }
     cancelRequested_ = false;
+}
+
+void JobFrame::setBusy(bool busy) {
+    if (busy_ == busy) {
+        return;
+    }
+    busy_ = busy;
+    if (onBusyChanged) {
+        onBusyChanged(busy);
+    }
 }
 
 void JobFrame::suspend() {

@@ -84,8 +84,11 @@ public:
     // Main thread. The busy state: set from start() (or earlier, by beginBusy(), for commands that
     // show a dialog before their worker starts) until the completion has run.
     bool busy() const { return busy_; }
-    void beginBusy() { busy_ = true; }
-    void endBusy() { busy_ = false; }
+    void beginBusy() { setBusy(true); }
+    void endBusy() { setBusy(false); }
+    // Main thread: told whenever the busy state changes (the player keeps away from the store
+    // while it is set).
+    std::function<void(bool)> onBusyChanged;
     bool running() const { return worker_.joinable(); }
 
     // Main thread: the Cancel button (or Esc) of the progress window; acts by the current mode.
@@ -116,6 +119,7 @@ private:
     void finish(const std::function<void()>& completion);
     void suspend();
     void resume();
+    void setBusy(bool busy);
 
     Dispatcher& dispatcher_;
     Prompter& prompter_;

@@ -81,6 +81,20 @@ Session::Session(jobs::Dispatcher& dispatcher, jobs::Prompter& prompter, Setting
     editor_ = std::make_unique<editing::Editor>(std::move(parts), settings_.enableUndo);
     processor_ = std::make_unique<processing::Processor>(*editor_);
     addResetHook([this] { editor_->resetForLoad(); });
+
+    devices_ = std::make_unique<audio::AlsaDeviceProvider>();
+    player_ = std::make_unique<audio::twabeAudio>(dispatcher_, *devices_, &prompter_);
+    player_->setStore(&store_->stream());
+    transport_ = std::make_unique<audio::TTransport>(*player_);
+    transport_->openOutput = [this] { player_->OpenOutput(); };
+    // Every long operation stops playback first; while it runs the player queues silence rather
+    // than reading a store that a worker is rewriting.
+    jobs_.onBusyChanged = [this](bool busy) {
+        if (busy) {
+            player_->Stop();
+        }
+        player_->StoreBusy = busy;
+    };
     addLoadedHook([this] {
         slicer_->sampleLoaded(settings_.setOneBar);
         if (settings_.scanOnLoad) {
@@ -92,6 +106,9 @@ Session::Session(jobs::Dispatcher& dispatcher, jobs::Prompter& prompter, Setting
 
 Session::~Session() {
     jobs_.shutdown();
+    // The player reads the store: it goes first.
+    transport_.reset();
+    player_.reset();
     deleteWorkFile(std::move(undoFile_));
     clipboard_.releaseBacking();
     const std::string storeName = store_->stream().fileName();
@@ -280,6 +297,11 @@ void Session::resetForLoad(const std::string& fileName) {
 }
 
 void Session::finishLoad(const std::string& fileName) {
+    // The player plays the new sample in its own format from the next play on.
+    player_->CloseOutput();
+    player_->SampleRate = format().sampleRate;
+    player_->Channels = static_cast<uint8_t>(format().channels);
+    player_->BitsPerSample = 16;
     fileName_ = fileName;
     loaded_ = true;
     modified_ = false;

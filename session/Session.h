@@ -8,6 +8,9 @@
 // start a worker through the job frame and return at once; their completion runs later on the
 // main thread, and `done` callbacks are called from there.
 #include "editing/Editor.h"
+#include "audio/AlsaWaveDevice.h"
+#include "audio/Transport.h"
+#include "audio/WabeAudio.h"
 #include "jobs/Dispatcher.h"
 #include "jobs/JobFrame.h"
 #include "jobs/Prompter.h"
@@ -70,6 +73,11 @@ public:
     editing::Editor& editor() { return *editor_; }
     // The process commands and their dialogs' settings.
     processing::Processor& processor() { return *processor_; }
+    // The wave devices, the player (playing straight from the store) and the transport's engine
+    // side. Every long operation stops the player, which keeps away from the store while busy.
+    audio::AlsaDeviceProvider& devices() { return *devices_; }
+    audio::twabeAudio& player() { return *player_; }
+    audio::TTransport& transport() { return *transport_; }
     jobs::Prompter& prompter() { return prompter_; }
     jobs::Dispatcher& dispatcher() { return dispatcher_; }
     const std::string& workingDirectory() const { return workDir_; }
@@ -147,6 +155,9 @@ private:
     std::unique_ptr<slicing::Slicer> slicer_;
     std::unique_ptr<editing::Editor> editor_;
     std::unique_ptr<processing::Processor> processor_;
+    std::unique_ptr<audio::AlsaDeviceProvider> devices_;
+    std::unique_ptr<audio::twabeAudio> player_;
+    std::unique_ptr<audio::TTransport> transport_;
     sample::TFileAndMemoryStream clipboard_;
     std::vector<std::function<void()>> resetHooks_;
     std::vector<std::function<void()>> loadedHooks_;

@@ -264,3 +264,36 @@ TEST(SessionLoad, RecentEntriesRevertAndDrops) {
     EXPECT_EQ(f.session->fileName(), other);
     EXPECT_EQ(f.session->format().dataLength, 2000u);
 }
+
+TEST(SessionAudio, ALongOperationStopsPlaybackAndKeepsThePlayerOffTheStore) {
+    TempDir files;
+    SessionFixture f;
+    ASSERT_TRUE(f.load(makeLoop(files, "loop.wav", 44100)));
+    auto& player = f.session->player();
+    EXPECT_EQ(player.SampleRate, 44100u);
+    EXPECT_EQ(player.Channels, 2);
+    // alsa-lib's null PCM takes the audio without a sound card.
+    player.setDeviceID(f.session->devices().addDevice("null"));
+    ASSERT_EQ(player.OpenOutput(), 0);
+    player.PlayRegion(0, f.session->format().dataLength, true);
+    EXPECT_TRUE(player.state().Playing);
+    bool sawBusy = false;
+    f.session->jobs().onBusyChanged = [&, forward = f.session->jobs().onBusyChanged](bool busy) {
+        forward(busy);
+        if (busy) {
+            sawBusy = true;
+            EXPECT_TRUE(player.StoreBusy);
+        }
+    };
+    WaveSpec mono;
+    mono.channels = 1;
+    mono.sampleRate = 22050;
+    writeFile(files.file("mono.wav"), makeWave(mono, le16Bytes(testSignal(1000))));
+    ASSERT_TRUE(f.load(files.file("mono.wav")));
+    f.loop.runPending();
+    EXPECT_TRUE(sawBusy);
+    EXPECT_FALSE(player.StoreBusy);
+    EXPECT_FALSE(player.state().Playing);
+    EXPECT_EQ(player.SampleRate, 22050u);
+    EXPECT_EQ(player.Channels, 1);
+}

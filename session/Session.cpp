@@ -338,8 +338,14 @@ void Session::save(std::function<void(bool)> done) {
         saveAs(std::move(done));
         return;
     }
-    runSave(fileName_, [this, done = std::move(done)](bool ok) mutable {
+    saveUnder(fileName_, std::move(done));
+}
+
+void Session::saveUnder(const std::string& path, std::function<void(bool)> done) {
+    runSave(path, [this, path, done = std::move(done)](bool ok) mutable {
         if (ok) {
+            fileName_ = path;
+            readOnly_ = false;
             modified_ = false;
             notifyTitle();
             if (listener_ != nullptr) {
@@ -350,6 +356,7 @@ void Session::save(std::function<void(bool)> done) {
             }
             return;
         }
+        // A failed save leaves the sample, its name and its modified mark as they were.
         if (prompter_.ask(jobs::MessageKind::Error, sample::kMsgSaveError, "", jobs::Buttons::YesNo) ==
             jobs::Answer::Yes) {
             saveAs(std::move(done));
@@ -389,29 +396,7 @@ bool Session::saveTo(const std::string& fileName, uint8_t bits, std::function<vo
         return false;
     }
     format().saveBits = bits == 8 ? 8 : 16;
-    const std::string path = absolutePath(fileName);
-    runSave(path, [this, path, done = std::move(done)](bool ok) mutable {
-        if (ok) {
-            fileName_ = path;
-            readOnly_ = false;
-            modified_ = false;
-            notifyTitle();
-            if (listener_ != nullptr) {
-                listener_->fileSaved(fileName_);
-            }
-            if (done) {
-                done(true);
-            }
-            return;
-        }
-        // A failed save leaves the sample, its name and its modified mark as they were.
-        if (prompter_.ask(jobs::MessageKind::Error, sample::kMsgSaveError, "", jobs::Buttons::YesNo) ==
-            jobs::Answer::Yes) {
-            saveAs(std::move(done));
-        } else if (done) {
-            done(false);
-        }
-    });
+    saveUnder(absolutePath(fileName), std::move(done));
     return true;
 }
 

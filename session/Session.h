@@ -141,7 +141,9 @@ private:
     void notifyTitle();
     void notifyStatus(const std::string& filePanel);
     void runSave(const std::string& fileName, std::function<void(bool)> completion);
-    void saveAsLoop(std::function<void(bool)> done);
+    // Writes the whole sample to path; on success path becomes the sample's name, on failure the
+    // error question offers Save As.
+    void saveUnder(const std::string& path, std::function<void(bool)> done);
 
     jobs::Dispatcher& dispatcher_;
     jobs::Prompter& prompter_;

@@ -127,7 +127,7 @@ void TMainForm::FormCreate() {
     }
     config_.enableUndo = session_->settings().enableUndo; // off when the undo file could not be made
 
-    transport_ = std::make_unique<TransportControl>(dispatcher_, prompter_);
+    transport_ = std::make_unique<TransportControl>(*session_);
     transport_->setStore(&session_->store().stream());
     transport_->setInputDevice(-1);
     transport_->setDevice(config_.waveId);

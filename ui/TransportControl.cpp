@@ -3,17 +3,20 @@
 #include "audio/AlsaWaveDevice.h"
 #include "audio/Transport.h"
 #include "audio/WabeAudio.h"
+#include "session/Session.h"
 
 #include <algorithm>
 
 namespace cleavix::ui {
 
+// The session's own devices, player and transport: one player in the program, which every long
+// operation stops and keeps off the store.
 struct TransportControl::Impl {
-    Impl(jobs::Dispatcher& dispatcher, jobs::Prompter& prompter)
-        : player(dispatcher, devices, &prompter), transport(player) {}
-    audio::AlsaDeviceProvider devices;
-    audio::twabeAudio player;
-    audio::TTransport transport;
+    explicit Impl(session::Session& session)
+        : devices(session.devices()), player(session.player()), transport(session.transport()) {}
+    audio::AlsaDeviceProvider& devices;
+    audio::twabeAudio& player;
+    audio::TTransport& transport;
 
     void take(const TransportInput& in) {
         auto& v = transport.view;
@@ -37,8 +40,7 @@ struct TransportControl::Impl {
     }
 };
 
-TransportControl::TransportControl(jobs::Dispatcher& dispatcher, jobs::Prompter& prompter)
-    : impl_(std::make_unique<Impl>(dispatcher, prompter)) {
+TransportControl::TransportControl(session::Session& session) : impl_(std::make_unique<Impl>(session)) {
     impl_->transport.openOutput = [this] { openOutput(); };
     impl_->transport.openDialogPlayStopped = [this] { return openDialogPlayStopped && openDialogPlayStopped(); };
     // The player's notices arrive on the main thread; each may end a play or start a pending one.

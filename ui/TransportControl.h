@@ -1,6 +1,6 @@
 #pragma once
-// The window's side of the transport: the player, its devices and the transport logic behind the
-// "Play" toolbar, and the cursor timer that moves the play cursor. The window hands it what the
+// The window's side of the transport: the session's player, its devices and the transport logic
+// behind the "Play" toolbar, and the cursor timer that moves the play cursor. The window hands it what the
 // view shows before each command and mirrors its button states afterwards; changed() says when.
 #include "jobs/Dispatcher.h"
 #include "jobs/Prompter.h"
@@ -14,6 +14,10 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+namespace cleavix::session {
+class Session;
+}
 
 namespace cleavix::ui {
 
@@ -42,7 +46,7 @@ enum class PlayButtonDown { None, PlaySelection, All, Loop, Selected };
 class TransportControl final : public QObject {
     Q_OBJECT
 public:
-    TransportControl(jobs::Dispatcher& dispatcher, jobs::Prompter& prompter);
+    explicit TransportControl(session::Session& session);
     ~TransportControl() override;
 
     // Output device names, from device -1 (the default device) upward; empty when there is none.

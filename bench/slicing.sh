@@ -7,6 +7,10 @@ set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${1:-$here/build}"
 cli="$build/bin/cleavix-cli"
+if [ ! -x "$cli" ]; then
+    echo "no $cli: build cleavix-cli first" >&2
+    exit 1
+fi
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 export CLEAVIX_TEMP="$work"
@@ -40,6 +44,7 @@ t_scan=$(seconds "$cli" scan "$work/ten.wav")
 echo "cat FILE > /dev/null:        ${t_cat} s"
 echo "cleavix-cli load:            ${t_load} s"
 echo "cleavix-cli scan (load+search): ${t_scan} s"
+echo "search alone (scan - load):  $(echo "$t_scan $t_load" | awk '{printf "%.3f", $1-$2}') s"
 if command -v aubioonset > /dev/null; then
     t_aubio=$(seconds aubioonset "$work/ten.wav")
     echo "aubioonset:                  ${t_aubio} s"

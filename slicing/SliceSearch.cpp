@@ -2,10 +2,15 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cmath>
 #include <cstdlib>
+#include <cstdint>
+#include <cstring>
 #include <vector>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 // Built with -ffp-contract=off: the detection and the strengths are evaluated in double precision
 // in the order written, so the same file gives the same points whatever the compiler fuses.
@@ -13,13 +18,6 @@
 namespace cleavix::slicing {
 
 namespace {
-
-// Round half to even for |v| < 2^51 without a library call: adding and removing 1.5 * 2^52 leaves
-// the value rounded by the FPU's default mode (nearest, ties to even).
-inline double roundEven(double v) {
-    constexpr double magic = 6755399441055744.0;
-    return (v + magic) - magic;
-}
 
 struct Geometry {
     int64_t dataLength;
@@ -43,17 +41,77 @@ int64_t windowStart(const Geometry& g, const SlicePoint& p, int64_t framesBefore
     return std::max(start, channelOffset(g, p));
 }
 
-// Reads `frames` samples of one channel starting at byte `start` (zeros outside the data).
+// The 16-bit sample at p, whatever its alignment (the store is little-endian, as is every machine
+// this builds for).
+inline int sampleAt(const uint8_t* p) {
+    int16_t s;
+    std::memcpy(&s, p, sizeof s);
+    return s;
+}
+
+// Reads the audio bytes [position, position + count) as SampleStore::readAudio does (bytes outside
+// the audio, or beyond a short read, are 0), but clears only those bytes instead of the whole
+// buffer before reading: the search reads every byte of the sample at least twice.
+void readStore(const sample::SampleStore& store, int64_t position, void* out, size_t count) {
+    auto* bytes = static_cast<uint8_t*>(out);
+    const int64_t end = position + int64_t(count);
+    const int64_t from = std::max<int64_t>(position, 0);
+    const int64_t to = std::min<int64_t>(end, store.dataLength());
+    if (from >= to) {
+        std::memset(bytes, 0, count);
+        return;
+    }
+    std::memset(bytes, 0, size_t(from - position));
+    const size_t got = store.stream().readAt(uint64_t(from), bytes + (from - position), size_t(to - from));
+    std::memset(bytes + (from - position) + got, 0, size_t(end - from) - got);
+}
+
+// Bytes [start, end) of the store held in memory, zeros outside the audio (as the store reads
+// them). The buffer is allocated once: moving the window only reads.
+class ByteWindow {
+public:
+    explicit ByteWindow(size_t capacity) : bytes_(capacity) {}
+    size_t capacity() const { return bytes_.size(); }
+    void fill(const sample::SampleStore& store, int64_t start, size_t size) {
+        size = std::min(size, bytes_.size());
+        readStore(store, start, bytes_.data(), size);
+        start_ = start;
+        end_ = start + int64_t(size);
+    }
+    bool holds(int64_t from, int64_t to) const { return from >= start_ && to <= end_ && from < to; }
+    int64_t end() const { return end_; }
+    const uint8_t* at(int64_t position) const { return bytes_.data() + (position - start_); }
+
+private:
+    std::vector<uint8_t> bytes_;
+    int64_t start_ = 0;
+    int64_t end_ = 0;
+};
+
+// Reads `frames` samples of one channel starting at byte `start` (zeros outside the data): from
+// the window around the current candidate when it holds them, else straight from the store.
 class ChannelReader {
 public:
-    ChannelReader(const sample::SampleStore& store, const Geometry& g) : store_(store), g_(g) {}
+    ChannelReader(const sample::SampleStore& store, const Geometry& g, size_t windowBytes = 0)
+        : store_(store), g_(g), window_(windowBytes) {}
+    // Reads the bytes [from, to) (at most the window's capacity) for the reads that follow.
+    void readAround(int64_t from, int64_t to) { window_.fill(store_, from, size_t(to - from)); }
     const int16_t* read(int64_t start, size_t frames) {
-        raw_.resize(frames * g_.channels);
-        store_.readSamples(start, raw_.data(), raw_.size());
-        if (g_.channels == 1) {
-            return raw_.data();
+        if (samples_.size() < frames) {
+            samples_.resize(frames);
         }
-        samples_.resize(frames);
+        const int64_t last = start + int64_t(frames) * g_.blockAlign - g_.blockAlign + 2;
+        if (window_.holds(start, last)) {
+            const uint8_t* p = window_.at(start);
+            for (size_t i = 0; i < frames; ++i) {
+                samples_[i] = int16_t(sampleAt(p + i * size_t(g_.blockAlign)));
+            }
+            return samples_.data();
+        }
+        if (raw_.size() < frames * g_.channels) {
+            raw_.resize(frames * g_.channels);
+        }
+        readStore(store_, start, raw_.data(), frames * g_.channels * 2);
         for (size_t i = 0; i < frames; ++i) {
             samples_[i] = raw_[i * g_.channels];
         }
@@ -63,9 +121,44 @@ public:
 private:
     const sample::SampleStore& store_;
     Geometry g_;
+    ByteWindow window_;
     std::vector<int16_t> raw_;
     std::vector<int16_t> samples_;
 };
+
+// Runs over one channel's samples in pieces held by a large window that moves through the store.
+class StreamReader {
+public:
+    StreamReader(const sample::SampleStore& store, const Geometry& g, size_t windowBytes)
+        : store_(store), g_(g), window_(windowBytes) {}
+    // Where the next scan will start: a refill keeps it in the window when it lies not too far
+    // behind (in stereo the next point's window starts inside this point's segment).
+    void keepFrom(int64_t position) { keep_ = position; }
+    // Calls piece(bytes, count) for consecutive pieces covering `frames` frames from byte `start`.
+    template <class Piece>
+    void scan(int64_t start, int64_t frames, Piece&& piece) {
+        while (frames > 0) {
+            if (!window_.holds(start, start + 2)) {
+                const bool keep = keep_ < start && start - keep_ < int64_t(window_.capacity() / 2);
+                window_.fill(store_, keep ? keep_ : start, window_.capacity());
+            }
+            const int64_t held = (window_.end() - start - 2) / g_.blockAlign + 1;
+            const int64_t take = std::min(frames, held);
+            piece(window_.at(start), size_t(take));
+            start += take * g_.blockAlign;
+            frames -= take;
+        }
+    }
+
+private:
+    const sample::SampleStore& store_;
+    Geometry g_;
+    ByteWindow window_;
+    int64_t keep_ = INT64_MAX;
+};
+
+// The stream window of the segment levels: large reads, a fixed amount of memory.
+constexpr size_t kStreamBytes = 256 * 1024;
 
 int magnitude(int s) { return s < 0 ? -s : s; }
 
@@ -104,7 +197,34 @@ int percentForThreshold(int64_t threshold) { return roundToInt(double(65535 - th
 
 namespace {
 
-// The envelope followers of one detection block.
+// Detection follows eight blocks at once, one block (of one channel) per vector lane: eight
+// blocks of a mono sample, or four blocks of both channels of a stereo one. Every block starts its
+// envelopes at 0, so blocks are independent; each lane does exactly the arithmetic of its block
+// on its own, in the same order, so following blocks side by side changes no result. Three
+// kernels do this: AVX2 (four lanes to a register), SSE2 (two lanes, any x86-64 processor) and
+// plain code, one block after the other (other processors).
+//
+// The kernels' interface: `blocks` points at the kLanes blocks (mono) or at the first frame of the
+// kLanes / 2 blocks (stereo); lane l of a stereo call is block l % 4 of channel l / 4. `before`
+// holds the sample before each lane's block; ranges and peakRanges receive each lane's results.
+constexpr int kLanes = 8;
+using FollowFunction = void (*)(const int16_t* const*, const int*, double*, int*);
+
+// The blocks one call follows.
+constexpr int blocksPerCall(int channels) { return kLanes / channels; }
+
+// The vector kernels take the rounding and the 16-bit wrap of the pre-emphasis from the bits of
+// r = (x - 0.63 * previous) + 1.5 * 2^52: r - 1.5 * 2^52 is the value rounded to a whole number k
+// (ties to even), and the low 16 bits of r's pattern are k's low 16 bits, so setting them into
+// 2^52 + 32768 (with the sign bit of the 16 flipped) gives int16(k) + 2^52 + 32768 exactly.
+constexpr double kRoundingMagic = 6755399441055744.0; // 1.5 * 2^52
+constexpr int64_t kLow16 = 0xFFFF;
+constexpr int64_t kWrapBits = 0x4330000000008000; // 2^52 + 32768
+constexpr double kWrapBias = 4503599627403264.0;  // 2^52 + 32768
+
+typedef int16_t v16s __attribute__((vector_size(32)));
+
+// The envelope followers of one block, one sample at a time.
 struct Envelope {
     double positive = 0.0;
     double negative = 0.0;
@@ -113,68 +233,380 @@ struct Envelope {
     int previous = 0;
 
     void feed(int x) {
+        const double rounded = (double(x) - kPreEmphasis * double(previous) + kRoundingMagic) - kRoundingMagic;
         // Kept as a signed 16-bit value: a result outside the range wraps around.
-        const int y = static_cast<int16_t>(static_cast<int32_t>(roundEven(double(x) - kPreEmphasis * double(previous))));
+        const int y = static_cast<int16_t>(static_cast<int32_t>(rounded));
         previous = x;
-        const double up = double(y) * oprec + positive * nprec;
-        const double down = double(y) * oprec + negative * nprec;
-        // Selected through masks rather than branches: whether a sample rises above the envelope
-        // is as good as random, and mispredicted branches would dominate the pass.
-        const uint64_t rises = 0 - uint64_t(y > positive);
-        const uint64_t falls = 0 - uint64_t(y < negative);
-        positivePeak ^= (positivePeak ^ y) & int(rises);
-        negativePeak ^= (negativePeak ^ y) & int(falls);
+        if (y > positive) {
+            positivePeak = y;
+            positive = double(y) * oprec + positive * nprec;
+        }
+        if (y < negative) {
+            negativePeak = y;
+            negative = double(y) * oprec + negative * nprec;
+        }
+    }
+};
+
+template <int kChannels>
+void followScalar(const int16_t* const* blocks, const int* before, double* ranges, int* peakRanges) {
+    constexpr int perChannel = blocksPerCall(kChannels);
+    for (int l = 0; l < kLanes; ++l) {
+        const int16_t* s = blocks[l % perChannel] + l / perChannel;
+        Envelope e;
+        e.previous = before[l];
+        for (int i = 0; i < kFindSize; ++i) {
+            e.feed(s[size_t(i) * kChannels]);
+        }
+        ranges[l] = e.positive - e.negative;
+        peakRanges[l] = e.positivePeak - e.negativePeak;
+    }
+}
+
+#if defined(__x86_64__)
+// Rows to columns: afterwards r_k holds element k of the four rows.
+inline __attribute__((always_inline)) void transpose(__m128i& r0, __m128i& r1, __m128i& r2, __m128i& r3) {
+    const __m128i t0 = _mm_unpacklo_epi32(r0, r1);
+    const __m128i t1 = _mm_unpackhi_epi32(r0, r1);
+    const __m128i t2 = _mm_unpacklo_epi32(r2, r3);
+    const __m128i t3 = _mm_unpackhi_epi32(r2, r3);
+    r0 = _mm_unpacklo_epi64(t0, t2);
+    r1 = _mm_unpackhi_epi64(t0, t2);
+    r2 = _mm_unpacklo_epi64(t1, t3);
+    r3 = _mm_unpackhi_epi64(t1, t3);
+}
+
+inline __attribute__((always_inline)) __m128i loadFour(const int16_t* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+// The low and the high 16 bits of each 32-bit value, sign-extended.
+inline __attribute__((always_inline)) __m128i lowHalves(__m128i v) { return _mm_srai_epi32(_mm_slli_epi32(v, 16), 16); }
+inline __attribute__((always_inline)) __m128i highHalves(__m128i v) { return _mm_srai_epi32(v, 16); }
+
+// Samples i to i + 3 of the eight lanes as 32-bit values, one column per sample: a[k] holds sample
+// i + k of lanes 0 to 3, b[k] that of lanes 4 to 7.
+template <int kChannels>
+inline __attribute__((always_inline)) void loadColumns(const int16_t* const* blocks, int i, __m128i (&a)[4],
+                                                       __m128i (&b)[4]) {
+    if constexpr (kChannels == 1) {
+        // Eight samples of blocks l and l + 4 in one load each would read past a block's end, so
+        // four at a time, spread to 32 bits.
+        const __m128i zero = _mm_setzero_si128();
+        for (int l = 0; l < 4; ++l) {
+            const __m128i sa = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(blocks[l] + i));
+            const __m128i sb = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(blocks[l + 4] + i));
+            a[l] = _mm_srai_epi32(_mm_unpacklo_epi16(zero, sa), 16);
+            b[l] = _mm_srai_epi32(_mm_unpacklo_epi16(zero, sb), 16);
+        }
+        transpose(a[0], a[1], a[2], a[3]);
+        transpose(b[0], b[1], b[2], b[3]);
+    } else {
+        // Four frames of each block: turned into columns whole, then split into the channels.
+        __m128i f0 = loadFour(blocks[0] + 2 * i);
+        __m128i f1 = loadFour(blocks[1] + 2 * i);
+        __m128i f2 = loadFour(blocks[2] + 2 * i);
+        __m128i f3 = loadFour(blocks[3] + 2 * i);
+        transpose(f0, f1, f2, f3);
+        a[0] = lowHalves(f0);
+        a[1] = lowHalves(f1);
+        a[2] = lowHalves(f2);
+        a[3] = lowHalves(f3);
+        b[0] = highHalves(f0);
+        b[1] = highHalves(f1);
+        b[2] = highHalves(f2);
+        b[3] = highHalves(f3);
+    }
+}
+
+// One sample (i) of the eight lanes, as loadColumns gives four.
+template <int kChannels>
+inline __attribute__((always_inline)) void loadColumn(const int16_t* const* blocks, int i, __m128i& a, __m128i& b) {
+    if constexpr (kChannels == 1) {
+        a = _mm_setr_epi32(blocks[0][i], blocks[1][i], blocks[2][i], blocks[3][i]);
+        b = _mm_setr_epi32(blocks[4][i], blocks[5][i], blocks[6][i], blocks[7][i]);
+    } else {
+        const size_t at = size_t(i) * 2;
+        a = _mm_setr_epi32(blocks[0][at], blocks[1][at], blocks[2][at], blocks[3][at]);
+        b = _mm_setr_epi32(blocks[0][at + 1], blocks[1][at + 1], blocks[2][at + 1], blocks[3][at + 1]);
+    }
+}
+
+// Calls column(i, a, b) for every sample i of the eight lanes, in order: a holds sample i of lanes
+// 0 to 3, b that of lanes 4 to 7.
+template <int kChannels, class Column>
+inline __attribute__((always_inline)) void forEachColumn(const int16_t* const* blocks, Column&& column) {
+    int i = 0;
+    for (; i + 4 <= kFindSize; i += 4) {
+        __m128i a[4];
+        __m128i b[4];
+        loadColumns<kChannels>(blocks, i, a, b);
+        for (int k = 0; k < 4; ++k) {
+            column(i + k, a[k], b[k]);
+        }
+    }
+    for (; i < kFindSize; ++i) {
+        __m128i a;
+        __m128i b;
+        loadColumn<kChannels>(blocks, i, a, b);
+        column(i, a, b);
+    }
+}
+
+// Two lanes to an SSE2 register.
+struct Sse2Envelopes {
+    __m128d positive;
+    __m128d negative;
+    __m128d positivePeak;
+    __m128d negativePeak;
+    __m128d previous;
+
+    inline __attribute__((always_inline)) void start(const int* before) {
+        positive = _mm_setzero_pd();
+        negative = _mm_setzero_pd();
+        positivePeak = _mm_setzero_pd();
+        negativePeak = _mm_setzero_pd();
+        previous = _mm_setr_pd(before[0], before[1]);
+    }
+
+    static inline __attribute__((always_inline)) __m128d select(__m128d mask, __m128d a, __m128d b) {
+        return _mm_or_pd(_mm_and_pd(mask, a), _mm_andnot_pd(mask, b));
+    }
+
+    // The sample: the low two 32-bit values.
+    inline __attribute__((always_inline)) void feed(__m128i sample) {
+        const __m128d x = _mm_cvtepi32_pd(sample);
+        const __m128d r =
+            _mm_add_pd(_mm_sub_pd(x, _mm_mul_pd(_mm_set1_pd(kPreEmphasis), previous)), _mm_set1_pd(kRoundingMagic));
+        previous = x;
+        const __m128d bits = _mm_xor_pd(_mm_and_pd(r, _mm_castsi128_pd(_mm_set1_epi64x(kLow16))),
+                                        _mm_castsi128_pd(_mm_set1_epi64x(kWrapBits)));
+        const __m128d y = _mm_sub_pd(bits, _mm_set1_pd(kWrapBias));
+        const __m128d weighted = _mm_mul_pd(y, _mm_set1_pd(oprec));
+        const __m128d up = _mm_add_pd(weighted, _mm_mul_pd(positive, _mm_set1_pd(nprec)));
+        const __m128d down = _mm_add_pd(weighted, _mm_mul_pd(negative, _mm_set1_pd(nprec)));
+        const __m128d rises = _mm_cmpgt_pd(y, positive);
+        const __m128d falls = _mm_cmplt_pd(y, negative);
+        positivePeak = select(rises, y, positivePeak);
+        negativePeak = select(falls, y, negativePeak);
         positive = select(rises, up, positive);
         negative = select(falls, down, negative);
     }
 
-    static double select(uint64_t mask, double a, double b) {
-        return std::bit_cast<double>((std::bit_cast<uint64_t>(a) & mask) | (std::bit_cast<uint64_t>(b) & ~mask));
+    void finish(double* ranges, int* peakRanges) const {
+        alignas(16) double range[2];
+        alignas(16) double high[2];
+        alignas(16) double low[2];
+        _mm_store_pd(range, _mm_sub_pd(positive, negative));
+        _mm_store_pd(high, positivePeak);
+        _mm_store_pd(low, negativePeak);
+        for (int l = 0; l < 2; ++l) {
+            ranges[l] = range[l];
+            peakRanges[l] = int(high[l]) - int(low[l]);
+        }
     }
 };
 
+template <int kChannels>
+void followSse2(const int16_t* const* blocks, const int* before, double* ranges, int* peakRanges) {
+    Sse2Envelopes e[4];
+    for (int c = 0; c < 4; ++c) {
+        e[c].start(before + 2 * c);
+    }
+    forEachColumn<kChannels>(blocks, [&](int, __m128i a, __m128i b) __attribute__((always_inline)) {
+        e[0].feed(a);
+        e[1].feed(_mm_unpackhi_epi64(a, a));
+        e[2].feed(b);
+        e[3].feed(_mm_unpackhi_epi64(b, b));
+    });
+    for (int c = 0; c < 4; ++c) {
+        e[c].finish(ranges + 2 * c, peakRanges + 2 * c);
+    }
+}
+
+// Four lanes to an AVX register. First the pre-emphasis of every sample of the eight lanes (no
+// chain runs from one sample to the next there), then the envelope chains over the results: two
+// groups of four lanes side by side, so that while one waits on its chain the other computes.
+#pragma GCC push_options
+#pragma GCC target("avx2")
+
+typedef double v4d __attribute__((vector_size(32)));
+typedef int64_t v4l __attribute__((vector_size(32)));
+
+// The pre-emphasised samples y of four lanes from their samples x (32-bit values) and the samples
+// before them.
+inline __attribute__((always_inline)) __m256d emphasisedAvx2(__m128i sample, __m256d& previous) {
+    const __m256d x = _mm256_cvtepi32_pd(sample);
+    const __m256d r = _mm256_add_pd(_mm256_sub_pd(x, _mm256_mul_pd(_mm256_set1_pd(kPreEmphasis), previous)),
+                                    _mm256_set1_pd(kRoundingMagic));
+    previous = x;
+    const __m256d bits = _mm256_xor_pd(_mm256_and_pd(r, _mm256_castsi256_pd(_mm256_set1_epi64x(kLow16))),
+                                       _mm256_castsi256_pd(_mm256_set1_epi64x(kWrapBits)));
+    return _mm256_sub_pd(bits, _mm256_set1_pd(kWrapBias));
+}
+
+// The envelope chains, in vector extensions: the compiler turns the conditionals into a compare
+// and a blend each (the blend intrinsic would cost a further instruction with this compiler).
+struct Avx2Envelopes {
+    v4d positive;
+    v4d negative;
+    v4d positivePeak; // whole numbers, exact in a double
+    v4d negativePeak;
+
+    // (No member initialisers: the implicit constructor would be built without AVX.)
+    inline __attribute__((always_inline)) void start() {
+        positive = v4d{0.0, 0.0, 0.0, 0.0};
+        negative = positive;
+        positivePeak = positive;
+        negativePeak = positive;
+    }
+
+    inline __attribute__((always_inline)) void feed(const double* sample) {
+        v4d y;
+        std::memcpy(&y, sample, sizeof y);
+        constexpr v4d weightOfPeak = {oprec, oprec, oprec, oprec};
+        constexpr v4d weightOfEnvelope = {nprec, nprec, nprec, nprec};
+        const v4d weighted = y * weightOfPeak;
+        const v4d up = weighted + positive * weightOfEnvelope;
+        const v4d down = weighted + negative * weightOfEnvelope;
+        const v4l rises = y > positive;
+        const v4l falls = y < negative;
+        positivePeak = rises ? y : positivePeak;
+        negativePeak = falls ? y : negativePeak;
+        positive = rises ? up : positive;
+        negative = falls ? down : negative;
+    }
+
+    void finish(double* ranges, int* peakRanges) const {
+        for (int l = 0; l < 4; ++l) {
+            ranges[l] = positive[l] - negative[l];
+            peakRanges[l] = int(positivePeak[l]) - int(negativePeak[l]);
+        }
+    }
+};
+
+template <int kChannels>
+void followAvx2(const int16_t* const* blocks, const int* before, double* ranges, int* peakRanges) {
+    alignas(32) double y[kFindSize][kLanes];
+    __m256d previousA = _mm256_setr_pd(before[0], before[1], before[2], before[3]);
+    __m256d previousB = _mm256_setr_pd(before[4], before[5], before[6], before[7]);
+    forEachColumn<kChannels>(blocks, [&](int i, __m128i a, __m128i b) {
+        _mm256_store_pd(y[i], emphasisedAvx2(a, previousA));
+        _mm256_store_pd(y[i] + 4, emphasisedAvx2(b, previousB));
+    });
+    Avx2Envelopes ea;
+    Avx2Envelopes eb;
+    ea.start();
+    eb.start();
+    for (int i = 0; i < kFindSize; ++i) {
+        ea.feed(y[i]);
+        eb.feed(y[i] + 4);
+    }
+    ea.finish(ranges, peakRanges);
+    eb.finish(ranges + 4, peakRanges + 4);
+}
+
+#pragma GCC pop_options
+#endif
+
+bool hasAvx2() {
+#if defined(__x86_64__)
+    static const bool has = __builtin_cpu_supports("avx2");
+    return has;
+#else
+    return false;
+#endif
+}
+
+// The largest and smallest sample of one channel over `frames` frames at p (any alignment).
+inline __attribute__((always_inline)) void minMaxBody(const uint8_t* p, size_t frames, size_t channels, int& largest,
+                                                      int& smallest) {
+    if (frames == 0) {
+        return;
+    }
+    constexpr size_t width = sizeof(v16s) / sizeof(int16_t);
+    const size_t elements = (frames - 1) * channels + 1;
+    size_t i = 0;
+    if (elements >= width) {
+        // Every lane runs over all samples; lanes at the channel's places are kept (the width is
+        // a multiple of the channel count, so lane l always holds the same channel).
+        v16s high;
+        std::memcpy(&high, p, sizeof high);
+        v16s low = high;
+        for (i = width; i + width <= elements; i += width) {
+            v16s s;
+            std::memcpy(&s, p + 2 * i, sizeof s);
+            high = s > high ? s : high;
+            low = s < low ? s : low;
+        }
+        for (size_t l = 0; l < width; l += channels) {
+            largest = std::max(largest, int(high[l]));
+            smallest = std::min(smallest, int(low[l]));
+        }
+    }
+    for (; i < elements; i += channels) {
+        const int s = sampleAt(p + 2 * i);
+        largest = std::max(largest, s);
+        smallest = std::min(smallest, s);
+    }
+}
+
+#if defined(__x86_64__)
+__attribute__((target("avx2"))) void minMaxAvx2(const uint8_t* p, size_t frames, size_t channels, int& largest,
+                                                int& smallest) {
+    minMaxBody(p, frames, channels, largest, smallest);
+}
+#endif
+
+void minMaxBaseline(const uint8_t* p, size_t frames, size_t channels, int& largest, int& smallest) {
+    minMaxBody(p, frames, channels, largest, smallest);
+}
+
+void minMax(const uint8_t* p, size_t frames, size_t channels, int& largest, int& smallest) {
+#if defined(__x86_64__)
+    if (hasAvx2()) {
+        minMaxAvx2(p, frames, channels, largest, smallest);
+        return;
+    }
+#endif
+    minMaxBaseline(p, frames, channels, largest, smallest);
+}
+
 } // namespace
 
-void blockRanges(const int16_t* samples, size_t stride, int previousSample, int count, double* ranges,
-                 int* peakRanges) {
-    // Every block starts its envelopes at 0, so blocks are independent: four are followed side by
-    // side, which keeps the floating-point unit busy instead of waiting on one envelope's chain.
-    const auto start = [&](int b) {
-        Envelope e;
-        e.previous = b == 0 ? previousSample : int(samples[(size_t(b) * kFindSize - 1) * stride]);
-        return e;
-    };
-    const auto finish = [&](int b, const Envelope& e) {
-        ranges[b] = e.positive - e.negative;
-        peakRanges[b] = e.positivePeak - e.negativePeak;
-    };
-    int b = 0;
-    for (; b + 4 <= count; b += 4) {
-        Envelope e0 = start(b);
-        Envelope e1 = start(b + 1);
-        Envelope e2 = start(b + 2);
-        Envelope e3 = start(b + 3);
-        const int16_t* s0 = samples + size_t(b) * kFindSize * stride;
-        const size_t apart = size_t(kFindSize) * stride;
-        for (int i = 0; i < kFindSize; ++i) {
-            const size_t at = size_t(i) * stride;
-            e0.feed(s0[at]);
-            e1.feed(s0[at + apart]);
-            e2.feed(s0[at + 2 * apart]);
-            e3.feed(s0[at + 3 * apart]);
-        }
-        finish(b, e0);
-        finish(b + 1, e1);
-        finish(b + 2, e2);
-        finish(b + 3, e3);
+void blockRanges(const int16_t* samples, int channels, const int* previousSamples, int count, double* const* ranges,
+                 int* const* peakRanges, DetectionPath path) {
+    const bool stereo = channels == 2;
+    FollowFunction follow = stereo ? followScalar<2> : followScalar<1>;
+#if defined(__x86_64__)
+    if (path == DetectionPath::Best && hasAvx2()) {
+        follow = stereo ? followAvx2<2> : followAvx2<1>;
+    } else if (path != DetectionPath::Scalar) {
+        follow = stereo ? followSse2<2> : followSse2<1>;
     }
-    for (; b < count; ++b) {
-        Envelope e = start(b);
-        const int16_t* s = samples + size_t(b) * kFindSize * stride;
-        for (int i = 0; i < kFindSize; ++i) {
-            e.feed(s[size_t(i) * stride]);
+#endif
+    const int perCall = blocksPerCall(channels);
+    // Lanes without a block follow silence; their results are thrown away.
+    static const int16_t silence[2 * kFindSize] = {};
+    for (int first = 0; first < count; first += perCall) {
+        const int active = std::min(perCall, count - first);
+        const int16_t* blocks[kLanes];
+        int before[kLanes];
+        for (int k = 0; k < perCall; ++k) {
+            const int b = first + k;
+            blocks[k] = k < active ? samples + size_t(b) * kFindSize * size_t(channels) : silence;
+            for (int c = 0; c < channels; ++c) {
+                before[c * perCall + k] =
+                    k >= active ? 0 : b == 0 ? previousSamples[c] : blocks[k][c - channels];
+            }
         }
-        finish(b, e);
+        double r[kLanes];
+        int p[kLanes];
+        follow(blocks, before, r, p);
+        for (int c = 0; c < channels; ++c) {
+            std::copy_n(r + c * perCall, active, ranges[c] + first);
+            std::copy_n(p + c * perCall, active, peakRanges[c] + first);
+        }
     }
 }
 
@@ -184,12 +616,67 @@ bool detectStep(DetectorState& state, double range, double& value, double& histo
     return value - history > 0.0;
 }
 
+namespace {
+
+// The position of the candidate that block u of pass p gives.
+SlicePoint candidateOf(const Geometry& g, int p, int64_t u, int peakRange) {
+    int64_t at = (int64_t(kFindSize) * u * 2 + 10) * g.channels + 2 * (p - 1) - 50;
+    if (g.channels == 2) {
+        at = (at & ~int64_t(3)) + (p == 1 ? 2 : 0);
+    }
+    SlicePoint point;
+    point.position = uint32_t(at);
+    point.channel = uint8_t(p);
+    point.enabled = 1;
+    point.strength = peakRange;
+    return point;
+}
+
+int detectionPercent(const Geometry& g, int p, int64_t u) {
+    const int64_t passStart = (g.channels == 1 || p == 2) ? 0 : 2;
+    const int64_t position = passStart + u * kFindSize * g.blockAlign;
+    const double dataLength = double(uint32_t(g.dataLength));
+    return g.channels == 1 ? roundToInt(double(position) / dataLength * 80.0)
+                           : roundToInt(double(position) / dataLength * 40.0) + 40 * (p - 1);
+}
+
+// The onsets of the second stereo pass (p = 2), found while the first runs: they join the list
+// after the first pass's, as far as it has room. Until the list is full the second pass's
+// detection does not depend on the list, and from then on it only matters whether one more onset
+// follows; so the first kMaxPoints onsets and the block of the one after them say everything.
+struct LaterPass {
+    std::vector<std::pair<int64_t, SlicePoint>> found; // (block, candidate), at most kMaxPoints
+    int64_t blockBeyond = -1;                          // block of onset kMaxPoints + 1, if any
+
+    void add(int64_t u, const SlicePoint& point) {
+        if (found.size() < size_t(kMaxPoints)) {
+            found.emplace_back(u, point);
+        } else if (blockBeyond < 0) {
+            blockBeyond = u;
+        }
+    }
+    // Appends the onsets of the blocks before `end` that the list has room for; true when one
+    // more found no room.
+    bool appendTo(CandidateList& list, int64_t end) const {
+        const size_t room = size_t(kMaxPoints - list.count());
+        size_t k = 0;
+        for (; k < found.size() && found[k].first < end && k < room; ++k) {
+            list.append(found[k].second);
+        }
+        if (k < found.size()) {
+            return found[k].first < end;
+        }
+        return k == room && blockBeyond >= 0 && blockBeyond < end;
+    }
+};
+
+} // namespace
+
 bool detectOnsets(const sample::SampleStore& store, CandidateList& list, const SearchProgress& progress,
                   bool& limitReached) {
     const Geometry g = geometryOf(store);
     list.setCount(0);
     limitReached = false;
-    const uint32_t dataLength = uint32_t(g.dataLength);
     int64_t q = g.dataLength / g.channels / kFindSize;
     if (g.dataLength / kFindSize >= 1) {
         q -= 1;
@@ -198,47 +685,57 @@ bool detectOnsets(const sample::SampleStore& store, CandidateList& list, const S
     if (blocks <= 0) {
         return true;
     }
-    // Blocks are read a few dozen at a time: the memory stays fixed, the system calls few.
-    constexpr int64_t kBlocksPerRead = 32;
-    // One sample more in front of the chunk: the pre-emphasis of its first block needs it.
-    std::vector<int16_t> chunk(size_t((kBlocksPerRead * kFindSize + 1) * g.channels));
-    double ranges[kBlocksPerRead];
-    int peakRanges[kBlocksPerRead];
+    // Both stereo passes follow their blocks on one read of the store: blocks are read a few
+    // hundred at a time (about 200 KiB in stereo), so the memory stays fixed and the system calls
+    // few. The first pass (p = 1; the second sample of each frame in stereo) fills the list as it
+    // goes and reports its progress; the second pass's onsets are kept aside and its progress
+    // reported after, so that the list, the reports and where an abort leaves the list are those
+    // of one pass after the other.
+    constexpr int64_t kBlocksPerRead = 256; // a multiple of the lanes blockRanges follows at once
+    std::vector<int16_t> chunk(size_t(kBlocksPerRead * kFindSize * g.channels));
+    int16_t* const data = chunk.data();
+    double ranges[2][kBlocksPerRead];
+    int peakRanges[2][kBlocksPerRead];
+    DetectorState states[2];
+    LaterPass later;
 
-    for (int p = 1; p <= g.channels; ++p) {
-        DetectorState state;
-        const int64_t passStart = (g.channels == 1 || p == 2) ? 0 : 2;
-        for (int64_t first = 1; first <= blocks; first += kBlocksPerRead) {
-            const int64_t count = std::min(kBlocksPerRead, blocks - first + 1);
-            const int64_t readAt = passStart + (first - 1) * kFindSize * g.blockAlign;
-            store.readSamples(readAt, chunk.data() + g.channels, size_t(count * kFindSize * g.channels));
-            blockRanges(chunk.data() + g.channels, g.channels, state.previousSample, int(count), ranges, peakRanges);
-            state.previousSample = chunk[size_t(count * kFindSize * g.channels)];
+    for (int64_t first = 1; first <= blocks; first += kBlocksPerRead) {
+        const int64_t count = std::min(kBlocksPerRead, blocks - first + 1);
+        const int64_t samples = count * kFindSize * g.channels;
+        readStore(store, (first - 1) * kFindSize * g.blockAlign, data, size_t(samples) * 2);
+        // Sample c of each frame belongs to pass p = channels - c (bytes 2 and 3 to p = 1 in stereo).
+        int previous[2];
+        double* rangesOf[2];
+        int* peakRangesOf[2];
+        for (int c = 0; c < g.channels; ++c) {
+            const int p = g.channels - c;
+            previous[c] = states[p - 1].previousSample;
+            rangesOf[c] = ranges[p - 1];
+            peakRangesOf[c] = peakRanges[p - 1];
+            states[p - 1].previousSample = data[samples - g.channels + c];
+        }
+        blockRanges(data, g.channels, previous, int(count), rangesOf, peakRangesOf);
+        for (int p = 1; p <= g.channels; ++p) {
+            DetectorState& state = states[p - 1];
             for (int64_t b = 0; b < count; ++b) {
                 const int64_t u = first + b;
-                const int64_t position = passStart + u * kFindSize * g.blockAlign;
-                const int percent = g.channels == 1
-                                        ? roundToInt(double(position) / double(dataLength) * 80.0)
-                                        : roundToInt(double(position) / double(dataLength) * 40.0) + 40 * (p - 1);
-                if (tick(progress, percent)) {
+                if (p == 1 && tick(progress, detectionPercent(g, p, u))) {
                     return false;
                 }
                 double value = 0.0;
                 double history = 0.0;
-                if (detectStep(state, ranges[b], value, history)) {
-                    if (list.full()) {
+                if (detectStep(state, ranges[p - 1][b], value, history)) {
+                    const SlicePoint point = candidateOf(g, p, u, peakRanges[p - 1][b]);
+                    bool taken = true;
+                    if (p == 2) {
+                        later.add(u, point);
+                    } else if (list.full()) {
                         limitReached = true;
+                        taken = false;
                     } else {
-                        int64_t at = (int64_t(kFindSize) * u * 2 + 10) * g.channels + 2 * (p - 1) - 50;
-                        if (g.channels == 2) {
-                            at = (at & ~int64_t(3)) + (p == 1 ? 2 : 0);
-                        }
-                        SlicePoint point;
-                        point.position = uint32_t(at);
-                        point.channel = uint8_t(p);
-                        point.enabled = 1;
-                        point.strength = peakRanges[b];
                         list.append(point);
+                    }
+                    if (taken) {
                         value = 65536.0;
                         history = 65536.0;
                     }
@@ -248,36 +745,55 @@ bool detectOnsets(const sample::SampleStore& store, CandidateList& list, const S
             }
         }
     }
+    if (g.channels == 2) {
+        for (int64_t u = 1; u <= blocks; ++u) {
+            if (tick(progress, detectionPercent(g, 2, u))) {
+                limitReached = later.appendTo(list, u) || limitReached;
+                return false;
+            }
+        }
+        limitReached = later.appendTo(list, blocks + 1) || limitReached;
+    }
     return true;
 }
 
-void quietWindow(const sample::SampleStore& store, SlicePoint& point) {
-    const Geometry g = geometryOf(store);
-    const uint32_t rate = store.format().sampleRate;
-    const int W = scaledWindow(kQuietSubWindow, rate);
-    const int B = scaledWindow(kQuietWindow, rate);
+namespace {
+
+// The refinement windows of a sample rate, in frames.
+struct Windows {
+    int quietSub;
+    int quiet;
+    int quietPair;
+    int snap;
+};
+
+Windows windowsOf(uint32_t sampleRate) {
+    return {scaledWindow(kQuietSubWindow, sampleRate), scaledWindow(kQuietWindow, sampleRate),
+            scaledWindow(kQuietPairWindow, sampleRate), scaledWindow(kSnapWindow, sampleRate)};
+}
+
+void quietWindowWith(ChannelReader& reader, const Geometry& g, const Windows& w, SlicePoint& point) {
+    const int W = w.quietSub;
+    const int B = w.quiet;
     const int n = B / W;
-    ChannelReader reader(store, g);
     const int64_t start = windowStart(g, point, B);
     const int16_t* s = reader.read(start, size_t(B));
     int minimum = 32767;
     int64_t offset = B;
-    for (int w = n; w >= 1; --w) {
+    for (int k = n; k >= 1; --k) {
         int peak = -129;
         for (int j = 1; j <= W; ++j) {
-            peak = std::max(peak, int(s[w * j - 1]));
+            peak = std::max(peak, int(s[k * j - 1]));
         }
         if (peak < minimum && minimum > 384) {
             minimum = peak;
-            offset = int64_t(W) * (w - 1);
+            offset = int64_t(W) * (k - 1);
         }
     }
     point.position = uint32_t(start + offset * g.blockAlign);
 }
 
-void backwardDescent(const sample::SampleStore& store, SlicePoint& point) {
-    const Geometry g = geometryOf(store);
-    ChannelReader reader(store, g);
+void backwardDescentWith(ChannelReader& reader, const Geometry& g, const Windows&, SlicePoint& point) {
     const int64_t lowest = channelOffset(g, point);
     int64_t position = point.position;
     int minimum = 65535;
@@ -296,9 +812,7 @@ void backwardDescent(const sample::SampleStore& store, SlicePoint& point) {
     point.position = uint32_t(position);
 }
 
-void forwardDescent(const sample::SampleStore& store, SlicePoint& point) {
-    const Geometry g = geometryOf(store);
-    ChannelReader reader(store, g);
+void forwardDescentWith(ChannelReader& reader, const Geometry& g, const Windows&, SlicePoint& point) {
     int64_t position = point.position;
     int minimum = 65535;
     for (int64_t step = 0;; step += 2) {
@@ -320,10 +834,8 @@ void forwardDescent(const sample::SampleStore& store, SlicePoint& point) {
     point.position = uint32_t(position);
 }
 
-void quietPair(const sample::SampleStore& store, SlicePoint& point) {
-    const Geometry g = geometryOf(store);
-    const int B = scaledWindow(kQuietPairWindow, store.format().sampleRate);
-    ChannelReader reader(store, g);
+void quietPairWith(ChannelReader& reader, const Geometry& g, const Windows& w, SlicePoint& point) {
+    const int B = w.quietPair;
     const int64_t start = windowStart(g, point, B);
     const int16_t* s = reader.read(start, size_t(B));
     int minimum = 256;
@@ -342,10 +854,8 @@ void quietPair(const sample::SampleStore& store, SlicePoint& point) {
     point.position = uint32_t(start + offset * g.blockAlign);
 }
 
-void snapToQuiet(const sample::SampleStore& store, SlicePoint& point) {
-    const Geometry g = geometryOf(store);
-    const int B = scaledWindow(kSnapWindow, store.format().sampleRate);
-    ChannelReader reader(store, g);
+void snapWith(ChannelReader& reader, const Geometry& g, const Windows& w, SlicePoint& point) {
+    const int B = w.snap;
     const int64_t start = windowStart(g, point, B / 2);
     // Frames at or past the end of the data lie outside the window: a point never snaps beyond it.
     int64_t frames = B;
@@ -374,7 +884,79 @@ void snapToQuiet(const sample::SampleStore& store, SlicePoint& point) {
     point.position = uint32_t(start + taken * g.blockAlign);
 }
 
-bool segmentLevels(const sample::SampleStore& store, CandidateList& list, const SearchProgress& progress) {
+// How far around a candidate the refinement reads at once, in frames: its passes rarely look
+// further (a look outside goes to the store).
+int64_t framesBeforeCandidate(const Windows& w) { return int64_t(w.quiet) + w.quietPair + 128; }
+int64_t framesAfterCandidate(const Windows& w) { return int64_t(w.snap) / 2 + 128; }
+
+// Steps 2 to 6. Each candidate's passes depend only on its own position, so they run one
+// candidate at a time over one read of the store around it; the positions after each step are
+// kept, so that an abort leaves the list exactly as the steps run one after the other would have
+// (steps 2 and 5 report progress and may stop). Returns false when aborted.
+bool refineCandidates(const sample::SampleStore& store, CandidateList& list, const SearchProgress& progress) {
+    const Geometry g = geometryOf(store);
+    const Windows w = windowsOf(store.format().sampleRate);
+    const int n = list.count();
+    const int64_t before = framesBeforeCandidate(w) * g.blockAlign;
+    const int64_t after = framesAfterCandidate(w) * g.blockAlign;
+    ChannelReader reader(store, g, size_t(before + after));
+    std::vector<uint32_t> afterQuietWindow(size_t(n) + 1);
+    std::vector<uint32_t> afterDescent(size_t(n) + 1);
+    std::vector<uint32_t> afterQuietPair(size_t(n) + 1);
+    std::vector<uint32_t> afterSnap(size_t(n) + 1);
+    for (int k = 1; k <= n; ++k) {
+        if (tick(progress, roundToInt(double(k) / double(n) * 8.0) + 80)) {
+            for (int j = 1; j < k; ++j) {
+                list.at(j).position = afterQuietWindow[size_t(j)];
+            }
+            return false;
+        }
+        SlicePoint point = list.at(k);
+        reader.readAround(int64_t(point.position) - before, int64_t(point.position) + after);
+        quietWindowWith(reader, g, w, point);
+        afterQuietWindow[size_t(k)] = point.position;
+        backwardDescentWith(reader, g, w, point);
+        forwardDescentWith(reader, g, w, point);
+        afterDescent[size_t(k)] = point.position;
+        quietPairWith(reader, g, w, point);
+        afterQuietPair[size_t(k)] = point.position;
+        snapWith(reader, g, w, point);
+        afterSnap[size_t(k)] = point.position;
+    }
+    for (int k = 1; k <= n; ++k) {
+        if (tick(progress, roundToInt(double(k) / double(n) * 2.0) + 88)) {
+            for (int j = 1; j <= n; ++j) {
+                list.at(j).position = j < k ? afterQuietPair[size_t(j)] : afterDescent[size_t(j)];
+            }
+            return false;
+        }
+    }
+    for (int k = 1; k <= n; ++k) {
+        list.at(k).position = afterSnap[size_t(k)];
+    }
+    return true;
+}
+
+// The largest minus the smallest sample of `frames` frames of one channel from byte `start`
+// (zeros outside the data), through the stream window; 0 for no frames.
+int64_t levelOf(StreamReader& reader, const Geometry& g, int64_t start, int64_t frames) {
+    int largest = -100000;
+    int smallest = 100000;
+    reader.scan(start, frames, [&](const uint8_t* bytes, size_t count) {
+        minMax(bytes, count, size_t(g.channels), largest, smallest);
+    });
+    return frames <= 0 ? 0 : int64_t(largest) - smallest;
+}
+
+// The pre-level of step 9: the level of the 500 frames before the point.
+int64_t preLevelOf(StreamReader& reader, const Geometry& g, const SlicePoint& point) {
+    return levelOf(reader, g, windowStart(g, point, 500), 500);
+}
+
+// Step 8, and with preLevels the pre-levels of step 9 on the same reads (the 500 frames before a
+// point come just before its segment). Returns false when aborted.
+bool levels(const sample::SampleStore& store, CandidateList& list, const SearchProgress& progress,
+            std::vector<int64_t>* preLevels) {
     const Geometry g = geometryOf(store);
     const int n = list.count();
     // The next point of the same channel, found from the end backwards.
@@ -385,55 +967,71 @@ bool segmentLevels(const sample::SampleStore& store, CandidateList& list, const 
         next[size_t(u)] = nextOfCode[code];
         nextOfCode[code] = u;
     }
-    ChannelReader reader(store, g);
-    const int64_t chunkFrames = 16384 / g.blockAlign;
+    StreamReader reader(store, g, kStreamBytes);
     for (int u = 1; u <= n; ++u) {
         if (tick(progress, roundToInt(double(u) / double(n) * 5.0) + 90)) {
             return false;
         }
         SlicePoint& point = list.at(u);
+        if (preLevels != nullptr) {
+            (*preLevels)[size_t(u)] = preLevelOf(reader, g, point);
+        }
         const int64_t end = list.at(next[size_t(u)]).position;
         const int64_t frames = std::max<int64_t>(0, (end - int64_t(point.position)) / g.blockAlign);
-        int64_t at = windowStart(g, point, 50);
-        int largest = -100000;
-        int smallest = 100000;
-        for (int64_t left = frames; left > 0;) {
-            const int64_t take = std::min(left, chunkFrames);
-            const int16_t* s = reader.read(at, size_t(take));
-            for (int64_t i = 0; i < take; ++i) {
-                largest = std::max(largest, int(s[i]));
-                smallest = std::min(smallest, int(s[i]));
-            }
-            at += take * g.blockAlign;
-            left -= take;
-        }
+        reader.keepFrom(u < n ? windowStart(g, list.at(u + 1), 500) : INT64_MAX);
         // A segment without frames (two points at one place) has level 0.
-        point.strength = frames == 0 ? 0 : largest - smallest;
+        point.strength = int32_t(levelOf(reader, g, windowStart(g, point, 50), frames));
     }
     return true;
 }
 
-bool strengths(const sample::SampleStore& store, CandidateList& list, const SearchProgress& progress) {
-    const Geometry g = geometryOf(store);
+// Step 9 from the pre-levels. Returns false when aborted.
+bool applyStrengths(CandidateList& list, const std::vector<int64_t>& preLevels, const SearchProgress& progress) {
     const int n = list.count();
-    ChannelReader reader(store, g);
     for (int u = 1; u <= n; ++u) {
         if (tick(progress, roundToInt(double(u) / double(n) * 5.0) + 95)) {
             return false;
         }
         SlicePoint& point = list.at(u);
-        const int16_t* s = reader.read(windowStart(g, point, 500), 501);
-        int largest = -100000;
-        int smallest = 100000;
-        for (int i = 0; i < 500; ++i) {
-            largest = std::max(largest, int(s[i]));
-            smallest = std::min(smallest, int(s[i]));
-        }
-        const int64_t preLevel = int64_t(largest) - smallest;
         const int64_t level = point.strength == 0 ? 1 : point.strength;
-        point.strength = roundToInt(double(level - preLevel) / double(level + 1) * 65535.0);
+        point.strength = roundToInt(double(level - preLevels[size_t(u)]) / double(level + 1) * 65535.0);
     }
     return true;
+}
+
+} // namespace
+
+namespace {
+
+// One refinement step for one candidate on its own, every look read from the store.
+using Step = void (*)(ChannelReader&, const Geometry&, const Windows&, SlicePoint&);
+void alone(const sample::SampleStore& store, SlicePoint& point, Step step) {
+    const Geometry g = geometryOf(store);
+    ChannelReader reader(store, g);
+    step(reader, g, windowsOf(store.format().sampleRate), point);
+}
+
+} // namespace
+
+void quietWindow(const sample::SampleStore& store, SlicePoint& point) { alone(store, point, quietWindowWith); }
+void backwardDescent(const sample::SampleStore& store, SlicePoint& point) { alone(store, point, backwardDescentWith); }
+void forwardDescent(const sample::SampleStore& store, SlicePoint& point) { alone(store, point, forwardDescentWith); }
+void quietPair(const sample::SampleStore& store, SlicePoint& point) { alone(store, point, quietPairWith); }
+void snapToQuiet(const sample::SampleStore& store, SlicePoint& point) { alone(store, point, snapWith); }
+
+bool segmentLevels(const sample::SampleStore& store, CandidateList& list, const SearchProgress& progress) {
+    return levels(store, list, progress, nullptr);
+}
+
+bool strengths(const sample::SampleStore& store, CandidateList& list, const SearchProgress& progress) {
+    const Geometry g = geometryOf(store);
+    const int n = list.count();
+    std::vector<int64_t> preLevels(size_t(n) + 1);
+    StreamReader reader(store, g, kStreamBytes);
+    for (int u = 1; u <= n; ++u) {
+        preLevels[size_t(u)] = preLevelOf(reader, g, list.at(u));
+    }
+    return applyStrengths(list, preLevels, progress);
 }
 
 void linkedMerge(CandidateList& list, uint32_t dataLength, uint16_t channels, int viewWidth) {
@@ -488,34 +1086,16 @@ SearchOutcome runSliceSearch(const sample::SampleStore& store, CandidateList& li
         list.setMarkers(dataLength);
         return finish();
     }
-    for (int k = 1; k <= n; ++k) {
-        if (tick(progress, roundToInt(double(k) / double(n) * 8.0) + 80)) {
-            outcome.aborted = true;
-            list.setMarkers(dataLength);
-            return finish();
-        }
-        quietWindow(store, list.at(k));
-    }
-    for (int k = 1; k <= n; ++k) {
-        backwardDescent(store, list.at(k));
-    }
-    for (int k = 1; k <= n; ++k) {
-        forwardDescent(store, list.at(k));
-    }
-    for (int k = 1; k <= n; ++k) {
-        if (tick(progress, roundToInt(double(k) / double(n) * 2.0) + 88)) {
-            outcome.aborted = true;
-            list.setMarkers(dataLength);
-            return finish();
-        }
-        quietPair(store, list.at(k));
-    }
-    for (int k = 1; k <= n; ++k) {
-        snapToQuiet(store, list.at(k));
+    if (!refineCandidates(store, list, progress)) {
+        outcome.aborted = true;
+        list.setMarkers(dataLength);
+        return finish();
     }
     list.sortByPosition();
     list.setMarkers(dataLength);
-    if (tick(progress, 90) || !segmentLevels(store, list, progress) || !strengths(store, list, progress)) {
+    std::vector<int64_t> preLevels(size_t(n) + 1);
+    if (tick(progress, 90) || !levels(store, list, progress, &preLevels) ||
+        !applyStrengths(list, preLevels, progress)) {
         outcome.aborted = true;
     }
     return finish();

@@ -76,11 +76,19 @@ struct DetectorState {
     double previousHistory = 49152.0;
 };
 
+// Which instructions blockRanges uses: the widest the processor has (AVX2 where present), the
+// x86-64 baseline (SSE2), or plain code one block after the other. All give the same results;
+// tests compare them.
+enum class DetectionPath { Best, Baseline, Scalar };
+
 // The envelope range (positive envelope - negative envelope) and the peak range (positive peak -
-// negative peak) of `count` consecutive detection blocks of kFindSize samples, `stride` apart.
-// previousSample: the sample before the first block (for the pre-emphasis).
-void blockRanges(const int16_t* samples, size_t stride, int previousSample, int count, double* ranges,
-                 int* peakRanges);
+// negative peak) of `count` consecutive detection blocks of kFindSize frames, for every channel:
+// samples holds count * kFindSize frames of `channels` (1 or 2) interleaved samples; channel c
+// (sample c of each frame) gets ranges[c] and peakRanges[c], and previousSamples[c] is its sample
+// before the first block (for the pre-emphasis). Blocks are followed several at a time, one per
+// vector lane, each with exactly the arithmetic of a block on its own.
+void blockRanges(const int16_t* samples, int channels, const int* previousSamples, int count, double* const* ranges,
+                 int* const* peakRanges, DetectionPath path = DetectionPath::Best);
 // The history of one block: whether it is an onset, with its value and history (the reset after
 // an onset is the caller's).
 bool detectStep(DetectorState& state, double range, double& value, double& history);

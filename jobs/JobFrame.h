@@ -101,8 +101,15 @@ public:
     void setUndoReady(bool ready) { undoReady_ = ready; }
 
     ProgressModel& progress() { return progress_; }
-    // Main thread: where status texts of workers go (the session forwards them to the window).
+    // Main thread: where status texts go (the session forwards them to the window, and puts the
+    // format text back once the busy state clears).
     std::function<void(const std::string&)> onStatus;
+    // Main thread: a command's status text while its worker runs ("Quantising...").
+    void showStatus(const std::string& text) {
+        if (onStatus) {
+            onStatus(text);
+        }
+    }
     Dispatcher& dispatcher() { return dispatcher_; }
     Prompter& prompter() { return prompter_; }
 

@@ -138,6 +138,8 @@ bool Processor::simpleProcess(std::unique_ptr<jobs::Job> job, jobs::ProcessMode 
         editor_.jobs().prompter().ask(jobs::MessageKind::Error, editing::kMsgProcessingError, "", jobs::Buttons::Ok);
         return false;
     }
+    // Invert, normalise and quantise show what they do in the status line while they run.
+    editor_.jobs().showStatus(jobs::processModeCaption(mode));
     return editor_.launch(std::move(job), editor_.firstMode(mode, true),
                           [this, done = std::move(done)] { completeInPlace(done); });
 }
@@ -197,6 +199,7 @@ bool Processor::convertChannels(int choice, editing::Done done) {
         return false;
     }
     const uint16_t from = f.channels;
+    editor_.jobs().showStatus(jobs::processModeCaption(jobs::ProcessMode::Converting));
     return editor_.launch(
         std::make_unique<TChannelThread>(editor_, from == 2 ? choice : 0),
         editor_.firstMode(jobs::ProcessMode::Converting, true), [this, from, done = std::move(done)] {
@@ -262,6 +265,7 @@ bool Processor::stripSilence(editing::Done done) {
     }
     auto outcome = std::make_shared<StripOutcome>();
     const uint32_t opStart = e.opStart;
+    editor_.jobs().showStatus(jobs::processModeCaption(jobs::ProcessMode::RemovingSilence));
     return editor_.launch(
         std::make_unique<Silence>(editor_, settings.stripThreshold, settings.stripGap, *outcome),
         editor_.firstMode(jobs::ProcessMode::RemovingSilence, true),

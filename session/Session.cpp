@@ -94,6 +94,9 @@ Session::Session(jobs::Dispatcher& dispatcher, jobs::Prompter& prompter, Setting
             player_->Stop();
         }
         player_->StoreBusy = busy;
+        if (!busy) {
+            notifyStatus(""); // the format text is back once a job has ended
+        }
     };
     addLoadedHook([this] {
         slicer_->sampleLoaded(settings_.setOneBar);

@@ -297,3 +297,29 @@ TEST(SessionAudio, ALongOperationStopsPlaybackAndKeepsThePlayerOffTheStore) {
     EXPECT_EQ(player.SampleRate, 22050u);
     EXPECT_EQ(player.Channels, 1);
 }
+
+namespace {
+struct StatusLog : session::SessionListener {
+    std::vector<std::string> formatPanels;
+    std::vector<std::string> filePanels;
+    void statusChanged(const std::string& formatPanel, const std::string& filePanel) override {
+        formatPanels.push_back(formatPanel);
+        filePanels.push_back(filePanel);
+    }
+};
+} // namespace
+
+TEST(SessionStatus, ProcessesShowTheirTextAndTheFormatComesBack) {
+    TempDir files;
+    SessionFixture f;
+    ASSERT_TRUE(f.load(makeLoop(files, "loop.wav", 2000)));
+    StatusLog log;
+    f.session->setListener(&log);
+    f.session->processor().settings.quantiseLevel = 4;
+    EXPECT_TRUE(f.runAndWait([&](auto done) { f.session->processor().quantise(done); }));
+    ASSERT_GE(log.filePanels.size(), 2u);
+    EXPECT_EQ(log.filePanels.front(), "Quantising...");
+    EXPECT_EQ(log.filePanels.back(), "");
+    EXPECT_EQ(log.formatPanels.back(), "16 Bit / 44100 hz stereo");
+    f.session->setListener(nullptr);
+}

@@ -7,6 +7,7 @@
 #include "ui/CXWizard.h"
 #include "ui/FileDialogs.h"
 #include "ui/OptionsForm.h"
+#include "ui/EditCommands.h"
 #include "ui/ProcessForm.h"
 #include "ui/SensitivityForm.h"
 #include "ui/WaveBox.h"
@@ -305,6 +306,8 @@ void TMainForm::buildActions() {
     disabled->setIcon(art::glyph(art::Glyph::ShowDisabledIcons));
     setHint(disabled, "Disabled icons|Show/hide sample disabled icons");
 
+    edits_ = new EditCommands(*this);
+    edits_->buildActions();
     make("ShowSensitivity1", "Show Sensitivity", [this] { ShowSensitivity(); }, QKeySequence("Ctrl+Y"));
     auto* lockAll = make("LockAll1", "Lock All", [this] { session_->slicer().lockAll(); });
     lockAll->setIcon(art::glyph(art::Glyph::LockAll));
@@ -382,6 +385,11 @@ void TMainForm::buildMenus() {
     edit->addSeparator();
     edit->addAction(action("LockAll1"));
     edit->addAction(action("UnlockAll1"));
+    edits_->fillEditMenu(*edit);
+
+    auto* process = menuBar()->addMenu("&Process");
+    process->setObjectName("ProcessMenu");
+    edits_->fillProcessMenu(*process);
 
     auto* viewMenu = menuBar()->addMenu("&View");
     viewMenu->setObjectName("ViewMenu");
@@ -578,7 +586,12 @@ void TMainForm::buildViews() {
         session_->slicer().setViewWidth(box.width());
         placeLocators();
     };
-    paintbox1_->onMouseMove = [this](TWaveBox&, QMouseEvent* e) { showPosition(int(e->position().x())); };
+    paintbox1_->onMouseMove = [this](TWaveBox& box, QMouseEvent* e) {
+        showPosition(int(e->position().x()));
+        edits_->mouseMove(box, e);
+    };
+    paintbox1_->onMousePress = [this](TWaveBox& box, QMouseEvent* e) { edits_->mousePress(box, e); };
+    paintbox1_->onMouseRelease = [this](TWaveBox& box, QMouseEvent* e) { edits_->mouseRelease(box, e); };
     column->addWidget(paintbox1_, 1);
 
     paintbox2_ = new TWaveBox(central);
@@ -753,6 +766,7 @@ void TMainForm::updateEnabling() {
     button19_->setEnabled(loaded);
     button21_->setEnabled(loaded);
     placeLocators();
+    edits_->updateEnabling();
 }
 
 void TMainForm::UpdateFileMenu() {
@@ -1153,6 +1167,7 @@ void TMainForm::paintWave(TWaveBox& box, QPainter& painter) {
     overlay.disabledIcon = &disabled;
     renderer_.composeView(in, overlay);
     painter.drawImage(0, 0, renderer_.cleanImage());
+    edits_->paintSelection(box, painter);
     // The play cursor: an inverted column over the clean image.
     if (transport_->cursorVisible()) {
         const int x = transport_->cursorX();

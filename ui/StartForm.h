@@ -30,6 +30,7 @@ class QToolButton;
 
 namespace cleavix::ui {
 
+class EditCommands;
 class TOdForm;
 class TSaveForm;
 class TProcessForm;
@@ -75,6 +76,7 @@ public:
     TOdForm* openDialog() const { return odForm_; }
     TSaveForm* saveDialog() const { return saveForm_; }
     TProcessForm* processForm() const { return processForm_; }
+    EditCommands* editCommands() const { return edits_; }
 
     // --- commands (the menu items call these) ---
     void OpenFile();          // "&Open..."
@@ -109,6 +111,7 @@ protected:
     bool event(QEvent* event) override;
 
 private:
+    friend class EditCommands; // the edit items and the select tool work on the views and the channel choice
     void FormCreate();
     void FormShow();
     void buildActions();
@@ -151,6 +154,7 @@ private:
     TProcessForm* processForm_ = nullptr;
     TOdForm* odForm_ = nullptr;
     TSaveForm* saveForm_ = nullptr;
+    EditCommands* edits_ = nullptr;
 
     // Views.
     TWaveBox* paintbox1_ = nullptr;

@@ -48,4 +48,11 @@ void TWaveBox::mouseMoveEvent(QMouseEvent* event) {
     QWidget::mouseMoveEvent(event);
 }
 
+void TWaveBox::mouseReleaseEvent(QMouseEvent* event) {
+    if (onMouseRelease) {
+        onMouseRelease(*this, event);
+    }
+    QWidget::mouseReleaseEvent(event);
+}
+
 } // namespace cleavix::ui

@@ -15,6 +15,7 @@ public:
     std::function<void(TWaveBox&, QPainter&)> onPaint;
     std::function<void(TWaveBox&, QMouseEvent*)> onMousePress;
     std::function<void(TWaveBox&, QMouseEvent*)> onMouseMove;
+    std::function<void(TWaveBox&, QMouseEvent*)> onMouseRelease;
     std::function<void(TWaveBox&)> onResize;
 
 protected:
@@ -22,6 +23,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
     bool painting_ = false;

@@ -1,0 +1,386 @@
+#include "ui/EditCommands.h"
+
+#include "ui/StartForm.h"
+#include "ui/WaveBox.h"
+
+#include "processing/Processor.h"
+#include "slicing/Slicer.h"
+
+#include <QAction>
+#include <QButtonGroup>
+#include <QClipboard>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace cleavix::ui {
+
+QStringList waveMimeTypes() { return {"audio/x-wav", "audio/wav", "audio/vnd.wave"}; }
+
+QByteArray waveImageFrom(const QMimeData* data) {
+    if (data == nullptr) {
+        return {};
+    }
+    for (const QString& type : waveMimeTypes()) {
+        if (data->hasFormat(type)) {
+            return data->data(type);
+        }
+    }
+    return {};
+}
+
+EditCommands::EditCommands(TMainForm& form) : QObject(&form), form_(form) {}
+
+void EditCommands::buildActions() {
+    auto make = [this](const char* name, const QString& text, const QString& hint, std::function<void()> fn) {
+        auto* a = new QAction(text, &form_);
+        a->setObjectName(name);
+        if (!hint.isEmpty()) {
+            a->setStatusTip(hint);
+            a->setToolTip(hint);
+        }
+        connect(a, &QAction::triggered, this, [fn = std::move(fn)] { fn(); });
+        return a;
+    };
+    make("Undo1", "&Undo", {}, [this] { undo(); });
+    make("Cut1", "Cut", "Cut selected region", [this] { cut(); });
+    make("Clear1", "Clear", {}, [this] { cut(); });
+    make("Copy1", "&Copy", {}, [this] { copy(); });
+    make("PasteKeep1", "Paste And &Keep", {}, [this] { paste(false); });
+    make("PasteFindNew1", "Paste And Find &New", {}, [this] { paste(true); });
+    make("PasteToNew1", "Paste To New", {}, [this] { pasteToNew(); });
+    make("Crop1", "Crop", "Crop selected region", [this] { crop(); });
+
+    auto& session = form_.session();
+    auto process = [this, &session](bool (processing::Processor::*run)(editing::Done)) {
+        return [this, &session, run] {
+            if (!canEdit()) {
+                return;
+            }
+            syncChannel();
+            (session.processor().*run)([this](bool) { finished(); });
+        };
+    };
+    make("Silence1", "Silence", "Silence the selected region", process(&processing::Processor::silence));
+    make("Reverse1", "Reverse", "Reverse the selected region", process(&processing::Processor::reverse));
+    make("Invert1", "&Invert", "Invert sample", process(&processing::Processor::invert));
+
+    auto grid = [this, &session](slicing::GridDivision division) {
+        return [this, &session, division] {
+            if (!canEdit()) {
+                return;
+            }
+            session.slicer().cutLoopTo(division, [this](bool) { finished(); });
+        };
+    };
+    make("CutLoop8ths1", "8ths", {}, grid(slicing::GridDivision::Eighths));
+    make("CutLoop16ths1", "16ths", {}, grid(slicing::GridDivision::Sixteenths));
+    make("CutLoop32nds1", "32nds", {}, grid(slicing::GridDivision::ThirtySeconds));
+    make("Recut1", "Re-cut", "Re-cut the sample as first loaded", [this, &session] {
+        if (canEdit()) {
+            session.slicer().recut([this](const slicing::SearchOutcome&) { finished(); });
+        }
+    });
+    auto randomise = [this, &session](bool keep) {
+        return [this, &session, keep] {
+            if (canEdit()) {
+                session.editor().randomise(keep, [this](bool) { finished(); });
+            }
+        };
+    };
+    make("Randomise1", "R&andomise", {}, randomise(false));
+    make("RandomiseKeep1", "Ran&domise and keep points", {}, randomise(true));
+
+    connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this, [this] { updateEnabling(); });
+}
+
+void EditCommands::fillEditMenu(QMenu& edit) {
+    QAction* first = edit.actions().isEmpty() ? nullptr : edit.actions().first();
+    const QList<QAction*> head{form_.action("Undo1"),   nullptr,
+                               form_.action("Cut1"),    form_.action("Clear1"),
+                               form_.action("Copy1"),   form_.action("PasteKeep1"),
+                               form_.action("PasteFindNew1"), form_.action("PasteToNew1"),
+                               form_.action("Crop1"),   nullptr};
+    for (QAction* a : head) {
+        if (a == nullptr) {
+            edit.insertSeparator(first);
+        } else {
+            edit.insertAction(first, a);
+        }
+    }
+    connect(&edit, &QMenu::aboutToShow, this, [this] { updateEnabling(); });
+}
+
+void EditCommands::fillProcessMenu(QMenu& process) {
+    process.addAction(form_.action("Silence1"));
+    process.addAction(form_.action("Reverse1"));
+    process.addAction(form_.action("Invert1"));
+    process.addSeparator();
+    auto* cutLoop = process.addMenu("Cut Loop To");
+    cutLoop->setObjectName("CutLoopTo1");
+    cutLoop->addAction(form_.action("CutLoop8ths1"));
+    cutLoop->addAction(form_.action("CutLoop16ths1"));
+    cutLoop->addAction(form_.action("CutLoop32nds1"));
+    process.addAction(form_.action("Recut1"));
+    process.addAction(form_.action("Randomise1"));
+    process.addAction(form_.action("RandomiseKeep1"));
+    connect(&process, &QMenu::aboutToShow, this, [this] { updateEnabling(); });
+}
+
+bool EditCommands::canEdit() const {
+    auto& session = form_.session();
+    return session.loaded() && !session.busy();
+}
+
+bool EditCommands::bothChannelsOrMono() const {
+    return form_.session().format().channels == 1 || form_.processChannel_ == 3;
+}
+
+bool EditCommands::clipboardHasWave() const {
+    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+    if (data == nullptr) {
+        return false;
+    }
+    const QStringList formats = data->formats();
+    const QStringList types = waveMimeTypes();
+    return std::any_of(types.begin(), types.end(), [&](const QString& type) { return formats.contains(type); });
+}
+
+void EditCommands::updateEnabling() {
+    auto& session = form_.session();
+    auto& editor = session.editor();
+    const bool loaded = session.loaded();
+    const bool idle = !session.busy();
+    const bool playing = form_.transport_ != nullptr && form_.transport_->playing();
+    QAction* undo = form_.action("Undo1");
+    undo->setText(QString::fromStdString(editor.undoCaption()));
+    undo->setEnabled(idle && editor.undoAvailable());
+    const bool cut = loaded && idle && !playing && !editor.onlyCursor() && bothChannelsOrMono();
+    form_.action("Cut1")->setEnabled(cut);
+    form_.action("Clear1")->setEnabled(cut);
+    form_.action("Copy1")->setEnabled(loaded && idle);
+    const bool paste = loaded && idle && !playing && clipboardHasWave();
+    form_.action("PasteKeep1")->setEnabled(paste);
+    form_.action("PasteFindNew1")->setEnabled(paste);
+    form_.action("PasteToNew1")->setEnabled(idle);
+    form_.action("Crop1")->setEnabled(loaded && idle && bothChannelsOrMono());
+    for (const char* name : {"Silence1", "Reverse1", "Invert1", "CutLoop8ths1", "CutLoop16ths1", "CutLoop32nds1",
+                             "Recut1", "Randomise1", "RandomiseKeep1"}) {
+        form_.action(name)->setEnabled(loaded && idle);
+    }
+}
+
+void EditCommands::syncChannel() { form_.session().editor().setProcessChannel(uint8_t(form_.processChannel_)); }
+
+void EditCommands::finished() {
+    form_.slicesChanged();
+    form_.redrawWave(true);
+    form_.updateEnabling();
+}
+
+void EditCommands::undo() {
+    if (!canEdit()) {
+        return;
+    }
+    form_.session().editor().undo([this](bool) { finished(); });
+}
+
+void EditCommands::cut() {
+    // The menu items do nothing on one channel of a stereo sample.
+    if (!canEdit() || form_.session().editor().onlyCursor() || !bothChannelsOrMono()) {
+        return;
+    }
+    form_.transport_->stop();
+    syncChannel();
+    form_.session().editor().cut([this](bool) { finished(); });
+}
+
+void EditCommands::copy() {
+    if (!canEdit()) {
+        return;
+    }
+    form_.transport_->stop();
+    syncChannel();
+    auto& editor = form_.session().editor();
+    editor.copy([this, &editor](bool complete) {
+        if (complete) {
+            const std::vector<uint8_t> image = editor.clipboardImage();
+            const QByteArray bytes(reinterpret_cast<const char*>(image.data()), qsizetype(image.size()));
+            auto* data = new QMimeData;
+            for (const QString& type : waveMimeTypes()) {
+                data->setData(type, bytes);
+            }
+            QGuiApplication::clipboard()->setMimeData(data);
+        }
+        finished();
+    });
+}
+
+bool EditCommands::takeClipboard() {
+    const QByteArray bytes = waveImageFrom(QGuiApplication::clipboard()->mimeData());
+    if (bytes.isEmpty()) {
+        return false;
+    }
+    form_.session().editor().setClipboardImage(
+        std::vector<uint8_t>(reinterpret_cast<const uint8_t*>(bytes.constData()),
+                             reinterpret_cast<const uint8_t*>(bytes.constData()) + bytes.size()));
+    return true;
+}
+
+int EditCommands::askConversion(bool intoSegment) {
+    const editing::PasteQuestion question = form_.session().editor().pasteQuestion(intoSegment);
+    if (question == editing::PasteQuestion::None) {
+        return 2;
+    }
+    const bool toMono = question == editing::PasteQuestion::StereoToMono;
+    QDialog dialog(&form_);
+    dialog.setObjectName("TConvertForm");
+    dialog.setWindowTitle(toMono ? "Paste (Stereo to Mono):" : "Paste (Mono to Stereo):");
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* box = new QGroupBox(toMono ? "Select Source:" : "Select Destination:", &dialog);
+    auto* boxLayout = new QVBoxLayout(box);
+    auto* group = new QButtonGroup(&dialog);
+    const QStringList items{"Use Left Channel", "Use Right Channel", toMono ? "Mix Channels" : "Use Both Channels"};
+    for (int i = 0; i < items.size(); ++i) {
+        auto* radio = new QRadioButton(items[i], box);
+        group->addButton(radio, i);
+        boxLayout->addWidget(radio);
+    }
+    group->button(2)->setChecked(true);
+    layout->addWidget(box);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+    return dialog.exec() == QDialog::Accepted ? group->checkedId() : -1;
+}
+
+void EditCommands::paste(bool findNew) {
+    if (!canEdit() || (form_.transport_ != nullptr && form_.transport_->playing())) {
+        return;
+    }
+    // Anything but a wave image on the clipboard: the paste does nothing.
+    if (!takeClipboard()) {
+        return;
+    }
+    const int choice = askConversion(false);
+    if (choice < 0) {
+        return;
+    }
+    syncChannel();
+    auto& editor = form_.session().editor();
+    auto done = [this](bool) { finished(); };
+    if (findNew) {
+        editor.pasteFindNew(choice, done);
+    } else {
+        editor.pasteKeep(choice, done);
+    }
+}
+
+void EditCommands::pasteToNew() {
+    if (form_.session().busy() || waveImageFrom(QGuiApplication::clipboard()->mimeData()).isEmpty()) {
+        return;
+    }
+    form_.session().promptToSave([this] {
+        if (!takeClipboard()) {
+            return;
+        }
+        form_.transport_->stop();
+        form_.freshLoad_ = true;
+        form_.session().editor().pasteToNew([this](bool) {
+            form_.processChannel_ = 3;
+            form_.sampleChanged();
+            finished();
+        });
+    });
+}
+
+void EditCommands::crop() {
+    if (!canEdit() || !bothChannelsOrMono()) {
+        return;
+    }
+    form_.transport_->stop();
+    syncChannel();
+    form_.session().editor().crop([this](bool) {
+        form_.view_.whole(form_.session().format().dataLength);
+        finished();
+    });
+}
+
+// ---------------------------------------------------------------------------------------------
+// The select tool
+
+uint32_t EditCommands::positionAt(TWaveBox& box, int x) const {
+    const auto& f = form_.session().format();
+    const uint32_t position = form_.view_.positionAt(std::clamp(x, 0, box.width()), box.width());
+    return std::min(f.frameStart(position), f.dataLength);
+}
+
+void EditCommands::mousePress(TWaveBox& box, QMouseEvent* event) {
+    if (!canEdit() || event->button() != Qt::LeftButton || (event->modifiers() & Qt::ShiftModifier)) {
+        return;
+    }
+    anchor_ = positionAt(box, int(event->position().x()));
+    dragging_ = true;
+    form_.session().editor().setupSelections(anchor_, anchor_);
+    box.update();
+    updateEnabling();
+}
+
+void EditCommands::mouseMove(TWaveBox& box, QMouseEvent* event) {
+    if (!dragging_ || !canEdit()) {
+        return;
+    }
+    const uint32_t here = positionAt(box, int(event->position().x()));
+    form_.session().editor().setupSelections(std::min(anchor_, here), std::max(anchor_, here));
+    box.update();
+    updateEnabling();
+}
+
+void EditCommands::mouseRelease(TWaveBox& box, QMouseEvent* event) {
+    if (!dragging_) {
+        return;
+    }
+    mouseMove(box, event);
+    dragging_ = false;
+}
+
+void EditCommands::paintSelection(TWaveBox& box, QPainter& painter) const {
+    auto& session = form_.session();
+    const auto& list = session.editor().selectionList();
+    if (!session.loaded() || list.size() < 3 || form_.view_.length() == 0) {
+        return;
+    }
+    const auto& view = form_.view_;
+    const int W = box.width();
+    auto column = [&](uint32_t position) {
+        return int((int64_t(position) - int64_t(view.start)) * W / int64_t(view.length()));
+    };
+    const auto& colours = form_.config_.colours;
+    if (list.size() < 4) {
+        const int x = column(list[1]);
+        if (x >= 0 && x < W) {
+            painter.setPen(colours[ColSelectedBG]);
+            painter.drawLine(x, 0, x, box.height() - 1);
+        }
+        return;
+    }
+    const int x0 = std::clamp(column(list[1]), 0, W);
+    const int x1 = std::clamp(column(list[2]), 0, W);
+    if (x1 > x0) {
+        QColor fill = colours[ColSelectedWave];
+        fill.setAlpha(96);
+        painter.fillRect(x0, 0, x1 - x0, box.height(), fill);
+    }
+}
+
+} // namespace cleavix::ui

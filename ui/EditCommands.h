@@ -1,0 +1,79 @@
+#pragma once
+// EditCommands: the window's Edit, Process and slicing menu items that run engine commands
+// without a dialog of their own (Undo/Redo, Cut, Clear, Copy, the pastes, Crop, Silence, Reverse,
+// Invert, Cut Loop To, Re-cut, Randomise), their enabling, the system clipboard, and the select
+// tool on the waveform view (click: a cursor; drag: a range).
+//
+// Threads: main thread only.
+#include <QObject>
+
+#include <QByteArray>
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+class QAction;
+class QMenu;
+class QMimeData;
+class QMouseEvent;
+class QPainter;
+
+namespace cleavix::ui {
+
+class TMainForm;
+class TWaveBox;
+
+// The Wave MIME names the clipboard carries: the shared-mime-info name first, then its aliases.
+QStringList waveMimeTypes();
+// The wave image in `data` under the first Wave MIME name it holds; empty when it holds none.
+QByteArray waveImageFrom(const QMimeData* data);
+
+class EditCommands final : public QObject {
+    Q_OBJECT
+public:
+    explicit EditCommands(TMainForm& form);
+
+    // Creates the actions (children of the window, found by their object names).
+    void buildActions();
+    // Fills the Edit menu's head and the Process menu.
+    void fillEditMenu(QMenu& edit);
+    void fillProcessMenu(QMenu& process);
+    // Enables the items from the engine's state and the clipboard; sets the Undo/Redo caption.
+    void updateEnabling();
+
+    // The select tool on the waveform view.
+    void mousePress(TWaveBox& box, QMouseEvent* event);
+    void mouseMove(TWaveBox& box, QMouseEvent* event);
+    void mouseRelease(TWaveBox& box, QMouseEvent* event);
+    // The selection list's cursor or range over the composed view.
+    void paintSelection(TWaveBox& box, QPainter& painter) const;
+
+    // The commands (the menu items call these).
+    void undo();
+    void cut();
+    void copy();
+    void paste(bool findNew);
+    void pasteToNew();
+    void crop();
+
+private:
+    bool canEdit() const;
+    bool bothChannelsOrMono() const;
+    bool clipboardHasWave() const;
+    // Takes the system clipboard's wave image into the engine; false when it holds none.
+    bool takeClipboard();
+    // The conversion dialog for a paste; -1 for Cancel.
+    int askConversion(bool intoSegment);
+    void syncChannel();
+    // After a command's completion: views, title and items.
+    void finished();
+    uint32_t positionAt(TWaveBox& box, int x) const;
+
+    TMainForm& form_;
+    bool dragging_ = false;
+    uint32_t anchor_ = 0;
+};
+
+} // namespace cleavix::ui

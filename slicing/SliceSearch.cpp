@@ -49,23 +49,6 @@ inline int sampleAt(const uint8_t* p) {
     return s;
 }
 
-// Reads the audio bytes [position, position + count) as SampleStore::readAudio does (bytes outside
-// the audio, or beyond a short read, are 0), but clears only those bytes instead of the whole
-// buffer before reading: the search reads every byte of the sample at least twice.
-void readStore(const sample::SampleStore& store, int64_t position, void* out, size_t count) {
-    auto* bytes = static_cast<uint8_t*>(out);
-    const int64_t end = position + int64_t(count);
-    const int64_t from = std::max<int64_t>(position, 0);
-    const int64_t to = std::min<int64_t>(end, store.dataLength());
-    if (from >= to) {
-        std::memset(bytes, 0, count);
-        return;
-    }
-    std::memset(bytes, 0, size_t(from - position));
-    const size_t got = store.stream().readAt(uint64_t(from), bytes + (from - position), size_t(to - from));
-    std::memset(bytes + (from - position) + got, 0, size_t(end - from) - got);
-}
-
 // Bytes [start, end) of the store held in memory, zeros outside the audio (as the store reads
 // them). The buffer is allocated once: moving the window only reads.
 class ByteWindow {
@@ -74,7 +57,7 @@ public:
     size_t capacity() const { return bytes_.size(); }
     void fill(const sample::SampleStore& store, int64_t start, size_t size) {
         size = std::min(size, bytes_.size());
-        readStore(store, start, bytes_.data(), size);
+        store.readAudio(start, bytes_.data(), size);
         start_ = start;
         end_ = start + int64_t(size);
     }
@@ -111,7 +94,7 @@ public:
         if (raw_.size() < frames * g_.channels) {
             raw_.resize(frames * g_.channels);
         }
-        readStore(store_, start, raw_.data(), frames * g_.channels * 2);
+        store_.readAudio(start, raw_.data(), frames * g_.channels * 2);
         for (size_t i = 0; i < frames; ++i) {
             samples_[i] = raw_[i * g_.channels];
         }
@@ -702,7 +685,7 @@ bool detectOnsets(const sample::SampleStore& store, CandidateList& list, const S
     for (int64_t first = 1; first <= blocks; first += kBlocksPerRead) {
         const int64_t count = std::min(kBlocksPerRead, blocks - first + 1);
         const int64_t samples = count * kFindSize * g.channels;
-        readStore(store, (first - 1) * kFindSize * g.blockAlign, data, size_t(samples) * 2);
+        store.readAudio((first - 1) * kFindSize * g.blockAlign, data, size_t(samples) * 2);
         // Sample c of each frame belongs to pass p = channels - c (bytes 2 and 3 to p = 1 in stereo).
         int previous[2];
         double* rangesOf[2];

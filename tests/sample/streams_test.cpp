@@ -148,3 +148,16 @@ TEST(WorkFiles, StaleFilesGoLockedAndNewOnesStay) {
     EXPECT_TRUE(fileExists(user));
     EXPECT_TRUE(fileExists(heldName));
 }
+
+TEST(SampleStore, AShortBackingReadsAsSilencePastWhatItHolds) {
+    // A store whose file is shorter than dataLength claims (a partial load): the missing bytes,
+    // and every byte before the audio, read as 0 whatever the buffer held before.
+    auto stream = std::make_unique<TFileAndMemoryStream>();
+    const std::vector<int16_t> samples{7, 8};
+    stream->writeAll(samples.data(), 4);
+    SampleStore store(std::move(stream));
+    store.format().dataLength = 12;
+    int16_t out[8] = {9, 9, 9, 9, 9, 9, 9, 9};
+    store.readSamples(-2, out, 8);
+    EXPECT_EQ(std::vector<int16_t>(out, out + 8), (std::vector<int16_t>{0, 7, 8, 0, 0, 0, 0, 0}));
+}

@@ -12,6 +12,9 @@
 #include <QMimeData>
 #include <QTest>
 
+#include <algorithm>
+#include <vector>
+
 using namespace cleavix;
 using cleavix::uitest::Sandbox;
 using cleavix::uitest::Window;
@@ -45,6 +48,9 @@ private slots:
     void selectCutUndoRedoThroughTheMenu();
     void copyAndPasteThroughTheClipboard();
     void onlyWaveImagesPaste();
+    void processItemsOnTheSelection();
+    void cutLoopToSixteenths();
+    void cropToTheLoopRegion();
 };
 
 void EditTest::selectCutUndoRedoThroughTheMenu() {
@@ -176,6 +182,96 @@ void EditTest::onlyWaveImagesPaste() {
     w->action("PasteFindNew1")->trigger();
     QVERIFY(idle(*w.form));
     QCOMPARE(w->session().format().dataLength, whole + uint32_t(image.size() - 46));
+}
+
+void EditTest::processItemsOnTheSelection() {
+    Sandbox box;
+    Window w;
+    QVERIFY(openDemo(*w.form, box));
+    auto& session = w->session();
+    auto& editor = session.editor();
+    auto* view = w->waveView();
+    drag(view, view->width() / 4, view->width() / 2);
+    const uint32_t start = editor.selectionStart();
+    const uint32_t end = editor.selectionEnd();
+    const size_t words = (end - start) / 2;
+    std::vector<int16_t> before(words);
+    session.store().readSamples(start, before.data(), words);
+    auto now = [&] {
+        std::vector<int16_t> out(words);
+        session.store().readSamples(start, out.data(), words);
+        return out;
+    };
+    QVERIFY(std::any_of(before.begin(), before.end(), [](int16_t v) { return v != 0; }));
+    // Runs a menu item to its completion and returns the range's words.
+    auto run = [&](const char* item) {
+        w->action(item)->trigger();
+        return idle(*w.form) ? now() : std::vector<int16_t>{};
+    };
+
+    // Reverse: the frames of the range in the opposite order.
+    const auto reversed = run("Reverse1");
+    QCOMPARE(reversed.size(), words);
+    for (size_t frame = 0; frame < words / 2; frame += 997) {
+        const size_t mirror = words / 2 - 1 - frame;
+        QCOMPARE(reversed[2 * frame], before[2 * mirror]);
+        QCOMPARE(reversed[2 * frame + 1], before[2 * mirror + 1]);
+    }
+    QCOMPARE(w->windowTitle(), QString("demo.wav* - Cleavix"));
+    QVERIFY(run("Undo1") == before);
+
+    // Silence: zeros over the range.
+    const auto silent = run("Silence1");
+    QCOMPARE(silent.size(), words);
+    QVERIFY(std::all_of(silent.begin(), silent.end(), [](int16_t v) { return v == 0; }));
+    QVERIFY(run("Undo1") == before);
+
+    // Invert: every value v becomes -1 - v (the ones' complement).
+    const auto inverted = run("Invert1");
+    QCOMPARE(inverted.size(), words);
+    for (size_t i = 0; i < words; i += 331) {
+        QCOMPARE(int(inverted[i]), -1 - int(before[i]));
+    }
+}
+
+void EditTest::cutLoopToSixteenths() {
+    Sandbox box;
+    Window w;
+    QVERIFY(openDemo(*w.form, box));
+    auto& slicer = w->session().slicer();
+    QVERIFY(slicer.setBarsAndBeats("1", "0"));
+    w->action("CutLoop16ths1")->trigger();
+    QVERIFY(idle(*w.form));
+    const auto& c = slicer.candidates();
+    // Sixteen divisions of one bar: the points between L and R, each enabled and locked.
+    QVERIFY(c.count() >= 15 && c.count() <= 17);
+    for (int i = 1; i <= c.count(); ++i) {
+        QVERIFY(c.at(i).locked != 0);
+        QVERIFY(c.at(i).enabled != 0);
+    }
+}
+
+void EditTest::cropToTheLoopRegion() {
+    Sandbox box;
+    Window w;
+    QVERIFY(openDemo(*w.form, box));
+    auto& session = w->session();
+    const uint32_t whole = session.format().dataLength;
+    QVERIFY(session.slicer().setBarsAndBeats("1", "0"));
+    w->action("CutLoop8ths1")->trigger();
+    QVERIFY(idle(*w.form));
+    // L and R onto two of the grid points, then Crop keeps what lies between them.
+    const auto& c = session.slicer().candidates();
+    QVERIFY(c.count() > 4);
+    const uint32_t l = c.at(2).position;
+    const uint32_t r = c.at(4).position;
+    session.slicer().setLoop(l, r);
+    w->action("Crop1")->trigger();
+    QVERIFY(idle(*w.form));
+    QVERIFY(session.format().dataLength < whole);
+    QCOMPARE(session.format().dataLength, (r & ~3u) - (l & ~3u));
+    QCOMPARE(w->view().start, 0u);
+    QCOMPARE(w->view().end, session.format().dataLength);
 }
 
 static uitest::Register<EditTest> registerEditTest;

@@ -18,6 +18,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QRadioButton>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -314,6 +315,81 @@ void EditCommands::crop() {
         form_.view_.whole(form_.session().format().dataLength);
         finished();
     });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Segment keys
+
+bool EditCommands::keyPress(int key) {
+    if (!canEdit()) {
+        return false;
+    }
+    switch (key) {
+    case Qt::Key_Minus:
+    case Qt::Key_Underscore:
+        stepSegment(-1);
+        return true;
+    case Qt::Key_Plus:
+    case Qt::Key_Equal:
+        stepSegment(1);
+        return true;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        playSelectedSegment();
+        return true;
+    default:
+        return false;
+    }
+}
+
+void EditCommands::stepSegment(int direction) {
+    auto& slicer = form_.session().slicer();
+    const auto& list = slicer.slicePoints();
+    const int count = list.count();
+    const int current = slicer.selectedIndex >= 0 && slicer.selectedIndex <= count ? slicer.selectedIndex : -1;
+    // The current channel: the selected segment's, else the first point's.
+    const uint8_t code = current >= 0 ? list.at(current).channel : count > 0 ? list.at(1).channel : list.at(0).channel;
+    auto starts = [&](int i) { return i == 0 || list.at(i).channel == code; };
+    const uint32_t L = slicer.left();
+    const uint32_t R = slicer.right();
+    int target = -1;
+    if (direction < 0) {
+        if (current < 0 || slicer.selectionStart <= L) {
+            // Wrap to the last segment before R.
+            for (int i = 0; i <= count; ++i) {
+                if (starts(i) && list.at(i).position < R) {
+                    target = i;
+                }
+            }
+        } else {
+            for (int i = current - 1; i >= 0 && target < 0; --i) {
+                target = starts(i) ? i : -1;
+            }
+        }
+    } else {
+        if (current >= 0 && slicer.selectionEnd < R) {
+            for (int i = current + 1; i <= count && target < 0; ++i) {
+                target = starts(i) ? i : -1;
+            }
+        }
+        if (target < 0) {
+            // Wrap to the segment starting at L (the first one at or after it).
+            for (int i = 0; i <= count && target < 0; ++i) {
+                target = starts(i) && list.at(i).position >= L ? i : -1;
+            }
+        }
+    }
+    if (target < 0 || !slicer.selectSegment(target)) {
+        return;
+    }
+    form_.redrawWave(false);
+    playSelectedSegment();
+}
+
+void EditCommands::playSelectedSegment() {
+    if (form_.button4_->isEnabled()) {
+        form_.button4_->click();
+    }
 }
 
 // ---------------------------------------------------------------------------------------------

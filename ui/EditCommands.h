@@ -50,6 +50,12 @@ public:
     // The selection list's cursor or range over the composed view.
     void paintSelection(TWaveBox& box, QPainter& painter) const;
 
+    // The keys "-" (or "_") and "+" (or "="): the previous or next segment of the current channel,
+    // selected and played, wrapping inside the loop region; Enter plays the selected segment.
+    // True when the key was one of them and was taken.
+    bool keyPress(int key);
+    void stepSegment(int direction);
+
     // The commands (the menu items call these).
     void undo();
     void cut();
@@ -67,6 +73,7 @@ private:
     // The conversion dialog for a paste; -1 for Cancel.
     int askConversion(bool intoSegment);
     void syncChannel();
+    void playSelectedSegment();
     // After a command's completion: views, title and items.
     void finished();
     uint32_t positionAt(TWaveBox& box, int x) const;

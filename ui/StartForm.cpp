@@ -22,6 +22,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QKeyEvent>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -88,6 +89,17 @@ TMainForm::~TMainForm() {
     }
     transport_.reset();
     delete processForm_;
+}
+
+void TMainForm::keyPressEvent(QKeyEvent* event) {
+    if (event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::ShiftModifier ||
+        event->modifiers() == Qt::KeypadModifier) {
+        if (edits_->keyPress(event->key())) {
+            event->accept();
+            return;
+        }
+    }
+    QMainWindow::keyPressEvent(event);
 }
 
 void TMainForm::message(jobs::MessageKind kind, const QString& text) {

@@ -40,6 +40,15 @@ bool openDemo(ui::TMainForm& w, const Sandbox& box) {
     return uitest::openThroughMenu(w, box.demoLoop()) && idle(w);
 }
 
+// One bar, then the Cut Loop To item `item` run to its completion.
+bool gridCut(ui::TMainForm& w, const char* item) {
+    if (!w.session().slicer().setBarsAndBeats("1", "0")) {
+        return false;
+    }
+    w.action(item)->trigger();
+    return idle(w);
+}
+
 } // namespace
 
 class EditTest : public QObject {
@@ -51,6 +60,7 @@ private slots:
     void processItemsOnTheSelection();
     void cutLoopToSixteenths();
     void cropToTheLoopRegion();
+    void plusAndMinusCycleThroughTheLoop();
 };
 
 void EditTest::selectCutUndoRedoThroughTheMenu() {
@@ -239,9 +249,7 @@ void EditTest::cutLoopToSixteenths() {
     Window w;
     QVERIFY(openDemo(*w.form, box));
     auto& slicer = w->session().slicer();
-    QVERIFY(slicer.setBarsAndBeats("1", "0"));
-    w->action("CutLoop16ths1")->trigger();
-    QVERIFY(idle(*w.form));
+    QVERIFY(gridCut(*w.form, "CutLoop16ths1"));
     const auto& c = slicer.candidates();
     // Sixteen divisions of one bar: the points between L and R, each enabled and locked.
     QVERIFY(c.count() >= 15 && c.count() <= 17);
@@ -257,9 +265,7 @@ void EditTest::cropToTheLoopRegion() {
     QVERIFY(openDemo(*w.form, box));
     auto& session = w->session();
     const uint32_t whole = session.format().dataLength;
-    QVERIFY(session.slicer().setBarsAndBeats("1", "0"));
-    w->action("CutLoop8ths1")->trigger();
-    QVERIFY(idle(*w.form));
+    QVERIFY(gridCut(*w.form, "CutLoop8ths1"));
     // L and R onto two of the grid points, then Crop keeps what lies between them.
     const auto& c = session.slicer().candidates();
     QVERIFY(c.count() > 4);
@@ -272,6 +278,41 @@ void EditTest::cropToTheLoopRegion() {
     QCOMPARE(session.format().dataLength, (r & ~3u) - (l & ~3u));
     QCOMPARE(w->view().start, 0u);
     QCOMPARE(w->view().end, session.format().dataLength);
+}
+
+void EditTest::plusAndMinusCycleThroughTheLoop() {
+    Sandbox box;
+    Window w;
+    QVERIFY(openDemo(*w.form, box));
+    auto& slicer = w->session().slicer();
+    QVERIFY(gridCut(*w.form, "CutLoop8ths1"));
+    const auto& list = slicer.slicePoints();
+    QVERIFY(list.count() >= 7);
+    // The loop region: from the second grid point to the sixth.
+    slicer.setLoop(list.at(2).position, list.at(6).position);
+    // Each key plays the segment; without a sound device the player reports its error: answered.
+    uitest::ModalScript script;
+    for (int i = 0; i < 9; ++i) {
+        script.answer(QMessageBox::Ok);
+    }
+    std::vector<uint32_t> starts;
+    for (int i = 0; i < 6; ++i) {
+        QTest::keyClick(w.form.get(), Qt::Key_Plus);
+        QVERIFY(idle(*w.form));
+        starts.push_back(slicer.selectionStart);
+    }
+    // L, the three points after it, then back to L (the segment ending at R was the last).
+    const std::vector<uint32_t> forward{list.at(2).position, list.at(3).position, list.at(4).position,
+                                        list.at(5).position, list.at(2).position, list.at(3).position};
+    QVERIFY(starts == forward);
+    // "-" from L wraps to the last segment before R, then steps back.
+    QTest::keyClick(w.form.get(), Qt::Key_Minus); // from the 3rd point's segment to L's
+    QCOMPARE(slicer.selectionStart, list.at(2).position);
+    QTest::keyClick(w.form.get(), Qt::Key_Minus);
+    QCOMPARE(slicer.selectionStart, list.at(5).position);
+    QTest::keyClick(w.form.get(), Qt::Key_Underscore);
+    QCOMPARE(slicer.selectionStart, list.at(4).position);
+    QCOMPARE(slicer.selectionEnd, list.at(5).position);
 }
 
 static uitest::Register<EditTest> registerEditTest;

@@ -119,6 +119,10 @@ void EditCommands::fillEditMenu(QMenu& edit) {
         }
     }
     connect(&edit, &QMenu::aboutToShow, this, [this] { updateEnabling(); });
+    // The channel choice decides whether Cut and Crop may run.
+    for (const char* name : {"LeftChannel1", "RightChannel1"}) {
+        connect(form_.action(name), &QAction::toggled, this, [this] { updateEnabling(); });
+    }
 }
 
 void EditCommands::fillProcessMenu(QMenu& process) {

@@ -61,6 +61,7 @@ private slots:
     void cutLoopToSixteenths();
     void cropToTheLoopRegion();
     void plusAndMinusCycleThroughTheLoop();
+    void oneChannelOfStereoCannotBeCut();
 };
 
 void EditTest::selectCutUndoRedoThroughTheMenu() {
@@ -313,6 +314,37 @@ void EditTest::plusAndMinusCycleThroughTheLoop() {
     QTest::keyClick(w.form.get(), Qt::Key_Underscore);
     QCOMPARE(slicer.selectionStart, list.at(4).position);
     QCOMPARE(slicer.selectionEnd, list.at(5).position);
+}
+
+void EditTest::oneChannelOfStereoCannotBeCut() {
+    Sandbox box;
+    Window w;
+    QVERIFY(openDemo(*w.form, box));
+    const uint32_t whole = w->session().format().dataLength;
+    auto* view = w->waveView();
+    drag(view, view->width() / 4, view->width() / 2);
+    QVERIFY(w->action("Cut1")->isEnabled());
+    QVERIFY(w->action("Crop1")->isEnabled());
+    // Only the right channel chosen: Cut, Clear and Crop are off and the command does nothing.
+    w->action("LeftChannel1")->trigger();
+    QVERIFY(!w->action("LeftChannel1")->isChecked());
+    QVERIFY(!w->action("Cut1")->isEnabled());
+    QVERIFY(!w->action("Clear1")->isEnabled());
+    QVERIFY(!w->action("Crop1")->isEnabled());
+    QVERIFY(w->action("Copy1")->isEnabled());
+    w->editCommands()->cut();
+    QVERIFY(!w->session().busy());
+    QCOMPARE(w->session().format().dataLength, whole);
+    // Copy then takes that channel alone: a mono image of half the bytes.
+    const uint32_t length = w->session().editor().selectionEnd() - w->session().editor().selectionStart();
+    w->action("Copy1")->trigger();
+    QVERIFY(idle(*w.form));
+    const QByteArray image = QGuiApplication::clipboard()->mimeData()->data("audio/x-wav");
+    QCOMPARE(image.size(), qsizetype(46 + length / 2));
+    QCOMPARE(int(uint8_t(image[22])), 1);
+    // Both channels again: Cut is back.
+    w->action("LeftChannel1")->trigger();
+    QVERIFY(w->action("Cut1")->isEnabled());
 }
 
 static uitest::Register<EditTest> registerEditTest;

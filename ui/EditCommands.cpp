@@ -18,6 +18,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QRadioButton>
+#include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -71,6 +72,19 @@ void EditCommands::buildActions() {
             (session.processor().*run)([this](bool) { finished(); });
         };
     };
+    auto button = [&](const char* name, const QString& text, const char* theme, const QString& hint,
+                      std::function<void()> fn) {
+        QAction* a = make(name, text, {}, std::move(fn));
+        a->setIcon(QIcon::fromTheme(theme));
+        const auto bar = hint.indexOf('|');
+        a->setToolTip(hint.left(bar));
+        a->setStatusTip(hint.mid(bar + 1));
+    };
+    button("CutButton", "Cut", "edit-cut", "Cut|Cut selected region", [this] { cutButton(); });
+    button("CopyButton", "Copy", "edit-copy", "Copy|Copy selected region", [this] { copy(); });
+    button("PasteButton", "Paste", "edit-paste", "Paste|Paste to selected region", [this] { paste(false); });
+    button("CropButton", "Crop", "transform-crop", "Crop|Crop selected region", [this] { crop(); });
+
     make("Silence1", "Silence", "Silence the selected region", process(&processing::Processor::silence));
     make("Reverse1", "Reverse", "Reverse the selected region", process(&processing::Processor::reverse));
     make("Invert1", "&Invert", "Invert sample", process(&processing::Processor::invert));
@@ -125,6 +139,14 @@ void EditCommands::fillEditMenu(QMenu& edit) {
     }
 }
 
+void EditCommands::fillEditToolbar(QToolBar& bar) {
+    QAction* first = bar.actions().isEmpty() ? nullptr : bar.actions().first();
+    for (const char* name : {"CutButton", "CopyButton", "PasteButton", "CropButton"}) {
+        bar.insertAction(first, form_.action(name));
+    }
+    bar.insertSeparator(first);
+}
+
 void EditCommands::fillProcessMenu(QMenu& process) {
     process.addAction(form_.action("Silence1"));
     process.addAction(form_.action("Reverse1"));
@@ -172,12 +194,17 @@ void EditCommands::updateEnabling() {
     const bool cut = loaded && idle && !playing && !editor.onlyCursor() && bothChannelsOrMono();
     form_.action("Cut1")->setEnabled(cut);
     form_.action("Clear1")->setEnabled(cut);
+    // The button stays on for one channel of stereo, to say why it does not cut.
+    form_.action("CutButton")->setEnabled(loaded && idle && !playing && !editor.onlyCursor());
     form_.action("Copy1")->setEnabled(loaded && idle);
+    form_.action("CopyButton")->setEnabled(loaded && idle);
     const bool paste = loaded && idle && !playing && clipboardHasWave();
     form_.action("PasteKeep1")->setEnabled(paste);
     form_.action("PasteFindNew1")->setEnabled(paste);
+    form_.action("PasteButton")->setEnabled(paste);
     form_.action("PasteToNew1")->setEnabled(idle);
     form_.action("Crop1")->setEnabled(loaded && idle && bothChannelsOrMono());
+    form_.action("CropButton")->setEnabled(loaded && idle && bothChannelsOrMono());
     for (const char* name : {"Silence1", "Reverse1", "Invert1", "CutLoop8ths1", "CutLoop16ths1", "CutLoop32nds1",
                              "Recut1", "Randomise1", "RandomiseKeep1"}) {
         form_.action(name)->setEnabled(loaded && idle);
@@ -207,6 +234,14 @@ void EditCommands::cut() {
     form_.transport_->stop();
     syncChannel();
     form_.session().editor().cut([this](bool) { finished(); });
+}
+
+void EditCommands::cutButton() {
+    if (canEdit() && !form_.session().editor().onlyCursor() && !bothChannelsOrMono()) {
+        form_.message(jobs::MessageKind::Warning, editing::kMsgCutOneChannel);
+        return;
+    }
+    cut();
 }
 
 void EditCommands::copy() {

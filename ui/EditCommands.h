@@ -19,6 +19,7 @@ class QMenu;
 class QMimeData;
 class QMouseEvent;
 class QPainter;
+class QToolBar;
 
 namespace cleavix::ui {
 
@@ -40,6 +41,8 @@ public:
     // Fills the Edit menu's head and the Process menu.
     void fillEditMenu(QMenu& edit);
     void fillProcessMenu(QMenu& process);
+    // The Edit toolbar's Cut, Copy, Paste and Crop buttons, ahead of its other buttons.
+    void fillEditToolbar(QToolBar& bar);
     // Enables the items from the engine's state and the clipboard; sets the Undo/Redo caption.
     void updateEnabling();
 
@@ -59,6 +62,8 @@ public:
     // The commands (the menu items call these).
     void undo();
     void cut();
+    // The toolbar's Cut: on one channel of a stereo sample it says why it cannot cut.
+    void cutButton();
     void copy();
     void paste(bool findNew);
     void pasteToNew();

@@ -448,6 +448,7 @@ void TMainForm::buildToolbars() {
     panel3_->addAction(action("Save1"));
     panel2_ = addToolBar("Edit");
     panel2_->setObjectName("Panel2");
+    edits_->fillEditToolbar(*panel2_);
     panel2_->addAction(action("LockAll1"));
     panel2_->addAction(action("UnlockAll1"));
     viewBar_ = addToolBar("View");

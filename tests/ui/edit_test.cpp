@@ -335,6 +335,17 @@ void EditTest::oneChannelOfStereoCannotBeCut() {
     w->editCommands()->cut();
     QVERIFY(!w->session().busy());
     QCOMPARE(w->session().format().dataLength, whole);
+    // The toolbar's Cut says why instead.
+    QVERIFY(w->action("CutButton")->isEnabled());
+    {
+        uitest::ModalScript script;
+        script.answer(QMessageBox::Ok);
+        w->action("CutButton")->trigger();
+        QCOMPARE(script.pending(), 0);
+        QCOMPARE(script.texts.size(), 1);
+        QVERIFY(script.texts[0].startsWith("You cannot cut data from a single channel in a stereo file!"));
+    }
+    QCOMPARE(w->session().format().dataLength, whole);
     // Copy then takes that channel alone: a mono image of half the bytes.
     const uint32_t length = w->session().editor().selectionEnd() - w->session().editor().selectionStart();
     w->action("Copy1")->trigger();
@@ -345,6 +356,10 @@ void EditTest::oneChannelOfStereoCannotBeCut() {
     // Both channels again: Cut is back.
     w->action("LeftChannel1")->trigger();
     QVERIFY(w->action("Cut1")->isEnabled());
+    // And the toolbar's Cut cuts.
+    w->action("CutButton")->trigger();
+    QVERIFY(idle(*w.form));
+    QCOMPARE(w->session().format().dataLength, whole - length);
 }
 
 static uitest::Register<EditTest> registerEditTest;

@@ -62,6 +62,7 @@ private slots:
     void cropToTheLoopRegion();
     void plusAndMinusCycleThroughTheLoop();
     void oneChannelOfStereoCannotBeCut();
+    void randomiseKeepingPointsAndUndo();
 };
 
 void EditTest::selectCutUndoRedoThroughTheMenu() {
@@ -360,6 +361,31 @@ void EditTest::oneChannelOfStereoCannotBeCut() {
     w->action("CutButton")->trigger();
     QVERIFY(idle(*w.form));
     QCOMPARE(w->session().format().dataLength, whole - length);
+}
+
+void EditTest::randomiseKeepingPointsAndUndo() {
+    Sandbox box;
+    Window w;
+    QVERIFY(openDemo(*w.form, box));
+    auto& session = w->session();
+    QVERIFY(gridCut(*w.form, "CutLoop8ths1"));
+    const uint32_t whole = session.format().dataLength;
+    auto all = [&] {
+        std::vector<int16_t> out(whole / 2);
+        session.store().readSamples(0, out.data(), out.size());
+        return out;
+    };
+    const auto before = all();
+    session.slicer().setRandomSeed(7);
+    w->action("RandomiseKeep1")->trigger();
+    QVERIFY(idle(*w.form));
+    QCOMPARE(session.format().dataLength, whole);
+    QVERIFY(all() != before);
+    QCOMPARE(w->windowTitle(), QString("demo.wav* - Cleavix"));
+    QVERIFY(w->action("Undo1")->isEnabled());
+    w->action("Undo1")->trigger();
+    QVERIFY(idle(*w.form));
+    QVERIFY(all() == before);
 }
 
 static uitest::Register<EditTest> registerEditTest;

@@ -21,6 +21,7 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 
 #include <algorithm>
 
@@ -429,6 +430,28 @@ void EditCommands::playSelectedSegment() {
     if (form_.button4_->isEnabled()) {
         form_.button4_->click();
     }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The wheel
+
+void EditCommands::wheel(TWaveBox& box, QWheelEvent* event) {
+    const int steps = event->angleDelta().y() / 120;
+    if (!canEdit() || steps == 0 || box.width() <= 0) {
+        return;
+    }
+    auto& view = form_.view_;
+    const auto& f = form_.session().format();
+    const int64_t length = view.length();
+    const int64_t step = 1000 * (length / box.width());
+    const int64_t latest = int64_t(f.dataLength) - length;
+    int64_t start = std::clamp<int64_t>(int64_t(view.start) + steps * step, 0, std::max<int64_t>(latest, 0));
+    if (f.channels == 2) {
+        start &= ~int64_t(3);
+    }
+    view.start = uint32_t(start);
+    view.end = uint32_t(start + length);
+    form_.viewChanged();
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -20,6 +20,7 @@ class QMimeData;
 class QMouseEvent;
 class QPainter;
 class QToolBar;
+class QWheelEvent;
 
 namespace cleavix::ui {
 
@@ -45,6 +46,10 @@ public:
     void fillEditToolbar(QToolBar& bar);
     // Enables the items from the engine's state and the clipboard; sets the Undo/Redo caption.
     void updateEnabling();
+
+    // The wheel over the waveform: each step moves the view by 1000 x (view length div width)
+    // bytes, down towards the start and up towards the end, inside the sample.
+    void wheel(TWaveBox& box, QWheelEvent* event);
 
     // The select tool on the waveform view.
     void mousePress(TWaveBox& box, QMouseEvent* event);

@@ -605,6 +605,7 @@ void TMainForm::buildViews() {
     };
     paintbox1_->onMousePress = [this](TWaveBox& box, QMouseEvent* e) { edits_->mousePress(box, e); };
     paintbox1_->onMouseRelease = [this](TWaveBox& box, QMouseEvent* e) { edits_->mouseRelease(box, e); };
+    paintbox1_->onWheel = [this](TWaveBox& box, QWheelEvent* e) { edits_->wheel(box, e); };
     column->addWidget(paintbox1_, 1);
 
     paintbox2_ = new TWaveBox(central);

@@ -1,5 +1,7 @@
 #include "ui/WaveBox.h"
 
+#include <QWheelEvent>
+
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -46,6 +48,14 @@ void TWaveBox::mouseMoveEvent(QMouseEvent* event) {
         onMouseMove(*this, event);
     }
     QWidget::mouseMoveEvent(event);
+}
+
+void TWaveBox::wheelEvent(QWheelEvent* event) {
+    if (onWheel) {
+        onWheel(*this, event);
+        return;
+    }
+    QWidget::wheelEvent(event);
 }
 
 void TWaveBox::mouseReleaseEvent(QMouseEvent* event) {

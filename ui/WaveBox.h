@@ -16,6 +16,7 @@ public:
     std::function<void(TWaveBox&, QMouseEvent*)> onMousePress;
     std::function<void(TWaveBox&, QMouseEvent*)> onMouseMove;
     std::function<void(TWaveBox&, QMouseEvent*)> onMouseRelease;
+    std::function<void(TWaveBox&, QWheelEvent*)> onWheel;
     std::function<void(TWaveBox&)> onResize;
 
 protected:
@@ -24,6 +25,7 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
 
 private:
     bool painting_ = false;

@@ -7,6 +7,8 @@
 #include "ui/WaveBox.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QWheelEvent>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMimeData>
@@ -63,6 +65,7 @@ private slots:
     void plusAndMinusCycleThroughTheLoop();
     void oneChannelOfStereoCannotBeCut();
     void randomiseKeepingPointsAndUndo();
+    void wheelMovesTheView();
 };
 
 void EditTest::selectCutUndoRedoThroughTheMenu() {
@@ -386,6 +389,41 @@ void EditTest::randomiseKeepingPointsAndUndo() {
     w->action("Undo1")->trigger();
     QVERIFY(idle(*w.form));
     QVERIFY(all() == before);
+}
+
+void EditTest::wheelMovesTheView() {
+    Sandbox box;
+    Window w;
+    QVERIFY(openDemo(*w.form, box));
+    auto* view = w->waveView();
+    const uint32_t total = w->session().format().dataLength;
+    w->action("ZoomIn1")->trigger();
+    w->action("ZoomIn1")->trigger();
+    const uint32_t length = w->view().length();
+    QVERIFY(length < total / 2);
+    auto turn = [&](int notches) {
+        const QPointF at(view->width() / 2.0, view->height() / 2.0);
+        QWheelEvent event(at, view->mapToGlobal(at), QPoint(), QPoint(0, 120 * notches), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(view, &event);
+    };
+    const uint32_t step = 1000 * (length / uint32_t(view->width()));
+    const uint32_t start = w->view().start;
+    turn(1); // up: towards the end
+    QCOMPARE(w->view().start, std::min(start + step, total - length) & ~3u);
+    QCOMPARE(w->view().length(), length);
+    const uint32_t moved = w->view().start;
+    turn(-1); // down: back towards the start
+    QCOMPARE(w->view().start, (moved > step ? moved - step : 0u) & ~3u);
+    for (int i = 0; i < 1000 && w->view().start > 0; ++i) {
+        turn(-1);
+    }
+    QCOMPARE(w->view().start, 0u);
+    for (int i = 0; i < 1000 && w->view().end < total; ++i) {
+        turn(1);
+    }
+    QVERIFY(w->view().end <= total);
+    QVERIFY(total - w->view().end < 4);
 }
 
 static uitest::Register<EditTest> registerEditTest;

@@ -464,7 +464,23 @@ uint32_t EditCommands::positionAt(TWaveBox& box, int x) const {
 }
 
 void EditCommands::mousePress(TWaveBox& box, QMouseEvent* event) {
-    if (!canEdit() || event->button() != Qt::LeftButton || (event->modifiers() & Qt::ShiftModifier)) {
+    if (!canEdit()) {
+        return;
+    }
+    if (event->modifiers() & Qt::ShiftModifier) {
+        // Shift-click: zoom in (left) or out (right), centred on the click; nothing else.
+        const auto& f = form_.session().format();
+        const uint32_t centre = form_.view_.positionAt(int(event->position().x()), box.width());
+        if (event->button() == Qt::LeftButton && form_.view_.zoomInEnabled) {
+            form_.view_.zoomIn(centre, f.dataLength, f.blockAlign());
+            form_.viewChanged();
+        } else if (event->button() == Qt::RightButton && form_.view_.zoomOutEnabled) {
+            form_.view_.zoomOut(centre, f.dataLength, f.blockAlign());
+            form_.viewChanged();
+        }
+        return;
+    }
+    if (event->button() != Qt::LeftButton) {
         return;
     }
     anchor_ = positionAt(box, int(event->position().x()));

@@ -66,6 +66,7 @@ private slots:
     void oneChannelOfStereoCannotBeCut();
     void randomiseKeepingPointsAndUndo();
     void wheelMovesTheView();
+    void shiftClickZooms();
 };
 
 void EditTest::selectCutUndoRedoThroughTheMenu() {
@@ -424,6 +425,28 @@ void EditTest::wheelMovesTheView() {
     }
     QVERIFY(w->view().end <= total);
     QVERIFY(total - w->view().end < 4);
+}
+
+void EditTest::shiftClickZooms() {
+    Sandbox box;
+    Window w;
+    QVERIFY(openDemo(*w.form, box));
+    auto* view = w->waveView();
+    const uint32_t total = w->session().format().dataLength;
+    const auto selection = w->session().editor().selectionList();
+    // Left: zoom in around the click, a quarter of the way in; the selection stays as it was.
+    const int x = view->width() / 4;
+    const uint32_t clicked = w->view().positionAt(x, view->width());
+    QTest::mouseClick(view, Qt::LeftButton, Qt::ShiftModifier, QPoint(x, view->height() / 2));
+    QVERIFY(w->view().length() < total);
+    QVERIFY(w->view().start <= clicked && clicked < w->view().end);
+    QVERIFY(w->session().editor().selectionList() == selection);
+    // Right: out again to the whole sample.
+    for (int i = 0; i < 10 && w->view().length() < total; ++i) {
+        QTest::mouseClick(view, Qt::RightButton, Qt::ShiftModifier, QPoint(x, view->height() / 2));
+    }
+    QCOMPARE(w->view().start, 0u);
+    QCOMPARE(w->view().end, total);
 }
 
 static uitest::Register<EditTest> registerEditTest;

@@ -72,6 +72,15 @@ Session::Session(jobs::Dispatcher& dispatcher, jobs::Prompter& prompter, Setting
         modified_ = true;
         notifyTitle();
         notifyStatus("");
+        // The pasted sample is set up as a freshly loaded one: bars from the settings, and a
+        // search when the settings ask for a scan on load.
+        if (settings_.setOneBar) {
+            slicer_->sampleLoaded(true);
+        }
+        if (settings_.scanOnLoad) {
+            slicer_->requestSearch();
+            slicer_->startSliceSearch();
+        }
     };
     parts.changed = [this] {
         if (listener_ != nullptr) {

@@ -1,5 +1,6 @@
 // The session's file commands driven as the window drives them: loads through the job frame,
 // saves with the error-and-retry flow, the unsaved-changes prompt, and the working files.
+#include "sample/DemoLoop.h"
 #include "sample/WavParser.h"
 #include "sample/WavWriter.h"
 #include "sample/WorkFiles.h"
@@ -322,4 +323,25 @@ TEST(SessionStatus, ProcessesShowTheirTextAndTheFormatComesBack) {
     EXPECT_EQ(log.filePanels.back(), "");
     EXPECT_EQ(log.formatPanels.back(), "16 Bit / 44100 hz stereo");
     f.session->setListener(nullptr);
+}
+
+TEST(SessionPasteToNew, ThePastedSampleIsSetUpAsAFreshLoad) {
+    TempDir files;
+    session::Settings settings;
+    settings.scanOnLoad = true;
+    settings.setOneBar = true;
+    SessionFixture f(settings);
+    const std::string demo = files.file("demo.wav");
+    std::string error;
+    ASSERT_TRUE(sample::writeDemoLoop(demo, error)) << error;
+    ASSERT_TRUE(f.load(demo));
+    const int found = f.session->slicer().candidates().count();
+    ASSERT_GT(found, 8);
+    EXPECT_TRUE(f.runAndWait([&](auto done) { f.session->editor().copy(done); }));
+    EXPECT_TRUE(f.runAndWait([&](auto done) { f.session->editor().pasteToNew(done); }));
+    f.waitIdle();
+    EXPECT_EQ(f.session->title(), "Untitled.wav* - Cleavix");
+    EXPECT_EQ(f.session->slicer().candidates().count(), found); // searched again: the same audio
+    EXPECT_EQ(f.session->slicer().right(), f.session->format().dataLength);
+    EXPECT_EQ(f.session->slicer().tempo().bars, 1);
 }

@@ -19,24 +19,8 @@ struct TransportControl::Impl {
     audio::TTransport& transport;
 
     void take(const TransportInput& in) {
-        auto& v = transport.view;
-        v.loaded = in.loaded;
-        v.channels = in.channels;
-        v.bitsPerSample = 16;
-        v.sampleRate = in.sampleRate;
-        v.totalLength = in.totalLength;
-        v.viewStart = in.viewStart;
-        v.viewEnd = in.viewEnd;
-        v.viewWidth = in.viewWidth;
-        v.locatorL = in.locatorL;
-        v.locatorR = in.locatorR;
-        v.segmentStart = in.segmentStart;
-        v.segmentEnd = in.segmentEnd;
-        v.linkedChannels = in.linkedChannels;
-        v.leftTicked = in.leftTicked;
-        v.rightTicked = in.rightTicked;
-        v.processChannel = in.processChannel;
-        v.segmentInLeft = in.segmentInLeft;
+        transport.view = in;
+        transport.view.bitsPerSample = 16; // the store always holds 16-bit audio
     }
 };
 

@@ -2,6 +2,7 @@
 // The window's side of the transport: the session's player, its devices and the transport logic
 // behind the "Play" toolbar, and the cursor timer that moves the play cursor. The window hands it what the
 // view shows before each command and mirrors its button states afterwards; changed() says when.
+#include "audio/Transport.h"
 #include "jobs/Dispatcher.h"
 #include "jobs/Prompter.h"
 #include "sample/FileAndMemoryStream.h"
@@ -21,25 +22,8 @@ class Session;
 
 namespace cleavix::ui {
 
-// What the transport reads from the window.
-struct TransportInput {
-    bool loaded = false;
-    uint16_t channels = 2;
-    uint32_t sampleRate = 44100;
-    uint64_t totalLength = 0;
-    uint64_t viewStart = 0;
-    uint64_t viewEnd = 0;
-    int viewWidth = 0;
-    uint64_t locatorL = 0;
-    uint64_t locatorR = 0;
-    uint64_t segmentStart = 0;
-    uint64_t segmentEnd = 0;
-    bool linkedChannels = true;
-    bool leftTicked = true;
-    bool rightTicked = true;
-    int processChannel = 3;
-    bool segmentInLeft = true;
-};
+// What the transport reads from the window: the engine's own view record.
+using TransportInput = audio::TransportView;
 
 enum class PlayButtonDown { None, PlaySelection, All, Loop, Selected };
 

@@ -138,6 +138,7 @@ private slots:
     void toolbarHintsAndDigitKeys();
     void clickSelectsAndPlaysTheSegment();
     void addToolPlacesARoundedAlignedPoint();
+    void separateChannelsWorkByHalf();
     void dragAPointByItsIcon();
     void enableAndLockToolsToggleAPoint();
     void zoomToolAndShiftClick();
@@ -313,6 +314,55 @@ void ToolsTest::addToolPlacesARoundedAlignedPoint() {
     QCOMPARE(candidateAt(*w.form, expected), -1);
     QVERIFY(undo(*w.form));
     QVERIFY(candidateAt(*w.form, expected) > 0);
+}
+
+void ToolsTest::separateChannelsWorkByHalf() {
+    Sandbox box;
+    Window w;
+    QVERIFY(openGrid(*w.form, box));
+    auto& slicer = w->session().slicer();
+    slicer.channelMode().linked = false; // separate left and right points
+    slicer.rebuild();
+    auto* v = view(*w.form);
+    const int H = v->height();
+    auto rounded = [&](int x) {
+        const double exact = double(x) / v->width() * w->view().length() + w->view().start;
+        return uint32_t(std::nearbyint(exact / 2.0)) * 2;
+    };
+
+    // The Add tool: the upper half adds a first-channel point on a frame start, the lower half a
+    // second-channel point 2 bytes into its frame.
+    key(*w.form, Qt::Key_2);
+    const int upperX = v->width() * 3 / 10 + 1;
+    const int lowerX = v->width() * 11 / 20 + 3; // between two grid points
+    click(*w.form, QPoint(upperX, H / 4));
+    click(*w.form, QPoint(lowerX, H * 3 / 4));
+    const uint32_t upper = rounded(upperX) & ~3u;
+    const uint32_t lower = (rounded(lowerX) & ~3u) + 2;
+    const int ku = candidateAt(*w.form, upper);
+    const int kl = candidateAt(*w.form, lower);
+    QVERIFY(ku > 0 && kl > 0);
+    QCOMPARE(int(slicer.candidates().at(ku).channel), int(slicing::kCodeFirst));
+    QCOMPARE(int(slicer.candidates().at(kl).channel), int(slicing::kCodeSecondOrMono));
+
+    // The Select tool picks the segment of the half clicked: the first channel's runs from its
+    // only point to the end; the second channel's to that channel's next point.
+    key(*w.form, Qt::Key_1);
+    click(*w.form, QPoint(upperX + 20, H / 4));
+    QCOMPARE(slicer.selectionStart, upper);
+    QCOMPARE(slicer.selectionEnd, w->session().format().dataLength);
+    click(*w.form, QPoint(lowerX + 20, H * 3 / 4));
+    QCOMPARE(slicer.selectionStart, lower);
+    const auto& list = slicer.slicePoints();
+    QCOMPARE(slicer.selectionEnd, slicing::segmentEnd(list, slicer.selectedIndex));
+    QVERIFY(slicer.selectionEnd > lower && slicer.selectionEnd < w->session().format().dataLength);
+
+    // The upper point's icon sits on the middle row: it is dragged from there.
+    const QPoint icon(columnOf(*w.form, upper) + 5, H / 2 - 4);
+    QTest::mouseMove(v, icon);
+    QCOMPARE(v->cursor().shape(), Qt::SplitHCursor);
+    QTest::mouseMove(v, QPoint(icon.x(), H - 4));
+    QCOMPARE(v->cursor().shape(), Qt::ArrowCursor);
 }
 
 void ToolsTest::dragAPointByItsIcon() {

@@ -79,10 +79,10 @@ public:
     int askConversion(bool intoSegment);
     // After a command's completion: views, title and items.
     void finished();
+    bool clipboardHasWave() const;
 
 private:
     bool bothChannelsOrMono() const;
-    bool clipboardHasWave() const;
     void syncChannel();
     void playSelectedSegment();
 

@@ -12,7 +12,6 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
-#include <QClipboard>
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -190,8 +189,7 @@ void MouseTools::updateEnabling() {
     }
     form_.action("PopupZoomIn1")->setEnabled(on && form_.view_.zoomInEnabled);
     form_.action("PopupZoomOut1")->setEnabled(on && form_.view_.zoomOutEnabled);
-    form_.action("PasteIntoSegment2")
-        ->setEnabled(on && !waveImageFrom(QGuiApplication::clipboard()->mimeData()).isEmpty());
+    form_.action("PasteIntoSegment2")->setEnabled(on && form_.edits_->clipboardHasWave());
 }
 
 void MouseTools::chooseTool(int digit) {

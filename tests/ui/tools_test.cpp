@@ -768,6 +768,14 @@ void ToolsTest::popupMenuAndOldRightMouseMenu() {
     w->action("PlaySample1")->trigger();
     popup->hide();
     QCOMPARE(slicer.selectedIndex, 2);
+    // The option is kept: the next window starts with the tools hidden.
+    QVERIFY(w->saveConfiguration());
+    {
+        Window next;
+        QVERIFY(next->config().oldRMB);
+        QVERIFY(!next->action("breverse")->isVisible());
+        QVERIFY(next->action("SpeedButton3")->isVisible());
+    }
     w->config().oldRMB = false;
     w->applyPreferences();
     QVERIFY(w->action("bcopy")->isVisible());

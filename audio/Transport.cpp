@@ -257,6 +257,12 @@ void TTransport::LocatorDropped() {
     Button20Click();
 }
 
+void TTransport::ViewMoved() {
+    if (timerEnabled) {
+        workOutInterval(LoopPlaying);
+    }
+}
+
 void TTransport::SuperTimer1Timer() {
     if (!timerEnabled) {
         return;

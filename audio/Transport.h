@@ -66,6 +66,8 @@ public:
     void LocatorDropped();
     // The cursor timer's tick.
     void SuperTimer1Timer();
+    // The view moved or zoomed (view holds the new range): a running cursor keeps pace with it.
+    void ViewMoved();
 
     // Window hooks: each returns true when it handled the end of playback (a dialog's play
     // button that read "Stop" and now reads "Play").

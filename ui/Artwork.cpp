@@ -183,6 +183,13 @@ QCursor toolCursor(int number) {
     return QCursor(arrowCursor(badge), 1, 1);
 }
 
+QIcon toolIcon(int number) {
+    if (number < 1 || number > 9) {
+        return QIcon(arrowCursor([](QPainter&) {}));
+    }
+    return QIcon(toolCursor(number).pixmap());
+}
+
 QIcon glyph(Glyph which) {
     QPixmap pm(32, 32);
     pm.fill(Qt::transparent);

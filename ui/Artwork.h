@@ -16,6 +16,8 @@ QImage disabledIcon();
 // 6 copy/paste, 7 save segment, 8 over a point under the lock tool, 9 over a point under the
 // enable tool. Anything else gives the arrow.
 QCursor toolCursor(int number);
+// The tools toolbar's pictures: the arrow of cursor `number` with its badge (0: the plain arrow).
+QIcon toolIcon(int number);
 
 enum class Glyph {
     Open, Save, SaveSegments, Play, Stop, Loop, Selected, PlayAll, ZoomIn, ZoomOut, Zoom11, ZoomSegment,

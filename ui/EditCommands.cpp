@@ -15,7 +15,6 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMimeData>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QRadioButton>
 #include <QToolBar>
@@ -252,18 +251,22 @@ void EditCommands::copy() {
     form_.transport_->stop();
     syncChannel();
     auto& editor = form_.session().editor();
-    editor.copy([this, &editor](bool complete) {
+    editor.copy([this](bool complete) {
         if (complete) {
-            const std::vector<uint8_t> image = editor.clipboardImage();
-            const QByteArray bytes(reinterpret_cast<const char*>(image.data()), qsizetype(image.size()));
-            auto* data = new QMimeData;
-            for (const QString& type : waveMimeTypes()) {
-                data->setData(type, bytes);
-            }
-            QGuiApplication::clipboard()->setMimeData(data);
+            toSystemClipboard();
         }
         finished();
     });
+}
+
+void EditCommands::toSystemClipboard() {
+    const std::vector<uint8_t> image = form_.session().editor().clipboardImage();
+    const QByteArray bytes(reinterpret_cast<const char*>(image.data()), qsizetype(image.size()));
+    auto* data = new QMimeData;
+    for (const QString& type : waveMimeTypes()) {
+        data->setData(type, bytes);
+    }
+    QGuiApplication::clipboard()->setMimeData(data);
 }
 
 bool EditCommands::takeClipboard() {
@@ -452,60 +455,6 @@ void EditCommands::wheel(TWaveBox& box, QWheelEvent* event) {
     view.start = uint32_t(start);
     view.end = uint32_t(start + length);
     form_.viewChanged();
-}
-
-// ---------------------------------------------------------------------------------------------
-// The select tool
-
-uint32_t EditCommands::positionAt(TWaveBox& box, int x) const {
-    const auto& f = form_.session().format();
-    const uint32_t position = form_.view_.positionAt(std::clamp(x, 0, box.width()), box.width());
-    return std::min(f.frameStart(position), f.dataLength);
-}
-
-void EditCommands::mousePress(TWaveBox& box, QMouseEvent* event) {
-    if (!canEdit()) {
-        return;
-    }
-    if (event->modifiers() & Qt::ShiftModifier) {
-        // Shift-click: zoom in (left) or out (right), centred on the click; nothing else.
-        const auto& f = form_.session().format();
-        const uint32_t centre = form_.view_.positionAt(int(event->position().x()), box.width());
-        if (event->button() == Qt::LeftButton && form_.view_.zoomInEnabled) {
-            form_.view_.zoomIn(centre, f.dataLength, f.blockAlign());
-            form_.viewChanged();
-        } else if (event->button() == Qt::RightButton && form_.view_.zoomOutEnabled) {
-            form_.view_.zoomOut(centre, f.dataLength, f.blockAlign());
-            form_.viewChanged();
-        }
-        return;
-    }
-    if (event->button() != Qt::LeftButton) {
-        return;
-    }
-    anchor_ = positionAt(box, int(event->position().x()));
-    dragging_ = true;
-    form_.session().editor().setupSelections(anchor_, anchor_);
-    box.update();
-    updateEnabling();
-}
-
-void EditCommands::mouseMove(TWaveBox& box, QMouseEvent* event) {
-    if (!dragging_ || !canEdit()) {
-        return;
-    }
-    const uint32_t here = positionAt(box, int(event->position().x()));
-    form_.session().editor().setupSelections(std::min(anchor_, here), std::max(anchor_, here));
-    box.update();
-    updateEnabling();
-}
-
-void EditCommands::mouseRelease(TWaveBox& box, QMouseEvent* event) {
-    if (!dragging_) {
-        return;
-    }
-    mouseMove(box, event);
-    dragging_ = false;
 }
 
 void EditCommands::paintSelection(TWaveBox& box, QPainter& painter) const {

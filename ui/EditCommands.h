@@ -1,8 +1,8 @@
 #pragma once
 // EditCommands: the window's Edit, Process and slicing menu items that run engine commands
 // without a dialog of their own (Undo/Redo, Cut, Clear, Copy, the pastes, Crop, Silence, Reverse,
-// Invert, Cut Loop To, Re-cut, Randomise), their enabling, the system clipboard, and the select
-// tool on the waveform view (click: a cursor; drag: a range).
+// Invert, Cut Loop To, Re-cut, Randomise), their enabling, and the system clipboard. The mouse
+// tools (MouseTools) use its clipboard path for Copy Segment and Paste Into Segment.
 //
 // Threads: main thread only.
 #include <QObject>
@@ -17,7 +17,6 @@
 class QAction;
 class QMenu;
 class QMimeData;
-class QMouseEvent;
 class QPainter;
 class QToolBar;
 class QWheelEvent;
@@ -51,10 +50,6 @@ public:
     // bytes, down towards the start and up towards the end, inside the sample.
     void wheel(TWaveBox& box, QWheelEvent* event);
 
-    // The select tool on the waveform view.
-    void mousePress(TWaveBox& box, QMouseEvent* event);
-    void mouseMove(TWaveBox& box, QMouseEvent* event);
-    void mouseRelease(TWaveBox& box, QMouseEvent* event);
     // The selection list's cursor or range over the composed view.
     void paintSelection(TWaveBox& box, QPainter& painter) const;
 
@@ -74,23 +69,24 @@ public:
     void pasteToNew();
     void crop();
 
-private:
+    // Shared with the mouse tools' segment commands.
     bool canEdit() const;
-    bool bothChannelsOrMono() const;
-    bool clipboardHasWave() const;
     // Takes the system clipboard's wave image into the engine; false when it holds none.
     bool takeClipboard();
+    // Puts the engine's clipboard image on the system clipboard under the Wave MIME names.
+    void toSystemClipboard();
     // The conversion dialog for a paste; -1 for Cancel.
     int askConversion(bool intoSegment);
-    void syncChannel();
-    void playSelectedSegment();
     // After a command's completion: views, title and items.
     void finished();
-    uint32_t positionAt(TWaveBox& box, int x) const;
+    bool clipboardHasWave() const;
+
+private:
+    bool bothChannelsOrMono() const;
+    void syncChannel();
+    void playSelectedSegment();
 
     TMainForm& form_;
-    bool dragging_ = false;
-    uint32_t anchor_ = 0;
 };
 
 } // namespace cleavix::ui

@@ -8,6 +8,7 @@
 #include "ui/FileDialogs.h"
 #include "ui/OptionsForm.h"
 #include "ui/EditCommands.h"
+#include "ui/MouseTools.h"
 #include "ui/ProcessForm.h"
 #include "ui/SensitivityForm.h"
 #include "ui/WaveBox.h"
@@ -94,7 +95,7 @@ TMainForm::~TMainForm() {
 void TMainForm::keyPressEvent(QKeyEvent* event) {
     if (event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::ShiftModifier ||
         event->modifiers() == Qt::KeypadModifier) {
-        if (edits_->keyPress(event->key())) {
+        if (tools_->keyPress(event)) {
             event->accept();
             return;
         }
@@ -321,6 +322,8 @@ void TMainForm::buildActions() {
     edits_ = new EditCommands(*this);
     edits_->buildActions();
     make("ShowSensitivity1", "Show Sensitivity", [this] { ShowSensitivity(); }, QKeySequence("Ctrl+Y"));
+    tools_ = new MouseTools(*this);
+    tools_->buildActions();
     auto* lockAll = make("LockAll1", "Lock All", [this] { session_->slicer().lockAll(); });
     lockAll->setIcon(art::glyph(art::Glyph::LockAll));
     setHint(lockAll, "Lock all|Lock all slice points");
@@ -398,6 +401,7 @@ void TMainForm::buildMenus() {
     edit->addAction(action("LockAll1"));
     edit->addAction(action("UnlockAll1"));
     edits_->fillEditMenu(*edit);
+    tools_->fillEditMenu(*edit);
 
     auto* process = menuBar()->addMenu("&Process");
     process->setObjectName("ProcessMenu");
@@ -480,6 +484,8 @@ void TMainForm::buildToolbars() {
     panel3_->setVisible(config_.fileToolbar);
     panel2_->setVisible(config_.editToolbar);
     viewBar_->setVisible(config_.viewToolbar);
+
+    addToolBar(tools_->buildToolbar());
 
     addToolBarBreak();
     panel4_ = addToolBar("Play");
@@ -601,10 +607,10 @@ void TMainForm::buildViews() {
     };
     paintbox1_->onMouseMove = [this](TWaveBox& box, QMouseEvent* e) {
         showPosition(int(e->position().x()));
-        edits_->mouseMove(box, e);
+        tools_->mouseMove(box, e);
     };
-    paintbox1_->onMousePress = [this](TWaveBox& box, QMouseEvent* e) { edits_->mousePress(box, e); };
-    paintbox1_->onMouseRelease = [this](TWaveBox& box, QMouseEvent* e) { edits_->mouseRelease(box, e); };
+    paintbox1_->onMousePress = [this](TWaveBox& box, QMouseEvent* e) { tools_->mousePress(box, e); };
+    paintbox1_->onMouseRelease = [this](TWaveBox& box, QMouseEvent* e) { tools_->mouseRelease(box, e); };
     paintbox1_->onWheel = [this](TWaveBox& box, QWheelEvent* e) { edits_->wheel(box, e); };
     column->addWidget(paintbox1_, 1);
 
@@ -781,6 +787,7 @@ void TMainForm::updateEnabling() {
     button21_->setEnabled(loaded);
     placeLocators();
     edits_->updateEnabling();
+    tools_->updateEnabling();
 }
 
 void TMainForm::UpdateFileMenu() {
@@ -1033,6 +1040,7 @@ void TMainForm::applyPreferences() {
     settings.enableUndo = config_.enableUndo;
     settings.waveCacheSize = config_.waveCacheSize;
     applyLegend(config_.showButtonText);
+    tools_->applyPreferences();
     layoutBars();
     redrawWave(true);
 }
@@ -1127,6 +1135,7 @@ void TMainForm::redrawWave(bool dirty) {
 }
 
 void TMainForm::viewChanged() {
+    transport_->viewMoved(transportInput());
     panels_[3]->setText(zoomText(view_.zoom));
     placeLocators();
     updateEnabling();
@@ -1182,6 +1191,7 @@ void TMainForm::paintWave(TWaveBox& box, QPainter& painter) {
     renderer_.composeView(in, overlay);
     painter.drawImage(0, 0, renderer_.cleanImage());
     edits_->paintSelection(box, painter);
+    tools_->paintOverlay(box, painter);
     // The play cursor: an inverted column over the clean image.
     if (transport_->cursorVisible()) {
         const int x = transport_->cursorX();

@@ -31,6 +31,7 @@ class QToolButton;
 namespace cleavix::ui {
 
 class EditCommands;
+class MouseTools;
 class TOdForm;
 class TSaveForm;
 class TProcessForm;
@@ -77,6 +78,7 @@ public:
     TSaveForm* saveDialog() const { return saveForm_; }
     TProcessForm* processForm() const { return processForm_; }
     EditCommands* editCommands() const { return edits_; }
+    MouseTools* mouseTools() const { return tools_; }
 
     // --- commands (the menu items call these) ---
     void OpenFile();          // "&Open..."
@@ -112,7 +114,8 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    friend class EditCommands; // the edit items and the select tool work on the views and the channel choice
+    friend class EditCommands; // the edit items work on the views and the channel choice
+    friend class MouseTools;   // the tools work on the views, the transport and the save dialog
     void FormCreate();
     void FormShow();
     void buildActions();
@@ -156,6 +159,7 @@ private:
     TOdForm* odForm_ = nullptr;
     TSaveForm* saveForm_ = nullptr;
     EditCommands* edits_ = nullptr;
+    MouseTools* tools_ = nullptr;
 
     // Views.
     TWaveBox* paintbox1_ = nullptr;

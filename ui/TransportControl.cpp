@@ -110,12 +110,20 @@ void TransportControl::playAll(const TransportInput& in) {
     sync();
 }
 void TransportControl::stop() {
+    // A play waiting for the running one to drain is called off too: Stop means silence.
+    impl_->transport.pendingAction = nullptr;
     impl_->transport.Button24Click();
     sync();
 }
 void TransportControl::locatorDropped(const TransportInput& in) {
     impl_->take(in);
     impl_->transport.LocatorDropped();
+    sync();
+}
+
+void TransportControl::viewMoved(const TransportInput& in) {
+    impl_->take(in);
+    impl_->transport.ViewMoved();
     sync();
 }
 

@@ -58,6 +58,8 @@ public:
     void playAll(const TransportInput& in);      // Button3Click
     void stop();                                 // Button24Click
     void locatorDropped(const TransportInput& in);
+    // The view moved or zoomed: the cursor follows the new range, its timer's interval recomputed.
+    void viewMoved(const TransportInput& in);
 
     // File auditions (the open dialog's "Auto Play"); false when the file could not be played.
     bool playFile(const std::string& path);

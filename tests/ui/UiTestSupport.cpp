@@ -91,6 +91,10 @@ bool waitFor(const std::function<bool()>& condition, int ms) {
     return true;
 }
 
+bool waitIdle(ui::TMainForm& window, int ms) {
+    return waitFor([&] { return !window.session().busy(); }, ms);
+}
+
 bool waitLoaded(ui::TMainForm& window, int ms) {
     auto& s = window.session();
     return waitFor([&] { return s.loaded() && !s.busy(); }, ms) && waitFor([&] { return !s.busy(); }, ms);
@@ -119,6 +123,11 @@ bool chooseFile(QFileDialog* dialog, const QString& file) {
     }
     QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
     return true;
+}
+
+void useNullOutput(ui::TMainForm& window) {
+    auto& session = window.session();
+    session.player().setDeviceID(session.devices().addDevice("null"));
 }
 
 bool openThroughMenu(ui::TMainForm& window, const QString& file) {

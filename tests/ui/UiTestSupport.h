@@ -60,6 +60,8 @@ private:
 
 // Waits (running events) until the condition holds; false after `ms`.
 bool waitFor(const std::function<bool()>& condition, int ms = 30000);
+// Waits until the window's session is idle (the last command's completion has run).
+bool waitIdle(ui::TMainForm& window, int ms = 30000);
 // Waits until the window's session is idle and has a sample loaded.
 bool waitLoaded(ui::TMainForm& window, int ms = 30000);
 
@@ -75,6 +77,10 @@ struct Window {
 // Chooses `file` in a file dialog and accepts it; false until the dialog has taken the name
 // (call again on the next poll).
 bool chooseFile(QFileDialog* dialog, const QString& file);
+
+// Plays through ALSA's "null" device: a click on the waveform auditions its segment, and the
+// test machine need not have a sound card.
+void useNullOutput(ui::TMainForm& window);
 
 // Opens `file` through the File menu's Open command and its dialog.
 bool openThroughMenu(ui::TMainForm& window, const QString& file);

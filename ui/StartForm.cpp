@@ -3,11 +3,13 @@
 #include "sample/FormatPosition.h"
 #include "sample/WavParser.h"
 #include "ui/AboutForm.h"
+#include "ui/BarsBeatsControl.h"
 #include "ui/Artwork.h"
 #include "ui/CXWizard.h"
 #include "ui/FileDialogs.h"
 #include "ui/OptionsForm.h"
 #include "ui/EditCommands.h"
+#include "ui/ProcessCommands.h"
 #include "ui/ProcessForm.h"
 #include "ui/SensitivityForm.h"
 #include "ui/WaveBox.h"
@@ -83,6 +85,7 @@ TMainForm::~TMainForm() {
     if (session_) {
         session_->setListener(nullptr);
         session_->slicer().onRedraw = nullptr;
+        session_->slicer().onTempo = nullptr;
         // A worker still running is stopped first; waiting calls are released.
         dispatcher_.shutDown();
         session_->jobs().shutdown();
@@ -320,6 +323,8 @@ void TMainForm::buildActions() {
 
     edits_ = new EditCommands(*this);
     edits_->buildActions();
+    processes_ = new ProcessCommands(*this);
+    processes_->buildActions();
     make("ShowSensitivity1", "Show Sensitivity", [this] { ShowSensitivity(); }, QKeySequence("Ctrl+Y"));
     auto* lockAll = make("LockAll1", "Lock All", [this] { session_->slicer().lockAll(); });
     lockAll->setIcon(art::glyph(art::Glyph::LockAll));
@@ -402,6 +407,7 @@ void TMainForm::buildMenus() {
     auto* process = menuBar()->addMenu("&Process");
     process->setObjectName("ProcessMenu");
     edits_->fillProcessMenu(*process);
+    processes_->fillProcessMenu(*process);
 
     auto* viewMenu = menuBar()->addMenu("&View");
     viewMenu->setObjectName("ViewMenu");
@@ -451,6 +457,7 @@ void TMainForm::buildToolbars() {
     edits_->fillEditToolbar(*panel2_);
     panel2_->addAction(action("LockAll1"));
     panel2_->addAction(action("UnlockAll1"));
+    processes_->fillEditToolbar(*panel2_);
     viewBar_ = addToolBar("View");
     viewBar_->setObjectName("ViewToolbar");
     viewBar_->addAction(action("ZoomIn1"));
@@ -552,6 +559,7 @@ void TMainForm::buildToolbars() {
     tempoLabel_->setMinimumWidth(QFontMetrics(font()).horizontalAdvance(" 000.000 BPM "));
     tempoLabel_->setAlignment(Qt::AlignCenter);
     panel4_->addWidget(tempoLabel_);
+    barsBeats_ = new TBarsBeatsControl(*session_, *panel4_, *tempoLabel_);
 }
 
 void TMainForm::applyLegend(bool legend) {
@@ -669,6 +677,7 @@ void TMainForm::connectSession() {
     session_->setListener(this);
     auto& slicer = session_->slicer();
     slicer.onRedraw = [this] { slicesChanged(); };
+    slicer.onTempo = [this] { barsBeats_->refresh(); };
     session_->addResetHook([this] {
         // A load begins or the sample closes: the view starts over.
         freshLoad_ = true;
@@ -743,7 +752,7 @@ void TMainForm::slicesChanged() {
         slider_->setValue(slicer.slider());
     }
     sensitivityLabel_->setText(session_->loaded() ? QString::fromStdString(slicer.sensitivityLabel()) : "0%");
-    tempoLabel_->setText(session_->loaded() ? QString::fromStdString(slicer.tempo().text) : "0.000 BPM");
+    barsBeats_->refresh(); // the bars, the beats and the tempo label
     action("ZoomToSegment1")->setEnabled(session_->loaded() && slicer.slicePoints().count() > 0);
     placeLocators();
     redrawWave(false);
@@ -781,6 +790,8 @@ void TMainForm::updateEnabling() {
     button21_->setEnabled(loaded);
     placeLocators();
     edits_->updateEnabling();
+    processes_->updateEnabling();
+    barsBeats_->refresh();
 }
 
 void TMainForm::UpdateFileMenu() {

@@ -31,6 +31,8 @@ class QToolButton;
 namespace cleavix::ui {
 
 class EditCommands;
+class ProcessCommands;
+class TBarsBeatsControl;
 class TOdForm;
 class TSaveForm;
 class TProcessForm;
@@ -77,6 +79,8 @@ public:
     TSaveForm* saveDialog() const { return saveForm_; }
     TProcessForm* processForm() const { return processForm_; }
     EditCommands* editCommands() const { return edits_; }
+    ProcessCommands* processCommands() const { return processes_; }
+    TBarsBeatsControl* barsBeats() const { return barsBeats_; }
 
     // --- commands (the menu items call these) ---
     void OpenFile();          // "&Open..."
@@ -113,6 +117,7 @@ protected:
 
 private:
     friend class EditCommands; // the edit items and the select tool work on the views and the channel choice
+    friend class ProcessCommands; // so do the process dialogs' completions
     void FormCreate();
     void FormShow();
     void buildActions();
@@ -156,6 +161,8 @@ private:
     TOdForm* odForm_ = nullptr;
     TSaveForm* saveForm_ = nullptr;
     EditCommands* edits_ = nullptr;
+    ProcessCommands* processes_ = nullptr;
+    TBarsBeatsControl* barsBeats_ = nullptr;
 
     // Views.
     TWaveBox* paintbox1_ = nullptr;

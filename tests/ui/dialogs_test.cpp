@@ -247,6 +247,53 @@ void DialogsTest::normaliseDialog() {
     });
     w->action("Normalise1")->trigger();
     QCOMPARE(seen, (QStringList{"50", "0", "1"}));
+
+    // "Re-cut sample" ticked: a fresh search replaces the grid points, and Undo still takes the
+    // normalising back.
+    QVERIFY(w->session().slicer().setBarsAndBeats("2", "0"));
+    w->action("CutLoop16ths1")->trigger();
+    QVERIFY(idle(*w.form));
+    auto& candidates = session.slicer().candidates();
+    auto allLocked = [&] {
+        for (int k = 1; k <= candidates.count(); ++k) {
+            if (candidates.at(k).locked == 0) {
+                return false;
+            }
+        }
+        return true;
+    };
+    QVERIFY(candidates.count() > 0 && allLocked());
+    expect<ui::TNormForm>(script, [&](ui::TNormForm* f) {
+        f->recutBox()->setChecked(true);
+        f->accept();
+        return true;
+    });
+    w->action("Normalise1")->trigger();
+    QVERIFY(idle(*w.form));
+    QVERIFY(samples(*w.form) != before);
+    QVERIFY(candidates.count() > 0 && !allLocked());
+    QCOMPARE(w->action("Undo1")->text(), QString("&Undo"));
+    w->action("Undo1")->trigger();
+    QVERIFY(idle(*w.form));
+    QVERIFY(samples(*w.form) == before);
+
+    // A stretch of nothing but silence has no peak to scale: the processing error, data unchanged.
+    auto& editor = session.editor();
+    editor.setupSelections(40000, 80000);
+    w->action("Silence1")->trigger();
+    QVERIFY(idle(*w.form));
+    editor.setupSelections(41200, 80000); // past the silence's fade-in
+    const auto silent = samples(*w.form);
+    expect<ui::TNormForm>(script, [&](ui::TNormForm* f) {
+        f->accept();
+        return true;
+    });
+    script.answer(QMessageBox::Ok);
+    w->action("Normalise1")->trigger();
+    QVERIFY(idle(*w.form));
+    QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }, 5000));
+    QVERIFY(script.texts.value(0).startsWith("A processing error has occured!"));
+    QVERIFY(samples(*w.form) == silent);
 }
 
 void DialogsTest::quantiseDialog() {
@@ -543,6 +590,20 @@ void DialogsTest::stripSilenceDialogAndItsRememberedSettings() {
         w->action("Undo1")->trigger();
         QVERIFY(idle(*w.form));
         QVERIFY(samples(*w.form) == before);
+
+        // With one channel of the stereo sample chosen, it asks first; Cancel leaves it alone.
+        w->action("RightChannel1")->trigger();
+        expect<ui::TStripForm>(script, [&](ui::TStripForm* f) {
+            f->accept();
+            return true;
+        });
+        script.answer(QMessageBox::Cancel);
+        w->action("StripSilence1")->trigger();
+        QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }, 5000));
+        QVERIFY(script.texts.last().startsWith("Process will be applied to both channels."));
+        QVERIFY(!w->session().busy());
+        QVERIFY(samples(*w.form) == before);
+        w->action("RightChannel1")->trigger();
 
         // The normalise settings last for this run only.
         w->session().processor().settings.normalisePercent = "75";

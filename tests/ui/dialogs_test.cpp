@@ -353,6 +353,21 @@ void DialogsTest::quantiseDialog() {
     QVERIFY(!w->session().busy());
     QVERIFY(samples(*w.form) == before);
     QCOMPARE(w->session().processor().settings.quantiseLevel, 8);
+
+    // With only the left channel chosen, the right samples stay as they were.
+    w->action("RightChannel1")->trigger();
+    expect<ui::TBitForm>(script, [&](ui::TBitForm* f) {
+        f->accept();
+        return true;
+    });
+    w->action("Quantise1")->trigger();
+    QVERIFY(idle(*w.form));
+    const auto left = samples(*w.form);
+    for (size_t i = 0; i < left.size(); ++i) {
+        const uint32_t at = uint32_t(i * 2);
+        const bool quantised = at >= start && at < end && i % 2 == 0;
+        QVERIFY2(left[i] == (quantised ? 256 * (before[i] / 256) : before[i]), qPrintable(QString("sample %1").arg(i)));
+    }
 }
 
 void DialogsTest::sampleRateDialog() {

@@ -280,6 +280,9 @@ PointFileResult Slicer::loadPoints(const std::string& fileName) {
 
 void Slicer::computeTempo() {
     ComputeTempo(tempo_, left_, right_, store_.format().channels, store_.format().sampleRate);
+    if (onTempo) {
+        onTempo();
+    }
 }
 
 bool Slicer::setBarsAndBeats(const std::string& bars, const std::string& beats) {

@@ -97,6 +97,8 @@ public:
     std::function<void()> onAudioChanged;
     // The slice point list was rebuilt: the window redraws.
     std::function<void()> onRedraw;
+    // The tempo was computed (bars, beats or the loop region changed): the window shows it.
+    std::function<void()> onTempo;
 
     CandidateSnapshot snapshot() const;
     void restore(const CandidateSnapshot& snapshot);

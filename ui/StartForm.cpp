@@ -3,12 +3,14 @@
 #include "sample/FormatPosition.h"
 #include "sample/WavParser.h"
 #include "ui/AboutForm.h"
+#include "ui/BarsBeatsControl.h"
 #include "ui/Artwork.h"
 #include "ui/CXWizard.h"
 #include "ui/FileDialogs.h"
 #include "ui/OptionsForm.h"
 #include "ui/EditCommands.h"
 #include "ui/MouseTools.h"
+#include "ui/ProcessCommands.h"
 #include "ui/ProcessForm.h"
 #include "ui/SensitivityForm.h"
 #include "ui/WaveBox.h"
@@ -84,6 +86,7 @@ TMainForm::~TMainForm() {
     if (session_) {
         session_->setListener(nullptr);
         session_->slicer().onRedraw = nullptr;
+        session_->slicer().onTempo = nullptr;
         // A worker still running is stopped first; waiting calls are released.
         dispatcher_.shutDown();
         session_->jobs().shutdown();
@@ -321,6 +324,8 @@ void TMainForm::buildActions() {
 
     edits_ = new EditCommands(*this);
     edits_->buildActions();
+    processes_ = new ProcessCommands(*this);
+    processes_->buildActions();
     make("ShowSensitivity1", "Show Sensitivity", [this] { ShowSensitivity(); }, QKeySequence("Ctrl+Y"));
     tools_ = new MouseTools(*this);
     tools_->buildActions();
@@ -406,6 +411,7 @@ void TMainForm::buildMenus() {
     auto* process = menuBar()->addMenu("&Process");
     process->setObjectName("ProcessMenu");
     edits_->fillProcessMenu(*process);
+    processes_->fillProcessMenu(*process);
 
     auto* viewMenu = menuBar()->addMenu("&View");
     viewMenu->setObjectName("ViewMenu");
@@ -455,6 +461,7 @@ void TMainForm::buildToolbars() {
     edits_->fillEditToolbar(*panel2_);
     panel2_->addAction(action("LockAll1"));
     panel2_->addAction(action("UnlockAll1"));
+    processes_->fillEditToolbar(*panel2_);
     viewBar_ = addToolBar("View");
     viewBar_->setObjectName("ViewToolbar");
     viewBar_->addAction(action("ZoomIn1"));
@@ -558,6 +565,7 @@ void TMainForm::buildToolbars() {
     tempoLabel_->setMinimumWidth(QFontMetrics(font()).horizontalAdvance(" 000.000 BPM "));
     tempoLabel_->setAlignment(Qt::AlignCenter);
     panel4_->addWidget(tempoLabel_);
+    barsBeats_ = new TBarsBeatsControl(*session_, *panel4_, *tempoLabel_);
 }
 
 void TMainForm::applyLegend(bool legend) {
@@ -675,6 +683,7 @@ void TMainForm::connectSession() {
     session_->setListener(this);
     auto& slicer = session_->slicer();
     slicer.onRedraw = [this] { slicesChanged(); };
+    slicer.onTempo = [this] { barsBeats_->refresh(); };
     session_->addResetHook([this] {
         // A load begins or the sample closes: the view starts over.
         freshLoad_ = true;
@@ -749,7 +758,7 @@ void TMainForm::slicesChanged() {
         slider_->setValue(slicer.slider());
     }
     sensitivityLabel_->setText(session_->loaded() ? QString::fromStdString(slicer.sensitivityLabel()) : "0%");
-    tempoLabel_->setText(session_->loaded() ? QString::fromStdString(slicer.tempo().text) : "0.000 BPM");
+    barsBeats_->refresh(); // the bars, the beats and the tempo label
     action("ZoomToSegment1")->setEnabled(session_->loaded() && slicer.slicePoints().count() > 0);
     placeLocators();
     redrawWave(false);
@@ -788,6 +797,8 @@ void TMainForm::updateEnabling() {
     placeLocators();
     edits_->updateEnabling();
     tools_->updateEnabling();
+    processes_->updateEnabling();
+    barsBeats_->refresh();
 }
 
 void TMainForm::UpdateFileMenu() {

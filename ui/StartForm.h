@@ -32,6 +32,8 @@ namespace cleavix::ui {
 
 class EditCommands;
 class MouseTools;
+class ProcessCommands;
+class TBarsBeatsControl;
 class TOdForm;
 class TSaveForm;
 class TProcessForm;
@@ -79,6 +81,8 @@ public:
     TProcessForm* processForm() const { return processForm_; }
     EditCommands* editCommands() const { return edits_; }
     MouseTools* mouseTools() const { return tools_; }
+    ProcessCommands* processCommands() const { return processes_; }
+    TBarsBeatsControl* barsBeats() const { return barsBeats_; }
 
     // --- commands (the menu items call these) ---
     void OpenFile();          // "&Open..."
@@ -116,6 +120,7 @@ protected:
 private:
     friend class EditCommands; // the edit items work on the views and the channel choice
     friend class MouseTools;   // the tools work on the views, the transport and the save dialog
+    friend class ProcessCommands; // the process dialogs work on the views after their completions
     void FormCreate();
     void FormShow();
     void buildActions();
@@ -160,6 +165,8 @@ private:
     TSaveForm* saveForm_ = nullptr;
     EditCommands* edits_ = nullptr;
     MouseTools* tools_ = nullptr;
+    ProcessCommands* processes_ = nullptr;
+    TBarsBeatsControl* barsBeats_ = nullptr;
 
     // Views.
     TWaveBox* paintbox1_ = nullptr;

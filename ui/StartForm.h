@@ -30,7 +30,9 @@ class QToolButton;
 
 namespace cleavix::ui {
 
+class BarMouse;
 class EditCommands;
+class ExportCommands;
 class TOdForm;
 class TSaveForm;
 class TProcessForm;
@@ -77,6 +79,8 @@ public:
     TSaveForm* saveDialog() const { return saveForm_; }
     TProcessForm* processForm() const { return processForm_; }
     EditCommands* editCommands() const { return edits_; }
+    ExportCommands* exportCommands() const { return exports_; }
+    BarMouse* barMouse() const { return bars_; }
 
     // --- commands (the menu items call these) ---
     void OpenFile();          // "&Open..."
@@ -113,6 +117,8 @@ protected:
 
 private:
     friend class EditCommands; // the edit items and the select tool work on the views and the channel choice
+    friend class ExportCommands; // the exports use the save dialog, the transport and the key-map settings
+    friend class BarMouse;       // the locators and the bars move the view and the loop region
     void FormCreate();
     void FormShow();
     void buildActions();
@@ -137,11 +143,11 @@ private:
     void zoom(const std::function<void(uint32_t centre, uint32_t total, uint32_t frameBytes)>& change);
     void zoomToSegmentAt(uint32_t position);
     TransportInput transportInput() const;
-    std::optional<jobs::SaveTarget> runSaveDialog(const std::string& suggested, uint8_t bits);
+    // addRecent: the chosen file joins the Reopen list (not for exports).
+    std::optional<jobs::SaveTarget> runSaveDialog(const std::string& suggested, uint8_t bits, bool addRecent = true);
     void paintWave(TWaveBox& box, QPainter& painter);
     void paintBars(TWaveBox& box, QPainter& painter);
     void paintSegmentBar2(TWaveBox& box, QPainter& painter);
-    void segmentBarClick(TWaveBox& box, QMouseEvent* event);
     int segmentAt(uint32_t position) const;
     void message(jobs::MessageKind kind, const QString& text);
 
@@ -156,6 +162,8 @@ private:
     TOdForm* odForm_ = nullptr;
     TSaveForm* saveForm_ = nullptr;
     EditCommands* edits_ = nullptr;
+    ExportCommands* exports_ = nullptr;
+    BarMouse* bars_ = nullptr;
 
     // Views.
     TWaveBox* paintbox1_ = nullptr;

@@ -8,6 +8,7 @@
 #include "ui/ExportCommands.h"
 #include "ui/FileDialogs.h"
 #include "ui/KeymapForm.h"
+#include "ui/ProcessForm.h"
 #include "ui/SegmentDrag.h"
 #include "ui/WaveBox.h"
 
@@ -181,6 +182,7 @@ private slots:
     void saveSegmentsInLoopWritesOneFilePerSegment();
     void cancellingEitherDialogWritesNothing();
     void partlyFailedExportListsTheMissingFiles();
+    void progressWindowCountsFiles();
     void selectedSegmentAndRegionByteCounts();
     void keymapDialogRangeCheckAndOptions();
     void locatorsSnapOnRelease();
@@ -323,6 +325,25 @@ void ExportTest::partlyFailedExportListsTheMissingFiles() {
     QVERIFY(!script.texts[1].contains(name(1)));
     QVERIFY(QFileInfo(out + "/" + name(1)).isFile());
     QVERIFY(QFileInfo(out + "/" + name(3)).isFile());
+}
+
+void ExportTest::progressWindowCountsFiles() {
+    Sandbox box;
+    Window w;
+    w->show();
+    auto& model = w->session().jobs().progress();
+    auto* counter = w->processForm()->fileCounter();
+    model.show(jobs::ProcessMode::Saving);
+    QVERIFY(counter->isHidden()); // a single file is not counted
+    model.setFiles(2, 12);
+    QVERIFY(!counter->isHidden());
+    QCOMPARE(counter->text(), QString("File 2 of 12"));
+    QCOMPARE(w->processForm()->Label1()->text(), QString("Saving..."));
+    model.hide();
+    // The next operation starts without a counter.
+    model.show(jobs::ProcessMode::Normalising);
+    QVERIFY(counter->isHidden());
+    model.hide();
 }
 
 void ExportTest::selectedSegmentAndRegionByteCounts() {

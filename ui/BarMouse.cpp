@@ -303,6 +303,7 @@ void BarMouse::startDragOut(TWaveBox& box) {
     }
     auto* drag = new QDrag(&box);
     drag->setMimeData(data.release());
+    drag->setPixmap(art::glyph(art::Glyph::SaveSegments).pixmap(24, 24));
     drag->exec(Qt::CopyAction, Qt::CopyAction);
 }
 

@@ -37,6 +37,15 @@ void JobContext::setMode(ProcessMode mode) {
     frame_.dispatcher_.call([frame, mode] { frame->progress_.setMode(mode); });
 }
 
+void JobContext::setFiles(int number, int count) {
+    JobFrame* frame = &frame_;
+    frame_.dispatcher_.post([frame, alive = frame_.alive_, number, count] {
+        if (*alive) {
+            frame->progress_.setFiles(number, count);
+        }
+    });
+}
+
 void JobContext::setStatus(const std::string& text) {
     JobFrame* frame = &frame_;
     frame_.dispatcher_.post([frame, alive = frame_.alive_, text] {

@@ -40,6 +40,8 @@ public:
     // Bar position mapped into [from, to] for done of total.
     void setProgress(double done, double total, int from, int to);
     void setMode(ProcessMode mode);
+    // The progress window's file counter: file `number` of `count`.
+    void setFiles(int number, int count);
     // The status line's text while the worker runs ("Quantising..."); posted to the main thread.
     void setStatus(const std::string& text);
     // A synchronised call on the main thread. Returns false when the worker was terminated

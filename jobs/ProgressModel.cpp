@@ -31,6 +31,8 @@ int progressIn(double done, double total, int from, int to) {
 void ProgressModel::show(ProcessMode mode) {
     visible_ = true;
     position_ = 0;
+    fileNumber_ = 0;
+    fileCount_ = 0;
     mode_ = mode;
     caption_ = processModeCaption(mode);
     if (view_ != nullptr) {
@@ -60,6 +62,15 @@ void ProgressModel::setPosition(int position) {
         return;
     }
     position_ = position;
+    changed();
+}
+
+void ProgressModel::setFiles(int number, int count) {
+    if (number == fileNumber_ && count == fileCount_) {
+        return;
+    }
+    fileNumber_ = number;
+    fileCount_ = count;
     changed();
 }
 

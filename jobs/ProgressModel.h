@@ -61,6 +61,12 @@ public:
     void setPosition(int position); // clamped to 0..100
     int position() const { return position_; }
 
+    // The file counter of an operation that writes several files: file `number` of `count`
+    // (count 0: none shown). Reset when the window is shown.
+    void setFiles(int number, int count);
+    int fileNumber() const { return fileNumber_; }
+    int fileCount() const { return fileCount_; }
+
     // Two-level progress: stage `stageIndex` (1-based) of `stageCount`, `done` of `total` within it.
     void setStages(int stageCount) { stageCount_ = stageCount; }
     void setStagePosition(int stageIndex, double done, double total);
@@ -73,6 +79,8 @@ private:
     std::string caption_ = kPluginCaption;
     int position_ = 0;
     int stageCount_ = 1;
+    int fileNumber_ = 0;
+    int fileCount_ = 0;
 };
 
 // Linear progress inside a sub-range of the bar: from + round(done / total * (to - from)),

@@ -175,6 +175,9 @@ sample::WriteResult writeExportFile(const sample::SampleStore& store, const Expo
 void ExportWorker::run(jobs::JobContext& context) {
     const double count = double(files_.size());
     for (size_t i = 0; i < files_.size(); ++i) {
+        if (files_.size() > 1) {
+            context.setFiles(int(i) + 1, int(files_.size()));
+        }
         sample::BlockProgress progress;
         progress.report = [&](uint64_t done, uint64_t total) {
             const double part = total == 0 ? 1.0 : double(done) / double(total);

@@ -1,6 +1,7 @@
 #include "slicing/SlicePoint.h"
 
 #include <algorithm>
+#include <optional>
 #include <stdexcept>
 
 namespace cleavix::slicing {
@@ -175,6 +176,29 @@ uint32_t snapLocator(const SlicePointList& list, uint32_t position, bool isLeft,
         }
     }
     return result;
+}
+
+uint32_t dropLocator(const SlicePointList& list, uint32_t position, bool isLeft, uint32_t other) {
+    const int last = list.count() + 1; // the end marker
+    std::optional<uint32_t> best;
+    uint64_t bestDistance = 0;
+    for (int i = 1; i <= (isLeft ? list.count() : last); ++i) {
+        const uint32_t at = list.at(i).position;
+        const bool allowed = isLeft ? (at & ~3u) < (other & ~3u) : at > other;
+        if (!allowed) {
+            continue;
+        }
+        const uint64_t distance = at > position ? uint64_t(at) - position : uint64_t(position) - at;
+        // Ascending positions: a later point wins only when strictly nearer, so a tie keeps the earlier.
+        if (!best || distance < bestDistance) {
+            best = at;
+            bestDistance = distance;
+        }
+    }
+    if (best) {
+        return *best;
+    }
+    return isLeft ? 0 : list.at(last).position;
 }
 
 } // namespace cleavix::slicing

@@ -111,4 +111,11 @@ int CountSegmentsInLoop(SlicePointList& list, uint32_t left, uint32_t right, int
 // decides; exactly on it goes up). The left locator stays below `other`, the right above it.
 uint32_t snapLocator(const SlicePointList& list, uint32_t position, bool isLeft, uint32_t other);
 
+// Where a locator dragged by the user and dropped at `position` goes: the slice point nearest the
+// drop (the earlier one when it lies exactly half-way). L only takes points 1..m whose frame
+// (position rounded down to 4) lies before R's, so it never lands before the first point or on or
+// after R; with no such point it goes to the sample start. R takes points 1..m and the end marker
+// that lie after L.
+uint32_t dropLocator(const SlicePointList& list, uint32_t position, bool isLeft, uint32_t other);
+
 } // namespace cleavix::slicing

@@ -61,6 +61,16 @@ void Slicer::releaseRight(uint32_t position) {
     computeTempo();
 }
 
+void Slicer::dropLeft(uint32_t position) {
+    left_ = dropLocator(slicePoints_, position, true, right_);
+    computeTempo();
+}
+
+void Slicer::dropRight(uint32_t position) {
+    right_ = dropLocator(slicePoints_, position, false, left_);
+    computeTempo();
+}
+
 bool Slicer::selectSegment(int index) {
     if (index < 0 || index > slicePoints_.count()) {
         return false;

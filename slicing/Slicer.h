@@ -71,6 +71,9 @@ public:
     // A locator released at `position`: it snaps to the nearer slice point (Part of the mouse tools).
     void releaseLeft(uint32_t position);
     void releaseRight(uint32_t position);
+    // A locator dragged by the user and dropped at `position` (dropLocator's rules), tempo recomputed.
+    void dropLeft(uint32_t position);
+    void dropRight(uint32_t position);
 
     ChannelMode& channelMode() { return mode_; }
     const ChannelMode& channelMode() const { return mode_; }

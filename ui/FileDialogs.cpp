@@ -224,4 +224,12 @@ uint8_t TSaveForm::saveBits() const { return static_cast<uint8_t>(8 * formatBox_
 void TSaveForm::setRecentFolders(const QStringList& folders) { setRecent(recent_, recentBox_, folders); }
 void TSaveForm::noteChosen(const QString& file) { noteRecent(recent_, recentBox_, file); }
 
+void TSaveForm::setFileName(const QString& name) {
+    if (!name.isEmpty()) {
+        selectFile(name);
+    } else if (auto* edit = findChild<QLineEdit*>("fileNameEdit")) {
+        edit->clear();
+    }
+}
+
 } // namespace cleavix::ui

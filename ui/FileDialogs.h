@@ -74,6 +74,8 @@ public:
     void setRecentFolders(const QStringList& folders);
     QStringList recentFolders() const { return recent_; }
     void noteChosen(const QString& file);
+    // The name box's text; an empty name clears it (selectFile leaves the last name there).
+    void setFileName(const QString& name);
     QComboBox* formatBox() const { return formatBox_; }
     QComboBox* recentBox() const { return recentBox_; }
 

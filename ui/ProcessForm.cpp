@@ -13,18 +13,22 @@ namespace cleavix::ui {
 
 TProcessForm::TProcessForm(jobs::JobFrame& jobs, QWidget* disabled)
     : QDialog(nullptr, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
-      jobs_(jobs), disabled_(disabled), label_(new QLabel(this)), bar_(new QProgressBar(this)),
+      jobs_(jobs), disabled_(disabled), label_(new QLabel(this)), files_(new QLabel(this)), bar_(new QProgressBar(this)),
       cancel_(new QPushButton("Cancel", this)) {
     setObjectName("TProcessForm");
     setWindowTitle("Processing");
     setWindowModality(Qt::ApplicationModal);
     label_->setAlignment(Qt::AlignCenter);
+    files_->setObjectName("FileCounter");
+    files_->setAlignment(Qt::AlignCenter);
+    files_->hide();
     bar_->setRange(0, 100);
     bar_->setTextVisible(false);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(8, 6, 8, 6);
     layout->setSpacing(4);
     layout->addWidget(label_);
+    layout->addWidget(files_);
     layout->addWidget(bar_);
     layout->addWidget(cancel_, 0, Qt::AlignHCenter);
     setFixedSize(253, 87);
@@ -52,6 +56,14 @@ void TProcessForm::progressChanged() {
     const auto& model = jobs_.progress();
     label_->setText(QString::fromStdString(model.caption()));
     bar_->setValue(model.position());
+    const bool counting = model.fileCount() > 0;
+    if (counting) {
+        files_->setText(QString("File %1 of %2").arg(model.fileNumber()).arg(model.fileCount()));
+    }
+    if (counting == files_->isHidden()) {
+        files_->setVisible(counting);
+        setFixedSize(253, counting ? 105 : 87);
+    }
     cancel_->setVisible(model.cancelVisible());
 }
 

@@ -26,6 +26,8 @@ public:
     void progressHidden() override;
 
     QLabel* Label1() const { return label_; }
+    // "File 3 of 12" while an export writes several files; hidden otherwise.
+    QLabel* fileCounter() const { return files_; }
     QProgressBar* ProgressBar1() const { return bar_; }
     QPushButton* CancelButton() const { return cancel_; }
     // Told when the window shows (true) and hides (false).
@@ -39,6 +41,7 @@ private:
     jobs::JobFrame& jobs_;
     QWidget* disabled_;
     QLabel* label_;
+    QLabel* files_;
     QProgressBar* bar_;
     QPushButton* cancel_;
 };

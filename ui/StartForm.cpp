@@ -5,12 +5,14 @@
 #include "ui/AboutForm.h"
 #include "ui/BarsBeatsControl.h"
 #include "ui/Artwork.h"
+#include "ui/BarMouse.h"
 #include "ui/CXWizard.h"
 #include "ui/FileDialogs.h"
 #include "ui/OptionsForm.h"
 #include "ui/EditCommands.h"
 #include "ui/MouseTools.h"
 #include "ui/ProcessCommands.h"
+#include "ui/ExportCommands.h"
 #include "ui/ProcessForm.h"
 #include "ui/SensitivityForm.h"
 #include "ui/WaveBox.h"
@@ -241,6 +243,8 @@ void TMainForm::buildActions() {
     save->setIcon(art::glyph(art::Glyph::Save));
     setHint(save, "Save|Save the sample");
     make("SaveAs1", "Save As...", [this] { SaveAsItemClick(); });
+    exports_ = new ExportCommands(*this);
+    exports_->buildActions();
     make("Options1", "Op&tions", [this] { Options1Click(); });
     make("Exit1", options_.ostrel ? "Return to Ostrel" : "E&xit", [this] { close(); }, QKeySequence("Alt+F4"));
 
@@ -397,6 +401,7 @@ void TMainForm::buildMenus() {
     fileMenu_->addAction(action("Options1"));
     fileMenu_->addSeparator();
     fileMenu_->addAction(action("Exit1"));
+    exports_->fillFileMenu(*fileMenu_);
     connect(fileMenu_, &QMenu::aboutToShow, this, [this] { UpdateFileMenu(); });
 
     auto* edit = menuBar()->addMenu("&Edit");
@@ -456,6 +461,7 @@ void TMainForm::buildToolbars() {
     panel3_->setObjectName("Panel3");
     panel3_->addAction(action("Open1"));
     panel3_->addAction(action("Save1"));
+    exports_->fillFileToolbar(*panel3_);
     panel2_ = addToolBar("Edit");
     panel2_->setObjectName("Panel2");
     edits_->fillEditToolbar(*panel2_);
@@ -626,7 +632,6 @@ void TMainForm::buildViews() {
     paintbox2_->setObjectName("PaintBox2");
     setHint(paintbox2_, "Segment bar (LMB to zoom to segment, RMB 1:1) and region bar (LMB move region, RMB Zoom)");
     paintbox2_->onPaint = [this](TWaveBox& box, QPainter& p) { paintBars(box, p); };
-    paintbox2_->onMousePress = [this](TWaveBox& box, QMouseEvent* e) { segmentBarClick(box, e); };
     column->addWidget(paintbox2_);
 
     paintbox3_ = new TWaveBox(central);
@@ -634,11 +639,12 @@ void TMainForm::buildViews() {
     setHint(paintbox3_, "Shows selected segment - left mouse to zoom to segment, right mouse to zoom 1:1");
     paintbox3_->setFixedHeight(9);
     paintbox3_->onPaint = [this](TWaveBox& box, QPainter& p) { paintSegmentBar2(box, p); };
-    paintbox3_->onMousePress = [this](TWaveBox& box, QMouseEvent* e) { segmentBarClick(box, e); };
     paintbox3_->hide();
     column->addWidget(paintbox3_);
 
     setCentralWidget(central);
+    bars_ = new BarMouse(*this);
+    bars_->attach();
 }
 
 void TMainForm::buildStatusBar() {
@@ -799,6 +805,7 @@ void TMainForm::updateEnabling() {
     tools_->updateEnabling();
     processes_->updateEnabling();
     barsBeats_->refresh();
+    exports_->updateEnabling();
 }
 
 void TMainForm::UpdateFileMenu() {
@@ -952,7 +959,7 @@ void TMainForm::SaveAsItemClick() {
     session_->saveAs();
 }
 
-std::optional<jobs::SaveTarget> TMainForm::runSaveDialog(const std::string& suggested, uint8_t bits) {
+std::optional<jobs::SaveTarget> TMainForm::runSaveDialog(const std::string& suggested, uint8_t bits, bool addRecent) {
     saveForm_->setRecentFolders(config_.recentFolders);
     if (QFileInfo(config_.saveDir).isDir()) {
         saveForm_->setDirectory(config_.saveDir);
@@ -963,7 +970,7 @@ std::optional<jobs::SaveTarget> TMainForm::runSaveDialog(const std::string& sugg
     }
     saveForm_->selectNameFilter(kSaveFilters[1]);
     saveForm_->setDefaultSuffix("wav");
-    saveForm_->selectFile(QFileInfo(name).fileName());
+    saveForm_->setFileName(QFileInfo(name).fileName());
     saveForm_->setFormat(session_->format().sampleRate, session_->format().channels, bits);
     if (saveForm_->exec() != QDialog::Accepted || saveForm_->selectedFiles().isEmpty()) {
         return std::nullopt;
@@ -972,7 +979,9 @@ std::optional<jobs::SaveTarget> TMainForm::runSaveDialog(const std::string& sugg
     saveForm_->noteChosen(file);
     config_.recentFolders = saveForm_->recentFolders();
     config_.saveDir = QFileInfo(file).absolutePath();
-    AddRecentFile(file);
+    if (addRecent) {
+        AddRecentFile(file);
+    }
     return jobs::SaveTarget{file.toStdString(), saveForm_->saveBits()};
 }
 
@@ -1274,21 +1283,6 @@ int TMainForm::segmentAt(uint32_t position) const {
         }
     }
     return found < 0 && list.count() > 0 ? 0 : found;
-}
-
-void TMainForm::segmentBarClick(TWaveBox& box, QMouseEvent* event) {
-    if (!session_->loaded() || session_->busy()) {
-        return;
-    }
-    if (event->button() == Qt::RightButton) {
-        Zoom11();
-        return;
-    }
-    if (event->button() != Qt::LeftButton || int(event->position().y()) >= splitRow_) {
-        return;
-    }
-    lastMouseX_ = int(event->position().x());
-    zoomToSegmentAt(view_.positionAt(lastMouseX_, box.width()));
 }
 
 void TMainForm::zoomToSegmentAt(uint32_t position) {

@@ -30,10 +30,12 @@ class QToolButton;
 
 namespace cleavix::ui {
 
+class BarMouse;
 class EditCommands;
 class MouseTools;
 class ProcessCommands;
 class TBarsBeatsControl;
+class ExportCommands;
 class TOdForm;
 class TSaveForm;
 class TProcessForm;
@@ -83,6 +85,8 @@ public:
     MouseTools* mouseTools() const { return tools_; }
     ProcessCommands* processCommands() const { return processes_; }
     TBarsBeatsControl* barsBeats() const { return barsBeats_; }
+    ExportCommands* exportCommands() const { return exports_; }
+    BarMouse* barMouse() const { return bars_; }
 
     // --- commands (the menu items call these) ---
     void OpenFile();          // "&Open..."
@@ -121,6 +125,8 @@ private:
     friend class EditCommands; // the edit items work on the views and the channel choice
     friend class MouseTools;   // the tools work on the views, the transport and the save dialog
     friend class ProcessCommands; // the process dialogs work on the views after their completions
+    friend class ExportCommands; // the exports use the save dialog, the transport and the key-map settings
+    friend class BarMouse;       // the locators and the bars move the view and the loop region
     void FormCreate();
     void FormShow();
     void buildActions();
@@ -145,11 +151,11 @@ private:
     void zoom(const std::function<void(uint32_t centre, uint32_t total, uint32_t frameBytes)>& change);
     void zoomToSegmentAt(uint32_t position);
     TransportInput transportInput() const;
-    std::optional<jobs::SaveTarget> runSaveDialog(const std::string& suggested, uint8_t bits);
+    // addRecent: the chosen file joins the Reopen list (not for exports).
+    std::optional<jobs::SaveTarget> runSaveDialog(const std::string& suggested, uint8_t bits, bool addRecent = true);
     void paintWave(TWaveBox& box, QPainter& painter);
     void paintBars(TWaveBox& box, QPainter& painter);
     void paintSegmentBar2(TWaveBox& box, QPainter& painter);
-    void segmentBarClick(TWaveBox& box, QMouseEvent* event);
     int segmentAt(uint32_t position) const;
     void message(jobs::MessageKind kind, const QString& text);
 
@@ -167,6 +173,8 @@ private:
     MouseTools* tools_ = nullptr;
     ProcessCommands* processes_ = nullptr;
     TBarsBeatsControl* barsBeats_ = nullptr;
+    ExportCommands* exports_ = nullptr;
+    BarMouse* bars_ = nullptr;
 
     // Views.
     TWaveBox* paintbox1_ = nullptr;

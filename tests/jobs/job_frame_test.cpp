@@ -76,6 +76,30 @@ TEST(JobFrame, ProgressModeAndSynchronisedCalls) {
     EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
 }
 
+TEST(JobFrame, FileCounterReachesTheWindowAndStartsOverWithTheNextJob) {
+    Frame f;
+    std::vector<std::pair<int, int>> seen;
+    f.frame.start(std::make_unique<FunctionJob>([](JobContext& context) {
+                      for (int i = 1; i <= 3; ++i) {
+                          context.setFiles(i, 3);
+                      }
+                  }),
+                  ProcessMode::Saving, [] {});
+    EXPECT_EQ(f.frame.progress().fileCount(), 0);
+    while (f.frame.running()) {
+        f.loop.runOne();
+        const auto& p = f.frame.progress();
+        if (p.visible() && p.fileCount() > 0 &&
+            (seen.empty() || seen.back() != std::pair{p.fileNumber(), p.fileCount()})) {
+            seen.emplace_back(p.fileNumber(), p.fileCount());
+        }
+    }
+    EXPECT_EQ(seen, (std::vector<std::pair<int, int>>{{1, 3}, {2, 3}, {3, 3}}));
+    f.frame.start(std::make_unique<FunctionJob>([](JobContext&) {}), ProcessMode::Saving, [] {});
+    EXPECT_EQ(f.frame.progress().fileCount(), 0);
+    f.wait();
+}
+
 TEST(JobFrame, CancelOfAPlainProcessStopsWithoutAsking) {
     Frame f;
     std::atomic<int> blocks{0};

@@ -91,7 +91,8 @@ TEST(PointTables, CountsAndSegmentsInTheLoop) {
     EXPECT_EQ(segmentEnd(list, 2), 4000u);
 }
 
-TEST(PointTables, ReleasedLocatorsSnapToTheNearerPointAndStayInOrder) {
+// Points at 1000, 2000 and 3000 in a sample of 4000 bytes.
+SlicePointList threePoints() {
     CandidateList c;
     for (uint32_t at : {1000u, 2000u, 3000u}) {
         c.append(point(at, 1000));
@@ -99,6 +100,11 @@ TEST(PointTables, ReleasedLocatorsSnapToTheNearerPointAndStayInOrder) {
     c.setMarkers(4000);
     SlicePointList list;
     list.rebuild(c, 0, 4000);
+    return list;
+}
+
+TEST(PointTables, ReleasedLocatorsSnapToTheNearerPointAndStayInOrder) {
+    const SlicePointList list = threePoints();
     EXPECT_EQ(snapLocator(list, 1400, true, 4000), 1000u);
     EXPECT_EQ(snapLocator(list, 1600, true, 4000), 2000u);
     EXPECT_EQ(snapLocator(list, 1500, true, 4000), 2000u); // the midpoint goes up
@@ -106,6 +112,34 @@ TEST(PointTables, ReleasedLocatorsSnapToTheNearerPointAndStayInOrder) {
     // L may not reach R, R may not fall to L.
     EXPECT_EQ(snapLocator(list, 2900, true, 3000), 2000u);
     EXPECT_EQ(snapLocator(list, 1100, false, 1000), 2000u);
+}
+
+TEST(PointTables, DroppedLocatorsTakeTheNearestAllowedPoint) {
+    const SlicePointList list = threePoints();
+    EXPECT_EQ(dropLocator(list, 1400, true, 4000), 1000u);
+    EXPECT_EQ(dropLocator(list, 1600, true, 4000), 2000u);
+    EXPECT_EQ(dropLocator(list, 1500, true, 4000), 1000u); // half-way: the earlier point
+    EXPECT_EQ(dropLocator(list, 2500, false, 0), 2000u);
+    // L before the first point goes onto it, not onto the sample start.
+    EXPECT_EQ(dropLocator(list, 100, true, 4000), 1000u);
+    // L dropped beyond R: the last point before R; never on R itself.
+    EXPECT_EQ(dropLocator(list, 3900, true, 3000), 2000u);
+    EXPECT_EQ(dropLocator(list, 3000, true, 3000), 2000u);
+    // Compared as frames: a point in R's frame is not before R.
+    EXPECT_EQ(dropLocator(list, 2000, true, 2002), 1000u);
+    // R: the end marker counts, and R stays after L.
+    EXPECT_EQ(dropLocator(list, 3900, false, 1000), 4000u);
+    EXPECT_EQ(dropLocator(list, 9000, false, 1000), 4000u);
+    EXPECT_EQ(dropLocator(list, 100, false, 2000), 3000u);
+    EXPECT_EQ(dropLocator(list, 100, false, 3000), 4000u);
+
+    // No slice points: L goes to the start, R to the end.
+    CandidateList none;
+    none.setMarkers(4000);
+    SlicePointList empty;
+    empty.rebuild(none, 0, 4000);
+    EXPECT_EQ(dropLocator(empty, 3000, true, 4000), 0u);
+    EXPECT_EQ(dropLocator(empty, 100, false, 0), 4000u);
 }
 
 TEST(PointFile, RoundTripKeepsSecondChannelOffsets) {

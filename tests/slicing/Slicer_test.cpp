@@ -257,10 +257,31 @@ TEST(Slicer, ExportFailureAsksOnceAndRetriesUnderANewName) {
     ASSERT_TRUE(slicer.addPoint(16000));
     f.prompter.answers = {jobs::Answer::Yes};
     f.prompter.targets = {jobs::SaveTarget{dir.file("ok.wav"), 16}};
+    // The progress window counts the files as they are written.
+    struct Counter final : jobs::ProgressView {
+        explicit Counter(const jobs::ProgressModel& m) : model(m) {}
+        void progressShown() override {}
+        void progressHidden() override {}
+        void progressChanged() override {
+            const std::pair<int, int> now{model.fileNumber(), model.fileCount()};
+            if (now.second > 0 && (seen.empty() || seen.back() != now)) {
+                seen.push_back(now);
+            }
+        }
+        const jobs::ProgressModel& model;
+        std::vector<std::pair<int, int>> seen;
+    } counter(f.session->jobs().progress());
+    f.session->jobs().progress().setView(&counter);
     ExportReport report;
     ASSERT_TRUE(slicer.saveSegmentsInLoop(dir.file("missing/dir/cut.wav"), 16,
                                           [&](const ExportReport& r) { report = r; }));
     f.waitIdle();
+    f.session->jobs().progress().setView(nullptr);
+    // Both tries (the failed one and the retry) counted their three files.
+    const std::vector<std::pair<int, int>> once{{1, 3}, {2, 3}, {3, 3}};
+    std::vector<std::pair<int, int>> twice = once;
+    twice.insert(twice.end(), once.begin(), once.end());
+    EXPECT_EQ(counter.seen, twice);
     ASSERT_EQ(f.prompter.asked.size(), 1u);
     EXPECT_EQ(f.prompter.asked[0], kMsgSaveFilesError);
     EXPECT_TRUE(report.ok);

@@ -1,0 +1,58 @@
+#pragma once
+// ExportCommands: the File menu's exports -- "Save Selected Segment", "Save Region &Defined In
+// Loop", "Save Segments in Loop" (Ctrl+W) and the File toolbar's `SaveWaveB` -- with their
+// enabling, the "Keymap settings" dialog ahead of Save Segments in Loop, the save dialog, and the
+// outcome. The files are written by the engine's export workers behind the progress window.
+//
+// Threads: main thread only.
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+class QMenu;
+class QToolBar;
+
+namespace cleavix::slicing {
+struct ExportReport;
+}
+
+namespace cleavix::ui {
+
+class TMainForm;
+
+class ExportCommands final : public QObject {
+    Q_OBJECT
+public:
+    explicit ExportCommands(TMainForm& form);
+
+    // Creates the actions (children of the window, found by their object names).
+    void buildActions();
+    // The three items, after "Save As...".
+    void fillFileMenu(QMenu& file);
+    void fillFileToolbar(QToolBar& bar);
+    void updateEnabling();
+
+    // The commands.
+    void saveSegmentsInLoop();
+    void saveSelectedSegment();
+    void saveRegion();
+
+    // The number of files Save Segments in Loop would write now (the key map's sample count).
+    int segmentsInLoop() const;
+
+private:
+    using Done = std::function<void(const slicing::ExportReport&)>;
+    using Start = std::function<bool(const std::string& name, uint8_t bits, Done done)>;
+    bool canExport() const;
+    // Stops playback, shows the save dialog prefilled with `suggested` and, on OK, starts the
+    // export under the chosen name and bits with the status text shown.
+    void run(const std::string& suggested, const QString& status, const Start& start);
+    void finished(const slicing::ExportReport& report);
+
+    TMainForm& form_;
+};
+
+} // namespace cleavix::ui

@@ -155,6 +155,16 @@ void ExportCommands::saveSelectedSegment() {
     });
 }
 
+void ExportCommands::saveSegmentAt(int index) {
+    if (!canExport()) {
+        return;
+    }
+    auto& slicer = form_.session_->slicer();
+    run("", "Saving...", [&slicer, index](const std::string& name, uint8_t bits, Done done) {
+        return slicer.saveSegmentAt(index, name, bits, std::move(done));
+    });
+}
+
 void ExportCommands::saveRegion() {
     auto& slicer = form_.session_->slicer();
     if (!canExport() || slicer.right() <= slicer.left()) {

@@ -39,6 +39,9 @@ public:
     void saveSegmentsInLoop();
     void saveSelectedSegment();
     void saveRegion();
+    // The save segment tool's right button: segment `index` of the slice point list, under a name
+    // chosen in the save dialog (which starts empty).
+    void saveSegmentAt(int index);
 
     // The number of files Save Segments in Loop would write now (the key map's sample count).
     int segmentsInLoop() const;

@@ -2,6 +2,7 @@
 
 #include "ui/Artwork.h"
 #include "ui/EditCommands.h"
+#include "ui/ExportCommands.h"
 #include "ui/StartForm.h"
 #include "ui/WaveBox.h"
 
@@ -629,16 +630,9 @@ void MouseTools::silenceSegment(int index, bool reverse) {
 }
 
 void MouseTools::saveSegment(int index) {
-    if (!usable()) {
-        return;
+    if (usable()) {
+        form_.exports_->saveSegmentAt(index);
     }
-    form_.transport_->stop();
-    const auto target = form_.runSaveDialog("", form_.session().format().saveBits);
-    if (!target || !usable()) {
-        return;
-    }
-    form_.session().slicer().saveSegmentAt(index, target->fileName, target->saveBits,
-                                           [this](const slicing::ExportReport&) { form_.updateEnabling(); });
 }
 
 void MouseTools::togglePoint(const Hit& hit, bool lock) {

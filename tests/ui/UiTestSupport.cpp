@@ -145,4 +145,10 @@ bool openThroughMenu(ui::TMainForm& window, const QString& file) {
     return seen && waitLoaded(window);
 }
 
+bool openDemo(ui::TMainForm& window, const Sandbox& box) {
+    window.show();
+    useNullOutput(window);
+    return openThroughMenu(window, box.demoLoop()) && waitIdle(window);
+}
+
 } // namespace cleavix::uitest

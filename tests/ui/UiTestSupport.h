@@ -85,4 +85,8 @@ void useNullOutput(ui::TMainForm& window);
 // Opens `file` through the File menu's Open command and its dialog.
 bool openThroughMenu(ui::TMainForm& window, const QString& file);
 
+// Shows the window, plays through ALSA's "null" device (a click auditions its segment, and a
+// test machine has no sound card) and opens the sandbox's demo loop through the File menu.
+bool openDemo(ui::TMainForm& window, const Sandbox& box);
+
 } // namespace cleavix::uitest

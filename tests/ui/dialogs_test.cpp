@@ -39,15 +39,12 @@ using cleavix::uitest::ModalScript;
 using cleavix::uitest::Sandbox;
 using cleavix::uitest::Window;
 
+using uitest::openDemo;
+
 namespace {
 
 bool idle(ui::TMainForm& w) {
     return uitest::waitFor([&] { return !w.session().busy(); });
-}
-
-bool openDemo(ui::TMainForm& w, const Sandbox& box) {
-    w.show();
-    return uitest::openThroughMenu(w, box.demoLoop()) && idle(w);
 }
 
 std::vector<int16_t> samples(ui::TMainForm& w, uint32_t start = 0, uint32_t end = UINT32_MAX) {

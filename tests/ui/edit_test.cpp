@@ -21,6 +21,8 @@ using namespace cleavix;
 using cleavix::uitest::Sandbox;
 using cleavix::uitest::Window;
 
+using uitest::openDemo;
+
 namespace {
 
 bool idle(ui::TMainForm& w) {
@@ -34,13 +36,6 @@ void drag(ui::TWaveBox* view, int x0, int x1) {
     QTest::mouseMove(view, QPoint((x0 + x1) / 2, y));
     QTest::mouseMove(view, QPoint(x1, y));
     QTest::mouseRelease(view, Qt::LeftButton, {}, QPoint(x1, y));
-}
-
-// Shows the window and opens the demo loop through the File menu.
-bool openDemo(ui::TMainForm& w, const Sandbox& box) {
-    w.show();
-    uitest::useNullOutput(w);
-    return uitest::openThroughMenu(w, box.demoLoop()) && idle(w);
 }
 
 // One bar, then the Cut Loop To item `item` run to its completion.

@@ -40,9 +40,8 @@ bool idle(ui::TMainForm& w) {
 }
 
 // Opens the demo loop and shows its slice points.
-bool openDemo(ui::TMainForm& w, const Sandbox& box) {
-    w.show();
-    if (!uitest::openThroughMenu(w, box.demoLoop()) || !idle(w)) {
+bool openDemoWithPoints(ui::TMainForm& w, const Sandbox& box) {
+    if (!uitest::openDemo(w, box)) {
         return false;
     }
     w.sensitivitySlider()->setValue(65000);
@@ -53,7 +52,7 @@ bool openDemo(ui::TMainForm& w, const Sandbox& box) {
 struct Demo {
     Sandbox box;
     Window w;
-    bool open() { return openDemo(*w.form, box); }
+    bool open() { return openDemoWithPoints(*w.form, box); }
     slicing::Slicer& slicer() { return w->session().slicer(); }
     uint32_t total() { return w->session().format().dataLength; }
 };

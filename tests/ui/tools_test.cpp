@@ -49,9 +49,7 @@ bool undo(ui::TMainForm& w) {
 // Shows the window, opens the demo loop through the File menu, and cuts it to a grid of locked
 // eighths; the slider at its top shows every enabled point.
 bool openGrid(ui::TMainForm& w, const Sandbox& box) {
-    w.show();
-    uitest::useNullOutput(w);
-    if (!uitest::openThroughMenu(w, box.demoLoop()) || !waitIdle(w) ||
+    if (!uitest::openDemo(w, box) ||
         !w.session().slicer().setBarsAndBeats("1", "0")) {
         return false;
     }

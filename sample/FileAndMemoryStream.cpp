@@ -49,7 +49,7 @@ TFileAndMemoryStream::TFileAndMemoryStream(int fd, const std::string& fileName)
 TFileAndMemoryStream::TFileAndMemoryStream(TFileAndMemoryStream&& other) noexcept
     : memoryBacked_(other.memoryBacked_), openMode_(other.openMode_), recordedSize_(other.recordedSize_),
       fd_(other.fd_), fileName_(std::move(other.fileName_)), memory_(std::move(other.memory_)),
-      position_(other.position_) {
+      position_(other.position_), changes_(other.changes_) {
     other.fd_ = -1;
     other.memoryBacked_ = false;
     other.position_ = 0;
@@ -91,6 +91,7 @@ size_t TFileAndMemoryStream::readAt(uint64_t offset, void* buffer, size_t count)
 }
 
 void TFileAndMemoryStream::writeAllAt(uint64_t offset, const void* buffer, size_t count) {
+    ++changes_;
     if (count == 0) {
         return;
     }
@@ -166,6 +167,7 @@ int64_t TFileAndMemoryStream::seek(int64_t offset, Origin origin) {
 }
 
 void TFileAndMemoryStream::setSizeOnly(int64_t newSize) {
+    ++changes_;
     newSize = std::max<int64_t>(0, newSize);
     if (memoryBacked_) {
         memory_.resize(static_cast<size_t>(newSize));
@@ -185,6 +187,7 @@ void TFileAndMemoryStream::setSize(int64_t newSize) {
 }
 
 void TFileAndMemoryStream::clear() {
+    ++changes_;
     if (memoryBacked_) {
         memory_.clear();
         memory_.shrink_to_fit();
@@ -229,6 +232,7 @@ void TFileAndMemoryStream::loadFromFile(const std::string& fileName) {
     if (!memoryBacked_) {
         return;
     }
+    ++changes_;
     std::ifstream in(fileName, std::ios::binary);
     if (!in) {
         throw StreamError("Cannot open " + fileName);
@@ -249,6 +253,7 @@ void TFileAndMemoryStream::saveToFile(const std::string& fileName) const {
 }
 
 void TFileAndMemoryStream::releaseBacking() {
+    ++changes_;
     if (fd_ >= 0) {
         ::close(fd_);
         fd_ = -1;

@@ -72,6 +72,10 @@ public:
     // Memory backing: the bytes themselves.
     const std::vector<uint8_t>& memory() const { return memory_; }
 
+    // Counts the calls that may have changed the content: every write, resize, clear, load and
+    // release. Equal counts mean untouched bytes, so that what was derived from them still holds.
+    uint64_t changes() const { return changes_; }
+
 private:
     bool memoryBacked_ = true;
     uint16_t openMode_ = 0;
@@ -80,6 +84,7 @@ private:
     std::string fileName_;
     std::vector<uint8_t> memory_;
     int64_t position_ = 0;
+    uint64_t changes_ = 0;
 };
 
 // Releases a working stream's backing and deletes its file (file backing only). Errors are

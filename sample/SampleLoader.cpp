@@ -1,7 +1,12 @@
 #include "sample/SampleLoader.h"
 
+#include <array>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <exception>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 namespace cleavix::sample {
@@ -23,10 +28,114 @@ std::vector<int16_t> widenTable(bool signedBytes) {
     return table;
 }
 
+// The store's blocks pass through a ring of slots to a thread that builds the peak table and
+// feeds the observer while the load reads and writes the next ones. The load fills a slot, hands
+// it over and takes the next free one; memory stays at the ring's few slots whatever the length.
+class BlockAnalysis {
+public:
+    static constexpr size_t kSlotBytes = 256 * 1024; // four load blocks
+    static constexpr size_t kSlots = 4;
+
+    BlockAnalysis(PeakTable* peaks, LoadObserver* observer) : peaks_(peaks), observer_(observer) {
+        for (auto& slot : slots_) {
+            slot.resize(kSlotBytes / 2);
+        }
+        thread_ = std::thread([this] { run(); });
+    }
+    ~BlockAnalysis() {
+        // Aborted or failed: what is still queued is of no use.
+        stop(true);
+    }
+    BlockAnalysis(const BlockAnalysis&) = delete;
+    BlockAnalysis& operator=(const BlockAnalysis&) = delete;
+
+    // The slot to fill next, once the analysis has finished with it.
+    int16_t* freeSlot() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return handed_ - analysed_ < kSlots || error_; });
+        rethrow();
+        return slots_[handed_ % kSlots].data();
+    }
+    // The slot from freeSlot() holds `bytes` bytes of the store: over to the analysis.
+    void hand(size_t bytes) {
+        std::lock_guard lock(mutex_);
+        rethrow();
+        lengths_[handed_ % kSlots] = bytes;
+        ++handed_;
+        changed_.notify_all();
+    }
+    // Waits until every slot handed over is analysed. Throws what the analysis threw.
+    void finish() {
+        stop(false);
+        std::lock_guard lock(mutex_);
+        rethrow();
+    }
+
+private:
+    void rethrow() {
+        if (error_) {
+            std::rethrow_exception(error_);
+        }
+    }
+    void stop(bool discard) {
+        if (!thread_.joinable()) {
+            return;
+        }
+        {
+            std::lock_guard lock(mutex_);
+            closing_ = true;
+            discard_ = discard;
+            changed_.notify_all();
+        }
+        thread_.join();
+    }
+    void run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [&] { return analysed_ < handed_ || closing_; });
+            if (analysed_ == handed_ || discard_) {
+                return;
+            }
+            const size_t index = analysed_ % kSlots;
+            lock.unlock();
+            try {
+                const int16_t* samples = slots_[index].data();
+                if (peaks_ != nullptr) {
+                    peaks_->addBlocks(samples, lengths_[index]);
+                }
+                if (observer_ != nullptr) {
+                    observer_->addSamples(samples, lengths_[index] / 2);
+                }
+            } catch (...) {
+                lock.lock();
+                error_ = std::current_exception();
+                changed_.notify_all();
+                return;
+            }
+            lock.lock();
+            ++analysed_;
+            changed_.notify_all();
+        }
+    }
+
+    PeakTable* peaks_;
+    LoadObserver* observer_;
+    std::array<std::vector<int16_t>, kSlots> slots_;
+    std::array<size_t, kSlots> lengths_{};
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    size_t handed_ = 0;
+    size_t analysed_ = 0;
+    bool closing_ = false;
+    bool discard_ = false;
+    std::exception_ptr error_;
+    std::thread thread_;
+};
+
 } // namespace
 
 LoadOutcome loadSampleData(const std::string& fileName, TFileAndMemoryStream& store, SampleFormat& format,
-                           PeakTable* peaks, const BlockProgress& progress) {
+                           PeakTable* peaks, const BlockProgress& progress, LoadObserver* observer) {
     format.dataLength = 0;
     TWaveDataExtractor reader(fileName);
     const SampleFileInfo& info = reader.info();
@@ -55,18 +164,32 @@ LoadOutcome loadSampleData(const std::string& fileName, TFileAndMemoryStream& st
     if (peaks != nullptr) {
         peaks->beginBuild(loaded.channels);
     }
+    if (observer != nullptr) {
+        SampleFormat coming = loaded;
+        coming.bitsPerSample = 16;
+        coming.dataLength = static_cast<uint32_t>(storeLength);
+        observer->begin(coming);
+    }
+    BlockAnalysis analysis(peaks, observer);
 
     // 64 KiB of 16-bit data per block; 8 KiB source blocks for 8-bit data (each widens to 16 KiB).
     const size_t sourceBlock = eightBit ? 8192 : 65536;
+    const size_t storeBlock = eightBit ? sourceBlock * 2 : sourceBlock;
     std::vector<uint8_t> in(sourceBlock);
-    std::vector<int16_t> out(65536 / 2);
     const bool direct = !eightBit && !bigEndian; // little-endian 16-bit: read straight into place
     const std::vector<int16_t> table = eightBit ? widenTable(bigEndian) : std::vector<int16_t>{};
 
+    int16_t* slot = nullptr;
+    size_t inSlot = 0; // bytes of the slot filled
     uint64_t done = 0;
     while (done < sourceLength) {
+        if (slot == nullptr) {
+            slot = analysis.freeSlot();
+            inSlot = 0;
+        }
+        int16_t* out = slot + inSlot / 2;
         const size_t want = static_cast<size_t>(std::min<uint64_t>(sourceBlock, sourceLength - done));
-        const size_t got = reader.readBlock(direct ? static_cast<void*>(out.data()) : in.data(), done, want);
+        const size_t got = reader.readBlock(direct ? static_cast<void*>(out) : in.data(), done, want);
         if (got != want) {
             throw StreamError("The file ended before its sound data: " + fileName);
         }
@@ -84,11 +207,13 @@ LoadOutcome loadSampleData(const std::string& fileName, TFileAndMemoryStream& st
         } else {
             outBytes = got;
         }
-        store.writeAllAt(eightBit ? done * 2 : done, out.data(), outBytes);
-        if (peaks != nullptr) {
-            peaks->addBlocks(out.data(), outBytes);
-        }
+        store.writeAllAt(eightBit ? done * 2 : done, out, outBytes);
+        inSlot += outBytes;
         done += got;
+        if (inSlot + storeBlock > BlockAnalysis::kSlotBytes || done == sourceLength) {
+            analysis.hand(inSlot);
+            slot = nullptr;
+        }
         if (progress.report) {
             progress.report(done, sourceLength);
         }
@@ -96,6 +221,7 @@ LoadOutcome loadSampleData(const std::string& fileName, TFileAndMemoryStream& st
             return LoadOutcome::Aborted;
         }
     }
+    analysis.finish();
 
     // The guard tail: zeros after the audio, so short reads past the end find silence.
     const uint8_t guard[kGuardBytes] = {};

@@ -100,6 +100,19 @@ void Slicer::clearForLoad() {
     selectedIndex = -1;
     selectionStart = selectionEnd = 0;
     left_ = right_ = 0;
+    loadDetection_.reset();
+}
+
+void Slicer::setLoadDetection(std::shared_ptr<const OnsetDetector> detection) {
+    loadDetection_ = std::move(detection);
+    loadDetectionChanges_ = store_.stream().changes();
+}
+
+std::shared_ptr<const OnsetDetector> Slicer::detectionInForce() {
+    if (loadDetection_ && store_.stream().changes() != loadDetectionChanges_) {
+        loadDetection_.reset(); // the audio has been written since
+    }
+    return loadDetection_;
 }
 
 void Slicer::sampleLoaded(bool setOneBar) {
@@ -132,6 +145,7 @@ bool Slicer::startSliceSearch(std::function<void(const SearchOutcome&)> done) {
     SearchOptions options;
     options.linked = linked();
     options.viewWidth = viewWidth_;
+    options.detected = detectionInForce();
     auto job = std::make_unique<tpseek>(store_, candidates_, flags_, options, *outcome);
     return jobs_.start(std::move(job), jobs::ProcessMode::Scanning, [this, outcome, done = std::move(done)] {
         lastSearch_ = *outcome;

@@ -18,6 +18,7 @@
 #include "slicing/Tempo.h"
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -113,6 +114,9 @@ public:
 
     // --- search ---
     void requestSearch() { flags_.searchRequest = true; }
+    // The detection that the load did on its way: a search takes its onsets instead of reading
+    // the store again, for as long as the store has not changed since.
+    void setLoadDetection(std::shared_ptr<const OnsetDetector> detection);
     // StartSliceSearch: runs tpseek; false when another job runs. done gets the outcome.
     bool startSliceSearch(std::function<void(const SearchOutcome&)> done = {});
 
@@ -166,6 +170,9 @@ private:
     bool runExport(const std::string& name, uint8_t bits, int smoothLevel, Planner planner, bool manyFiles,
                    std::function<void(const ExportReport&)> done);
 
+    // The load's detection while the store is as the load left it, else null.
+    std::shared_ptr<const OnsetDetector> detectionInForce();
+
     jobs::JobFrame& jobs_;
     sample::SampleStore& store_;
     sample::PeakTable& peaks_;
@@ -183,6 +190,8 @@ private:
     TempoState tempo_;
     uint32_t seed_ = 0;
     bool seeded_ = false;
+    std::shared_ptr<const OnsetDetector> loadDetection_;
+    uint64_t loadDetectionChanges_ = 0; // the store's change count when it was made
 };
 
 } // namespace cleavix::slicing

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/falloc.h>
 #include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -178,6 +179,13 @@ void TFileAndMemoryStream::setSizeOnly(int64_t newSize) {
     }
     if (position_ > newSize) {
         position_ = newSize;
+    }
+}
+
+void TFileAndMemoryStream::reserveSpace(int64_t size) {
+    if (!memoryBacked_ && fd_ >= 0 && size > 0) {
+        // Best effort: a file system without it, or a full disk, shows up in the writes as before.
+        (void)::fallocate(fd_, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size));
     }
 }
 

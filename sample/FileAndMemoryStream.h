@@ -55,6 +55,9 @@ public:
 
     int64_t seek(int64_t offset, Origin origin = Origin::Begin);
     void setSize(int64_t newSize);     // resizes and records the size
+    // Sets disk space aside for writing up to `size` bytes, leaving the size alone, so that long
+    // writes find their blocks allocated. Does nothing where the file system cannot, or on memory.
+    void reserveSpace(int64_t size);
     void setSizeOnly(int64_t newSize); // resizes, recorded size untouched
     void clear();
     int64_t size() const;

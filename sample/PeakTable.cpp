@@ -57,10 +57,10 @@ void PeakTable::beginBuild(uint16_t channels) {
 namespace {
 
 #if defined(__SSE2__)
-// The largest and smallest sample of each channel over one whole block of `count` samples (a
-// multiple of 8), 8 at a time: lane j sees the samples k = j (mod 8), so in stereo the even lanes
-// hold the first channel and the odd lanes the second.
-void wholeBlockPeaks(const int16_t* samples, size_t count, uint16_t channels, int32_t* max, int32_t* min) {
+// The words of one whole block of `count` samples (a multiple of 8), 8 samples at a time: lane j
+// sees the samples k = j (mod 8), so in stereo the even lanes hold the first channel and the odd
+// lanes the second.
+inline void wholeBlockWords(const int16_t* samples, size_t count, uint16_t channels, int32_t* words) {
     const auto load = [&](size_t k) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + k)); };
     __m128i hi = load(0);
     __m128i lo = hi;
@@ -80,10 +80,10 @@ void wholeBlockPeaks(const int16_t* samples, size_t count, uint16_t channels, in
     }
     const auto high = static_cast<uint32_t>(_mm_cvtsi128_si32(hi));
     const auto low = static_cast<uint32_t>(_mm_cvtsi128_si32(lo));
-    max[0] = static_cast<int16_t>(high & 0xFFFF);
-    min[0] = static_cast<int16_t>(low & 0xFFFF);
-    max[1] = static_cast<int16_t>(high >> 16);
-    min[1] = static_cast<int16_t>(low >> 16);
+    words[0] = packPeak(static_cast<int16_t>(high & 0xFFFF), static_cast<int16_t>(low & 0xFFFF));
+    if (channels == 2) {
+        words[1] = packPeak(static_cast<int16_t>(high >> 16), static_cast<int16_t>(low >> 16));
+    }
 }
 #endif
 
@@ -99,10 +99,19 @@ void PeakTable::addBlocks(const int16_t* samples, size_t bytes) {
     // Whole blocks from a block boundary (the load's and the rebuild's usual case) in vector
     // registers; the words are the same as the general loop's below.
     if (inBlock_ == 0 && samplesPerBlock % 8 == 0 && samplesPerBlock > 0) {
-        for (; i + samplesPerBlock <= total; i += samplesPerBlock) {
-            wholeBlockPeaks(samples + i, samplesPerBlock, channels_, max_, min_);
-            inBlock_ = samplesPerBlock;
-            closeBlock();
+        while (i + samplesPerBlock <= total) {
+            // As many blocks as the pending words have room for, written in place.
+            const size_t room = std::max<size_t>(1, (kPendingWords - std::min(kPendingWords, pending_.size())) / channels_);
+            const size_t blocks = std::min(room, (total - i) / samplesPerBlock);
+            size_t at = pending_.size();
+            pending_.resize(at + blocks * channels_);
+            for (size_t b = 0; b < blocks; ++b, i += samplesPerBlock, at += channels_) {
+                wholeBlockWords(samples + i, samplesPerBlock, channels_, pending_.data() + at);
+            }
+            entries_ += blocks;
+            if (pending_.size() >= kPendingWords) {
+                flushWords();
+            }
         }
     }
 #endif

@@ -28,15 +28,15 @@ std::vector<int16_t> widenTable(bool signedBytes) {
     return table;
 }
 
-// The store's blocks pass through a ring of slots to a thread that builds the peak table and
-// feeds the observer while the load reads and writes the next ones. The load fills a slot, hands
-// it over and takes the next free one; memory stays at the ring's few slots whatever the length.
+// The store's blocks pass through a ring of slots to a thread that feeds the observer while the
+// load reads and writes the next ones. The load fills a slot, writes it to the store, hands it over
+// and takes the next free one; memory stays at the ring's few slots whatever the length.
 class BlockAnalysis {
 public:
     static constexpr size_t kSlotBytes = 256 * 1024; // four load blocks
     static constexpr size_t kSlots = 4;
 
-    BlockAnalysis(PeakTable* peaks, LoadObserver* observer) : peaks_(peaks), observer_(observer) {
+    explicit BlockAnalysis(LoadObserver* observer) : observer_(observer) {
         for (auto& slot : slots_) {
             slot.resize(kSlotBytes / 2);
         }
@@ -99,12 +99,8 @@ private:
             const size_t index = analysed_ % kSlots;
             lock.unlock();
             try {
-                const int16_t* samples = slots_[index].data();
-                if (peaks_ != nullptr) {
-                    peaks_->addBlocks(samples, lengths_[index]);
-                }
                 if (observer_ != nullptr) {
-                    observer_->addSamples(samples, lengths_[index] / 2);
+                    observer_->addSamples(slots_[index].data(), lengths_[index] / 2);
                 }
             } catch (...) {
                 lock.lock();
@@ -118,7 +114,6 @@ private:
         }
     }
 
-    PeakTable* peaks_;
     LoadObserver* observer_;
     std::array<std::vector<int16_t>, kSlots> slots_;
     std::array<size_t, kSlots> lengths_{};
@@ -161,6 +156,7 @@ LoadOutcome loadSampleData(const std::string& fileName, TFileAndMemoryStream& st
     loaded.saveBits = loaded.sourceBits;
 
     store.setSize(0);
+    store.reserveSpace(static_cast<int64_t>(storeLength + kGuardBytes));
     if (peaks != nullptr) {
         peaks->beginBuild(loaded.channels);
     }
@@ -170,7 +166,7 @@ LoadOutcome loadSampleData(const std::string& fileName, TFileAndMemoryStream& st
         coming.dataLength = static_cast<uint32_t>(storeLength);
         observer->begin(coming);
     }
-    BlockAnalysis analysis(peaks, observer);
+    BlockAnalysis analysis(observer);
 
     // 64 KiB of 16-bit data per block; 8 KiB source blocks for 8-bit data (each widens to 16 KiB).
     const size_t sourceBlock = eightBit ? 8192 : 65536;
@@ -179,8 +175,11 @@ LoadOutcome loadSampleData(const std::string& fileName, TFileAndMemoryStream& st
     const bool direct = !eightBit && !bigEndian; // little-endian 16-bit: read straight into place
     const std::vector<int16_t> table = eightBit ? widenTable(bigEndian) : std::vector<int16_t>{};
 
+    // Blocks gather in a slot, which is written to the store in one piece (fewer, larger writes
+    // cost the file system less) and then handed to the analysis.
     int16_t* slot = nullptr;
     size_t inSlot = 0; // bytes of the slot filled
+    uint64_t slotAt = 0; // where the slot goes in the store
     uint64_t done = 0;
     while (done < sourceLength) {
         if (slot == nullptr) {
@@ -207,10 +206,14 @@ LoadOutcome loadSampleData(const std::string& fileName, TFileAndMemoryStream& st
         } else {
             outBytes = got;
         }
-        store.writeAllAt(eightBit ? done * 2 : done, out, outBytes);
+        if (peaks != nullptr) {
+            peaks->addBlocks(out, outBytes); // while the block is fresh in the cache
+        }
         inSlot += outBytes;
         done += got;
         if (inSlot + storeBlock > BlockAnalysis::kSlotBytes || done == sourceLength) {
+            store.writeAllAt(slotAt, slot, inSlot);
+            slotAt += inSlot;
             analysis.hand(inSlot);
             slot = nullptr;
         }

@@ -16,7 +16,7 @@ inline constexpr uint32_t kGuardBytes = 80;
 enum class LoadOutcome { Loaded, Aborted };
 
 // Sees the audio as a load writes it: the store's 16-bit samples in order from byte 0. Called on
-// the load's analysis thread, which works beside the reading and writing.
+// the load's helper thread.
 class LoadObserver {
 public:
     virtual ~LoadObserver() = default;
@@ -28,9 +28,9 @@ public:
 
 // Loads fileName into store and sets format. Progress runs 0..100 over the data. Throws
 // EWavParserError or StreamError on failure, leaving the store partial and format.dataLength 0.
-// When peaks is given, the peak table is built on the way (equal to a rebuildPeaks afterwards);
-// an observer sees every sample on the way. Both run on a thread of the load's own, beside the
-// reading and writing, and are done when the load returns.
+// When peaks is given, the peak table is built on the way (equal to a rebuildPeaks afterwards).
+// An observer sees every sample on the way, on a thread of the load's own beside the reading and
+// writing; it is done with them when the load returns.
 LoadOutcome loadSampleData(const std::string& fileName, TFileAndMemoryStream& store, SampleFormat& format,
                            PeakTable* peaks, const BlockProgress& progress = {}, LoadObserver* observer = nullptr);
 

@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -30,17 +31,25 @@ std::vector<int16_t> widenTable(bool signedBytes) {
 
 // The store's blocks pass through a ring of slots to a thread that feeds the observer while the
 // load reads and writes the next ones. The load fills a slot, writes it to the store, hands it over
-// and takes the next free one; memory stays at the ring's few slots whatever the length.
+// and takes the next free one; memory stays at the ring's few slots whatever the length. A short
+// sample goes through one slot with the observer fed on the load's own thread: there the thread
+// would cost more than it saves.
 class BlockAnalysis {
 public:
     static constexpr size_t kSlotBytes = 256 * 1024; // four load blocks
     static constexpr size_t kSlots = 4;
 
-    explicit BlockAnalysis(LoadObserver* observer) : observer_(observer) {
-        for (auto& slot : slots_) {
-            slot.resize(kSlotBytes / 2);
+    BlockAnalysis(LoadObserver* observer, uint64_t storeLength)
+        : observer_(observer), threaded_(observer != nullptr && storeLength > kSlots * kSlotBytes) {
+        // Filled before they are read: no need to clear them. A sample shorter than a slot needs
+        // no more than its own length.
+        const size_t slotSamples = std::min<uint64_t>(kSlotBytes, storeLength + 1) / 2;
+        for (size_t k = 0; k < (threaded_ ? kSlots : 1); ++k) {
+            slots_[k].reset(new int16_t[slotSamples]);
         }
-        thread_ = std::thread([this] { run(); });
+        if (threaded_) {
+            thread_ = std::thread([this] { run(); });
+        }
     }
     ~BlockAnalysis() {
         // Aborted or failed: what is still queued is of no use.
@@ -51,13 +60,22 @@ public:
 
     // The slot to fill next, once the analysis has finished with it.
     int16_t* freeSlot() {
+        if (!threaded_) {
+            return slots_[0].get();
+        }
         std::unique_lock lock(mutex_);
         changed_.wait(lock, [&] { return handed_ - analysed_ < kSlots || error_; });
         rethrow();
-        return slots_[handed_ % kSlots].data();
+        return slots_[handed_ % kSlots].get();
     }
     // The slot from freeSlot() holds `bytes` bytes of the store: over to the analysis.
     void hand(size_t bytes) {
+        if (!threaded_) {
+            if (observer_ != nullptr) {
+                observer_->addSamples(slots_[0].get(), bytes / 2);
+            }
+            return;
+        }
         std::lock_guard lock(mutex_);
         rethrow();
         lengths_[handed_ % kSlots] = bytes;
@@ -100,7 +118,7 @@ private:
             lock.unlock();
             try {
                 if (observer_ != nullptr) {
-                    observer_->addSamples(slots_[index].data(), lengths_[index] / 2);
+                    observer_->addSamples(slots_[index].get(), lengths_[index] / 2);
                 }
             } catch (...) {
                 lock.lock();
@@ -115,7 +133,8 @@ private:
     }
 
     LoadObserver* observer_;
-    std::array<std::vector<int16_t>, kSlots> slots_;
+    bool threaded_;
+    std::array<std::unique_ptr<int16_t[]>, kSlots> slots_;
     std::array<size_t, kSlots> lengths_{};
     std::mutex mutex_;
     std::condition_variable changed_;
@@ -166,7 +185,7 @@ LoadOutcome loadSampleData(const std::string& fileName, TFileAndMemoryStream& st
         coming.dataLength = static_cast<uint32_t>(storeLength);
         observer->begin(coming);
     }
-    BlockAnalysis analysis(observer);
+    BlockAnalysis analysis(observer, storeLength);
 
     // 64 KiB of 16-bit data per block; 8 KiB source blocks for 8-bit data (each widens to 16 KiB).
     const size_t sourceBlock = eightBit ? 8192 : 65536;
@@ -221,6 +240,10 @@ LoadOutcome loadSampleData(const std::string& fileName, TFileAndMemoryStream& st
             progress.report(done, sourceLength);
         }
         if (progress.stop && progress.stop()) {
+            // What was copied stays in the store.
+            if (slot != nullptr) {
+                store.writeAllAt(slotAt, slot, inSlot);
+            }
             return LoadOutcome::Aborted;
         }
     }

@@ -108,11 +108,9 @@ void Slicer::setLoadDetection(std::shared_ptr<const OnsetDetector> detection) {
     loadDetectionChanges_ = store_.stream().changes();
 }
 
-std::shared_ptr<const OnsetDetector> Slicer::detectionInForce() {
-    if (loadDetection_ && store_.stream().changes() != loadDetectionChanges_) {
-        loadDetection_.reset(); // the audio has been written since
-    }
-    return loadDetection_;
+std::shared_ptr<const OnsetDetector> Slicer::loadDetection() const {
+    // Any write since (an edit, a process, an undo, a recording) makes it stale.
+    return store_.stream().changes() == loadDetectionChanges_ ? loadDetection_ : nullptr;
 }
 
 void Slicer::sampleLoaded(bool setOneBar) {
@@ -145,7 +143,7 @@ bool Slicer::startSliceSearch(std::function<void(const SearchOutcome&)> done) {
     SearchOptions options;
     options.linked = linked();
     options.viewWidth = viewWidth_;
-    options.detected = detectionInForce();
+    options.detected = loadDetection();
     auto job = std::make_unique<tpseek>(store_, candidates_, flags_, options, *outcome);
     return jobs_.start(std::move(job), jobs::ProcessMode::Scanning, [this, outcome, done = std::move(done)] {
         lastSearch_ = *outcome;

@@ -117,6 +117,8 @@ public:
     // The detection that the load did on its way: a search takes its onsets instead of reading
     // the store again, for as long as the store has not changed since.
     void setLoadDetection(std::shared_ptr<const OnsetDetector> detection);
+    // That detection while the store is as the load left it, else null.
+    std::shared_ptr<const OnsetDetector> loadDetection() const;
     // StartSliceSearch: runs tpseek; false when another job runs. done gets the outcome.
     bool startSliceSearch(std::function<void(const SearchOutcome&)> done = {});
 
@@ -169,9 +171,6 @@ private:
     template <class Worker>
     bool runExport(const std::string& name, uint8_t bits, int smoothLevel, Planner planner, bool manyFiles,
                    std::function<void(const ExportReport&)> done);
-
-    // The load's detection while the store is as the load left it, else null.
-    std::shared_ptr<const OnsetDetector> detectionInForce();
 
     jobs::JobFrame& jobs_;
     sample::SampleStore& store_;

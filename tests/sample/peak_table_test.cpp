@@ -163,3 +163,41 @@ TEST(PeakTable, StreamingBuildMatchesRebuildWhateverTheChunks) {
     }
     EXPECT_EQ(whole->peak(entry, 0).max, maxLeft);
 }
+
+TEST(PeakTable, EveryBlockHoldsEachChannelsExtremesWhateverTheBlockSize) {
+    // Full-scale noise with the extremes placed on the first and last sample of blocks, fed whole,
+    // in the load's 64 KiB blocks, and in pieces that start blocks off their boundaries.
+    auto samples = cleavix::test::testSignal(2 * 50003, 11);
+    for (size_t i = 0; i < samples.size(); i += 997) {
+        samples[i] = int16_t(i % 2 == 0 ? -32768 : 32767);
+    }
+    for (uint32_t blockBytes : {64u, 128u, 192u, 256u, 512u, 1024u, 4096u}) {
+        for (uint16_t channels : {uint16_t(1), uint16_t(2)}) {
+            const size_t perBlock = blockBytes / 2;
+            const size_t entries = (samples.size() + perBlock - 1) / perBlock;
+            for (size_t piece : {samples.size(), size_t(32768), size_t(perBlock + 2), size_t(6)}) {
+                auto table = memoryTable(blockBytes);
+                table->beginBuild(channels);
+                for (size_t at = 0; at < samples.size(); at += piece) {
+                    table->addBlocks(samples.data() + at, std::min(piece, samples.size() - at) * 2);
+                }
+                table->endBuild();
+                ASSERT_EQ(table->entries(), entries);
+                for (size_t e = 0; e < entries; ++e) {
+                    for (uint16_t c = 0; c < channels; ++c) {
+                        int16_t high = -32768;
+                        int16_t low = 32767;
+                        for (size_t i = e * perBlock + c; i < std::min(samples.size(), (e + 1) * perBlock);
+                             i += channels) {
+                            high = std::max(high, samples[i]);
+                            low = std::min(low, samples[i]);
+                        }
+                        const PeakWord word = table->peak(e, c);
+                        ASSERT_EQ(word.max, high) << blockBytes << " " << channels << " " << piece << " " << e;
+                        ASSERT_EQ(word.min, low) << blockBytes << " " << channels << " " << piece << " " << e;
+                    }
+                }
+            }
+        }
+    }
+}

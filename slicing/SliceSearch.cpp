@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstdint>
 #include <cstring>
+#include <future>
+#include <thread>
 #include <vector>
 
 #if defined(__x86_64__)
@@ -930,26 +932,59 @@ void snapWith(ChannelReader& reader, const Geometry& g, const Windows& w, SliceP
     point.position = uint32_t(start + taken * g.blockAlign);
 }
 
+// Runs work(from, to) over the candidates 1 to n in two parts split before `split`, the second on
+// a thread of its own when there is a second processor and enough to do. Each part reads the
+// store through readers of its own and writes only its own candidates' entries; the results are
+// applied (with the reports) in order afterwards, so they are what one pass would give.
+template <class Work>
+void inTwo(int n, int split, Work&& work) {
+    static const bool twoProcessors = std::thread::hardware_concurrency() > 1;
+    constexpr int kWorthAThread = 64;
+    if (!twoProcessors || n < kWorthAThread || split <= 1 || split > n) {
+        work(1, n + 1);
+        return;
+    }
+    auto second = std::async(std::launch::async, [&] { work(split, n + 1); });
+    work(1, split);
+    second.get();
+}
+
 // How far around a candidate the refinement reads at once, in frames: its passes rarely look
 // further (a look outside goes to the store).
 int64_t framesBeforeCandidate(const Windows& w) { return int64_t(w.quiet) + w.quietPair + 128; }
 int64_t framesAfterCandidate(const Windows& w) { return int64_t(w.snap) / 2 + 128; }
 
 // Steps 2 to 6. Each candidate's passes depend only on its own position, so they run one
-// candidate at a time over one read of the store around it; the positions after each step are
-// kept, so that an abort leaves the list exactly as the steps run one after the other would have
-// (steps 2 and 5 report progress and may stop). Returns false when aborted.
+// candidate at a time over one read of the store around it (in two halves side by side); the
+// positions after each step are kept, so that the reports and an abort leave the list exactly as
+// the steps run one after the other would have (steps 2 and 5 report progress and may stop).
+// Returns false when aborted.
 bool refineCandidates(const sample::SampleStore& store, CandidateList& list, const SearchProgress& progress) {
     const Geometry g = geometryOf(store);
     const Windows w = windowsOf(store.format().sampleRate);
     const int n = list.count();
     const int64_t before = framesBeforeCandidate(w) * g.blockAlign;
     const int64_t after = framesAfterCandidate(w) * g.blockAlign;
-    ChannelReader reader(store, g, size_t(before + after));
     std::vector<uint32_t> afterQuietWindow(size_t(n) + 1);
     std::vector<uint32_t> afterDescent(size_t(n) + 1);
     std::vector<uint32_t> afterQuietPair(size_t(n) + 1);
     std::vector<uint32_t> afterSnap(size_t(n) + 1);
+    inTwo(n, n / 2 + 1, [&](int from, int to) {
+        ChannelReader reader(store, g, size_t(before + after));
+        for (int k = from; k < to; ++k) {
+            SlicePoint point = list.at(k);
+            reader.readAround(int64_t(point.position) - before, int64_t(point.position) + after);
+            quietWindowWith(reader, g, w, point);
+            afterQuietWindow[size_t(k)] = point.position;
+            backwardDescentWith(reader, g, w, point);
+            forwardDescentWith(reader, g, w, point);
+            afterDescent[size_t(k)] = point.position;
+            quietPairWith(reader, g, w, point);
+            afterQuietPair[size_t(k)] = point.position;
+            snapWith(reader, g, w, point);
+            afterSnap[size_t(k)] = point.position;
+        }
+    });
     for (int k = 1; k <= n; ++k) {
         if (tick(progress, roundToInt(double(k) / double(n) * 8.0) + 80)) {
             for (int j = 1; j < k; ++j) {
@@ -957,17 +992,6 @@ bool refineCandidates(const sample::SampleStore& store, CandidateList& list, con
             }
             return false;
         }
-        SlicePoint point = list.at(k);
-        reader.readAround(int64_t(point.position) - before, int64_t(point.position) + after);
-        quietWindowWith(reader, g, w, point);
-        afterQuietWindow[size_t(k)] = point.position;
-        backwardDescentWith(reader, g, w, point);
-        forwardDescentWith(reader, g, w, point);
-        afterDescent[size_t(k)] = point.position;
-        quietPairWith(reader, g, w, point);
-        afterQuietPair[size_t(k)] = point.position;
-        snapWith(reader, g, w, point);
-        afterSnap[size_t(k)] = point.position;
     }
     for (int k = 1; k <= n; ++k) {
         if (tick(progress, roundToInt(double(k) / double(n) * 2.0) + 88)) {
@@ -1013,20 +1037,31 @@ bool levels(const sample::SampleStore& store, CandidateList& list, const SearchP
         next[size_t(u)] = nextOfCode[code];
         nextOfCode[code] = u;
     }
-    StreamReader reader(store, g, kStreamBytes);
+    // Split where the sample is halved, so that both halves read about as much.
+    int split = 1;
+    while (split <= n && int64_t(list.at(split).position) < g.dataLength / 2) {
+        ++split;
+    }
+    std::vector<int32_t> levelOfPoint(size_t(n) + 1);
+    inTwo(n, split, [&](int from, int to) {
+        StreamReader reader(store, g, kStreamBytes);
+        for (int u = from; u < to; ++u) {
+            const SlicePoint& point = list.at(u);
+            if (preLevels != nullptr) {
+                (*preLevels)[size_t(u)] = preLevelOf(reader, g, point);
+            }
+            const int64_t end = list.at(next[size_t(u)]).position;
+            const int64_t frames = std::max<int64_t>(0, (end - int64_t(point.position)) / g.blockAlign);
+            reader.keepFrom(u < n ? windowStart(g, list.at(u + 1), 500) : INT64_MAX);
+            // A segment without frames (two points at one place) has level 0.
+            levelOfPoint[size_t(u)] = int32_t(levelOf(reader, g, windowStart(g, point, 50), frames));
+        }
+    });
     for (int u = 1; u <= n; ++u) {
         if (tick(progress, roundToInt(double(u) / double(n) * 5.0) + 90)) {
             return false;
         }
-        SlicePoint& point = list.at(u);
-        if (preLevels != nullptr) {
-            (*preLevels)[size_t(u)] = preLevelOf(reader, g, point);
-        }
-        const int64_t end = list.at(next[size_t(u)]).position;
-        const int64_t frames = std::max<int64_t>(0, (end - int64_t(point.position)) / g.blockAlign);
-        reader.keepFrom(u < n ? windowStart(g, list.at(u + 1), 500) : INT64_MAX);
-        // A segment without frames (two points at one place) has level 0.
-        point.strength = int32_t(levelOf(reader, g, windowStart(g, point, 50), frames));
+        list.at(u).strength = levelOfPoint[size_t(u)];
     }
     return true;
 }

@@ -1,6 +1,7 @@
 #include "sample/FileAndMemoryStream.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -32,12 +33,16 @@ int openFlags(uint16_t mode) {
     }
 }
 
+std::atomic<uint64_t> lastChange{0};
+
 } // namespace
 
-TFileAndMemoryStream::TFileAndMemoryStream() = default;
+void TFileAndMemoryStream::changed() { changes_ = ++lastChange; }
+
+TFileAndMemoryStream::TFileAndMemoryStream() : changes_(++lastChange) {}
 
 TFileAndMemoryStream::TFileAndMemoryStream(uint16_t openMode, const std::string& fileName)
-    : memoryBacked_(false), openMode_(openMode), fileName_(fileName) {
+    : memoryBacked_(false), openMode_(openMode), fileName_(fileName), changes_(++lastChange) {
     fd_ = ::open(fileName.c_str(), openFlags(openMode) | O_CLOEXEC, 0600);
     if (fd_ < 0) {
         throw StreamError(errnoText("Cannot open", fileName));
@@ -45,7 +50,7 @@ TFileAndMemoryStream::TFileAndMemoryStream(uint16_t openMode, const std::string&
 }
 
 TFileAndMemoryStream::TFileAndMemoryStream(int fd, const std::string& fileName)
-    : memoryBacked_(false), openMode_(fmCreate), fd_(fd), fileName_(fileName) {}
+    : memoryBacked_(false), openMode_(fmCreate), fd_(fd), fileName_(fileName), changes_(++lastChange) {}
 
 TFileAndMemoryStream::TFileAndMemoryStream(TFileAndMemoryStream&& other) noexcept
     : memoryBacked_(other.memoryBacked_), openMode_(other.openMode_), recordedSize_(other.recordedSize_),
@@ -54,6 +59,7 @@ TFileAndMemoryStream::TFileAndMemoryStream(TFileAndMemoryStream&& other) noexcep
     other.fd_ = -1;
     other.memoryBacked_ = false;
     other.position_ = 0;
+    other.changed();
 }
 
 TFileAndMemoryStream::~TFileAndMemoryStream() { releaseBacking(); }
@@ -92,7 +98,7 @@ size_t TFileAndMemoryStream::readAt(uint64_t offset, void* buffer, size_t count)
 }
 
 void TFileAndMemoryStream::writeAllAt(uint64_t offset, const void* buffer, size_t count) {
-    ++changes_;
+    changed();
     if (count == 0) {
         return;
     }
@@ -168,7 +174,7 @@ int64_t TFileAndMemoryStream::seek(int64_t offset, Origin origin) {
 }
 
 void TFileAndMemoryStream::setSizeOnly(int64_t newSize) {
-    ++changes_;
+    changed();
     newSize = std::max<int64_t>(0, newSize);
     if (memoryBacked_) {
         memory_.resize(static_cast<size_t>(newSize));
@@ -195,7 +201,7 @@ void TFileAndMemoryStream::setSize(int64_t newSize) {
 }
 
 void TFileAndMemoryStream::clear() {
-    ++changes_;
+    changed();
     if (memoryBacked_) {
         memory_.clear();
         memory_.shrink_to_fit();
@@ -240,7 +246,7 @@ void TFileAndMemoryStream::loadFromFile(const std::string& fileName) {
     if (!memoryBacked_) {
         return;
     }
-    ++changes_;
+    changed();
     std::ifstream in(fileName, std::ios::binary);
     if (!in) {
         throw StreamError("Cannot open " + fileName);
@@ -261,7 +267,7 @@ void TFileAndMemoryStream::saveToFile(const std::string& fileName) const {
 }
 
 void TFileAndMemoryStream::releaseBacking() {
-    ++changes_;
+    changed();
     if (fd_ >= 0) {
         ::close(fd_);
         fd_ = -1;

@@ -75,8 +75,9 @@ public:
     // Memory backing: the bytes themselves.
     const std::vector<uint8_t>& memory() const { return memory_; }
 
-    // Counts the calls that may have changed the content: every write, resize, clear, load and
-    // release. Equal counts mean untouched bytes, so that what was derived from them still holds.
+    // Marks the calls that may have changed the content: every write, resize, clear, load and
+    // release takes a number never given out before (by any stream). An unchanged mark means
+    // this stream's bytes are untouched, so that what was derived from them still holds.
     uint64_t changes() const { return changes_; }
 
 private:
@@ -87,7 +88,8 @@ private:
     std::string fileName_;
     std::vector<uint8_t> memory_;
     int64_t position_ = 0;
-    uint64_t changes_ = 0;
+    uint64_t changes_;
+    void changed();
 };
 
 // Releases a working stream's backing and deletes its file (file backing only). Errors are

@@ -39,7 +39,13 @@ PeakWord PeakTable::peak(uint64_t entry, uint16_t channel) const {
     return unpackPeak(word);
 }
 
+bool PeakTable::describes(const TFileAndMemoryStream& store, const SampleFormat& format) const {
+    return builtFrom_ != 0 && builtFrom_ == store.changes() && channels_ == (format.channels == 2 ? 2 : 1) &&
+           blockBytes_ > 0 && entries_ == (uint64_t(format.dataLength) + blockBytes_ - 1) / blockBytes_;
+}
+
 void PeakTable::reset() {
+    builtFrom_ = 0;
     backing_->clear();
     entries_ = 0;
     pending_.clear();
@@ -220,10 +226,14 @@ void rebuildPeaks(const TFileAndMemoryStream& store, const SampleFormat& format,
             progress.report(done, total);
         }
         if (progress.stop && progress.stop()) {
-            break;
+            table.endBuild();
+            return; // a part of the store only
         }
     }
     table.endBuild();
+    if (done == total) {
+        table.builtFrom(store); // every byte of the audio was there
+    }
 }
 
 } // namespace cleavix::sample

@@ -259,6 +259,7 @@ LoadOutcome loadSampleData(const std::string& fileName, TFileAndMemoryStream& st
     format = loaded;
     if (peaks != nullptr) {
         peaks->endBuild();
+        peaks->builtFrom(store);
     }
     return LoadOutcome::Loaded;
 }

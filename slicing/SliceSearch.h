@@ -12,6 +12,7 @@
 // Threads: the run functions execute on the search worker; the candidate list and the store are
 // the worker's while it runs (the busy state keeps everything else away).
 #include "jobs/JobFrame.h"
+#include "sample/PeakTable.h"
 #include "sample/SampleStore.h"
 #include "slicing/SlicePoint.h"
 
@@ -63,6 +64,9 @@ struct SearchOptions {
     // The detection already done on the store as it stands (by the load), or null: step 1 then
     // takes its onsets instead of reading the store.
     std::shared_ptr<const OnsetDetector> detected;
+    // The peak table, or null: while it describes the store, the segment levels take the
+    // extremes of whole peak blocks from it instead of reading every sample.
+    const sample::PeakTable* peaks = nullptr;
 };
 
 struct SearchProgress {

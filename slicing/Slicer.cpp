@@ -144,6 +144,7 @@ bool Slicer::startSliceSearch(std::function<void(const SearchOutcome&)> done) {
     options.linked = linked();
     options.viewWidth = viewWidth_;
     options.detected = loadDetection();
+    options.peaks = &peaks_;
     auto job = std::make_unique<tpseek>(store_, candidates_, flags_, options, *outcome);
     return jobs_.start(std::move(job), jobs::ProcessMode::Scanning, [this, outcome, done = std::move(done)] {
         lastSearch_ = *outcome;

@@ -19,6 +19,13 @@ TFileAndMemoryStream storeOf(const std::vector<int16_t>& samples) {
     return store;
 }
 
+SampleFormat stereoFormatOf(const std::vector<int16_t>& samples) {
+    SampleFormat format;
+    format.channels = 2;
+    format.dataLength = uint32_t(samples.size() * 2);
+    return format;
+}
+
 } // namespace
 
 TEST(PeakTable, BlockSizeSetting) {
@@ -132,9 +139,7 @@ TEST(PeakTable, StreamingBuildMatchesRebuildWhateverTheChunks) {
     // same table as one pass, with every entry covering exactly 192 bytes.
     const auto samples = cleavix::test::testSignal(2 * 70001, 7);
     TFileAndMemoryStream store = storeOf(samples);
-    SampleFormat format;
-    format.channels = 2;
-    format.dataLength = uint32_t(samples.size() * 2);
+    const SampleFormat format = stereoFormatOf(samples);
     auto whole = memoryTable(192);
     rebuildPeaks(store, format, *whole);
     auto pieces = memoryTable(192);
@@ -200,4 +205,38 @@ TEST(PeakTable, EveryBlockHoldsEachChannelsExtremesWhateverTheBlockSize) {
             }
         }
     }
+}
+
+TEST(PeakTable, ItDescribesTheStoreOnlyAfterAWholeBuildAndUntilTheStoreChanges) {
+    const auto samples = cleavix::test::testSignal(2 * 5000, 3);
+    TFileAndMemoryStream store = storeOf(samples);
+    const SampleFormat format = stereoFormatOf(samples);
+    auto table = memoryTable(128);
+    EXPECT_FALSE(table->describes(store, format));
+    rebuildPeaks(store, format, *table);
+    EXPECT_TRUE(table->describes(store, format));
+    // Another store with the same bytes is not the one it was built from.
+    TFileAndMemoryStream twin = storeOf(samples);
+    EXPECT_FALSE(table->describes(twin, format));
+    // Another length or channel count is not what it was built for.
+    SampleFormat mono = format;
+    mono.channels = 1;
+    EXPECT_FALSE(table->describes(store, mono));
+    SampleFormat shorter = format;
+    shorter.dataLength -= 256;
+    EXPECT_FALSE(table->describes(store, shorter));
+    // A write to the store, a new block size or a reset ends it.
+    store.writeAllAt(0, samples.data(), 2);
+    EXPECT_FALSE(table->describes(store, format));
+    rebuildPeaks(store, format, *table);
+    table->setBlockBytes(256);
+    EXPECT_FALSE(table->describes(store, format));
+    rebuildPeaks(store, format, *table);
+    table->reset();
+    EXPECT_FALSE(table->describes(store, format));
+    // A rebuild stopped part way covers part of the store only.
+    BlockProgress progress;
+    progress.stop = [] { return true; };
+    rebuildPeaks(store, format, *table, progress);
+    EXPECT_FALSE(table->describes(store, format));
 }

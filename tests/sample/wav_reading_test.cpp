@@ -339,6 +339,7 @@ TEST(WaveReading, AnObserverSeesTheStoresSamplesAndThePeaksMatchARebuild) {
         peaks.readWords(0, a.data(), a.size());
         rebuilt.readWords(0, b.data(), b.size());
         EXPECT_EQ(a, b) << name;
+        EXPECT_TRUE(peaks.describes(store, format)) << name;
     }
 }
 

@@ -5,6 +5,8 @@
 // pieces -- with and without an abort at every kind of progress report.
 #include "slicing/SliceSearch.h"
 
+#include "sample/PeakTable.h"
+
 #include "SliceFixtures.h"
 
 #include <gtest/gtest.h>
@@ -608,6 +610,18 @@ void placeCandidates(CandidateList& list, uint32_t dataLength, uint16_t channels
     }
 }
 
+// Steps 2 to 9 on the candidates in the list, unlinked, with or without a peak table.
+SearchOutcome refineOnlySearch(const sample::SampleStore& store, CandidateList& list,
+                               const sample::PeakTable* peaks = nullptr) {
+    SearchFlags flags;
+    flags.searchRequest = true;
+    flags.refineOnly = true;
+    SearchOptions options;
+    options.linked = false;
+    options.peaks = peaks;
+    return runSliceSearch(store, list, flags, options);
+}
+
 TEST(SearchPaths, RefinementOnOneReadPerCandidateMatchesThePassesRunOneAfterTheOther) {
     uint32_t seed = 500;
     for (uint32_t rate : {44100u, 22050u, 96000u}) {
@@ -619,15 +633,43 @@ TEST(SearchPaths, RefinementOnOneReadPerCandidateMatchesThePassesRunOneAfterTheO
                 CandidateList fast;
                 placeCandidates(fast, store->dataLength(), channels, seed++);
                 CandidateList plain = fast;
-                SearchFlags flags;
-                flags.searchRequest = true;
-                flags.refineOnly = true;
-                SearchOptions options;
-                options.linked = false;
-                const SearchOutcome outcome = runSliceSearch(*store, fast, flags, options);
-                EXPECT_FALSE(outcome.aborted);
+                EXPECT_FALSE(refineOnlySearch(*store, fast).aborted);
                 ASSERT_TRUE(plainRefinement(*store, plain));
                 expectSameCandidates(fast, plain, "refinement");
+            }
+        }
+    }
+}
+
+TEST(SearchPaths, SegmentLevelsTakenFromThePeakTableMatchTheSamples) {
+    uint32_t seed = 1500;
+    for (uint16_t channels : {uint16_t(1), uint16_t(2)}) {
+        for (Kind kind : {Kind::Bursts, Kind::FullScale, Kind::Quiet}) {
+            for (uint32_t blockBytes : {64u, 128u, 192u, 512u, 4096u}) {
+                // Lengths that leave a part block at the end, and a sample shorter than one block.
+                for (int64_t frames : {int64_t(200001), int64_t(500)}) {
+                    const std::vector<int16_t> s = signal(kind, frames, channels, seed);
+                    auto store = makeStore(s, channels);
+                    sample::PeakTable peaks(std::make_unique<sample::TFileAndMemoryStream>(), blockBytes);
+                    sample::rebuildPeaks(store->stream(), store->format(), peaks);
+                    ASSERT_TRUE(peaks.describes(store->stream(), store->format()));
+                    CandidateList placed;
+                    placeCandidates(placed, store->dataLength(), channels, seed++);
+                    // A few points off their channel's places (as a point file may hold them).
+                    placed.at(5).position |= 1u;
+                    placed.at(9).position = (placed.at(9).position & ~3u) + 1;
+                    const auto search = [&](const sample::PeakTable* table) {
+                        CandidateList list = placed;
+                        EXPECT_FALSE(refineOnlySearch(*store, list, table).aborted);
+                        return list;
+                    };
+                    expectSameCandidates(search(&peaks), search(nullptr), "levels from peaks");
+                    // Once the samples change, the table no longer describes them and is left alone.
+                    const std::vector<int16_t> other = signal(Kind::Ramps, frames, channels, seed++);
+                    store->stream().writeAllAt(0, other.data(), other.size() * 2);
+                    EXPECT_FALSE(peaks.describes(store->stream(), store->format()));
+                    expectSameCandidates(search(&peaks), search(nullptr), "stale peaks");
+                }
             }
         }
     }

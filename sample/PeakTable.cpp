@@ -40,8 +40,9 @@ PeakWord PeakTable::peak(uint64_t entry, uint16_t channel) const {
 }
 
 bool PeakTable::describes(const TFileAndMemoryStream& store, const SampleFormat& format) const {
-    return builtFrom_ != 0 && builtFrom_ == store.changes() && channels_ == (format.channels == 2 ? 2 : 1) &&
-           blockBytes_ > 0 && entries_ == (uint64_t(format.dataLength) + blockBytes_ - 1) / blockBytes_;
+    return builtFrom_ != 0 && builtFrom_ == store.changes() && builtLength_ == format.dataLength &&
+           channels_ == (format.channels == 2 ? 2 : 1) && blockBytes_ > 0 &&
+           entries_ == (uint64_t(format.dataLength) + blockBytes_ - 1) / blockBytes_;
 }
 
 void PeakTable::reset() {
@@ -232,7 +233,7 @@ void rebuildPeaks(const TFileAndMemoryStream& store, const SampleFormat& format,
     }
     table.endBuild();
     if (done == total) {
-        table.builtFrom(store); // every byte of the audio was there
+        table.builtFrom(store, total); // every byte of the audio was there
     }
 }
 

@@ -65,10 +65,13 @@ public:
     void endBuild();
     void reset();
 
-    // A finished build of the whole of `store` marks the table with the store's change mark; the
-    // table describes the store (and readers may take extremes from it instead of the samples)
-    // while that mark, the channels and the length still agree.
-    void builtFrom(const TFileAndMemoryStream& store) { builtFrom_ = store.changes(); }
+    // A finished build over the first `length` bytes of `store` marks the table with the store's
+    // change mark; the table describes the store (and readers may take extremes from it instead
+    // of the samples) while that mark, the channels and the length still agree.
+    void builtFrom(const TFileAndMemoryStream& store, uint64_t length) {
+        builtFrom_ = store.changes();
+        builtLength_ = length;
+    }
     bool describes(const TFileAndMemoryStream& store, const SampleFormat& format) const;
 
 private:
@@ -83,6 +86,7 @@ private:
     int32_t max_[2] = {-32768, -32768};
     int32_t min_[2] = {32767, 32767};
     uint64_t builtFrom_ = 0; // the change mark of the store it was built from; 0: none
+    uint64_t builtLength_ = 0;
 };
 
 struct BlockProgress {

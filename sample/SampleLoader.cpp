@@ -259,7 +259,7 @@ LoadOutcome loadSampleData(const std::string& fileName, TFileAndMemoryStream& st
     format = loaded;
     if (peaks != nullptr) {
         peaks->endBuild();
-        peaks->builtFrom(store);
+        peaks->builtFrom(store, storeLength);
     }
     return LoadOutcome::Loaded;
 }

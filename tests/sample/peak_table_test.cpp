@@ -225,6 +225,8 @@ TEST(PeakTable, ItDescribesTheStoreOnlyAfterAWholeBuildAndUntilTheStoreChanges) 
     SampleFormat shorter = format;
     shorter.dataLength -= 256;
     EXPECT_FALSE(table->describes(store, shorter));
+    shorter.dataLength = format.dataLength - 4; // as many entries, fewer bytes
+    EXPECT_FALSE(table->describes(store, shorter));
     // A write to the store, a new block size or a reset ends it.
     store.writeAllAt(0, samples.data(), 2);
     EXPECT_FALSE(table->describes(store, format));

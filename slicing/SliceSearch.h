@@ -9,8 +9,11 @@
 // would start before the sample start at the candidate's own channel's first sample; samples
 // beyond the data read as 0; no pass moves a point past the end of the sample.
 //
-// Threads: the run functions execute on the search worker; the candidate list and the store are
-// the worker's while it runs (the busy state keeps everything else away).
+// Threads: the run functions execute on the search worker; the candidate list, the store and the
+// peak table are the worker's while it runs (the busy state keeps everything else away). The
+// refinement and the segment levels split their candidates with one helper thread, which only
+// reads the store and the table and writes entries of its own; the results are applied on the
+// worker, in order.
 #include "jobs/JobFrame.h"
 #include "sample/PeakTable.h"
 #include "sample/SampleStore.h"

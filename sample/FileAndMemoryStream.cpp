@@ -1,10 +1,12 @@
 #include "sample/FileAndMemoryStream.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/falloc.h>
 #include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,12 +33,16 @@ int openFlags(uint16_t mode) {
     }
 }
 
+std::atomic<uint64_t> lastChange{0};
+
 } // namespace
 
-TFileAndMemoryStream::TFileAndMemoryStream() = default;
+void TFileAndMemoryStream::changed() { changes_ = ++lastChange; }
+
+TFileAndMemoryStream::TFileAndMemoryStream() : changes_(++lastChange) {}
 
 TFileAndMemoryStream::TFileAndMemoryStream(uint16_t openMode, const std::string& fileName)
-    : memoryBacked_(false), openMode_(openMode), fileName_(fileName) {
+    : memoryBacked_(false), openMode_(openMode), fileName_(fileName), changes_(++lastChange) {
     fd_ = ::open(fileName.c_str(), openFlags(openMode) | O_CLOEXEC, 0600);
     if (fd_ < 0) {
         throw StreamError(errnoText("Cannot open", fileName));
@@ -44,15 +50,16 @@ TFileAndMemoryStream::TFileAndMemoryStream(uint16_t openMode, const std::string&
 }
 
 TFileAndMemoryStream::TFileAndMemoryStream(int fd, const std::string& fileName)
-    : memoryBacked_(false), openMode_(fmCreate), fd_(fd), fileName_(fileName) {}
+    : memoryBacked_(false), openMode_(fmCreate), fd_(fd), fileName_(fileName), changes_(++lastChange) {}
 
 TFileAndMemoryStream::TFileAndMemoryStream(TFileAndMemoryStream&& other) noexcept
     : memoryBacked_(other.memoryBacked_), openMode_(other.openMode_), recordedSize_(other.recordedSize_),
       fd_(other.fd_), fileName_(std::move(other.fileName_)), memory_(std::move(other.memory_)),
-      position_(other.position_) {
+      position_(other.position_), changes_(other.changes_) {
     other.fd_ = -1;
     other.memoryBacked_ = false;
     other.position_ = 0;
+    other.changed();
 }
 
 TFileAndMemoryStream::~TFileAndMemoryStream() { releaseBacking(); }
@@ -91,6 +98,7 @@ size_t TFileAndMemoryStream::readAt(uint64_t offset, void* buffer, size_t count)
 }
 
 void TFileAndMemoryStream::writeAllAt(uint64_t offset, const void* buffer, size_t count) {
+    changed();
     if (count == 0) {
         return;
     }
@@ -166,6 +174,7 @@ int64_t TFileAndMemoryStream::seek(int64_t offset, Origin origin) {
 }
 
 void TFileAndMemoryStream::setSizeOnly(int64_t newSize) {
+    changed();
     newSize = std::max<int64_t>(0, newSize);
     if (memoryBacked_) {
         memory_.resize(static_cast<size_t>(newSize));
@@ -179,12 +188,20 @@ void TFileAndMemoryStream::setSizeOnly(int64_t newSize) {
     }
 }
 
+void TFileAndMemoryStream::reserveSpace(int64_t size) {
+    if (!memoryBacked_ && fd_ >= 0 && size > 0) {
+        // Best effort: a file system without it, or a full disk, shows up in the writes as before.
+        (void)::fallocate(fd_, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size));
+    }
+}
+
 void TFileAndMemoryStream::setSize(int64_t newSize) {
     setSizeOnly(newSize);
     recordedSize_ = newSize;
 }
 
 void TFileAndMemoryStream::clear() {
+    changed();
     if (memoryBacked_) {
         memory_.clear();
         memory_.shrink_to_fit();
@@ -229,6 +246,7 @@ void TFileAndMemoryStream::loadFromFile(const std::string& fileName) {
     if (!memoryBacked_) {
         return;
     }
+    changed();
     std::ifstream in(fileName, std::ios::binary);
     if (!in) {
         throw StreamError("Cannot open " + fileName);
@@ -249,6 +267,7 @@ void TFileAndMemoryStream::saveToFile(const std::string& fileName) const {
 }
 
 void TFileAndMemoryStream::releaseBacking() {
+    changed();
     if (fd_ >= 0) {
         ::close(fd_);
         fd_ = -1;

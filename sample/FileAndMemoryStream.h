@@ -55,6 +55,9 @@ public:
 
     int64_t seek(int64_t offset, Origin origin = Origin::Begin);
     void setSize(int64_t newSize);     // resizes and records the size
+    // Sets disk space aside for writing up to `size` bytes, leaving the size alone, so that long
+    // writes find their blocks allocated. Does nothing where the file system cannot, or on memory.
+    void reserveSpace(int64_t size);
     void setSizeOnly(int64_t newSize); // resizes, recorded size untouched
     void clear();
     int64_t size() const;
@@ -72,6 +75,11 @@ public:
     // Memory backing: the bytes themselves.
     const std::vector<uint8_t>& memory() const { return memory_; }
 
+    // Marks the calls that may have changed the content: every write, resize, clear, load and
+    // release takes a number never given out before (by any stream). An unchanged mark means
+    // this stream's bytes are untouched, so that what was derived from them still holds.
+    uint64_t changes() const { return changes_; }
+
 private:
     bool memoryBacked_ = true;
     uint16_t openMode_ = 0;
@@ -80,6 +88,8 @@ private:
     std::string fileName_;
     std::vector<uint8_t> memory_;
     int64_t position_ = 0;
+    uint64_t changes_;
+    void changed();
 };
 
 // Releases a working stream's backing and deletes its file (file backing only). Errors are

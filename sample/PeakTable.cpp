@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace cleavix::sample {
 
 namespace {
@@ -35,7 +39,14 @@ PeakWord PeakTable::peak(uint64_t entry, uint16_t channel) const {
     return unpackPeak(word);
 }
 
+bool PeakTable::describes(const TFileAndMemoryStream& store, const SampleFormat& format) const {
+    return builtFrom_ != 0 && builtFrom_ == store.changes() && builtLength_ == format.dataLength &&
+           channels_ == (format.channels == 2 ? 2 : 1) && blockBytes_ > 0 &&
+           entries_ == (uint64_t(format.dataLength) + blockBytes_ - 1) / blockBytes_;
+}
+
 void PeakTable::reset() {
+    builtFrom_ = 0;
     backing_->clear();
     entries_ = 0;
     pending_.clear();
@@ -50,12 +61,67 @@ void PeakTable::beginBuild(uint16_t channels) {
     pending_.reserve(kPendingWords);
 }
 
+namespace {
+
+#if defined(__SSE2__)
+// The words of one whole block of `count` samples (a multiple of 8), 8 samples at a time: lane j
+// sees the samples k = j (mod 8), so in stereo the even lanes hold the first channel and the odd
+// lanes the second.
+inline void wholeBlockWords(const int16_t* samples, size_t count, uint16_t channels, int32_t* words) {
+    const auto load = [&](size_t k) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + k)); };
+    __m128i hi = load(0);
+    __m128i lo = hi;
+    for (size_t k = 8; k < count; k += 8) {
+        const __m128i v = load(k);
+        hi = _mm_max_epi16(hi, v);
+        lo = _mm_min_epi16(lo, v);
+    }
+    // Fold the lanes: halves, then pairs of 32-bit lanes; in mono also the two samples of a pair.
+    hi = _mm_max_epi16(hi, _mm_shuffle_epi32(hi, _MM_SHUFFLE(1, 0, 3, 2)));
+    lo = _mm_min_epi16(lo, _mm_shuffle_epi32(lo, _MM_SHUFFLE(1, 0, 3, 2)));
+    hi = _mm_max_epi16(hi, _mm_shuffle_epi32(hi, _MM_SHUFFLE(2, 3, 0, 1)));
+    lo = _mm_min_epi16(lo, _mm_shuffle_epi32(lo, _MM_SHUFFLE(2, 3, 0, 1)));
+    if (channels == 1) {
+        hi = _mm_max_epi16(hi, _mm_shufflelo_epi16(hi, _MM_SHUFFLE(2, 3, 0, 1)));
+        lo = _mm_min_epi16(lo, _mm_shufflelo_epi16(lo, _MM_SHUFFLE(2, 3, 0, 1)));
+    }
+    const auto high = static_cast<uint32_t>(_mm_cvtsi128_si32(hi));
+    const auto low = static_cast<uint32_t>(_mm_cvtsi128_si32(lo));
+    words[0] = packPeak(static_cast<int16_t>(high & 0xFFFF), static_cast<int16_t>(low & 0xFFFF));
+    if (channels == 2) {
+        words[1] = packPeak(static_cast<int16_t>(high >> 16), static_cast<int16_t>(low >> 16));
+    }
+}
+#endif
+
+} // namespace
+
 void PeakTable::addBlocks(const int16_t* samples, size_t bytes) {
     // Blocks run on across calls, so every entry covers exactly blockBytes of the store (whatever
     // the caller's chunk size) and an entry's position is simply entry * blockBytes.
     const size_t samplesPerBlock = blockBytes_ / 2;
     const size_t total = bytes / 2;
     size_t i = 0;
+#if defined(__SSE2__)
+    // Whole blocks from a block boundary (the load's and the rebuild's usual case) in vector
+    // registers; the words are the same as the general loop's below.
+    if (inBlock_ == 0 && samplesPerBlock % 8 == 0 && samplesPerBlock > 0) {
+        while (i + samplesPerBlock <= total) {
+            // As many blocks as the pending words have room for, written in place.
+            const size_t room = std::max<size_t>(1, (kPendingWords - std::min(kPendingWords, pending_.size())) / channels_);
+            const size_t blocks = std::min(room, (total - i) / samplesPerBlock);
+            size_t at = pending_.size();
+            pending_.resize(at + blocks * channels_);
+            for (size_t b = 0; b < blocks; ++b, i += samplesPerBlock, at += channels_) {
+                wholeBlockWords(samples + i, samplesPerBlock, channels_, pending_.data() + at);
+            }
+            entries_ += blocks;
+            if (pending_.size() >= kPendingWords) {
+                flushWords();
+            }
+        }
+    }
+#endif
     while (i < total) {
         const size_t take = std::min(total - i, samplesPerBlock - inBlock_);
         const size_t end = i + take;
@@ -161,10 +227,14 @@ void rebuildPeaks(const TFileAndMemoryStream& store, const SampleFormat& format,
             progress.report(done, total);
         }
         if (progress.stop && progress.stop()) {
-            break;
+            table.endBuild();
+            return; // a part of the store only
         }
     }
     table.endBuild();
+    if (done == total) {
+        table.builtFrom(store, total); // every byte of the audio was there
+    }
 }
 
 } // namespace cleavix::sample

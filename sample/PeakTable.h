@@ -46,7 +46,10 @@ public:
 
     uint32_t blockBytes() const { return blockBytes_; }
     const std::string& fileName() const { return backing_->fileName(); }
-    void setBlockBytes(uint32_t bytes) { blockBytes_ = bytes; }
+    void setBlockBytes(uint32_t bytes) {
+        blockBytes_ = bytes;
+        builtFrom_ = 0; // built with the old size until rebuilt
+    }
     uint16_t channels() const { return channels_; }
     // Number of entries (peak blocks); each has channels() words.
     uint64_t entries() const { return entries_; }
@@ -62,6 +65,15 @@ public:
     void endBuild();
     void reset();
 
+    // A finished build over the first `length` bytes of `store` marks the table with the store's
+    // change mark; the table describes the store (and readers may take extremes from it instead
+    // of the samples) while that mark, the channels and the length still agree.
+    void builtFrom(const TFileAndMemoryStream& store, uint64_t length) {
+        builtFrom_ = store.changes();
+        builtLength_ = length;
+    }
+    bool describes(const TFileAndMemoryStream& store, const SampleFormat& format) const;
+
 private:
     void flushWords();
     void closeBlock();
@@ -73,6 +85,8 @@ private:
     size_t inBlock_ = 0; // samples of the current block seen so far
     int32_t max_[2] = {-32768, -32768};
     int32_t min_[2] = {32767, 32767};
+    uint64_t builtFrom_ = 0; // the change mark of the store it was built from; 0: none
+    uint64_t builtLength_ = 0;
 };
 
 struct BlockProgress {

@@ -15,11 +15,24 @@ inline constexpr uint32_t kGuardBytes = 80;
 
 enum class LoadOutcome { Loaded, Aborted };
 
+// Sees the audio as a load writes it: the store's 16-bit samples in order from byte 0. Called on
+// the load's helper thread.
+class LoadObserver {
+public:
+    virtual ~LoadObserver() = default;
+    // Before the first samples: the format of the sample being loaded, its dataLength included.
+    virtual void begin(const SampleFormat& format) = 0;
+    // The next `count` samples (interleaved in stereo), in pieces of any size.
+    virtual void addSamples(const int16_t* samples, size_t count) = 0;
+};
+
 // Loads fileName into store and sets format. Progress runs 0..100 over the data. Throws
 // EWavParserError or StreamError on failure, leaving the store partial and format.dataLength 0.
 // When peaks is given, the peak table is built on the way (equal to a rebuildPeaks afterwards).
+// An observer sees every sample on the way, on a thread of the load's own beside the reading and
+// writing; it is done with them when the load returns.
 LoadOutcome loadSampleData(const std::string& fileName, TFileAndMemoryStream& store, SampleFormat& format,
-                           PeakTable* peaks, const BlockProgress& progress = {});
+                           PeakTable* peaks, const BlockProgress& progress = {}, LoadObserver* observer = nullptr);
 
 // The 8-bit widening: an offset-128 byte (Wave) or a signed byte (AIFF) to 16 bits,
 // round(s / 128 * 32767) with ties to even.

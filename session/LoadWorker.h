@@ -1,7 +1,8 @@
 #pragma once
 // ttload: the load worker. Resets the previous sample's state on the main thread, copies the
-// file's sound data into the store on the worker (building the peak table on the way), then sets
-// the new sample's state up on the main thread.
+// file's sound data into the store on the worker (building the peak table and the slice point
+// search's detection on the way), then sets the new sample's state up on the main thread and hands
+// the detection to the slicer.
 #include "jobs/JobFrame.h"
 
 #include <functional>

@@ -6,6 +6,9 @@
 #include <cstdlib>
 #include <cstdint>
 #include <cstring>
+#include <future>
+#include <memory>
+#include <thread>
 #include <vector>
 
 #if defined(__x86_64__)
@@ -623,35 +626,155 @@ int detectionPercent(const Geometry& g, int p, int64_t u) {
                            : roundToInt(double(position) / dataLength * 40.0) + 40 * (p - 1);
 }
 
-// The onsets of the second stereo pass (p = 2), found while the first runs: they join the list
-// after the first pass's, as far as it has room. Until the list is full the second pass's
-// detection does not depend on the list, and from then on it only matters whether one more onset
-// follows; so the first kMaxPoints onsets and the block of the one after them say everything.
-struct LaterPass {
-    std::vector<std::pair<int64_t, SlicePoint>> found; // (block, candidate), at most kMaxPoints
-    int64_t blockBeyond = -1;                          // block of onset kMaxPoints + 1, if any
+} // namespace
 
-    void add(int64_t u, const SlicePoint& point) {
-        if (found.size() < size_t(kMaxPoints)) {
-            found.emplace_back(u, point);
-        } else if (blockBeyond < 0) {
-            blockBeyond = u;
+// Both passes follow their blocks on one pass over the data; the first pass (p = 1, the second
+// sample of each frame in stereo) and the second keep their onsets apart, so that the list, the
+// reports and where an abort leaves the list are those of one pass after the other. Until a list
+// is full a pass's detection does not depend on it; from then on the first pass's onsets find no
+// room and no longer reset its history, and for the second pass it only matters whether one more
+// onset follows: so the first kMaxPoints onsets of each pass and the block of the one after them
+// say everything.
+OnsetDetector::OnsetDetector(uint16_t channels, uint32_t dataLength)
+    : channels_(channels == 2 ? 2 : 1), dataLength_(dataLength) {
+    int64_t q = int64_t(dataLength) / channels_ / kFindSize;
+    if (int64_t(dataLength) / kFindSize >= 1) {
+        q -= 1;
+    }
+    blocks_ = std::max<int64_t>(0, q / 2);
+    for (int p = 0; p < channels_; ++p) {
+        ranges_[p].resize(kBlocksPerCall);
+        peakRanges_[p].resize(kBlocksPerCall);
+    }
+}
+
+void OnsetDetector::feed(const int16_t* samples, size_t count) {
+    const size_t blockSamples = size_t(kFindSize) * channels_;
+    while (count > 0 && followed_ < blocks_) {
+        if (!partial_.empty() || count < blockSamples) {
+            // A block split between feeds is gathered first.
+            const size_t take = std::min(count, blockSamples - partial_.size());
+            partial_.insert(partial_.end(), samples, samples + take);
+            samples += take;
+            count -= take;
+            if (partial_.size() == blockSamples) {
+                follow(partial_.data(), 1);
+                partial_.clear();
+            }
+            continue;
+        }
+        const int whole = int(std::min<int64_t>({int64_t(count / blockSamples), blocks_ - followed_, kBlocksPerCall}));
+        follow(samples, whole);
+        samples += size_t(whole) * blockSamples;
+        count -= size_t(whole) * blockSamples;
+    }
+}
+
+void OnsetDetector::follow(const int16_t* samples, int count) {
+    const Geometry g{int64_t(dataLength_), int64_t(channels_) * 2, channels_};
+    // Sample c of each frame belongs to pass p = channels - c (bytes 2 and 3 to p = 1 in stereo).
+    int previous[2];
+    double* rangesOf[2];
+    int* peakRangesOf[2];
+    const size_t samplesFollowed = size_t(count) * kFindSize * channels_;
+    for (int c = 0; c < channels_; ++c) {
+        const int p = channels_ - c;
+        previous[c] = states_[p - 1].previousSample;
+        rangesOf[c] = ranges_[p - 1].data();
+        peakRangesOf[c] = peakRanges_[p - 1].data();
+        states_[p - 1].previousSample = samples[samplesFollowed - channels_ + size_t(c)];
+    }
+    blockRanges(samples, channels_, previous, count, rangesOf, peakRangesOf);
+    for (int p = 1; p <= channels_; ++p) {
+        DetectorState& state = states_[p - 1];
+        PassOnsets& pass = passes_[p - 1];
+        for (int b = 0; b < count; ++b) {
+            const int64_t u = followed_ + 1 + b;
+            double value = 0.0;
+            double history = 0.0;
+            if (detectStep(state, ranges_[p - 1][size_t(b)], value, history)) {
+                bool taken = true;
+                if (pass.found.size() < size_t(kMaxPoints)) {
+                    pass.found.emplace_back(u, candidateOf(g, p, u, peakRanges_[p - 1][size_t(b)]));
+                } else {
+                    if (pass.blockBeyond < 0) {
+                        pass.blockBeyond = u;
+                    }
+                    // The first pass fills the list alone: beyond the limit its onsets are not
+                    // taken. The second's are measured against the room the first left, so they
+                    // count as taken here (see PassOnsets::appendTo).
+                    taken = p == 2;
+                }
+                if (taken) {
+                    value = 65536.0;
+                    history = 65536.0;
+                }
+            }
+            state.previousValue = value;
+            state.previousHistory = history;
         }
     }
-    // Appends the onsets of the blocks before `end` that the list has room for; true when one
-    // more found no room.
-    bool appendTo(CandidateList& list, int64_t end) const {
-        const size_t room = size_t(kMaxPoints - list.count());
-        size_t k = 0;
-        for (; k < found.size() && found[k].first < end && k < room; ++k) {
-            list.append(found[k].second);
-        }
-        if (k < found.size()) {
-            return found[k].first < end;
-        }
-        return k == room && blockBeyond >= 0 && blockBeyond < end;
+    followed_ += count;
+}
+
+bool OnsetDetector::PassOnsets::appendTo(CandidateList& list, int64_t end) const {
+    const size_t room = size_t(kMaxPoints - list.count());
+    size_t k = 0;
+    for (; k < found.size() && found[k].first < end && k < room; ++k) {
+        list.append(found[k].second);
     }
-};
+    if (k < found.size()) {
+        return found[k].first < end;
+    }
+    return k == room && blockBeyond >= 0 && blockBeyond < end;
+}
+
+bool OnsetDetector::appendTo(CandidateList& list, int64_t firstEnd, int64_t secondEnd) const {
+    bool limited = passes_[0].appendTo(list, firstEnd);
+    if (channels_ == 2) {
+        limited = passes_[1].appendTo(list, secondEnd) || limited;
+    }
+    return limited;
+}
+
+namespace {
+
+// The reports of step 1 from the first block of the first pass on, once the onsets of the blocks
+// are known; everyBlock: one before each block, else one whenever the percentage changes. On an
+// abort the list holds what one pass after the other had appended by then.
+bool reportDetection(const OnsetDetector& detector, int64_t from, int64_t to, bool everyBlock, CandidateList& list,
+                     const SearchProgress& progress, bool& limitReached) {
+    const Geometry g{int64_t(detector.dataLength()), int64_t(detector.channels()) * 2, detector.channels()};
+    const int64_t blocks = detector.blocks();
+    int last = -1;
+    for (int64_t n = from; n < to; ++n) {
+        const int p = n < blocks ? 1 : 2;
+        const int64_t u = n < blocks ? n + 1 : n - blocks + 1;
+        const int percent = detectionPercent(g, p, u);
+        if (!everyBlock && percent == last) {
+            continue;
+        }
+        last = percent;
+        if (tick(progress, percent)) {
+            limitReached = p == 1 ? detector.appendTo(list, u, 0) : detector.appendTo(list, blocks + 1, u);
+            return false;
+        }
+    }
+    return true;
+}
+
+// Step 1 from a detection done already.
+bool takeOnsets(const OnsetDetector& detector, CandidateList& list, const SearchProgress& progress,
+                bool& limitReached) {
+    list.setCount(0);
+    limitReached = false;
+    const int64_t blocks = detector.blocks();
+    if (!reportDetection(detector, 0, blocks * detector.channels(), false, list, progress, limitReached)) {
+        return false;
+    }
+    limitReached = detector.appendTo(list, blocks + 1, blocks + 1);
+    return true;
+}
 
 } // namespace
 
@@ -660,83 +783,26 @@ bool detectOnsets(const sample::SampleStore& store, CandidateList& list, const S
     const Geometry g = geometryOf(store);
     list.setCount(0);
     limitReached = false;
-    int64_t q = g.dataLength / g.channels / kFindSize;
-    if (g.dataLength / kFindSize >= 1) {
-        q -= 1;
-    }
-    const int64_t blocks = q / 2;
-    if (blocks <= 0) {
-        return true;
-    }
-    // Both stereo passes follow their blocks on one read of the store: blocks are read a few
-    // hundred at a time (about 200 KiB in stereo), so the memory stays fixed and the system calls
-    // few. The first pass (p = 1; the second sample of each frame in stereo) fills the list as it
-    // goes and reports its progress; the second pass's onsets are kept aside and its progress
-    // reported after, so that the list, the reports and where an abort leaves the list are those
-    // of one pass after the other.
-    constexpr int64_t kBlocksPerRead = 256; // a multiple of the lanes blockRanges follows at once
+    OnsetDetector detector(g.channels, uint32_t(g.dataLength));
+    const int64_t blocks = detector.blocks();
+    // Blocks are read a few hundred at a time (about 200 KiB in stereo), so the memory stays fixed
+    // and the system calls few; the first pass reports before each block as its onsets become
+    // known, the second pass after the first.
+    constexpr int64_t kBlocksPerRead = 256;
     std::vector<int16_t> chunk(size_t(kBlocksPerRead * kFindSize * g.channels));
-    int16_t* const data = chunk.data();
-    double ranges[2][kBlocksPerRead];
-    int peakRanges[2][kBlocksPerRead];
-    DetectorState states[2];
-    LaterPass later;
-
     for (int64_t first = 1; first <= blocks; first += kBlocksPerRead) {
         const int64_t count = std::min(kBlocksPerRead, blocks - first + 1);
         const int64_t samples = count * kFindSize * g.channels;
-        store.readAudio((first - 1) * kFindSize * g.blockAlign, data, size_t(samples) * 2);
-        // Sample c of each frame belongs to pass p = channels - c (bytes 2 and 3 to p = 1 in stereo).
-        int previous[2];
-        double* rangesOf[2];
-        int* peakRangesOf[2];
-        for (int c = 0; c < g.channels; ++c) {
-            const int p = g.channels - c;
-            previous[c] = states[p - 1].previousSample;
-            rangesOf[c] = ranges[p - 1];
-            peakRangesOf[c] = peakRanges[p - 1];
-            states[p - 1].previousSample = data[samples - g.channels + c];
-        }
-        blockRanges(data, g.channels, previous, int(count), rangesOf, peakRangesOf);
-        for (int p = 1; p <= g.channels; ++p) {
-            DetectorState& state = states[p - 1];
-            for (int64_t b = 0; b < count; ++b) {
-                const int64_t u = first + b;
-                if (p == 1 && tick(progress, detectionPercent(g, p, u))) {
-                    return false;
-                }
-                double value = 0.0;
-                double history = 0.0;
-                if (detectStep(state, ranges[p - 1][b], value, history)) {
-                    const SlicePoint point = candidateOf(g, p, u, peakRanges[p - 1][b]);
-                    bool taken = true;
-                    if (p == 2) {
-                        later.add(u, point);
-                    } else if (list.full()) {
-                        limitReached = true;
-                        taken = false;
-                    } else {
-                        list.append(point);
-                    }
-                    if (taken) {
-                        value = 65536.0;
-                        history = 65536.0;
-                    }
-                }
-                state.previousValue = value;
-                state.previousHistory = history;
-            }
+        store.readAudio((first - 1) * kFindSize * g.blockAlign, chunk.data(), size_t(samples) * 2);
+        detector.feed(chunk.data(), size_t(samples));
+        if (!reportDetection(detector, first - 1, first - 1 + count, true, list, progress, limitReached)) {
+            return false;
         }
     }
-    if (g.channels == 2) {
-        for (int64_t u = 1; u <= blocks; ++u) {
-            if (tick(progress, detectionPercent(g, 2, u))) {
-                limitReached = later.appendTo(list, u) || limitReached;
-                return false;
-            }
-        }
-        limitReached = later.appendTo(list, blocks + 1) || limitReached;
+    if (g.channels == 2 && !reportDetection(detector, blocks, 2 * blocks, true, list, progress, limitReached)) {
+        return false;
     }
+    limitReached = detector.appendTo(list, blocks + 1, blocks + 1);
     return true;
 }
 
@@ -867,26 +933,59 @@ void snapWith(ChannelReader& reader, const Geometry& g, const Windows& w, SliceP
     point.position = uint32_t(start + taken * g.blockAlign);
 }
 
+// Runs work(from, to) over the candidates 1 to n in two parts split before `split`, the second on
+// a thread of its own when there is a second processor and enough to do. Each part reads the
+// store through readers of its own and writes only its own candidates' entries; the results are
+// applied (with the reports) in order afterwards, so they are what one pass would give.
+template <class Work>
+void inTwo(int n, int split, Work&& work) {
+    static const bool twoProcessors = std::thread::hardware_concurrency() > 1;
+    constexpr int kWorthAThread = 64;
+    if (!twoProcessors || n < kWorthAThread || split <= 1 || split > n) {
+        work(1, n + 1);
+        return;
+    }
+    auto second = std::async(std::launch::async, [&] { work(split, n + 1); });
+    work(1, split);
+    second.get();
+}
+
 // How far around a candidate the refinement reads at once, in frames: its passes rarely look
 // further (a look outside goes to the store).
 int64_t framesBeforeCandidate(const Windows& w) { return int64_t(w.quiet) + w.quietPair + 128; }
 int64_t framesAfterCandidate(const Windows& w) { return int64_t(w.snap) / 2 + 128; }
 
 // Steps 2 to 6. Each candidate's passes depend only on its own position, so they run one
-// candidate at a time over one read of the store around it; the positions after each step are
-// kept, so that an abort leaves the list exactly as the steps run one after the other would have
-// (steps 2 and 5 report progress and may stop). Returns false when aborted.
+// candidate at a time over one read of the store around it (in two halves side by side); the
+// positions after each step are kept, so that the reports and an abort leave the list exactly as
+// the steps run one after the other would have (steps 2 and 5 report progress and may stop).
+// Returns false when aborted.
 bool refineCandidates(const sample::SampleStore& store, CandidateList& list, const SearchProgress& progress) {
     const Geometry g = geometryOf(store);
     const Windows w = windowsOf(store.format().sampleRate);
     const int n = list.count();
     const int64_t before = framesBeforeCandidate(w) * g.blockAlign;
     const int64_t after = framesAfterCandidate(w) * g.blockAlign;
-    ChannelReader reader(store, g, size_t(before + after));
     std::vector<uint32_t> afterQuietWindow(size_t(n) + 1);
     std::vector<uint32_t> afterDescent(size_t(n) + 1);
     std::vector<uint32_t> afterQuietPair(size_t(n) + 1);
     std::vector<uint32_t> afterSnap(size_t(n) + 1);
+    inTwo(n, n / 2 + 1, [&](int from, int to) {
+        ChannelReader reader(store, g, size_t(before + after));
+        for (int k = from; k < to; ++k) {
+            SlicePoint point = list.at(k);
+            reader.readAround(int64_t(point.position) - before, int64_t(point.position) + after);
+            quietWindowWith(reader, g, w, point);
+            afterQuietWindow[size_t(k)] = point.position;
+            backwardDescentWith(reader, g, w, point);
+            forwardDescentWith(reader, g, w, point);
+            afterDescent[size_t(k)] = point.position;
+            quietPairWith(reader, g, w, point);
+            afterQuietPair[size_t(k)] = point.position;
+            snapWith(reader, g, w, point);
+            afterSnap[size_t(k)] = point.position;
+        }
+    });
     for (int k = 1; k <= n; ++k) {
         if (tick(progress, roundToInt(double(k) / double(n) * 8.0) + 80)) {
             for (int j = 1; j < k; ++j) {
@@ -894,17 +993,6 @@ bool refineCandidates(const sample::SampleStore& store, CandidateList& list, con
             }
             return false;
         }
-        SlicePoint point = list.at(k);
-        reader.readAround(int64_t(point.position) - before, int64_t(point.position) + after);
-        quietWindowWith(reader, g, w, point);
-        afterQuietWindow[size_t(k)] = point.position;
-        backwardDescentWith(reader, g, w, point);
-        forwardDescentWith(reader, g, w, point);
-        afterDescent[size_t(k)] = point.position;
-        quietPairWith(reader, g, w, point);
-        afterQuietPair[size_t(k)] = point.position;
-        snapWith(reader, g, w, point);
-        afterSnap[size_t(k)] = point.position;
     }
     for (int k = 1; k <= n; ++k) {
         if (tick(progress, roundToInt(double(k) / double(n) * 2.0) + 88)) {
@@ -936,10 +1024,189 @@ int64_t preLevelOf(StreamReader& reader, const Geometry& g, const SlicePoint& po
     return levelOf(reader, g, windowStart(g, point, 500), 500);
 }
 
+// The largest and smallest sample seen so far.
+struct Extremes {
+    int largest = -100000;
+    int smallest = 100000;
+    void add(const Extremes& other) {
+        largest = std::max(largest, other.largest);
+        smallest = std::min(smallest, other.smallest);
+    }
+};
+
+// `frames` samples of one channel from byte `start`, one per frame.
+struct Stretch {
+    int64_t start = 0;
+    int64_t frames = 0;
+};
+
+// A segment's level from the peak table: the table's whole entries [firstEntry, endEntry) in the
+// middle, the frames before and after them (head and tail) from the store. Without a whole entry
+// (or for samples off the channels' places) the head is the whole segment.
+struct LevelParts {
+    int64_t frames = 0; // of the whole segment
+    Stretch head;
+    Stretch tail;
+    int64_t firstEntry = 0;
+    int64_t endEntry = 0;
+    int channel = 0;
+};
+
+LevelParts partsOf(const Geometry& g, int64_t blockBytes, int64_t wholeEntries, int64_t start, int64_t frames) {
+    LevelParts parts;
+    parts.frames = frames;
+    parts.head = {start, frames};
+    if (frames <= 0 || start % 2 != 0) {
+        return parts;
+    }
+    const int64_t framesPerEntry = blockBytes / g.blockAlign;
+    const int64_t first = start / g.blockAlign; // the frame of the first sample
+    const int64_t e0 = (first + framesPerEntry - 1) / framesPerEntry;
+    const int64_t e1 = std::min((first + frames) / framesPerEntry, wholeEntries);
+    if (e0 >= e1) {
+        return parts;
+    }
+    parts.channel = int(start % g.blockAlign) / 2;
+    parts.head = {start, e0 * framesPerEntry - first};
+    parts.firstEntry = e0;
+    parts.endEntry = e1;
+    parts.tail = {start + (e1 * framesPerEntry - first) * g.blockAlign, first + frames - e1 * framesPerEntry};
+    return parts;
+}
+
+// Reads the peak table forward in large pieces.
+class PeakWindow {
+public:
+    explicit PeakWindow(const sample::PeakTable& table) : table_(table), words_(16384) {}
+    void add(int64_t firstEntry, int64_t endEntry, int channel, Extremes& e) {
+        const uint64_t perEntry = table_.channels();
+        for (uint64_t entry = uint64_t(firstEntry); entry < uint64_t(endEntry);) {
+            const uint64_t word = entry * perEntry + uint64_t(channel);
+            if (word < first_ || word >= first_ + held_) {
+                first_ = entry * perEntry;
+                held_ = table_.readWords(first_, words_.data(), words_.size());
+            }
+            const uint64_t stop = std::min(uint64_t(endEntry), (first_ + held_) / perEntry);
+            if (stop <= entry) {
+                throw sample::StreamError("The peak table ends before the sample");
+            }
+            for (; entry < stop; ++entry) {
+                const sample::PeakWord w = sample::unpackPeak(words_[size_t(entry * perEntry + uint64_t(channel) - first_)]);
+                e.largest = std::max(e.largest, int(w.max));
+                e.smallest = std::min(e.smallest, int(w.min));
+            }
+        }
+    }
+
+private:
+    const sample::PeakTable& table_;
+    std::vector<int32_t> words_;
+    uint64_t first_ = 0;
+    uint64_t held_ = 0;
+};
+
+// The samples of one thread's part of step 8: a small window around each point (its pre-level,
+// the head of its segment and the tail of the segment before it in its channel lie there), a
+// second one for the odd stretch elsewhere, the stream reader for long stretches off the table.
+class LevelReaders {
+public:
+    LevelReaders(const sample::SampleStore& store, const Geometry& g, size_t windowBytes)
+        : store_(store), g_(g), near_(windowBytes), other_(windowBytes) {}
+    void readAround(int64_t from, int64_t to) { near_.fill(store_, from, size_t(to - from)); }
+    void add(const Stretch& s, Extremes& e) {
+        if (s.frames <= 0) {
+            return;
+        }
+        const int64_t last = s.start + (s.frames - 1) * g_.blockAlign + 2;
+        const auto take = [&](const uint8_t* bytes, size_t count) {
+            minMax(bytes, count, size_t(g_.channels), e.largest, e.smallest);
+        };
+        if (near_.holds(s.start, last)) {
+            take(near_.at(s.start), size_t(s.frames));
+        } else if (last - s.start <= int64_t(other_.capacity())) {
+            other_.fill(store_, s.start, size_t(last - s.start));
+            take(other_.at(s.start), size_t(s.frames));
+        } else {
+            if (!stream_) {
+                stream_ = std::make_unique<StreamReader>(store_, g_, kStreamBytes);
+            }
+            stream_->scan(s.start, s.frames, take);
+        }
+    }
+
+private:
+    const sample::SampleStore& store_;
+    Geometry g_;
+    ByteWindow near_;
+    ByteWindow other_;
+    std::unique_ptr<StreamReader> stream_;
+};
+
+// Step 8 through the peak table, which describes the store: levelOfPoint[u] for every point, and
+// with preLevels the pre-levels of step 9 from the same reads.
+void levelsFromPeaks(const sample::SampleStore& store, const sample::PeakTable& peaks, const CandidateList& list,
+                     const std::vector<int>& next, int split, std::vector<int32_t>& levelOfPoint,
+                     std::vector<int64_t>* preLevels) {
+    const Geometry g = geometryOf(store);
+    const int n = list.count();
+    const int64_t blockBytes = peaks.blockBytes();
+    const int64_t wholeEntries = g.dataLength / blockBytes;
+    std::vector<LevelParts> parts(size_t(n) + 1);
+    std::vector<int> previous(size_t(n) + 2, 0); // the point whose segment ends where u's begins
+    for (int u = 1; u <= n; ++u) {
+        const SlicePoint& point = list.at(u);
+        const int64_t frames =
+            std::max<int64_t>(0, (int64_t(list.at(next[size_t(u)]).position) - int64_t(point.position)) / g.blockAlign);
+        parts[size_t(u)] = partsOf(g, blockBytes, wholeEntries, windowStart(g, point, 50), frames);
+        previous[size_t(next[size_t(u)])] = u;
+    }
+    std::vector<Extremes> middle(size_t(n) + 1); // head and entries
+    std::vector<Extremes> tails(size_t(n) + 1);
+    const int64_t margin = blockBytes + 2 * g.blockAlign;
+    inTwo(n, split, [&](int from, int to) {
+        LevelReaders readers(store, g, size_t(500 * g.blockAlign + 4 * margin));
+        PeakWindow window(peaks);
+        for (int u = from; u < to; ++u) {
+            const SlicePoint& point = list.at(u);
+            const LevelParts& own = parts[size_t(u)];
+            const Stretch pre{windowStart(g, point, 500), 500};
+            const int64_t head = own.head.start + std::min<int64_t>(own.head.frames, 2 * blockBytes / g.blockAlign) *
+                                                      g.blockAlign;
+            readers.readAround(std::min(pre.start, own.head.start) - margin,
+                               std::max(pre.start + 500 * g.blockAlign, head) + margin);
+            if (preLevels != nullptr) {
+                Extremes e;
+                readers.add(pre, e);
+                (*preLevels)[size_t(u)] = int64_t(e.largest) - e.smallest;
+            }
+            Extremes& e = middle[size_t(u)];
+            readers.add(own.head, e);
+            if (own.endEntry > own.firstEntry) {
+                window.add(own.firstEntry, own.endEntry, own.channel, e);
+            }
+            // Every tail is taken once: by the point after it in its channel, or by its own point
+            // when its segment runs to the end marker.
+            if (const int before = previous[size_t(u)]; before != 0) {
+                readers.add(parts[size_t(before)].tail, tails[size_t(before)]);
+            }
+            if (next[size_t(u)] == n + 1) {
+                readers.add(own.tail, tails[size_t(u)]);
+            }
+        }
+    });
+    for (int u = 1; u <= n; ++u) {
+        Extremes e = middle[size_t(u)];
+        e.add(tails[size_t(u)]);
+        // A segment without frames (two points at one place) has level 0.
+        levelOfPoint[size_t(u)] = parts[size_t(u)].frames <= 0 ? 0 : e.largest - e.smallest;
+    }
+}
+
 // Step 8, and with preLevels the pre-levels of step 9 on the same reads (the 500 frames before a
-// point come just before its segment). Returns false when aborted.
+// point come just before its segment): through the peak table when it describes the store, else
+// through a large window streaming over the segments. Returns false when aborted.
 bool levels(const sample::SampleStore& store, CandidateList& list, const SearchProgress& progress,
-            std::vector<int64_t>* preLevels) {
+            std::vector<int64_t>* preLevels, const sample::PeakTable* peaks = nullptr) {
     const Geometry g = geometryOf(store);
     const int n = list.count();
     // The next point of the same channel, found from the end backwards.
@@ -950,20 +1217,36 @@ bool levels(const sample::SampleStore& store, CandidateList& list, const SearchP
         next[size_t(u)] = nextOfCode[code];
         nextOfCode[code] = u;
     }
-    StreamReader reader(store, g, kStreamBytes);
+    // Split where the sample is halved, so that both halves read about as much.
+    int split = 1;
+    while (split <= n && int64_t(list.at(split).position) < g.dataLength / 2) {
+        ++split;
+    }
+    std::vector<int32_t> levelOfPoint(size_t(n) + 1);
+    if (peaks != nullptr && peaks->describes(store.stream(), store.format()) && peaks->blockBytes() > 0 &&
+        peaks->blockBytes() % uint32_t(g.blockAlign) == 0) {
+        levelsFromPeaks(store, *peaks, list, next, split, levelOfPoint, preLevels);
+    } else {
+        inTwo(n, split, [&](int from, int to) {
+            StreamReader reader(store, g, kStreamBytes);
+            for (int u = from; u < to; ++u) {
+                const SlicePoint& point = list.at(u);
+                if (preLevels != nullptr) {
+                    (*preLevels)[size_t(u)] = preLevelOf(reader, g, point);
+                }
+                const int64_t end = list.at(next[size_t(u)]).position;
+                const int64_t frames = std::max<int64_t>(0, (end - int64_t(point.position)) / g.blockAlign);
+                reader.keepFrom(u < n ? windowStart(g, list.at(u + 1), 500) : INT64_MAX);
+                // A segment without frames (two points at one place) has level 0.
+                levelOfPoint[size_t(u)] = int32_t(levelOf(reader, g, windowStart(g, point, 50), frames));
+            }
+        });
+    }
     for (int u = 1; u <= n; ++u) {
         if (tick(progress, roundToInt(double(u) / double(n) * 5.0) + 90)) {
             return false;
         }
-        SlicePoint& point = list.at(u);
-        if (preLevels != nullptr) {
-            (*preLevels)[size_t(u)] = preLevelOf(reader, g, point);
-        }
-        const int64_t end = list.at(next[size_t(u)]).position;
-        const int64_t frames = std::max<int64_t>(0, (end - int64_t(point.position)) / g.blockAlign);
-        reader.keepFrom(u < n ? windowStart(g, list.at(u + 1), 500) : INT64_MAX);
-        // A segment without frames (two points at one place) has level 0.
-        point.strength = int32_t(levelOf(reader, g, windowStart(g, point, 50), frames));
+        list.at(u).strength = levelOfPoint[size_t(u)];
     }
     return true;
 }
@@ -1057,7 +1340,11 @@ SearchOutcome runSliceSearch(const sample::SampleStore& store, CandidateList& li
     }
     outcome.ran = true;
     if (!flags.refineOnly) {
-        if (!detectOnsets(store, list, progress, outcome.limitReached)) {
+        const OnsetDetector* detected = options.detected.get();
+        const bool fits = detected != nullptr && detected->complete() &&
+                          detected->channels() == store.format().channels && detected->dataLength() == dataLength;
+        if (!(fits ? takeOnsets(*detected, list, progress, outcome.limitReached)
+                   : detectOnsets(store, list, progress, outcome.limitReached))) {
             outcome.aborted = true;
             list.setMarkers(dataLength);
             return finish();
@@ -1077,7 +1364,7 @@ SearchOutcome runSliceSearch(const sample::SampleStore& store, CandidateList& li
     list.sortByPosition();
     list.setMarkers(dataLength);
     std::vector<int64_t> preLevels(size_t(n) + 1);
-    if (tick(progress, 90) || !levels(store, list, progress, &preLevels) ||
+    if (tick(progress, 90) || !levels(store, list, progress, &preLevels, options.peaks) ||
         !applyStrengths(list, preLevels, progress)) {
         outcome.aborted = true;
     }

@@ -9,14 +9,21 @@
 // would start before the sample start at the candidate's own channel's first sample; samples
 // beyond the data read as 0; no pass moves a point past the end of the sample.
 //
-// Threads: the run functions execute on the search worker; the candidate list and the store are
-// the worker's while it runs (the busy state keeps everything else away).
+// Threads: the run functions execute on the search worker; the candidate list, the store and the
+// peak table are the worker's while it runs (the busy state keeps everything else away). The
+// refinement and the segment levels split their candidates with one helper thread, which only
+// reads the store and the table and writes entries of its own; the results are applied on the
+// worker, in order.
 #include "jobs/JobFrame.h"
+#include "sample/PeakTable.h"
 #include "sample/SampleStore.h"
 #include "slicing/SlicePoint.h"
 
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <utility>
+#include <vector>
 
 namespace cleavix::slicing {
 
@@ -47,6 +54,8 @@ int sliderForPercent(double percent);
 // The label's percentage for a threshold: round((65535 - threshold) / 65535 * 100).
 int percentForThreshold(int64_t threshold);
 
+class OnsetDetector;
+
 struct SearchFlags {
     bool searchRequest = false; // somebody wants a search
     bool refineOnly = false;    // the list holds placed points: skip detection, refine them
@@ -55,6 +64,12 @@ struct SearchFlags {
 struct SearchOptions {
     bool linked = true;  // stereo "L + R": merge both channels' points after the search
     int viewWidth = 1000; // waveform view width in pixels; sets the linked merge's distance
+    // The detection already done on the store as it stands (by the load), or null: step 1 then
+    // takes its onsets instead of reading the store.
+    std::shared_ptr<const OnsetDetector> detected;
+    // The peak table, or null: while it describes the store, the segment levels take the
+    // extremes of whole peak blocks from it instead of reading every sample.
+    const sample::PeakTable* peaks = nullptr;
 };
 
 struct SearchProgress {
@@ -92,6 +107,49 @@ void blockRanges(const int16_t* samples, int channels, const int* previousSample
 // The history of one block: whether it is an onset, with its value and history (the reset after
 // an onset is the caller's).
 bool detectStep(DetectorState& state, double range, double& value, double& history);
+
+// Step 1 as a stream: fed a sample's store content in order from byte 0, in pieces of any size,
+// it follows the detection of every channel and keeps the onsets found (at most kMaxPoints per
+// channel, and where the first one beyond them lies). The load feeds one with the blocks it has in
+// memory anyway, so that the search after it need not read the whole sample again; detectOnsets
+// feeds one from the store.
+class OnsetDetector {
+public:
+    OnsetDetector(uint16_t channels, uint32_t dataLength);
+    // The next `count` samples (interleaved in stereo); what lies beyond the last block is ignored.
+    void feed(const int16_t* samples, size_t count);
+
+    uint16_t channels() const { return channels_; }
+    uint32_t dataLength() const { return dataLength_; }
+    // The number of detection blocks of each channel, and how many have been followed.
+    int64_t blocks() const { return blocks_; }
+    bool complete() const { return followed_ == blocks_; }
+    // Appends the candidates that the first pass (p = 1) found in blocks before firstEnd, then
+    // those of the second stereo pass in blocks before secondEnd, as far as the list has room:
+    // the list one pass after the other leaves when stopped there. Returns whether an onset of
+    // those blocks found no room.
+    bool appendTo(CandidateList& list, int64_t firstEnd, int64_t secondEnd) const;
+
+private:
+    // The onsets of one pass: the first kMaxPoints, and the block of the one after them.
+    struct PassOnsets {
+        std::vector<std::pair<int64_t, SlicePoint>> found;
+        int64_t blockBeyond = -1;
+        bool appendTo(CandidateList& list, int64_t end) const;
+    };
+    static constexpr int kBlocksPerCall = 256;
+    void follow(const int16_t* samples, int count);
+
+    uint16_t channels_;
+    uint32_t dataLength_;
+    int64_t blocks_ = 0;
+    int64_t followed_ = 0;
+    DetectorState states_[2];
+    PassOnsets passes_[2];
+    std::vector<int16_t> partial_; // a block split between two feeds
+    std::vector<double> ranges_[2];
+    std::vector<int> peakRanges_[2];
+};
 
 // Step 1: fills the list from scratch (markers not set). Returns false when aborted.
 bool detectOnsets(const sample::SampleStore& store, CandidateList& list, const SearchProgress& progress,

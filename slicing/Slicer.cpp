@@ -110,6 +110,17 @@ void Slicer::clearForLoad() {
     selectedIndex = -1;
     selectionStart = selectionEnd = 0;
     left_ = right_ = 0;
+    loadDetection_.reset();
+}
+
+void Slicer::setLoadDetection(std::shared_ptr<const OnsetDetector> detection) {
+    loadDetection_ = std::move(detection);
+    loadDetectionChanges_ = store_.stream().changes();
+}
+
+std::shared_ptr<const OnsetDetector> Slicer::loadDetection() const {
+    // Any write since (an edit, a process, an undo, a recording) makes it stale.
+    return store_.stream().changes() == loadDetectionChanges_ ? loadDetection_ : nullptr;
 }
 
 void Slicer::sampleLoaded(bool setOneBar) {
@@ -142,6 +153,8 @@ bool Slicer::startSliceSearch(std::function<void(const SearchOutcome&)> done) {
     SearchOptions options;
     options.linked = linked();
     options.viewWidth = viewWidth_;
+    options.detected = loadDetection();
+    options.peaks = &peaks_;
     auto job = std::make_unique<tpseek>(store_, candidates_, flags_, options, *outcome);
     return jobs_.start(std::move(job), jobs::ProcessMode::Scanning, [this, outcome, done = std::move(done)] {
         lastSearch_ = *outcome;

@@ -18,6 +18,7 @@
 #include "slicing/Tempo.h"
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -118,6 +119,11 @@ public:
 
     // --- search ---
     void requestSearch() { flags_.searchRequest = true; }
+    // The detection that the load did on its way: a search takes its onsets instead of reading
+    // the store again, for as long as the store has not changed since.
+    void setLoadDetection(std::shared_ptr<const OnsetDetector> detection);
+    // That detection while the store is as the load left it, else null.
+    std::shared_ptr<const OnsetDetector> loadDetection() const;
     // StartSliceSearch: runs tpseek; false when another job runs. done gets the outcome.
     bool startSliceSearch(std::function<void(const SearchOutcome&)> done = {});
 
@@ -188,6 +194,8 @@ private:
     TempoState tempo_;
     uint32_t seed_ = 0;
     bool seeded_ = false;
+    std::shared_ptr<const OnsetDetector> loadDetection_;
+    uint64_t loadDetectionChanges_ = 0; // the store's change count when it was made
 };
 
 } // namespace cleavix::slicing

@@ -19,6 +19,13 @@ TFileAndMemoryStream storeOf(const std::vector<int16_t>& samples) {
     return store;
 }
 
+SampleFormat stereoFormatOf(const std::vector<int16_t>& samples) {
+    SampleFormat format;
+    format.channels = 2;
+    format.dataLength = uint32_t(samples.size() * 2);
+    return format;
+}
+
 } // namespace
 
 TEST(PeakTable, BlockSizeSetting) {
@@ -132,9 +139,7 @@ TEST(PeakTable, StreamingBuildMatchesRebuildWhateverTheChunks) {
     // same table as one pass, with every entry covering exactly 192 bytes.
     const auto samples = cleavix::test::testSignal(2 * 70001, 7);
     TFileAndMemoryStream store = storeOf(samples);
-    SampleFormat format;
-    format.channels = 2;
-    format.dataLength = uint32_t(samples.size() * 2);
+    const SampleFormat format = stereoFormatOf(samples);
     auto whole = memoryTable(192);
     rebuildPeaks(store, format, *whole);
     auto pieces = memoryTable(192);
@@ -162,4 +167,78 @@ TEST(PeakTable, StreamingBuildMatchesRebuildWhateverTheChunks) {
         maxLeft = std::max(maxLeft, samples[i]);
     }
     EXPECT_EQ(whole->peak(entry, 0).max, maxLeft);
+}
+
+TEST(PeakTable, EveryBlockHoldsEachChannelsExtremesWhateverTheBlockSize) {
+    // Full-scale noise with the extremes placed on the first and last sample of blocks, fed whole,
+    // in the load's 64 KiB blocks, and in pieces that start blocks off their boundaries.
+    auto samples = cleavix::test::testSignal(2 * 50003, 11);
+    for (size_t i = 0; i < samples.size(); i += 997) {
+        samples[i] = int16_t(i % 2 == 0 ? -32768 : 32767);
+    }
+    for (uint32_t blockBytes : {64u, 128u, 192u, 256u, 512u, 1024u, 4096u}) {
+        for (uint16_t channels : {uint16_t(1), uint16_t(2)}) {
+            const size_t perBlock = blockBytes / 2;
+            const size_t entries = (samples.size() + perBlock - 1) / perBlock;
+            for (size_t piece : {samples.size(), size_t(32768), size_t(perBlock + 2), size_t(6)}) {
+                auto table = memoryTable(blockBytes);
+                table->beginBuild(channels);
+                for (size_t at = 0; at < samples.size(); at += piece) {
+                    table->addBlocks(samples.data() + at, std::min(piece, samples.size() - at) * 2);
+                }
+                table->endBuild();
+                ASSERT_EQ(table->entries(), entries);
+                for (size_t e = 0; e < entries; ++e) {
+                    for (uint16_t c = 0; c < channels; ++c) {
+                        int16_t high = -32768;
+                        int16_t low = 32767;
+                        for (size_t i = e * perBlock + c; i < std::min(samples.size(), (e + 1) * perBlock);
+                             i += channels) {
+                            high = std::max(high, samples[i]);
+                            low = std::min(low, samples[i]);
+                        }
+                        const PeakWord word = table->peak(e, c);
+                        ASSERT_EQ(word.max, high) << blockBytes << " " << channels << " " << piece << " " << e;
+                        ASSERT_EQ(word.min, low) << blockBytes << " " << channels << " " << piece << " " << e;
+                    }
+                }
+            }
+        }
+    }
+}
+
+TEST(PeakTable, ItDescribesTheStoreOnlyAfterAWholeBuildAndUntilTheStoreChanges) {
+    const auto samples = cleavix::test::testSignal(2 * 5000, 3);
+    TFileAndMemoryStream store = storeOf(samples);
+    const SampleFormat format = stereoFormatOf(samples);
+    auto table = memoryTable(128);
+    EXPECT_FALSE(table->describes(store, format));
+    rebuildPeaks(store, format, *table);
+    EXPECT_TRUE(table->describes(store, format));
+    // Another store with the same bytes is not the one it was built from.
+    TFileAndMemoryStream twin = storeOf(samples);
+    EXPECT_FALSE(table->describes(twin, format));
+    // Another length or channel count is not what it was built for.
+    SampleFormat mono = format;
+    mono.channels = 1;
+    EXPECT_FALSE(table->describes(store, mono));
+    SampleFormat shorter = format;
+    shorter.dataLength -= 256;
+    EXPECT_FALSE(table->describes(store, shorter));
+    shorter.dataLength = format.dataLength - 4; // as many entries, fewer bytes
+    EXPECT_FALSE(table->describes(store, shorter));
+    // A write to the store, a new block size or a reset ends it.
+    store.writeAllAt(0, samples.data(), 2);
+    EXPECT_FALSE(table->describes(store, format));
+    rebuildPeaks(store, format, *table);
+    table->setBlockBytes(256);
+    EXPECT_FALSE(table->describes(store, format));
+    rebuildPeaks(store, format, *table);
+    table->reset();
+    EXPECT_FALSE(table->describes(store, format));
+    // A rebuild stopped part way covers part of the store only.
+    BlockProgress progress;
+    progress.stop = [] { return true; };
+    rebuildPeaks(store, format, *table, progress);
+    EXPECT_FALSE(table->describes(store, format));
 }

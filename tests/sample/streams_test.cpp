@@ -12,6 +12,8 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <vector>
+
 using namespace cleavix::sample;
 using namespace cleavix::test;
 
@@ -37,6 +39,55 @@ TEST(Streams, MemoryAndFileBackingBehaveAlike) {
         EXPECT_EQ(s->size(), 0);
         EXPECT_EQ(s->position(), 0);
     }
+}
+
+TEST(Streams, TheChangeCountMovesWithEveryWriteResizeAndClearButNotWithReads) {
+    TempDir dir;
+    TFileAndMemoryStream memory;
+    TFileAndMemoryStream file(TFileAndMemoryStream::fmCreate, dir.file("f"));
+    for (TFileAndMemoryStream* s : {&memory, &file}) {
+        uint64_t last = s->changes();
+        const auto changed = [&] {
+            const bool moved = s->changes() != last;
+            last = s->changes();
+            return moved;
+        };
+        const char text[] = "0123456789";
+        s->writeAll(text, 10);
+        EXPECT_TRUE(changed());
+        char out[4];
+        s->readAt(2, out, 4);
+        s->seek(0);
+        s->read(out, 4);
+        EXPECT_EQ(s->size(), 10);
+        s->reserveSpace(1 << 20); // space, not content
+        EXPECT_FALSE(changed());
+        s->writeAllAt(3, "x", 1);
+        EXPECT_TRUE(changed());
+        s->setSizeOnly(5);
+        EXPECT_TRUE(changed());
+        s->setSize(6);
+        EXPECT_TRUE(changed());
+        s->clear();
+        EXPECT_TRUE(changed());
+    }
+}
+
+TEST(Streams, ReservedSpaceLeavesTheSizeAndTheBytesAlone) {
+    TempDir dir;
+    TFileAndMemoryStream file(TFileAndMemoryStream::fmCreate, dir.file("f"));
+    file.writeAll("abc", 3);
+    file.reserveSpace(4 << 20);
+    EXPECT_EQ(file.size(), 3);
+    std::vector<char> big(1 << 20, 'z');
+    file.writeAllAt(3, big.data(), big.size());
+    EXPECT_EQ(file.size(), 3 + int64_t(big.size()));
+    char head[4] = {};
+    EXPECT_EQ(file.readAt(0, head, 4), 4u);
+    EXPECT_EQ(std::string(head, 4), "abcz");
+    TFileAndMemoryStream memory;
+    memory.reserveSpace(1 << 20);
+    EXPECT_EQ(memory.size(), 0);
 }
 
 TEST(Streams, CopyFromMovesBytesBetweenBackings) {

@@ -1,5 +1,6 @@
 // Reading Wave and AIFF files: the check's result codes, the header details that trip parsers,
 // and the conversion of the sound data into the store's 16-bit little-endian layout.
+#include "sample/PeakTable.h"
 #include "sample/SampleLoader.h"
 #include "sample/WavParser.h"
 #include "support/TestSupport.h"
@@ -278,6 +279,81 @@ TEST(WaveReading, AbortStopsTheCopy) {
     EXPECT_EQ(loadSampleData(dir.file("a.wav"), store, format, nullptr, progress), LoadOutcome::Aborted);
     EXPECT_EQ(format.dataLength, 0u);
     EXPECT_EQ(store.size(), 2 * 65536);
+}
+
+namespace {
+
+// Keeps what a load shows its observer.
+class Recorder final : public LoadObserver {
+public:
+    void begin(const SampleFormat& format) override {
+        ++begun;
+        announced = format;
+    }
+    void addSamples(const int16_t* samples, size_t count) override {
+        seen.insert(seen.end(), samples, samples + count);
+        if (failAfter >= 0 && seen.size() > size_t(failAfter)) {
+            throw StreamError("observer failed");
+        }
+    }
+    int begun = 0;
+    SampleFormat announced;
+    std::vector<int16_t> seen;
+    int64_t failAfter = -1;
+};
+
+} // namespace
+
+TEST(WaveReading, AnObserverSeesTheStoresSamplesAndThePeaksMatchARebuild) {
+    TempDir dir;
+    const auto signal = testSignal(2 * 300001, 5); // many 64 KiB blocks and a short last one
+    WaveSpec stereo;
+    writeFile(dir.file("s.wav"), makeWave(stereo, le16Bytes(signal)));
+    AiffSpec aiff;
+    writeFile(dir.file("s.aif"), makeAiff(aiff, be16Bytes(signal)));
+    Bytes bytes(100001);
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = uint8_t(signal[i]);
+    }
+    WaveSpec eight;
+    eight.bits = 8;
+    eight.channels = 1;
+    writeFile(dir.file("e.wav"), makeWave(eight, bytes));
+    for (const char* name : {"s.wav", "s.aif", "e.wav"}) {
+        TFileAndMemoryStream store;
+        SampleFormat format;
+        PeakTable peaks(std::make_unique<TFileAndMemoryStream>(), 128);
+        Recorder recorder;
+        ASSERT_EQ(loadSampleData(dir.file(name), store, format, &peaks, {}, &recorder), LoadOutcome::Loaded);
+        EXPECT_EQ(recorder.begun, 1);
+        EXPECT_EQ(recorder.announced.dataLength, format.dataLength) << name;
+        EXPECT_EQ(recorder.announced.channels, format.channels) << name;
+        Bytes stored(format.dataLength);
+        store.readAt(0, stored.data(), stored.size());
+        EXPECT_EQ(recorder.seen, le16Samples(stored)) << name;
+        PeakTable rebuilt(std::make_unique<TFileAndMemoryStream>(), 128);
+        rebuildPeaks(store, format, rebuilt);
+        ASSERT_EQ(peaks.entries(), rebuilt.entries()) << name;
+        std::vector<int32_t> a(peaks.entries() * format.channels);
+        std::vector<int32_t> b(a.size());
+        peaks.readWords(0, a.data(), a.size());
+        rebuilt.readWords(0, b.data(), b.size());
+        EXPECT_EQ(a, b) << name;
+        EXPECT_TRUE(peaks.describes(store, format)) << name;
+    }
+}
+
+TEST(WaveReading, AnObserversFailureFailsTheLoad) {
+    TempDir dir;
+    writeFile(dir.file("a.wav"), makeWave({}, le16Bytes(testSignal(400000))));
+    for (int64_t failAfter : {int64_t(0), int64_t(200000), int64_t(399999)}) {
+        TFileAndMemoryStream store;
+        SampleFormat format;
+        Recorder recorder;
+        recorder.failAfter = failAfter;
+        EXPECT_THROW(loadSampleData(dir.file("a.wav"), store, format, nullptr, {}, &recorder), StreamError);
+        EXPECT_EQ(format.dataLength, 0u);
+    }
 }
 
 TEST(WaveReading, PreviewLines) {

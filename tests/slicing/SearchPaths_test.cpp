@@ -5,6 +5,8 @@
 // pieces -- with and without an abort at every kind of progress report.
 #include "slicing/SliceSearch.h"
 
+#include "sample/PeakTable.h"
+
 #include "SliceFixtures.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +15,7 @@
 #include <cmath>
 #include <cstring>
 #include <iterator>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -315,6 +318,23 @@ TEST(SearchPaths, SecondStereoPassStopsAtTheLimitAsIfRunAfterTheFirst) {
     }
 }
 
+// Progress that keeps every percentage reported and asks to stop at report number stopAt.
+struct StopAtReport {
+    explicit StopAtReport(int64_t at) : stopAt(at) {
+        progress.report = [this](int percent) {
+            ++reports;
+            percents.push_back(percent);
+        };
+        progress.stop = [this] { return reports == stopAt; };
+    }
+    StopAtReport(const StopAtReport&) = delete;
+    StopAtReport& operator=(const StopAtReport&) = delete;
+    int64_t stopAt;
+    int64_t reports = 0;
+    std::vector<int> percents;
+    SearchProgress progress;
+};
+
 TEST(SearchPaths, AnAbortedDetectionLeavesWhatOnePassAfterTheOtherLeaves) {
     const std::vector<int16_t> s = manyOnsets(6000, 3000);
     auto store = makeStore(s, 2);
@@ -334,16 +354,10 @@ TEST(SearchPaths, AnAbortedDetectionLeavesWhatOnePassAfterTheOtherLeaves) {
         CandidateList plain;
         bool fastLimited = false;
         bool plainLimited = false;
-        int64_t reports = 0;
-        std::vector<int> percents;
-        SearchProgress progress;
-        progress.report = [&](int percent) {
-            ++reports;
-            percents.push_back(percent);
-        };
-        progress.stop = [&] { return reports == stopAt; };
-        EXPECT_FALSE(detectOnsets(*store, fast, progress, fastLimited)) << stopAt;
-        EXPECT_EQ(reports, stopAt);
+        StopAtReport stop(stopAt);
+        const auto& percents = stop.percents;
+        EXPECT_FALSE(detectOnsets(*store, fast, stop.progress, fastLimited)) << stopAt;
+        EXPECT_EQ(stop.reports, stopAt);
         EXPECT_FALSE(plainDetection(s, 2, plain, plainLimited, stopAt)) << stopAt;
         expectSameCandidates(fast, plain, "abort");
         EXPECT_EQ(fastLimited, plainLimited) << stopAt;
@@ -351,6 +365,135 @@ TEST(SearchPaths, AnAbortedDetectionLeavesWhatOnePassAfterTheOtherLeaves) {
         EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end())) << stopAt;
         EXPECT_LE(percents.back(), stopAt > blocks ? 80 : 40) << stopAt;
     }
+}
+
+// ---- Detection fed as the load passes the blocks ----
+
+// A detector fed `s` in pieces of the given sizes, taken in turn.
+OnsetDetector fedInPieces(const std::vector<int16_t>& s, uint16_t channels, const std::vector<size_t>& pieces) {
+    OnsetDetector detector(channels, uint32_t(s.size() * 2));
+    size_t at = 0;
+    for (size_t k = 0; at < s.size(); ++k) {
+        const size_t n = std::min(pieces[k % pieces.size()], s.size() - at);
+        detector.feed(s.data() + at, n);
+        at += n;
+    }
+    return detector;
+}
+
+const std::vector<std::vector<size_t>> kPieces = {
+    {1}, {7, 410, 409, 1}, {65536 / 2}, {410 * 256}, {3, 100000}, {131072, 5}};
+
+TEST(SearchPaths, DetectionFedInAnyPiecesFindsWhatTheStoreDetectionFinds) {
+    uint32_t seed = 300;
+    for (uint16_t channels : {uint16_t(1), uint16_t(2)}) {
+        for (Kind kind : kKinds) {
+            for (int64_t frames : {int64_t(307), int64_t(308), int64_t(70001), int64_t(210 * 1024 + 77)}) {
+                const std::vector<int16_t> s = signal(kind, frames, channels, seed++);
+                CandidateList plain;
+                bool plainLimited = true;
+                ASSERT_TRUE(plainDetection(s, channels, plain, plainLimited));
+                for (const auto& pieces : kPieces) {
+                    const OnsetDetector detector = fedInPieces(s, channels, pieces);
+                    EXPECT_TRUE(detector.complete());
+                    CandidateList fed;
+                    const bool limited = detector.appendTo(fed, detector.blocks() + 1, detector.blocks() + 1);
+                    expectSameCandidates(fed, plain, "fed");
+                    EXPECT_EQ(limited, plainLimited);
+                }
+            }
+        }
+    }
+    // A detector that has not seen every block is not complete.
+    const std::vector<int16_t> s = signal(Kind::Bursts, 5000, 2, 1);
+    OnsetDetector part(2, uint32_t(s.size() * 2));
+    part.feed(s.data(), s.size() / 2);
+    EXPECT_FALSE(part.complete());
+}
+
+TEST(SearchPaths, DetectionFedInPiecesKeepsTheLimitOfEachPass) {
+    for (const auto& [firstPass, secondPass] :
+         {std::pair<int64_t, int64_t>{8300, 40}, {8191, 2}, {0, 8193}, {6000, 3000}}) {
+        const std::vector<int16_t> s = manyOnsets(firstPass, secondPass);
+        CandidateList plain;
+        bool plainLimited = false;
+        ASSERT_TRUE(plainDetection(s, 2, plain, plainLimited));
+        const OnsetDetector detector = fedInPieces(s, 2, {65536 / 2, 999});
+        CandidateList fed;
+        EXPECT_EQ(detector.appendTo(fed, detector.blocks() + 1, detector.blocks() + 1), plainLimited);
+        expectSameCandidates(fed, plain, "fed limit");
+    }
+}
+
+TEST(SearchPaths, ASearchTakesTheOnsetsOfADetectionDoneBeforeAndIgnoresOneOfOtherAudio) {
+    uint32_t seed = 700;
+    for (uint16_t channels : {uint16_t(1), uint16_t(2)}) {
+        for (Kind kind : {Kind::Bursts, Kind::FullScale}) {
+            const std::vector<int16_t> s = signal(kind, 150001, channels, seed++);
+            auto store = makeStore(s, channels);
+            const auto search = [&](std::shared_ptr<const OnsetDetector> detected) {
+                CandidateList list;
+                SearchFlags flags;
+                flags.searchRequest = true;
+                SearchOptions options;
+                options.linked = false;
+                options.detected = std::move(detected);
+                EXPECT_FALSE(runSliceSearch(*store, list, flags, options).aborted);
+                return list;
+            };
+            const CandidateList fromStore = search(nullptr);
+            ASSERT_GT(fromStore.count(), 0);
+            expectSameCandidates(search(std::make_shared<OnsetDetector>(fedInPieces(s, channels, {4096}))), fromStore,
+                                 "detected before");
+            // Another length, the other channel count, or a detection not fed to its end: the
+            // search reads the store instead.
+            const std::vector<int16_t> other = signal(Kind::Quiet, 150000, channels, seed++);
+            expectSameCandidates(search(std::make_shared<OnsetDetector>(fedInPieces(other, channels, {4096}))),
+                                 fromStore, "other length");
+            auto otherChannels = std::make_shared<OnsetDetector>(uint16_t(3 - channels), store->dataLength());
+            expectSameCandidates(search(otherChannels), fromStore, "other channels");
+            auto unfinished = std::make_shared<OnsetDetector>(channels, store->dataLength());
+            unfinished->feed(s.data(), s.size() / 3);
+            expectSameCandidates(search(unfinished), fromStore, "unfinished");
+        }
+    }
+}
+
+TEST(SearchPaths, AnAbortWhileTakingOnsetsLeavesTheOnsetsOfTheBlocksReportedSoFar) {
+    const std::vector<int16_t> s = manyOnsets(6000, 3000);
+    auto store = makeStore(s, 2);
+    auto detector = std::make_shared<OnsetDetector>(fedInPieces(s, 2, {32768}));
+    CandidateList all;
+    detector->appendTo(all, detector->blocks() + 1, detector->blocks() + 1);
+    // Reports come as the percentage moves: 41 in the first pass (0 to 40), 40 more in the second.
+    int previousCount = -1;
+    for (int stopAt : {1, 2, 20, 41, 42, 60, 81}) {
+        CandidateList list;
+        SearchFlags flags;
+        flags.searchRequest = true;
+        SearchOptions options;
+        options.linked = false;
+        options.detected = detector;
+        StopAtReport stop(stopAt);
+        const auto& percents = stop.percents;
+        EXPECT_TRUE(runSliceSearch(*store, list, flags, options, stop.progress).aborted) << stopAt;
+        EXPECT_EQ(stop.reports, stopAt);
+        EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end())) << stopAt;
+        EXPECT_EQ(std::adjacent_find(percents.begin(), percents.end()), percents.end()) << stopAt;
+        // What was appended by then, in the order of the whole detection: a beginning of it,
+        // longer the later the abort, and within the first pass only first-pass candidates.
+        ASSERT_LE(list.count(), all.count());
+        for (int k = 1; k <= list.count(); ++k) {
+            EXPECT_EQ(list.at(k).position, all.at(k).position) << stopAt << " " << k;
+            EXPECT_EQ(list.at(k).strength, all.at(k).strength) << stopAt << " " << k;
+            if (percents.back() <= 40) {
+                EXPECT_EQ(list.at(k).channel, 1) << stopAt;
+            }
+        }
+        EXPECT_GE(list.count(), previousCount) << stopAt;
+        previousCount = list.count();
+    }
+    EXPECT_GT(previousCount, 6000); // the last abort came in the second pass
 }
 
 // ---- Refinement, levels and strengths ----
@@ -467,6 +610,18 @@ void placeCandidates(CandidateList& list, uint32_t dataLength, uint16_t channels
     }
 }
 
+// Steps 2 to 9 on the candidates in the list, unlinked, with or without a peak table.
+SearchOutcome refineOnlySearch(const sample::SampleStore& store, CandidateList& list,
+                               const sample::PeakTable* peaks = nullptr) {
+    SearchFlags flags;
+    flags.searchRequest = true;
+    flags.refineOnly = true;
+    SearchOptions options;
+    options.linked = false;
+    options.peaks = peaks;
+    return runSliceSearch(store, list, flags, options);
+}
+
 TEST(SearchPaths, RefinementOnOneReadPerCandidateMatchesThePassesRunOneAfterTheOther) {
     uint32_t seed = 500;
     for (uint32_t rate : {44100u, 22050u, 96000u}) {
@@ -478,15 +633,43 @@ TEST(SearchPaths, RefinementOnOneReadPerCandidateMatchesThePassesRunOneAfterTheO
                 CandidateList fast;
                 placeCandidates(fast, store->dataLength(), channels, seed++);
                 CandidateList plain = fast;
-                SearchFlags flags;
-                flags.searchRequest = true;
-                flags.refineOnly = true;
-                SearchOptions options;
-                options.linked = false;
-                const SearchOutcome outcome = runSliceSearch(*store, fast, flags, options);
-                EXPECT_FALSE(outcome.aborted);
+                EXPECT_FALSE(refineOnlySearch(*store, fast).aborted);
                 ASSERT_TRUE(plainRefinement(*store, plain));
                 expectSameCandidates(fast, plain, "refinement");
+            }
+        }
+    }
+}
+
+TEST(SearchPaths, SegmentLevelsTakenFromThePeakTableMatchTheSamples) {
+    uint32_t seed = 1500;
+    for (uint16_t channels : {uint16_t(1), uint16_t(2)}) {
+        for (Kind kind : {Kind::Bursts, Kind::FullScale, Kind::Quiet}) {
+            for (uint32_t blockBytes : {64u, 128u, 192u, 512u, 4096u}) {
+                // Lengths that leave a part block at the end, and a sample shorter than one block.
+                for (int64_t frames : {int64_t(200001), int64_t(500)}) {
+                    const std::vector<int16_t> s = signal(kind, frames, channels, seed);
+                    auto store = makeStore(s, channels);
+                    sample::PeakTable peaks(std::make_unique<sample::TFileAndMemoryStream>(), blockBytes);
+                    sample::rebuildPeaks(store->stream(), store->format(), peaks);
+                    ASSERT_TRUE(peaks.describes(store->stream(), store->format()));
+                    CandidateList placed;
+                    placeCandidates(placed, store->dataLength(), channels, seed++);
+                    // A few points off their channel's places (as a point file may hold them).
+                    placed.at(5).position |= 1u;
+                    placed.at(9).position = (placed.at(9).position & ~3u) + 1;
+                    const auto search = [&](const sample::PeakTable* table) {
+                        CandidateList list = placed;
+                        EXPECT_FALSE(refineOnlySearch(*store, list, table).aborted);
+                        return list;
+                    };
+                    expectSameCandidates(search(&peaks), search(nullptr), "levels from peaks");
+                    // Once the samples change, the table no longer describes them and is left alone.
+                    const std::vector<int16_t> other = signal(Kind::Ramps, frames, channels, seed++);
+                    store->stream().writeAllAt(0, other.data(), other.size() * 2);
+                    EXPECT_FALSE(peaks.describes(store->stream(), store->format()));
+                    expectSameCandidates(search(&peaks), search(nullptr), "stale peaks");
+                }
             }
         }
     }

@@ -69,6 +69,52 @@ TEST(Slicer, DemoLoopHitsEachGetAPointWithinAFewMilliseconds) {
     EXPECT_EQ(slicer.tempo().text, "120.000 BPM");
 }
 
+TEST(Slicer, TheLoadsDetectionServesTheSearchOnlyWhileTheAudioIsAsLoaded) {
+    TempDir dir;
+    const std::string file = dir.file("demo.wav");
+    std::string error;
+    ASSERT_TRUE(sample::writeDemoLoop(file, error)) << error;
+    SessionFixture f(quietSettings());
+    ASSERT_TRUE(f.load(file));
+    auto& slicer = f.session->slicer();
+    slicer.channelMode().linked = false;
+    const auto& format = f.session->format();
+    // The load followed every detection block of the sample.
+    const auto detection = slicer.loadDetection();
+    ASSERT_NE(detection, nullptr);
+    EXPECT_TRUE(detection->complete());
+    EXPECT_EQ(detection->channels(), format.channels);
+    EXPECT_EQ(detection->dataLength(), format.dataLength);
+    // The search on it finds what a search reading the store finds.
+    searchAndWait(f);
+    const CandidateList found = slicer.candidates();
+    ASSERT_GT(found.count(), 10);
+    CandidateList fromStore;
+    SearchFlags flags;
+    flags.searchRequest = true;
+    SearchOptions options;
+    options.linked = false;
+    runSliceSearch(f.session->store(), fromStore, flags, options);
+    ASSERT_EQ(found.count(), fromStore.count());
+    for (int k = 1; k <= found.count(); ++k) {
+        EXPECT_EQ(found.at(k).position, fromStore.at(k).position) << k;
+        EXPECT_EQ(found.at(k).strength, fromStore.at(k).strength) << k;
+        EXPECT_EQ(found.at(k).channel, fromStore.at(k).channel) << k;
+    }
+    // Once the audio is written (silence over the whole sample, as an edit would), the load's
+    // onsets are out of date: the next search reads the store and finds nothing.
+    const std::vector<uint8_t> silence(format.dataLength, 0);
+    f.session->store().stream().writeAllAt(0, silence.data(), silence.size());
+    EXPECT_EQ(slicer.loadDetection(), nullptr);
+    searchAndWait(f);
+    EXPECT_EQ(slicer.candidates().count(), 0);
+    // Closing forgets it too.
+    ASSERT_TRUE(f.load(file));
+    EXPECT_NE(slicer.loadDetection(), nullptr);
+    f.session->close();
+    EXPECT_EQ(slicer.loadDetection(), nullptr);
+}
+
 TEST(Slicer, PointOperationsAlignAndRefuseAFullTable) {
     TempDir dir;
     const std::string file = dir.file("s.wav");

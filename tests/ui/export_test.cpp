@@ -193,7 +193,7 @@ private slots:
 void ExportTest::saveSegmentsInLoopWritesOneFilePerSegment() {
     Sandbox box;
     Window w;
-    QVERIFY(openDemo(*w.form, box));
+    QVERIFY(openDemoWithPoints(*w.form, box));
     auto& slicer = w->session().slicer();
     const auto& list = slicer.slicePoints();
     const int m = list.count();
@@ -266,7 +266,7 @@ void ExportTest::saveSegmentsInLoopWritesOneFilePerSegment() {
 void ExportTest::cancellingEitherDialogWritesNothing() {
     Sandbox box;
     Window w;
-    QVERIFY(openDemo(*w.form, box));
+    QVERIFY(openDemoWithPoints(*w.form, box));
     const QString out = box.path("none");
     QVERIFY(QDir().mkpath(out));
     {
@@ -348,7 +348,7 @@ void ExportTest::progressWindowCountsFiles() {
 void ExportTest::selectedSegmentAndRegionByteCounts() {
     Sandbox box;
     Window w;
-    QVERIFY(openDemo(*w.form, box));
+    QVERIFY(openDemoWithPoints(*w.form, box));
     auto& slicer = w->session().slicer();
     const auto& list = slicer.slicePoints();
     // Nothing selected yet: nothing to save.
@@ -521,7 +521,7 @@ void ExportTest::segmentBarZoomsOnRelease() {
 void ExportTest::regionBarMovesAndZoomsTheView() {
     Sandbox box;
     Window w;
-    QVERIFY(openDemo(*w.form, box));
+    QVERIFY(openDemoWithPoints(*w.form, box));
     const uint32_t total = w->session().format().dataLength;
     auto* bar = w->barView();
     const int W = bar->width();
@@ -569,7 +569,7 @@ void ExportTest::regionBarMovesAndZoomsTheView() {
 void ExportTest::draggedSliceIsAWaveFileOfTheSegment() {
     Sandbox box;
     Window w;
-    QVERIFY(openDemo(*w.form, box));
+    QVERIFY(openDemoWithPoints(*w.form, box));
     auto& slicer = w->session().slicer();
     const auto& list = slicer.slicePoints();
     auto* bars = w->barMouse();

@@ -170,6 +170,7 @@ void Editor::SetupUndo(uint8_t code, uint32_t start, uint32_t length, uint8_t ch
     record_.pasteLength = 0;
     record_.undoRate = rate;
     record_.undoPoints = parts_.slicer->snapshot();
+    record_.pointsReplaced = false;
     undoAvailable_ = true;
     record_.undoLocators[0] = parts_.slicer->left();
     record_.undoLocators[1] = parts_.slicer->right();
@@ -205,6 +206,7 @@ void Editor::DoUndo(uint8_t code) {
     record_.undoStart = 0;
     record_.undoRate = f.sampleRate;
     record_.undoPoints = parts_.slicer->snapshot();
+    record_.pointsReplaced = false;
     undoAvailable_ = true;
     record_.undoCode = code;
 }
@@ -301,7 +303,10 @@ void Editor::resetForLoad() {
 
 void Editor::pointsChanging(slicing::PointChange change, const slicing::CandidateSnapshot& snapshot) {
     if (randomising_ || holdPoints_) {
-        return; // the running operation keeps its own record of points and audio
+        // The running operation keeps its own record of points and audio: it took the points
+        // before it began, and now they are to be given back with the audio.
+        record_.pointsReplaced = record_.pointsReplaced || holdPoints_;
+        return;
     }
     if (record_.undoLength != 0) {
         emptyUndoFile();

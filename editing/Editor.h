@@ -59,6 +59,9 @@ struct UndoRecord {
     uint8_t undoChannels = 0;
     uint8_t undoLinked = 0;
     slicing::CandidateSnapshot undoPoints;
+    // An audio-only process whose points were replaced as part of it (a re-cut after it): its
+    // undo gives the points back too.
+    bool pointsReplaced = false;
     uint32_t undoLocators[2] = {0, 0};
     std::vector<uint32_t> undoSelection;
     uint8_t undoProcessChannel = 3;

@@ -33,7 +33,7 @@ void TUndoThread::restorePoints() {
     // Every code that copied the points gets them back; single-point edits too, by exchanging the
     // whole table, which returns the point with all its fields exactly as they were.
     const uint8_t c = r.undoCode;
-    if (c == 1 || c == 10 || c == 13 || c == 18) {
+    if ((c == 1 || c == 10 || c == 13 || c == 18) && !r.pointsReplaced) {
         return;
     }
     swapPoints(editor_.slicer().candidates(), r.undoPoints);

@@ -245,8 +245,8 @@ void DialogsTest::normaliseDialog() {
     w->action("Normalise1")->trigger();
     QCOMPARE(seen, (QStringList{"50", "0", "1"}));
 
-    // "Re-cut sample" ticked: a fresh search replaces the grid points, and Undo still takes the
-    // normalising back.
+    // "Re-cut sample" ticked: a fresh search replaces the grid points, and Undo takes the
+    // normalising back with the points it replaced (hand-placed points are not lost).
     QVERIFY(w->session().slicer().setBarsAndBeats("2", "0"));
     w->action("CutLoop16ths1")->trigger();
     QVERIFY(idle(*w.form));
@@ -260,6 +260,14 @@ void DialogsTest::normaliseDialog() {
         return true;
     };
     QVERIFY(candidates.count() > 0 && allLocked());
+    auto positions = [&] {
+        std::vector<uint32_t> out;
+        for (int k = 1; k <= candidates.count(); ++k) {
+            out.push_back(candidates.at(k).position);
+        }
+        return out;
+    };
+    const auto grid = positions();
     expect<ui::TNormForm>(script, [&](ui::TNormForm* f) {
         f->recutBox()->setChecked(true);
         f->accept();
@@ -269,10 +277,18 @@ void DialogsTest::normaliseDialog() {
     QVERIFY(idle(*w.form));
     QVERIFY(samples(*w.form) != before);
     QVERIFY(candidates.count() > 0 && !allLocked());
+    const auto recut = positions();
+    const auto normalised = samples(*w.form);
     QCOMPARE(w->action("Undo1")->text(), QString("&Undo"));
     w->action("Undo1")->trigger();
     QVERIFY(idle(*w.form));
     QVERIFY(samples(*w.form) == before);
+    QVERIFY(positions() == grid && allLocked());
+    // Redo: the normalised audio and the re-cut points again.
+    w->action("Undo1")->trigger();
+    QVERIFY(idle(*w.form));
+    QVERIFY(samples(*w.form) == normalised);
+    QVERIFY(positions() == recut);
 
     // A stretch of nothing but silence has no peak to scale: the processing error, data unchanged.
     auto& editor = session.editor();

@@ -39,6 +39,18 @@ void addExtras(QFileDialog& dialog, QWidget* extras) {
     }
 }
 
+// The row both dialog forms add below the file list: the recent folders, then the format.
+QHBoxLayout* recentAndFormatRow(QWidget& extras, QComboBox* recent, QWidget* format) {
+    auto* row = new QHBoxLayout(&extras);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->addWidget(new QLabel("Recent:", &extras));
+    row->addWidget(recent, 1);
+    row->addSpacing(12);
+    row->addWidget(new QLabel("Format:", &extras));
+    row->addWidget(format);
+    return row;
+}
+
 QComboBox* makeRecentBox(QFileDialog& dialog) {
     auto* box = new QComboBox(&dialog);
     box->setObjectName("RecentBox");
@@ -104,13 +116,7 @@ TOdForm::TOdForm(QWidget* parent)
     play_->setObjectName("Button1");
 
     auto* extras = new QWidget(this);
-    auto* row = new QHBoxLayout(extras);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->addWidget(new QLabel("Recent:", extras));
-    row->addWidget(recentBox_, 1);
-    row->addSpacing(12);
-    row->addWidget(new QLabel("Format:", extras));
-    row->addWidget(format_);
+    auto* row = recentAndFormatRow(*extras, recentBox_, format_);
     row->addWidget(new QLabel("Size:", extras));
     row->addWidget(size_);
     row->addWidget(autoPlay_);
@@ -201,13 +207,7 @@ TSaveForm::TSaveForm(QWidget* parent)
     recentBox_ = makeRecentBox(*this);
     formatBox_->setObjectName("FormatBox");
     auto* extras = new QWidget(this);
-    auto* row = new QHBoxLayout(extras);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->addWidget(new QLabel("Recent:", extras));
-    row->addWidget(recentBox_, 1);
-    row->addSpacing(12);
-    row->addWidget(new QLabel("Format:", extras));
-    row->addWidget(formatBox_);
+    recentAndFormatRow(*extras, recentBox_, formatBox_);
     addExtras(*this, extras);
 }
 

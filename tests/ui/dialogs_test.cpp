@@ -43,10 +43,6 @@ using uitest::openDemo;
 
 namespace {
 
-bool idle(ui::TMainForm& w) {
-    return uitest::waitFor([&] { return !w.session().busy(); });
-}
-
 std::vector<int16_t> samples(ui::TMainForm& w, uint32_t start = 0, uint32_t end = UINT32_MAX) {
     auto& store = w.session().store();
     end = std::min(end, store.dataLength());
@@ -146,7 +142,7 @@ void DialogsTest::processMenuItemsAndEnabling() {
     QCOMPARE(w->action("StripSilenceButton")->statusTip(), QString("Remove silence from selected region"));
     QVERIFY(w->findChild<QToolBar*>("Panel2")->actions().contains(w->action("StripSilenceButton")));
 
-    QVERIFY(uitest::openThroughMenu(*w.form, box.demoLoop()) && idle(*w.form));
+    QVERIFY(uitest::openThroughMenu(*w.form, box.demoLoop()) && uitest::waitIdle(*w.form));
     for (const char* name : items) {
         QVERIFY2(w->action(name)->isEnabled(), name);
     }
@@ -204,7 +200,7 @@ void DialogsTest::normaliseDialog() {
     w->action("Normalise1")->trigger();
     QCOMPARE(seen, (QStringList{"Normalise", "100", "Select % to quantise sample to", "1", "1", "Normalise sample"}));
     QCOMPARE(w->statusPanel(1), QString("Normalising..."));
-    QVERIFY(idle(*w.form));
+    QVERIFY(uitest::waitIdle(*w.form));
     QCOMPARE(w->statusPanel(1), QString("16 Bit / 44100 hz stereo"));
 
     // Every sample v became trunc((v - mean) x 0.5 x 32767 / peak), the peak taken about the mean.
@@ -232,7 +228,7 @@ void DialogsTest::normaliseDialog() {
     // Undo restores the audio.
     QVERIFY(w->action("Undo1")->isEnabled());
     w->action("Undo1")->trigger();
-    QVERIFY(idle(*w.form));
+    QVERIFY(uitest::waitIdle(*w.form));
     QVERIFY(samples(*w.form) == before);
 
     // The dialog opens with what was chosen last time.
@@ -249,7 +245,7 @@ void DialogsTest::normaliseDialog() {
     // normalising back with the points it replaced (hand-placed points are not lost).
     QVERIFY(w->session().slicer().setBarsAndBeats("2", "0"));
     w->action("CutLoop16ths1")->trigger();
-    QVERIFY(idle(*w.form));
+    QVERIFY(uitest::waitIdle(*w.form));
     auto& candidates = session.slicer().candidates();
     auto allLocked = [&] {
         for (int k = 1; k <= candidates.count(); ++k) {
@@ -274,19 +270,19 @@ void DialogsTest::normaliseDialog() {
         return true;
     });
     w->action("Normalise1")->trigger();
-    QVERIFY(idle(*w.form));
+    QVERIFY(uitest::waitIdle(*w.form));
     QVERIFY(samples(*w.form) != before);
     QVERIFY(candidates.count() > 0 && !allLocked());
     const auto recut = positions();
     const auto normalised = samples(*w.form);
     QCOMPARE(w->action("Undo1")->text(), QString("&Undo"));
     w->action("Undo1")->trigger();
-    QVERIFY(idle(*w.form));
+    QVERIFY(uitest::waitIdle(*w.form));
     QVERIFY(samples(*w.form) == before);
     QVERIFY(positions() == grid && allLocked());
     // Redo: the normalised audio and the re-cut points again.
     w->action("Undo1")->trigger();
-    QVERIFY(idle(*w.form));
+    QVERIFY(uitest::waitIdle(*w.form));
     QVERIFY(samples(*w.form) == normalised);
     QVERIFY(positions() == recut);
 
@@ -294,7 +290,7 @@ void DialogsTest::normaliseDialog() {
     auto& editor = session.editor();
     editor.setupSelections(40000, 80000);
     w->action("Silence1")->trigger();
-    QVERIFY(idle(*w.form));
+    QVERIFY(uitest::waitIdle(*w.form));
     editor.setupSelections(41200, 80000); // past the silence's fade-in
     const auto silent = samples(*w.form);
     expect<ui::TNormForm>(script, [&](ui::TNormForm* f) {
@@ -303,7 +299,7 @@ void DialogsTest::normaliseDialog() {
     });
     script.answer(QMessageBox::Ok);
     w->action("Normalise1")->trigger();
-    QVERIFY(idle(*w.form));
+    QVERIFY(uitest::waitIdle(*w.form));
     QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }, 5000));
     QVERIFY(script.texts.value(0).startsWith("A processing error has occured!"));
     QVERIFY(samples(*w.form) == silent);
@@ -343,7 +339,7 @@ void DialogsTest::quantiseDialog() {
     QCOMPARE(caption, QString("Quantise"));
     QCOMPARE(opened, 4);
     QCOMPARE(w->statusPanel(1), QString("Quantising..."));
-    QVERIFY(idle(*w.form));
+    QVERIFY(uitest::waitIdle(*w.form));
     const auto after = samples(*w.form);
     for (size_t i = 0; i < after.size(); ++i) {
         const uint32_t at = uint32_t(i * 2);
@@ -351,7 +347,7 @@ void DialogsTest::quantiseDialog() {
         QVERIFY2(after[i] == expected, qPrintable(QString("sample %1").arg(i)));
     }
     w->action("Undo1")->trigger();
-    QVERIFY(idle(*w.form));
+    QVERIFY(uitest::waitIdle(*w.form));
     QVERIFY(samples(*w.form) == before);
 
     // Remembered; Cancel leaves the level and the audio alone.
@@ -374,7 +370,7 @@ void DialogsTest::quantiseDialog() {
         return true;
     });
     w->action("Quantise1")->trigger();
-    QVERIFY(idle(*w.form));
+    QVERIFY(uitest::waitIdle(*w.form));
     const auto left = samples(*w.form);
     for (size_t i = 0; i < left.size(); ++i) {
         const uint32_t at = uint32_t(i * 2);
@@ -445,7 +441,7 @@ void DialogsTest::sampleRateDialog() {
 
     // Undo takes the rate back to the one before.
     w->action("Undo1")->trigger();
-    QVERIFY(idle(*w.form));
+    QVERIFY(uitest::waitIdle(*w.form));
     QCOMPARE(w->session().format().sampleRate, 22050u);
     QCOMPARE(w->statusPanel(1), QString("16 Bit / 22050 hz stereo"));
 }
@@ -481,7 +477,7 @@ void DialogsTest::convertChannelsDialog() {
     });
     w->action("ConvertChannels1")->trigger();
     QCOMPARE(w->statusPanel(1), QString("Converting..."));
-    QVERIFY(idle(*w.form));
+    QVERIFY(uitest::waitIdle(*w.form));
     QCOMPARE(seen, (QStringList{"Convert to mono", "Use Left Channel,Use Right Channel,Mix Channels", "Mix Channels"}));
     QCOMPARE(w->session().format().channels, uint16_t(1));
     QCOMPARE(w->statusPanel(1), QString("16 Bit / 44100 hz mono"));
@@ -502,7 +498,7 @@ void DialogsTest::convertChannelsDialog() {
         return true;
     });
     w->action("ConvertChannels1")->trigger();
-    QVERIFY(idle(*w.form));
+    QVERIFY(uitest::waitIdle(*w.form));
     QCOMPARE(seen, (QStringList{"Convert to stereo", "Mono to stereo", "1"}));
     QCOMPARE(w->session().format().channels, uint16_t(2));
     const auto doubled = samples(*w.form);
@@ -514,7 +510,7 @@ void DialogsTest::convertChannelsDialog() {
 
     // Undo returns the mono sample.
     w->action("Undo1")->trigger();
-    QVERIFY(idle(*w.form));
+    QVERIFY(uitest::waitIdle(*w.form));
     QCOMPARE(w->session().format().channels, uint16_t(1));
     QVERIFY(samples(*w.form) == mono);
 }
@@ -526,13 +522,13 @@ void DialogsTest::stripSilenceDialogAndItsRememberedSettings() {
     {
         Window w;
         w->show();
-        QVERIFY(uitest::openThroughMenu(*w.form, demo) && idle(*w.form));
+        QVERIFY(uitest::openThroughMenu(*w.form, demo) && uitest::waitIdle(*w.form));
         auto& editor = w->session().editor();
         // A stretch of digital silence in the middle of the loop.
         const uint32_t whole = w->session().format().dataLength;
         editor.setupSelections(whole / 8 / 4 * 4, whole / 4 / 4 * 4);
         w->action("Silence1")->trigger();
-        QVERIFY(idle(*w.form));
+        QVERIFY(uitest::waitIdle(*w.form));
         editor.setupSelections(0, 0); // a cursor: the whole sample
         before = samples(*w.form);
 
@@ -575,7 +571,7 @@ void DialogsTest::stripSilenceDialogAndItsRememberedSettings() {
         w->action("StripSilenceButton")->trigger();
         QCOMPARE(seen, (QStringList{"77", "1234", "0"}));
         QCOMPARE(w->statusPanel(1), QString("Removing silence..."));
-        QVERIFY(idle(*w.form));
+        QVERIFY(uitest::waitIdle(*w.form));
 
         // The silences the engine's scan finds in the audio as it was are gone, the rest joined up.
         const std::vector<int16_t> copy = before;
@@ -616,7 +612,7 @@ void DialogsTest::stripSilenceDialogAndItsRememberedSettings() {
 
         // Undo brings the silence back.
         w->action("Undo1")->trigger();
-        QVERIFY(idle(*w.form));
+        QVERIFY(uitest::waitIdle(*w.form));
         QVERIFY(samples(*w.form) == before);
 
         // With one channel of the stereo sample chosen, it asks first; Cancel leaves it alone.
@@ -645,7 +641,7 @@ void DialogsTest::stripSilenceDialogAndItsRememberedSettings() {
     options.file = demo;
     Window w(options);
     w->show();
-    QVERIFY(uitest::waitLoaded(*w.form) && idle(*w.form));
+    QVERIFY(uitest::waitLoaded(*w.form) && uitest::waitIdle(*w.form));
     ModalScript script;
     QStringList seen;
     expect<ui::TStripForm>(script, [&](ui::TStripForm* f) {
@@ -769,7 +765,7 @@ void DialogsTest::pointFileRoundTripAndLocks() {
     QVERIFY(!w->action("OpenPointFile1")->isEnabled());
     QVERIFY(!w->action("SavePointFile1")->isEnabled());
     QVERIFY(!w->action("LockAll1")->isEnabled());
-    QVERIFY(uitest::openThroughMenu(*w.form, box.demoLoop()) && idle(*w.form));
+    QVERIFY(uitest::openThroughMenu(*w.form, box.demoLoop()) && uitest::waitIdle(*w.form));
     QVERIFY(w->action("OpenPointFile1")->isEnabled());
     QVERIFY(w->action("SavePointFile1")->isEnabled());
     QVERIFY(w->action("LockAll1")->isEnabled());

@@ -25,10 +25,6 @@ using uitest::openDemo;
 
 namespace {
 
-bool idle(ui::TMainForm& w) {
-    return uitest::waitFor([&] { return !w.session().busy(); });
-}
-
 // Drags over the waveform view from column x0 to x1 with the left button.
 void drag(ui::TWaveBox* view, int x0, int x1) {
     const int y = view->height() / 2;
@@ -44,7 +40,7 @@ bool gridCut(ui::TMainForm& w, const char* item) {
         return false;
     }
     w.action(item)->trigger();
-    return idle(w);
+    return uitest::waitIdle(w);
 }
 
 } // namespace
@@ -93,7 +89,7 @@ void EditTest::selectCutUndoRedoThroughTheMenu() {
     QVERIFY(w->action("Cut1")->isEnabled());
 
     w->action("Cut1")->trigger();
-    QVERIFY(idle(*w.form));
+    QVERIFY(uitest::waitIdle(*w.form));
     QCOMPARE(w->session().format().dataLength, whole - (end - start));
     QCOMPARE(w->windowTitle(), QString("demo.wav* - Cleavix"));
     QCOMPARE(editor.selectionList().size(), size_t(3)); // a cursor where the range began
@@ -102,13 +98,13 @@ void EditTest::selectCutUndoRedoThroughTheMenu() {
     QCOMPARE(w->action("Undo1")->text(), QString("&Undo"));
 
     w->action("Undo1")->trigger();
-    QVERIFY(idle(*w.form));
+    QVERIFY(uitest::waitIdle(*w.form));
     QCOMPARE(w->session().format().dataLength, whole);
     QCOMPARE(w->action("Undo1")->text(), QString("&Redo"));
     QVERIFY(w->action("Undo1")->isEnabled());
 
     w->action("Undo1")->trigger();
-    QVERIFY(idle(*w.form));
+    QVERIFY(uitest::waitIdle(*w.form));
     QCOMPARE(w->session().format().dataLength, whole - (end - start));
     QCOMPARE(w->action("Undo1")->text(), QString("&Undo"));
 }
@@ -126,7 +122,7 @@ void EditTest::copyAndPasteThroughTheClipboard() {
     const uint32_t length = editor.selectionEnd() - editor.selectionStart();
     QVERIFY(length > 0);
     w->action("Copy1")->trigger();
-    QVERIFY(idle(*w.form));
+    QVERIFY(uitest::waitIdle(*w.form));
     const QMimeData* data = QGuiApplication::clipboard()->mimeData();
     QVERIFY(data != nullptr);
     for (const QString& type : ui::waveMimeTypes()) {
@@ -144,7 +140,7 @@ void EditTest::copyAndPasteThroughTheClipboard() {
     QTest::mouseClick(view, Qt::LeftButton, Qt::ControlModifier, QPoint(x, view->height() / 2));
     const uint32_t at = editor.selectionStart();
     w->action("PasteKeep1")->trigger();
-    QVERIFY(idle(*w.form));
+    QVERIFY(uitest::waitIdle(*w.form));
     QCOMPARE(w->session().format().dataLength, whole + length);
     QCOMPARE(editor.selectionList().size(), size_t(3));
     QCOMPARE(editor.selectionStart(), at);
@@ -170,7 +166,7 @@ void EditTest::onlyWaveImagesPaste() {
     auto* view = w->waveView();
     drag(view, view->width() / 8, view->width() / 4);
     w->action("Copy1")->trigger();
-    QVERIFY(idle(*w.form));
+    QVERIFY(uitest::waitIdle(*w.form));
     const QByteArray image = QGuiApplication::clipboard()->mimeData()->data("audio/x-wav");
     QVERIFY(image.size() > 46);
 
@@ -192,7 +188,7 @@ void EditTest::onlyWaveImagesPaste() {
     QTest::mouseClick(view, Qt::LeftButton, Qt::ControlModifier, QPoint(view->width() / 2, view->height() / 2));
     QCOMPARE(w->session().editor().selectionList().size(), size_t(3));
     w->action("PasteFindNew1")->trigger();
-    QVERIFY(idle(*w.form));
+    QVERIFY(uitest::waitIdle(*w.form));
     QCOMPARE(w->session().format().dataLength, whole + uint32_t(image.size() - 46));
 }
 
@@ -218,7 +214,7 @@ void EditTest::processItemsOnTheSelection() {
     // Runs a menu item to its completion and returns the range's words.
     auto run = [&](const char* item) {
         w->action(item)->trigger();
-        return idle(*w.form) ? now() : std::vector<int16_t>{};
+        return uitest::waitIdle(*w.form) ? now() : std::vector<int16_t>{};
     };
 
     // Reverse: the frames of the range in the opposite order.
@@ -275,7 +271,7 @@ void EditTest::cropToTheLoopRegion() {
     const uint32_t r = c.at(4).position;
     session.slicer().setLoop(l, r);
     w->action("Crop1")->trigger();
-    QVERIFY(idle(*w.form));
+    QVERIFY(uitest::waitIdle(*w.form));
     QVERIFY(session.format().dataLength < whole);
     QCOMPARE(session.format().dataLength, (r & ~3u) - (l & ~3u));
     QCOMPARE(w->view().start, 0u);
@@ -300,7 +296,7 @@ void EditTest::plusAndMinusCycleThroughTheLoop() {
     std::vector<uint32_t> starts;
     for (int i = 0; i < 6; ++i) {
         QTest::keyClick(w.form.get(), Qt::Key_Plus);
-        QVERIFY(idle(*w.form));
+        QVERIFY(uitest::waitIdle(*w.form));
         starts.push_back(slicer.selectionStart);
     }
     // L, the three points after it, then back to L (the segment ending at R was the last).
@@ -350,7 +346,7 @@ void EditTest::oneChannelOfStereoCannotBeCut() {
     // Copy then takes that channel alone: a mono image of half the bytes.
     const uint32_t length = w->session().editor().selectionEnd() - w->session().editor().selectionStart();
     w->action("Copy1")->trigger();
-    QVERIFY(idle(*w.form));
+    QVERIFY(uitest::waitIdle(*w.form));
     const QByteArray image = QGuiApplication::clipboard()->mimeData()->data("audio/x-wav");
     QCOMPARE(image.size(), qsizetype(46 + length / 2));
     QCOMPARE(int(uint8_t(image[22])), 1);
@@ -359,7 +355,7 @@ void EditTest::oneChannelOfStereoCannotBeCut() {
     QVERIFY(w->action("Cut1")->isEnabled());
     // And the toolbar's Cut cuts.
     w->action("CutButton")->trigger();
-    QVERIFY(idle(*w.form));
+    QVERIFY(uitest::waitIdle(*w.form));
     QCOMPARE(w->session().format().dataLength, whole - length);
 }
 
@@ -378,13 +374,13 @@ void EditTest::randomiseKeepingPointsAndUndo() {
     const auto before = all();
     session.slicer().setRandomSeed(7);
     w->action("RandomiseKeep1")->trigger();
-    QVERIFY(idle(*w.form));
+    QVERIFY(uitest::waitIdle(*w.form));
     QCOMPARE(session.format().dataLength, whole);
     QVERIFY(all() != before);
     QCOMPARE(w->windowTitle(), QString("demo.wav* - Cleavix"));
     QVERIFY(w->action("Undo1")->isEnabled());
     w->action("Undo1")->trigger();
-    QVERIFY(idle(*w.form));
+    QVERIFY(uitest::waitIdle(*w.form));
     QVERIFY(all() == before);
 }
 

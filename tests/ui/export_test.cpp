@@ -35,10 +35,6 @@ using cleavix::uitest::Window;
 
 namespace {
 
-bool idle(ui::TMainForm& w) {
-    return uitest::waitFor([&] { return !w.session().busy(); });
-}
-
 // Opens the demo loop and shows its slice points.
 bool openDemoWithPoints(ui::TMainForm& w, const Sandbox& box) {
     if (!uitest::openDemo(w, box)) {
@@ -216,7 +212,7 @@ void ExportTest::saveSegmentsInLoopWritesOneFilePerSegment() {
         answerSave(script, out + "/loop.wav", &prefill);
         w->action("SaveSegmentsInLoop1")->trigger();
         QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }));
-        QVERIFY(idle(*w.form));
+        QVERIFY(uitest::waitIdle(*w.form));
         QVERIFY(script.texts.isEmpty());
     }
     // The save dialog offered the sample's own name.
@@ -253,7 +249,7 @@ void ExportTest::saveSegmentsInLoopWritesOneFilePerSegment() {
         answerSave(script, smoothed + "/loop.wav");
         w->action("SaveWaveB")->trigger();
         QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }));
-        QVERIFY(idle(*w.form));
+        QVERIFY(uitest::waitIdle(*w.form));
     }
     QCOMPARE(wavesIn(smoothed).size(), expected);
     const uint32_t plain = readWave(out + "/" + files[0]).dataBytes;
@@ -292,7 +288,7 @@ void ExportTest::cancellingEitherDialogWritesNothing() {
         w->action("SaveSelectedSegment1")->trigger();
         QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }));
     }
-    QVERIFY(idle(*w.form));
+    QVERIFY(uitest::waitIdle(*w.form));
     QVERIFY(wavesIn(out).isEmpty());
     QCOMPARE(wavesIn(box.path("")), QStringList{"demo.wav"});
 }
@@ -316,7 +312,7 @@ void ExportTest::partlyFailedExportListsTheMissingFiles() {
     script.answer(QMessageBox::Ok);
     w->action("SaveSegmentsInLoop1")->trigger();
     QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }));
-    QVERIFY(idle(*w.form));
+    QVERIFY(uitest::waitIdle(*w.form));
     QCOMPARE(script.texts.size(), 2);
     QVERIFY(script.texts[0].startsWith("Error saving files!"));
     QVERIFY(script.texts[1].startsWith("2 of 3 files were saved."));
@@ -372,7 +368,7 @@ void ExportTest::selectedSegmentAndRegionByteCounts() {
         answerSave(script, box.path("segment.wav"), &prefill);
         w->action("SaveSelectedSegment1")->trigger();
         QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }));
-        QVERIFY(idle(*w.form));
+        QVERIFY(uitest::waitIdle(*w.form));
     }
     QCOMPARE(prefill, QString("*.wav"));
     QVERIFY(stereoWaveOf(box.path("segment.wav"), segmentBytes & ~3u));
@@ -386,7 +382,7 @@ void ExportTest::selectedSegmentAndRegionByteCounts() {
         prefill = QString();
         w->action("SaveRegion1")->trigger();
         QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }));
-        QVERIFY(idle(*w.form));
+        QVERIFY(uitest::waitIdle(*w.form));
     }
     QCOMPARE(prefill, QString(""));
     QVERIFY(stereoWaveOf(box.path("region.wav"), (R - L) & ~3u));

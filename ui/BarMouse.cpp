@@ -47,6 +47,21 @@ BarMouse::BarMouse(TMainForm& form)
 
 BarMouse::~BarMouse() = default;
 
+void BarMouse::detach() {
+    for (QPushButton* b : {form_.button19_, form_.button21_}) {
+        if (b != nullptr) {
+            b->removeEventFilter(this);
+        }
+    }
+    for (TWaveBox* box : {form_.paintbox2_, form_.paintbox3_}) {
+        if (box != nullptr) {
+            box->onMousePress = nullptr;
+            box->onMouseMove = nullptr;
+            box->onMouseRelease = nullptr;
+        }
+    }
+}
+
 void BarMouse::attach() {
     for (QPushButton* b : {form_.button19_, form_.button21_}) {
         b->installEventFilter(this);
@@ -139,18 +154,11 @@ bool BarMouse::inRegionBar(int y) const { return form_.config_.showRegionBar && 
 int BarMouse::segmentUnder(uint32_t position, bool secondBar) const {
     const auto& session = *form_.session_;
     const auto& slicer = form_.session_->slicer();
-    const auto& list = slicer.slicePoints();
-    int code = 0;
+    uint8_t code = 0;
     if (session.format().channels == 2 && !slicer.linked()) {
         code = secondBar ? slicing::kCodeSecondOrMono : slicing::kCodeFirst;
     }
-    int found = 0;
-    for (int i = 1; i <= list.count() && list.at(i).position <= position; ++i) {
-        if (code == 0 || list.at(i).channel == code) {
-            found = i;
-        }
-    }
-    return found;
+    return slicer.segmentAt(position, code);
 }
 
 void BarMouse::press(TWaveBox& box, QMouseEvent* event) {
@@ -288,7 +296,7 @@ void BarMouse::zoomToSegment(TWaveBox& box, int x, bool secondBar) {
     const int index = segmentUnder(position, secondBar);
     const auto& list = slicer.slicePoints();
     form_.view_.zoomTo(list.at(index).position, slicing::segmentEnd(list, index), form_.session_->format().dataLength);
-    slicer.selectSegment(index);
+    form_.session_->selection().selectSegment(index);
     form_.viewChanged();
 }
 

@@ -37,6 +37,9 @@ class BarMouse final : public QObject {
 public:
     explicit BarMouse(TMainForm& form);
     ~BarMouse() override;
+    // Takes the filters and mouse handlers off the form's widgets: the form calls this in its
+    // destructor, since the widgets outlive the form's own members and still see events then.
+    void detach();
 
     // Takes the mouse of the locator buttons and the bars.
     void attach();

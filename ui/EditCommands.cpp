@@ -68,7 +68,6 @@ void EditCommands::buildActions() {
             if (!canEdit()) {
                 return;
             }
-            syncChannel();
             (session.processor().*run)([this](bool) { finished(); });
         };
     };
@@ -169,7 +168,7 @@ bool EditCommands::canEdit() const {
 }
 
 bool EditCommands::bothChannelsOrMono() const {
-    return form_.session().format().channels == 1 || form_.processChannel_ == 3;
+    return form_.session().format().channels == 1 || form_.session().editor().processChannel() == 3;
 }
 
 bool EditCommands::clipboardHasWave() const {
@@ -211,7 +210,6 @@ void EditCommands::updateEnabling() {
     }
 }
 
-void EditCommands::syncChannel() { form_.session().editor().setProcessChannel(uint8_t(form_.processChannel_)); }
 
 void EditCommands::finished() {
     form_.slicesChanged();
@@ -232,7 +230,6 @@ void EditCommands::cut() {
         return;
     }
     form_.transport_->stop();
-    syncChannel();
     form_.session().editor().cut([this](bool) { finished(); });
 }
 
@@ -249,7 +246,6 @@ void EditCommands::copy() {
         return;
     }
     form_.transport_->stop();
-    syncChannel();
     auto& editor = form_.session().editor();
     editor.copy([this](bool complete) {
         if (complete) {
@@ -320,7 +316,6 @@ void EditCommands::paste(bool findNew) {
     if (choice < 0) {
         return;
     }
-    syncChannel();
     auto& editor = form_.session().editor();
     auto done = [this](bool) { finished(); };
     if (findNew) {
@@ -341,7 +336,7 @@ void EditCommands::pasteToNew() {
         form_.transport_->stop();
         form_.freshLoad_ = true;
         form_.session().editor().pasteToNew([this](bool) {
-            form_.processChannel_ = 3;
+            form_.session().selection().resetChannels();
             form_.sampleChanged();
             finished();
         });
@@ -353,7 +348,6 @@ void EditCommands::crop() {
         return;
     }
     form_.transport_->stop();
-    syncChannel();
     form_.session().editor().crop([this](bool) {
         form_.view_.whole(form_.session().format().dataLength);
         finished();
@@ -386,46 +380,12 @@ bool EditCommands::keyPress(int key) {
 }
 
 void EditCommands::stepSegment(int direction) {
-    auto& slicer = form_.session().slicer();
-    const auto& list = slicer.slicePoints();
-    const int count = list.count();
-    const int current = slicer.selectedIndex >= 0 && slicer.selectedIndex <= count ? slicer.selectedIndex : -1;
-    // The current channel: the selected segment's, else the first point's.
-    const uint8_t code = current >= 0 ? list.at(current).channel : count > 0 ? list.at(1).channel : list.at(0).channel;
-    auto starts = [&](int i) { return i == 0 || list.at(i).channel == code; };
-    const uint32_t L = slicer.left();
-    const uint32_t R = slicer.right();
-    int target = -1;
-    if (direction < 0) {
-        if (current < 0 || slicer.selectionStart <= L) {
-            // Wrap to the last segment before R.
-            for (int i = 0; i <= count; ++i) {
-                if (starts(i) && list.at(i).position < R) {
-                    target = i;
-                }
-            }
-        } else {
-            for (int i = current - 1; i >= 0 && target < 0; --i) {
-                target = starts(i) ? i : -1;
-            }
-        }
-    } else {
-        if (current >= 0 && slicer.selectionEnd < R) {
-            for (int i = current + 1; i <= count && target < 0; ++i) {
-                target = starts(i) ? i : -1;
-            }
-        }
-        if (target < 0) {
-            // Wrap to the segment starting at L (the first one at or after it).
-            for (int i = 0; i <= count && target < 0; ++i) {
-                target = starts(i) && list.at(i).position >= L ? i : -1;
-            }
-        }
-    }
-    if (target < 0 || !slicer.selectSegment(target)) {
+    // The engine moves the one selection, so Cut works on what is highlighted.
+    if (form_.session().selection().step(direction) < 0) {
         return;
     }
     form_.redrawWave(false);
+    form_.updateEnabling();
     playSelectedSegment();
 }
 

@@ -83,7 +83,6 @@ public:
 
 private:
     bool bothChannelsOrMono() const;
-    void syncChannel();
     void playSelectedSegment();
 
     TMainForm& form_;

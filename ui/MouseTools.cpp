@@ -234,15 +234,7 @@ uint32_t MouseTools::roundedPositionAt(const TWaveBox& box, int x) const {
 }
 
 int MouseTools::segmentUnder(uint32_t position, uint8_t code) const {
-    const auto& list = form_.session().slicer().slicePoints();
-    const bool separate = separateChannels();
-    int found = 0;
-    for (int i = 1; i <= list.count() && list.at(i).position <= position; ++i) {
-        if (!separate || list.at(i).channel == code) {
-            found = i;
-        }
-    }
-    return found;
+    return form_.session().selection().segmentAt(position, separateChannels() ? code : 0);
 }
 
 int MouseTools::segmentAt(const TWaveBox& box, QPoint at) const {
@@ -541,11 +533,7 @@ void MouseTools::selectRange(uint32_t start, uint32_t end) {
     if (!usable()) {
         return;
     }
-    form_.session().editor().setupSelections(start, end);
-    auto& slicer = form_.session().slicer();
-    slicer.selectedIndex = -1;
-    slicer.selectionStart = start;
-    slicer.selectionEnd = end;
+    form_.session().selection().selectRange(start, end);
     form_.redrawWave(true);
     form_.updateEnabling();
 }
@@ -558,12 +546,10 @@ void MouseTools::selectLoop() {
 }
 
 bool MouseTools::chooseSegment(int index) {
-    auto& slicer = form_.session().slicer();
-    if (!usable() || !slicer.selectSegment(index)) {
+    // What is highlighted is what the edit commands work on.
+    if (!usable() || !form_.session().selection().selectSegment(index)) {
         return false;
     }
-    // What is highlighted is what the edit commands work on.
-    form_.session().editor().setupSelections(slicer.selectionStart, slicer.selectionEnd);
     form_.redrawWave(true);
     form_.updateEnabling();
     return true;

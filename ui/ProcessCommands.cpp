@@ -102,7 +102,6 @@ void ProcessCommands::updateEnabling() {
 
 bool ProcessCommands::canRun() const { return form_.session().loaded() && !form_.session().busy(); }
 
-void ProcessCommands::syncChannel() { form_.session().editor().setProcessChannel(uint8_t(form_.processChannel_)); }
 
 void ProcessCommands::finished() {
     form_.slicesChanged();
@@ -126,24 +125,8 @@ void ProcessCommands::normalise() {
         return;
     }
     form_.transport_->stop();
-    syncChannel();
-    session.processor().normalise([this](bool applied) {
-        auto& s = form_.session();
-        if (applied && s.processor().settings.recutAfterNormalise) {
-            // "Re-cut sample": a fresh search on the normalised audio, part of this operation, so
-            // Undo still takes the normalising back.
-            s.editor().holdPointRecords(true);
-            const bool started = s.slicer().recut([this](const slicing::SearchOutcome&) {
-                form_.session().editor().holdPointRecords(false);
-                finished();
-            });
-            if (started) {
-                return;
-            }
-            s.editor().holdPointRecords(false);
-        }
-        finished();
-    });
+    // The re-cut that "Re-cut sample" asks for is part of the engine's normalise.
+    session.processor().normalise([this](bool) { finished(); });
 }
 
 void ProcessCommands::quantise() {
@@ -156,7 +139,6 @@ void ProcessCommands::quantise() {
         return;
     }
     form_.transport_->stop();
-    syncChannel();
     session.processor().quantise([this](bool) { finished(); });
 }
 
@@ -190,12 +172,10 @@ void ProcessCommands::convertChannels() {
     if (dialog.exec() != QDialog::Accepted) {
         return;
     }
-    syncChannel();
     session.processor().convertChannels(dialog.choice(), [this](bool applied) {
         if (applied) {
             // Both channels (or the one) are worked on again, and the view starts over at 1:1.
-            form_.leftChannel_ = form_.rightChannel_ = true;
-            form_.processChannel_ = 3;
+            form_.session().selection().resetChannels();
             for (const char* name : {"LeftChannel1", "RightChannel1"}) {
                 QSignalBlocker block(form_.action(name));
                 form_.action(name)->setChecked(true);
@@ -224,7 +204,6 @@ void ProcessCommands::stripSilence() {
     }
     settings.stripMode = dialog.pointsMode();
     form_.transport_->stop();
-    syncChannel();
     session.processor().stripSilence([this](bool applied) {
         if (applied) {
             wholeView();

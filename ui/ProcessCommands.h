@@ -37,7 +37,6 @@ public:
 
 private:
     bool canRun() const;
-    void syncChannel();
     // After a process has completed: the views, title and items.
     void finished();
     // After a process that changed the sample's length or format: the whole sample at 1:1.

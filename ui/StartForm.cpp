@@ -54,10 +54,8 @@ constexpr const char* kMsgConfigUpdate = "Configuration File Update Failed!";
 constexpr const char* kMsgInitialise = "An error occurred when initialising Cleavix!";
 constexpr const char* kMsgNoSoundcard = "Error! - no soundcard found - check system sound settings";
 constexpr const char* kMsgCommandLineFile = "Error opening file - check path!";
-constexpr const char* kMsgRevert = "Are you sure you wish to revert to the original sample?";
 constexpr const char* kMsgNoControlPanel = "No control panel specified!";
 constexpr const char* kMsgControlPanel = "Error opening control panel; check path in options";
-constexpr const char* kMsgFileChanged = "File has changed! Reload?";
 constexpr const char* kHomePage = "https://cleavix.brindlecote.example/";
 
 // "Open file|Click to open a new file": the short part is the tooltip, the long part the status text.
@@ -72,11 +70,6 @@ void setHint(QWidget* widget, const QString& hint) {
     widget->setStatusTip(bar < 0 ? hint : hint.mid(bar + 1));
 }
 
-long long fileStamp(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_mtime) : 0;
-}
-
 } // namespace
 
 TMainForm::TMainForm(QtDispatcher& dispatcher, StartOptions options)
@@ -85,6 +78,14 @@ TMainForm::TMainForm(QtDispatcher& dispatcher, StartOptions options)
 }
 
 TMainForm::~TMainForm() {
+    // The event filters read this form's members, which are gone before the child widgets that
+    // the filters watch: take them off first.
+    if (bars_ != nullptr) {
+        bars_->detach();
+    }
+    if (tools_ != nullptr) {
+        qApp->removeEventFilter(tools_);
+    }
     if (session_) {
         session_->setListener(nullptr);
         session_->slicer().onRedraw = nullptr;
@@ -205,7 +206,8 @@ void TMainForm::FormShow() {
     if (!options_.file.isEmpty()) {
         // The file the user named is opened even on the first run.
         if (QFileInfo(options_.file).isFile()) {
-            loadFile(options_.file);
+            transport_->closeOutput();
+            session_->open(options_.file.toStdString(), session::OpenOrigin::CommandLine);
         } else {
             message(jobs::MessageKind::Warning, kMsgCommandLineFile);
         }
@@ -281,13 +283,11 @@ void TMainForm::buildActions() {
         layoutBars();
     });
     toggle("LeftChannel1", "&Left Channel", true, [this](bool on) {
-        leftChannel_ = on;
-        processChannel_ = leftChannel_ && rightChannel_ ? 3 : leftChannel_ ? 1 : rightChannel_ ? 2 : processChannel_;
+        session_->selection().setChannelTicks(on, session_->selection().rightTicked());
         redrawWave(true);
     }, QKeySequence("Ctrl+1"));
     toggle("RightChannel1", "Right Channel", true, [this](bool on) {
-        rightChannel_ = on;
-        processChannel_ = leftChannel_ && rightChannel_ ? 3 : leftChannel_ ? 1 : rightChannel_ ? 2 : processChannel_;
+        session_->selection().setChannelTicks(session_->selection().leftTicked(), on);
         redrawWave(true);
     }, QKeySequence("Ctrl+2"));
     auto* cp = make("ControlPanel1", "Soun&d Settings...", [this] { ControlPanel1Click(); });
@@ -730,8 +730,7 @@ void TMainForm::sampleChanged() {
         if (freshLoad_) {
             freshLoad_ = false;
             view_.whole(format.dataLength);
-            leftChannel_ = rightChannel_ = true;
-            processChannel_ = 3;
+            session_->selection().resetChannels();
             action("LeftChannel1")->setChecked(true);
             action("RightChannel1")->setChecked(true);
         } else {
@@ -755,6 +754,11 @@ void TMainForm::fileSaved(const std::string& fileName) {
     saveForm_->setDirectory(QFileInfo(path).absolutePath());
     saveForm_->selectFile("*.wav");
     updateEnabling();
+}
+
+void TMainForm::peaksRebuilt() {
+    summary_.clear();
+    redrawWave(true);
 }
 
 void TMainForm::slicesChanged() {
@@ -852,12 +856,31 @@ void TMainForm::AddRecentFile(const QString& path) {
 
 bool TMainForm::loadFile(const QString& file) {
     transport_->closeOutput();
-    const bool started = session_->open(file.toStdString());
-    if (started) {
+    return session_->open(file.toStdString(), session::OpenOrigin::Menu);
+}
+
+void TMainForm::fileOpened(const std::string& fileName, session::OpenOrigin origin) {
+    const QString file = QString::fromStdString(fileName);
+    switch (origin) {
+    case session::OpenOrigin::Menu:
+    case session::OpenOrigin::CommandLine:
+    case session::OpenOrigin::Drop:
         AddRecentFile(file);
         config_.openDir = QFileInfo(file).absolutePath();
+        break;
+    case session::OpenOrigin::Recent: {
+        // The clicked entry and entry 1 change places.
+        const int entry = config_.recentFiles.indexOf(QFileInfo(file).absoluteFilePath());
+        if (entry > 0) {
+            config_.recentFiles.swapItemsAt(0, entry);
+        }
+        updateRecentMenu();
+        break;
     }
-    return started;
+    case session::OpenOrigin::Revert:
+    case session::OpenOrigin::Reload:
+        break;
+    }
 }
 
 void TMainForm::OpenFile() {
@@ -890,37 +913,13 @@ void TMainForm::openRecent(int entry) {
     if (entry < 0 || entry >= kRecentFiles || session_->busy()) {
         return;
     }
-    const QString file = config_.recentFiles.value(entry);
-    if (!QFileInfo(file).isFile()) {
-        message(jobs::MessageKind::Warning, sample::kMsgNotFound);
-        return;
-    }
-    const auto check = session_->checkFile(file.toStdString());
-    if (check.result == sample::CheckUnparseable) {
-        message(jobs::MessageKind::Error, sample::kMsgUnableToLoad);
-        return;
-    }
-    if (check.result == sample::CheckUnsupported) {
-        message(jobs::MessageKind::Warning,
-             check.refusal.empty() ? sample::kMsgIncorrectFormat : QString::fromStdString(check.refusal));
-        return;
-    }
     transport_->closeOutput();
-    if (session_->startLoad(file.toStdString())) {
-        // The clicked entry and entry 1 change places.
-        config_.recentFiles.swapItemsAt(0, entry);
-        updateRecentMenu();
-    }
+    session_->open(config_.recentFiles.value(entry).toStdString(), session::OpenOrigin::Recent);
 }
 
 void TMainForm::RevertItemClick() {
-    if (!session_->loaded() || session_->fileName().empty() || session_->busy()) {
-        return;
-    }
-    if (prompter_.ask(jobs::MessageKind::Confirmation, kMsgRevert, "", jobs::Buttons::YesNo) == jobs::Answer::Yes) {
-        transport_->closeOutput();
-        session_->open(session_->fileName());
-    }
+    transport_->closeOutput();
+    session_->open(session_->fileName(), session::OpenOrigin::Revert);
     odForm_->selectFile("*.wav");
 }
 
@@ -930,9 +929,7 @@ void TMainForm::CloseFile() {
     }
     transport_->stop();
     transport_->closeOutput();
-    leftChannel_ = rightChannel_ = true;
-    processChannel_ = 3;
-    session_->close();
+    session_->close(); // both channels ticked again
     view_.whole(0);
     panels_[1]->setText("No File Loaded");
     panels_[3]->setText("x1.0");
@@ -1028,28 +1025,10 @@ void TMainForm::Options1Click() {
     }
     applyPreferences();
     const uint32_t blockAfter = sample::peakBlockBytesFromSetting(config_.waveCacheSize);
-    if (blockAfter != blockBefore && session_->loaded() && !session_->busy()) {
-        // TScanWaveThread: the peak cache is rebuilt at its new block size.
-        auto& store = session_->store();
-        auto& peaks = session_->peaks();
-        session_->jobs().start(
-            std::make_unique<jobs::FunctionJob>([&store, &peaks, blockAfter](jobs::JobContext& context) {
-                peaks.setBlockBytes(blockAfter);
-                sample::BlockProgress progress;
-                progress.report = [&context](uint64_t done, uint64_t total) {
-                    context.setProgress(double(done), double(total), 0, 100);
-                };
-                progress.stop = [&context] { return context.stopRequested(); };
-                sample::rebuildPeaks(store.stream(), store.format(), peaks, progress);
-            }),
-            jobs::ProcessMode::CreatingPeaks, [this] {
-                summary_.clear();
-                redrawWave(true);
-            });
-    } else {
-        session_->peaks().setBlockBytes(blockAfter);
-        redrawWave(true);
+    if (blockAfter != blockBefore) {
+        session_->setPeakBlockSize(blockAfter); // the window redraws on peaksRebuilt
     }
+    redrawWave(true);
 }
 
 void TMainForm::applyPreferences() {
@@ -1174,8 +1153,8 @@ void TMainForm::paintWave(TWaveBox& box, QPainter& painter) {
     in.viewEnd = view_.end;
     in.colours = config_.colours;
     in.buttonFace = palette().color(QPalette::Button);
-    in.channelOn[0] = leftChannel_;
-    in.channelOn[1] = rightChannel_;
+    in.channelOn[0] = session_->selection().leftTicked();
+    in.channelOn[1] = session_->selection().rightTicked();
     const auto& slicer = session_->slicer();
     if (slicer.selectedIndex >= 0 && slicer.selectionEnd > slicer.selectionStart) {
         in.hasSelection = true;
@@ -1272,28 +1251,15 @@ void TMainForm::paintSegmentBar2(TWaveBox& box, QPainter& painter) {
     painter.fillRect(x0, 0, std::max(1, x1 - x0), box.height(), c[ColSelectedSegment]);
 }
 
-int TMainForm::segmentAt(uint32_t position) const {
-    const auto& list = session_->slicer().slicePoints();
-    int found = -1;
-    for (int i = 1; i <= list.count(); ++i) {
-        if (list.at(i).position <= position) {
-            found = i;
-        } else {
-            break;
-        }
-    }
-    return found < 0 && list.count() > 0 ? 0 : found;
-}
-
 void TMainForm::zoomToSegmentAt(uint32_t position) {
-    const int index = segmentAt(position);
-    if (index < 0) {
-        return;
-    }
     auto& slicer = session_->slicer();
     const auto& list = slicer.slicePoints();
+    if (list.count() == 0) {
+        return; // no slice points, no segments to zoom to
+    }
+    const int index = session_->selection().segmentAt(position);
     view_.zoomTo(list.at(index).position, slicing::segmentEnd(list, index), session_->format().dataLength);
-    slicer.selectSegment(index);
+    session_->selection().selectSegment(index);
     viewChanged();
 }
 
@@ -1360,9 +1326,9 @@ TransportInput TMainForm::transportInput() const {
     in.segmentStart = slicer.selectionStart;
     in.segmentEnd = slicer.selectionEnd;
     in.linkedChannels = slicer.linked();
-    in.leftTicked = leftChannel_;
-    in.rightTicked = rightChannel_;
-    in.processChannel = processChannel_;
+    in.leftTicked = session_->selection().leftTicked();
+    in.rightTicked = session_->selection().rightTicked();
+    in.processChannel = session_->editor().processChannel();
     in.segmentInLeft = slicer.selectedIndex < 0 ||
                        slicer.slicePoints().at(slicer.selectedIndex).channel == slicing::kCodeFirst;
     return in;
@@ -1426,7 +1392,8 @@ void TMainForm::dropEvent(QDropEvent* event) {
     // Of several files only the first is taken.
     const QString file = urls.first().toLocalFile();
     event->acceptProposedAction();
-    session_->promptToSave([this, file] { loadFile(file); });
+    transport_->closeOutput();
+    session_->open(file.toStdString(), session::OpenOrigin::Drop);
 }
 
 void TMainForm::applicationStateChanged(Qt::ApplicationState state) {
@@ -1434,7 +1401,6 @@ void TMainForm::applicationStateChanged(Qt::ApplicationState state) {
         return;
     }
     if (state != Qt::ApplicationActive) {
-        stampAtDeactivation_ = fileStamp(session_->fileName());
         if (transport_->outputOpen()) {
             transport_->closeOutput();
             outputClosedWhileInactive_ = true;
@@ -1444,13 +1410,7 @@ void TMainForm::applicationStateChanged(Qt::ApplicationState state) {
     if (session_->busy()) {
         return;
     }
-    const long long now = fileStamp(session_->fileName());
-    if (stampAtDeactivation_ != 0 && now != 0 && now != stampAtDeactivation_) {
-        stampAtDeactivation_ = now; // asked once per change
-        if (prompter_.ask(jobs::MessageKind::Warning, kMsgFileChanged, "", jobs::Buttons::YesNo) == jobs::Answer::Yes) {
-            session_->startLoad(session_->fileName());
-        }
-    }
+    session_->checkOutsideChange();
     if (outputClosedWhileInactive_) {
         outputClosedWhileInactive_ = false;
         transport_->openOutput();

@@ -61,6 +61,8 @@ public:
     void statusChanged(const std::string& formatPanel, const std::string& filePanel) override;
     void sampleChanged() override;
     void fileSaved(const std::string& fileName) override;
+    void fileOpened(const std::string& fileName, session::OpenOrigin origin) override;
+    void peaksRebuilt() override;
 
     // --- state, for the window's own tests and the screenshot ---
     session::Session& session() { return *session_; }
@@ -156,7 +158,6 @@ private:
     void paintWave(TWaveBox& box, QPainter& painter);
     void paintBars(TWaveBox& box, QPainter& painter);
     void paintSegmentBar2(TWaveBox& box, QPainter& painter);
-    int segmentAt(uint32_t position) const;
     void message(jobs::MessageKind kind, const QString& text);
 
     QtDispatcher& dispatcher_;
@@ -189,9 +190,6 @@ private:
     int splitRow_ = 9;
     bool freshLoad_ = false;
     int lastMouseX_ = -1;
-    bool leftChannel_ = true;
-    bool rightChannel_ = true;
-    int processChannel_ = 3;
     bool legend_ = false;
 
     // Toolbars and their controls.
@@ -219,7 +217,6 @@ private:
     bool closeConfirmed_ = false;
     bool shown_ = false;
     bool outputClosedWhileInactive_ = false;
-    long long stampAtDeactivation_ = 0;
 };
 
 } // namespace cleavix::ui

@@ -1,6 +1,6 @@
 #include "ui/TransportControl.h"
 
-#include "audio/AlsaWaveDevice.h"
+#include "audio/WaveDevice.h"
 #include "audio/Transport.h"
 #include "audio/WabeAudio.h"
 #include "session/Session.h"
@@ -14,7 +14,7 @@ namespace cleavix::ui {
 struct TransportControl::Impl {
     explicit Impl(session::Session& session)
         : devices(session.devices()), player(session.player()), transport(session.transport()) {}
-    audio::AlsaDeviceProvider& devices;
+    audio::WaveDeviceProvider& devices;
     audio::twabeAudio& player;
     audio::TTransport& transport;
 

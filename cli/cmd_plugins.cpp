@@ -147,7 +147,12 @@ int runPlugin(Args& args) {
             if (i + 2 >= args.size()) {
                 throw UsageError("--loop takes L and R");
             }
-            loop = {uint32_t(parseInteger(args[i + 1], "L")), uint32_t(parseInteger(args[i + 2], "R"))};
+            const long long l = parseInteger(args[i + 1], "L");
+            const long long r = parseInteger(args[i + 2], "R");
+            if (l < 0 || r < 0 || l > 0xFFFFFFFFLL || r > 0xFFFFFFFFLL) {
+                throw UsageError("--loop positions must lie between 0 and 4294967295");
+            }
+            loop = {uint32_t(l), uint32_t(r)};
             args.erase(args.begin() + long(i), args.begin() + long(i) + 3);
             break;
         }

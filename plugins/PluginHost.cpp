@@ -66,11 +66,20 @@ int PluginHost::storePreset(PluginChain& chain, const std::string& name) {
 }
 
 bool PluginHost::deletePreset(int index, int entry) {
-    const auto list = presetList(index);
-    if (entry <= 0 || size_t(entry) >= list.size() || !list[size_t(entry)].stored) {
+    if (!deletable(index, entry)) {
         return false;
     }
-    return bridge_.deletePreset(list[size_t(entry)]);
+    return bridge_.deletePreset(presetList(index)[size_t(entry)]);
+}
+
+bool PluginHost::deletable(int index, int entry) {
+    const auto list = presetList(index);
+    return entry > 0 && size_t(entry) < list.size() && list[size_t(entry)].stored;
+}
+
+std::string PluginHost::storePrefill(int index, int entry) {
+    const auto list = presetList(index);
+    return entry > 0 && size_t(entry) < list.size() ? list[size_t(entry)].name : std::string();
 }
 
 bool PluginHost::process(std::unique_ptr<PluginChain> chain, PluginScope scope,
@@ -90,6 +99,9 @@ bool PluginHost::process(std::unique_ptr<PluginChain> chain, PluginScope scope,
     } else {
         job.start = 0;
         job.end = f.frameStart(f.dataLength);
+    }
+    if (job.end <= job.start) {
+        return false; // no frame to process
     }
     if (chain->outChannels() != expectedChannels()) {
         if (editor_.jobs().prompter().ask(jobs::MessageKind::Warning, kMsgWholeSample, "",

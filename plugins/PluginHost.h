@@ -61,8 +61,12 @@ public:
     int storePreset(PluginChain& chain, const std::string& name);
     // Deletes a stored preset (entry > 0 of presetList); false for an internal one or on failure.
     bool deletePreset(int index, int entry);
+    // Delete is enabled for stored presets only.
+    bool deletable(int index, int entry);
+    // What "Name Profile:" is prefilled with: the selected entry's name, nothing for entry 0.
+    std::string storePrefill(int index, int entry);
 
-    // Runs the chain over the loop or the whole sample with undo. When the plug-in's output
+    // Runs the chain over the loop or the whole sample with undo; an empty range is refused. When the plug-in's output
     // channel count differs from expectedChannels(), asks whether to process the entire sample
     // (the chain is then set up again for it, keeping its control values). False when nothing
     // started (refused, or the question answered Cancel: done is then called with cancelled).

@@ -91,6 +91,17 @@ TEST(Samples, FloatToSixteenBitsRoundsClipsAndZeroesNaN) {
     EXPECT_EQ(toSample16(1e-40f), 0);
 }
 
+TEST(Samples, DenormalsAreFlushedWhileTheGuardHolds) {
+    volatile float tiny = 1e-38f;
+    volatile float scale = 1e-3f;
+    EXPECT_NE(tiny * scale, 0.0f) << "a denormal result without the guard";
+    {
+        DenormalGuard guard;
+        EXPECT_EQ(tiny * scale, 0.0f);
+    }
+    EXPECT_NE(tiny * scale, 0.0f) << "the thread's mode is given back";
+}
+
 TEST(PresetFolder, InsideMeansStrictlyInsideAfterResolving) {
     TempDir d;
     const std::string folder = d.file("Presets");
@@ -335,6 +346,12 @@ TEST(Lv2Presets, TheHostsProfileListStoreAndDelete) {
     ASSERT_EQ(entry, 3);
     EXPECT_EQ(b.host.presetList(gain)[3].name, "Half again");
     EXPECT_EQ(b.host.storePreset(*chain, ""), -1);
+    EXPECT_EQ(b.host.storePrefill(gain, 0), "") << "entry 0 prefills nothing, whatever its text";
+    EXPECT_EQ(b.host.storePrefill(gain, 1), "Double");
+    EXPECT_FALSE(b.host.deletable(gain, 0));
+    EXPECT_FALSE(b.host.deletable(gain, 2));
+    EXPECT_TRUE(b.host.deletable(gain, 3));
+    EXPECT_FALSE(b.host.deletable(gain, 4));
     EXPECT_FALSE(b.host.deletePreset(gain, 0)) << "entry 0 is no preset";
     EXPECT_FALSE(b.host.deletePreset(gain, 1)) << "the plug-in's own presets stay";
     EXPECT_TRUE(b.host.deletePreset(gain, 3));

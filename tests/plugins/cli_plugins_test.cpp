@@ -119,6 +119,30 @@ TEST(CliPlugins, ScriptPluginLineThenUndoRestoresTheBytes) {
 
 #endif
 
+TEST(CliSmooth, SmoothMovesGridPointsTowardQuietSpots) {
+    TempDir dir;
+    ::setenv("CLEAVIX_TEMP", dir.path().c_str(), 1);
+    const std::string demo = dir.file("demo.wav");
+    ASSERT_EQ(runCli({"demo", demo}).status, 0);
+    auto positions = [&](const std::string& smooth) {
+        const std::string script = dir.file("s.txt");
+        std::ofstream(script) << "open " << demo << "\nsmooth " << smooth << "\nbars 2\ngrid 16\ndump-points\n";
+        const auto r = runCli({"run", script});
+        EXPECT_EQ(r.status, 0) << r.err;
+        std::vector<uint32_t> out;
+        const json dump = json::parse(r.out);
+        for (const auto& p : dump["candidates"]) {
+            out.push_back(p["position"]);
+        }
+        return out;
+    };
+    const auto off = positions("off");
+    const auto on = positions("on");
+    ASSERT_EQ(on.size(), off.size());
+    ASSERT_GT(off.size(), 8u);
+    EXPECT_NE(on, off) << "with Smooth the grid's points are adjusted by the slice search";
+}
+
 TEST(CliEditExternal, AScriptEditorReversesTheCopyAndItIsReloaded) {
     if (soxPath().empty()) {
         GTEST_SKIP() << "sox is not installed";

@@ -178,6 +178,10 @@ TEST(PluginProcess, RefusedWhileBusyOrWithoutASample) {
     EXPECT_FALSE(b.host.process(std::move(chain), PluginScope::All));
     EXPECT_FALSE(b.host.menusVisible()) << "no sample loaded";
     EXPECT_FALSE(b.host.process(nullptr, PluginScope::All));
+    ASSERT_TRUE(b.loadSamples(testSignal(100, 1), 1));
+    b.slicer().setLoop(40, 41); // less than a frame
+    EXPECT_FALSE(b.host.process(b.host.open(b.index("gain")), PluginScope::Loop));
+    EXPECT_FALSE(b.s().modified());
 }
 
 TEST(PluginPreview, LoopsTheRangeWithBypassAndOneChannelFeedsOnlyItself) {

@@ -7,6 +7,7 @@
 #include <lv2/options/options.h>
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <tuple>
 
@@ -236,9 +237,15 @@ void Lv2World::list() {
         }
         found.emplace_back(std::move(info), plugin);
     }
-    // By name (then URI), so the menus read alphabetically and the indices are stable.
-    std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
-        return std::tie(a.first.name, a.first.uri) < std::tie(b.first.name, b.first.uri);
+    // By name regardless of case (then URI), so the menus read alphabetically and the indices are stable.
+    auto folded = [](const std::string& s) {
+        std::string out(s);
+        std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+        return out;
+    };
+    std::sort(found.begin(), found.end(), [&](const auto& a, const auto& b) {
+        return std::make_tuple(folded(a.first.name), a.first.name, a.first.uri) <
+               std::make_tuple(folded(b.first.name), b.first.name, b.first.uri);
     });
     for (auto& [info, plugin] : found) {
         info.index = int(infos_.size());

@@ -19,6 +19,8 @@ namespace cleavix::plugins {
 inline constexpr const char* kMsgWholeSample = "This plugin will process the entire sample.\r\n\r\nContinue?";
 inline constexpr const char* kMsgPluginSetup =
     "An error occurred when initialising the plugin -\r\n\r\nA possible cause is that it cannot accept mono data.";
+// A plug-in without controls has no control page: asked before it processes the whole sample.
+inline constexpr const char* kMsgNoPages = "Plugin has no property pages - process?";
 inline constexpr const char* kNoPresetSelected = "No profile selected";
 inline constexpr const char* kNoPlugins = "No plugins available";
 

@@ -25,11 +25,11 @@ echo "file: 10 minutes, 44100 Hz stereo, $(stat -c %s "$work/ten.wav") bytes"
 t_load=$(seconds "$cli" save "$work/ten.wav" "$work/copy.wav")
 t_gain=$(LV2_PATH="$bundle" seconds "$cli" plugin "$work/ten.wav" "$work/out.wav" --plugin urn:cleavix-test:gain \
     --set gain=0.5 --scope all)
-t_sox=$(seconds sox "$work/ten.wav" "$work/sox.wav" vol 0.5)
+t_sox=$(seconds sox -D "$work/ten.wav" "$work/sox.wav" vol 0.5)
 echo "cleavix-cli save (load + save, no plug-in): ${t_load} s"
 echo "cleavix-cli plugin gain 0.5 (load, undo copy, process, save): ${t_gain} s"
 echo "plug-in run alone (plugin - save):           $(echo "$t_gain $t_load" | awk '{printf "%.3f", $1-$2}') s"
-echo "sox vol 0.5:                                 ${t_sox} s"
+echo "sox -D vol 0.5 (no dither):                   ${t_sox} s"
 if cmp -s <(tail -c +45 "$work/out.wav") <(tail -c +45 "$work/sox.wav"); then
     echo "outputs: identical audio"
 else

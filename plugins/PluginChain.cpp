@@ -41,6 +41,10 @@ std::unique_ptr<PluginChain> PluginChain::open(PluginBridge& bridge, int index, 
     }
     const int ins = first->info().audioIn;
     const int outs = first->info().audioOut;
+    if (ins < 1 || outs < 1) {
+        error = "the plug-in has no audio input or output";
+        return nullptr;
+    }
     chain->block_ = std::min<uint32_t>(first->maxBlock(), 4096);
     chain->instances_.push_back(std::move(first));
     if (chain->inChannels_ == 2 && ins == 1) {

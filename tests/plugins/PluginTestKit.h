@@ -10,10 +10,32 @@
 #endif
 
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 
 namespace cleavix::test {
+
+// A bridge with a listing of our making and no host library behind it; `make` opens instances.
+class FakeBridge final : public plugins::PluginBridge {
+public:
+    std::vector<plugins::PluginInfo> list;
+    std::function<std::unique_ptr<plugins::PluginInstance>(const plugins::PluginInfo&)> make;
+
+    bool available() const override { return true; }
+    std::string kind() const override { return "LV2"; }
+    const std::vector<plugins::PluginInfo>& plugins() const override { return list; }
+    std::unique_ptr<plugins::PluginInstance> open(int index, double, std::string& error) override {
+        if (!make || index < 0 || size_t(index) >= list.size()) {
+            error = "listing only";
+            return nullptr;
+        }
+        return make(list[size_t(index)]);
+    }
+    std::vector<plugins::PluginPreset> presets(int) override { return {}; }
+    std::string presetFolder() const override { return {}; }
+    bool deletePreset(const plugins::PluginPreset&) override { return false; }
+};
 
 #ifdef CLEAVIX_TEST_LV2_PATH
 // Only our bundle: the listing is exactly what it holds.

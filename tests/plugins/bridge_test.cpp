@@ -34,34 +34,20 @@ TEST(NullBridge, ListsNothingOpensNothingAndShowsNoMenus) {
 }
 
 // A listing of n plug-ins without a host behind it, for the menu layout.
-class ListingOnly final : public PluginBridge {
-public:
-    explicit ListingOnly(int n) {
-        for (int i = 0; i < n; ++i) {
-            PluginInfo p;
-            p.index = i;
-            p.uri = "urn:x:" + std::to_string(i);
-            p.name = "P" + std::to_string(i);
-            list_.push_back(p);
-        }
+FakeBridge listingOf(int n) {
+    FakeBridge b;
+    for (int i = 0; i < n; ++i) {
+        PluginInfo p;
+        p.index = i;
+        p.uri = "urn:x:" + std::to_string(i);
+        p.name = "P" + std::to_string(i);
+        b.list.push_back(p);
     }
-    bool available() const override { return true; }
-    std::string kind() const override { return "LV2"; }
-    const std::vector<PluginInfo>& plugins() const override { return list_; }
-    std::unique_ptr<PluginInstance> open(int, double, std::string& error) override {
-        error = "listing only";
-        return nullptr;
-    }
-    std::vector<PluginPreset> presets(int) override { return {}; }
-    std::string presetFolder() const override { return {}; }
-    bool deletePreset(const PluginPreset&) override { return false; }
-
-private:
-    std::vector<PluginInfo> list_;
-};
+    return b;
+}
 
 TEST(Menus, ThirtyItemsEachWithTheAcceleratorMovingRight) {
-    ListingOnly bridge(65);
+    const FakeBridge bridge = listingOf(65);
     const auto menus = pluginMenus(bridge);
     ASSERT_EQ(menus.size(), 3u);
     EXPECT_EQ(menus[0].title, "L&V2");
@@ -70,7 +56,7 @@ TEST(Menus, ThirtyItemsEachWithTheAcceleratorMovingRight) {
     EXPECT_EQ(menus[0].items.size(), 30u);
     EXPECT_EQ(menus[1].items.front(), 30);
     EXPECT_EQ(menus[2].items, (std::vector<int>{60, 61, 62, 63, 64}));
-    EXPECT_EQ(pluginMenus(ListingOnly(30)).size(), 1u);
+    EXPECT_EQ(pluginMenus(listingOf(30)).size(), 1u);
     EXPECT_EQ(bridge.find("urn:x:7"), 7);
     EXPECT_EQ(bridge.find("64"), 64);
     EXPECT_EQ(bridge.find("65"), -1);

@@ -150,6 +150,19 @@ TEST(Lv2Listing, ControlsTogglesEnumerationsAndPages) {
     EXPECT_EQ(swap.controls[1].enumeration[2].second, "Double");
     EXPECT_EQ(swap.pages(), (std::vector<std::string>{"Mix", "Controls"}));
 
+    // A range in fractions of the sample rate: the instance, made at the rate, has it in Hz.
+    const int split = bridge->find("urn:cleavix-test:split");
+    const auto& cutoff = bridge->plugins().at(size_t(split)).controls.at(0);
+    EXPECT_TRUE(cutoff.perSampleRate);
+    EXPECT_FLOAT_EQ(cutoff.maximum, 0.5f);
+    std::string error;
+    auto instance = bridge->open(split, 48000, error);
+    ASSERT_TRUE(instance) << error;
+    EXPECT_FLOAT_EQ(instance->info().controls.at(0).maximum, 24000.0f);
+    EXPECT_FLOAT_EQ(instance->control("cutoff"), 12000.0f);
+    instance->setControl("cutoff", 30000.0f);
+    EXPECT_FLOAT_EQ(instance->control("cutoff"), 24000.0f);
+
     const auto& delay = bridge->plugins().at(size_t(bridge->find("urn:cleavix-test:delay")));
     EXPECT_TRUE(delay.hasLatency);
     EXPECT_TRUE(delay.controls.empty()) << "the latency port is no control";

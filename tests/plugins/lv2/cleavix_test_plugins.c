@@ -59,7 +59,7 @@ static void run(LV2_Handle h, uint32_t n) {
             q[2][i] = q[1][i] * *q[0];
         }
         break;
-    case SPLIT: /* 0 in, 1 left = in, 2 right = -in / 2 */
+    case SPLIT: /* 0 in, 1 left = in, 2 right = -in / 2; 3 cutoff (a fraction of the rate) is not read */
         for (i = 0; i < n; ++i) {
             q[1][i] = q[0][i];
             q[2][i] = -q[0][i] * 0.5f;

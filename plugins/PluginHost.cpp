@@ -135,18 +135,13 @@ bool PluginHost::process(std::unique_ptr<PluginChain> chain, PluginScope scope,
     }
     editor_.edit().opStart = job.start;
     editor_.edit().opEnd = job.end;
-    editor_.beginOperation();
-    if (editor_.undoEnabled()) {
-        // A whole-sample record: the run may change the channel count.
-        editor_.prepareBackup(2, 0, f.dataLength);
-    }
     editor_.jobs().clearCancel();
     running_ = std::move(chain);
     auto outcome = std::make_shared<PluginOutcome>();
     const uint16_t oldChannels = f.channels;
     const bool started =
         editor_.launch(std::make_unique<TPluginProcThread>(editor_, *running_, job, *outcome),
-                       editor_.firstMode(jobs::ProcessMode::ProcessingPlugin, true),
+                       jobs::ProcessMode::ProcessingPlugin,
                        [this, outcome, job, oldChannels, done = std::move(done)] {
                            complete(outcome, job, oldChannels, done);
                        });
@@ -160,15 +155,11 @@ void PluginHost::complete(const std::shared_ptr<PluginOutcome>& outcome, const P
                           const std::function<void(const PluginResult&)>& done) {
     running_.reset();
     const bool applied = outcome->applied;
-    editor_.finishEdit(applied);
     PluginResult result;
     result.latency = outcome->latency;
     result.cancelled = outcome->stopped;
     if (!applied) {
-        // Nothing changed: the record made for this run has nothing to give back.
-        if (editor_.undoEnabled()) {
-            editor_.setUndoAvailable(false);
-        }
+        // Nothing changed, the previous undo included.
         result.dataLength = editor_.store().format().dataLength;
         result.error = outcome->error;
         if (!outcome->error.empty()) {
@@ -181,6 +172,15 @@ void PluginHost::complete(const std::shared_ptr<PluginOutcome>& outcome, const P
     }
     auto& format = editor_.store().format();
     auto& slicer = editor_.slicer();
+    // The record of the state before the run (the worker has put its audio in the undo file),
+    // taken before the points, locators and selection below change.
+    editor_.beginOperation();
+    if (editor_.undoEnabled()) {
+        editor_.record().undoLength = 0; // the undo file already holds this run's copy: keep it
+        editor_.SetupUndo(2, 0, format.dataLength, uint8_t(oldChannels), slicer.channelMode().linked ? 1 : 0,
+                          format.sampleRate, true);
+    }
+    editor_.finishEdit(true);
     // The length comes from what the worker wrote, not from the store file's size.
     format.dataLength = outcome->dataLength;
     format.channels = outcome->channels;

@@ -47,7 +47,7 @@ bool TPluginProcThread::feed(Pace& pace, sample::TFileAndMemoryStream& output, u
         chain_.deliver(feedFrom, frames, out);
         write();
         done += frames * frameBytes;
-        pace.report(double(done), double(total), 0, 90);
+        pace.report(double(done), double(total), 0, 80);
         if (pace.stopped()) {
             return false;
         }
@@ -108,12 +108,6 @@ void TPluginProcThread::run(jobs::JobContext& context) {
     outcome_.channels = format.channels;
     job_.end = std::min(job_.end, length);
     job_.start = std::min(job_.start, job_.end);
-    // With undo on, the whole sample goes to the undo file first (a whole-sample record, since a
-    // run may change the channel count).
-    if (!editing::makeBackup(editor_, context, pace, 0, length, jobs::ProcessMode::ProcessingPlugin, false)) {
-        outcome_.stopped = true;
-        return;
-    }
     editing::ScratchFile scratch(editor_.workDir(), sample::kPluginPrefix);
     uint64_t outBytes = 0;
     if (!feed(pace, scratch.stream(), outBytes)) {
@@ -131,10 +125,20 @@ void TPluginProcThread::run(jobs::JobContext& context) {
         outcome_.error = kMsgPluginError;
         return;
     }
-    // From here on the store changes; the copy in runs to its end.
+    // From here on the run goes to its end. With undo on, the whole sample goes to the undo file
+    // only now (a whole-sample record, since a run may change the channel count): a run that was
+    // cancelled or failed before this point leaves the previous undo as it was.
+    Pace firm = pace.firm();
+    if (editor_.undoEnabled()) {
+        auto& undo = *editor_.undoFileSlot();
+        undo.setSize(0);
+        undo.seek(0);
+        editor_.store().stream().seek(0);
+        editing::copyBlocks(editor_.store().stream(), undo, length, firm, 80, 90);
+        context.frame().setUndoReady(true);
+    }
     editor_.edit().applied = true;
     outcome_.applied = true;
-    Pace firm = pace.firm();
     replace(firm, scratch.stream(), outBytes);
     editing::rebuildPeaksAfter(editor_, pace, outcome_.dataLength, outcome_.channels, false);
 }

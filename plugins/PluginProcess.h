@@ -1,7 +1,8 @@
 #pragma once
 // The plug-in processing worker: streams the range (the loop or the whole sample, one channel or
 // both) from the store through the plug-in into a "CXDX" scratch stream, and only once the output
-// is complete writes it over the range. A cancelled or failed run leaves the store as it was.
+// is complete writes it over the range. A cancelled or failed run leaves the store as it was, and
+// the undo file and record too: the undo copy is made once the output is complete.
 //
 // Threads: the worker thread runs run(); the chain belongs to it until it ends. The store, the
 // undo file and the peak table are the worker's while the job frame is busy.

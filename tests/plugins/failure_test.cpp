@@ -53,8 +53,11 @@ TEST(PluginFailure, AFailureHalfWayLeavesTheStoreAndTellsSo) {
     for (bool undo : {true, false}) {
         EditBench b;
         b.editor().setUndoEnabled(undo);
-        const auto data = testSignal(50000, 3);
-        ASSERT_TRUE(b.loadSamples(data, 1));
+        const auto original = testSignal(50000, 3);
+        ASSERT_TRUE(b.loadSamples(original, 1));
+        // An edit before it, whose undo the failed run must not take away.
+        ASSERT_TRUE(b.run([&](editing::Done d) { return b.processor().invert(std::move(d)); }));
+        const auto data = b.samples();
         FakeBridge bridge = failingBridge();
         PluginHost host(b.editor(), bridge);
         PluginResult result;
@@ -67,11 +70,15 @@ TEST(PluginFailure, AFailureHalfWayLeavesTheStoreAndTellsSo) {
         ASSERT_TRUE(finished);
         EXPECT_FALSE(result.ok);
         EXPECT_EQ(b.samples(), data) << "undo " << undo;
-        EXPECT_FALSE(b.s().modified());
-        EXPECT_FALSE(b.editor().undoAvailable());
         EXPECT_EQ(b.workFiles(sample::kPluginPrefix), 0);
         ASSERT_FALSE(b.fx.prompter.asked.empty());
         EXPECT_EQ(b.fx.prompter.asked.back(), editing::kMsgProcessingError);
+        EXPECT_EQ(b.editor().undoAvailable(), undo);
+        if (undo) {
+            EXPECT_EQ(b.editor().record().undoCode, 1) << "the invert's record";
+            ASSERT_TRUE(b.run([&](editing::Done d) { return b.editor().undo(std::move(d)); }));
+            EXPECT_EQ(b.samples(), original);
+        }
     }
 }
 

@@ -172,6 +172,26 @@ TEST(PluginProcess, CancelledRunLeavesTheStoreUntouchedWithAndWithoutUndo) {
     }
 }
 
+TEST(PluginProcess, ACancelledRunKeepsThePreviousUndo) {
+    PluginBench b;
+    const auto original = testSignal(2000000, 12);
+    ASSERT_TRUE(b.loadSamples(original, 1));
+    b.editor().setupSelections(0, 1000);
+    ASSERT_TRUE(b.run([&](editing::Done d) { return b.processor().reverse(std::move(d)); }));
+    const auto reversed = b.samples();
+    PluginResult result;
+    ASSERT_TRUE(b.host.process(b.host.open(b.index("gain")), PluginScope::All,
+                               [&](const PluginResult& r) { result = r; }));
+    b.s().jobs().requestCancel();
+    b.fx.waitIdle();
+    ASSERT_TRUE(result.cancelled);
+    EXPECT_EQ(b.samples(), reversed);
+    ASSERT_TRUE(b.editor().undoAvailable());
+    EXPECT_EQ(b.editor().record().undoCode, 10) << "the reverse's record";
+    ASSERT_TRUE(b.run([&](editing::Done d) { return b.editor().undo(std::move(d)); }));
+    EXPECT_EQ(b.samples(), original);
+}
+
 TEST(PluginProcess, RefusedWhileBusyOrWithoutASample) {
     PluginBench b;
     auto chain = PluginChain::open(*b.bridge, b.index("gain"), 44100, 1, *std::make_unique<std::string>());

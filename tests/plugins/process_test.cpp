@@ -133,6 +133,10 @@ TEST(PluginProcess, MonoToStereoAsksThenProcessesTheWholeSampleAndUndoes) {
     EXPECT_EQ(b.samples(), data);
 }
 
+TEST(PluginProcess, TheProgressLabelNamesTheHost) {
+    EXPECT_EQ(jobs::processModeCaption(jobs::ProcessMode::ProcessingPlugin), "Processing LV2 plugin:");
+}
+
 TEST(PluginProcess, CancelOfTheQuestionChangesNothing) {
     PluginBench b;
     const auto data = testSignal(300, 8);

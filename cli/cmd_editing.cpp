@@ -1,5 +1,6 @@
 // run: a script of edit, process, undo and point commands on one session, one command a line.
 #include "cli/Cli.h"
+#include "cli/PluginScript.h"
 #include "editing/ClipboardImage.h"
 #include "slicing/Slicer.h"
 
@@ -488,6 +489,9 @@ bool Script::run(Args a) {
         }
         return started && report.ok;
     }
+    if (c == "plugin" || c == "smooth") {
+        return runPluginScriptLine(env_, c, a);
+    }
     if (c == "dump-store") {
         need(a, 1, "dump-store FILE");
         return dumpStore(a[0]);
@@ -580,7 +584,8 @@ const CommandRegistration runCommand(
      "quantise LEVEL | rate HZ | convert mono-left|mono-right|mono-mix|stereo | strip-silence THRESHOLD GAP MODE "
      "(MODE 0 points at the joins, 1 keep old points, 2 re-cut) | add-point P [upper|lower] | move-point I P | enable "
      "I | disable I | lock I | unlock I | lock-all | unlock-all | sensitivity PCT | bars B | beats C | grid 8|16|32 | "
-     "scan | recut | seed N | randomise [keep] | export --out NAME [--bits 8|16] [--smooth LEVEL] | dump-store FILE "
+     "scan | recut | seed N | randomise [keep] | smooth on|off | plugin URI|INDEX [--preset P] [--set SYMBOL=VALUE]... "
+     "[--scope loop|all] (an effect plug-in over the loop or the whole sample, with undo) | export --out NAME [--bits 8|16] [--smooth LEVEL] | dump-store FILE "
      "(the store's dataLength bytes) | dump-clipboard FILE (the clipboard wave image) | dump-points (JSON "
      "candidates) | dump-state (JSON: format, dataLength, L, R, selection, selectionStart, selectionEnd, "
      "processChannel, linked, undoCode, undoCaption, undoAvailable, modified, title, candidateCount, "

@@ -11,12 +11,6 @@ namespace cleavix::cli {
 
 namespace {
 
-// One bridge for the process: the host library's world is loaded once.
-plugins::PluginBridge& bridge() {
-    static std::unique_ptr<plugins::PluginBridge> b = plugins::makeBridge();
-    return *b;
-}
-
 std::string menuOf(const std::vector<plugins::PluginMenu>& menus, int index) {
     for (const auto& m : menus) {
         for (int i : m.items) {
@@ -36,7 +30,8 @@ std::string menuOf(const std::vector<plugins::PluginMenu>& menus, int index) {
 
 int runPlugins(Args& args) {
     refuseLeftovers(args);
-    auto& b = bridge();
+    CliEnv env(defaultSettings());
+    auto& b = env.session.plugins().bridge();
     const auto menus = plugins::pluginMenus(b);
     nlohmann::json list = nlohmann::json::array();
     for (const auto& p : b.plugins()) {
@@ -94,13 +89,13 @@ void takePluginOptions(Args& args, PluginOptions& o) {
 // could not run.
 plugins::PluginResult applyPlugin(CliEnv& env, const PluginOptions& o) {
     plugins::PluginResult result;
-    auto& b = bridge();
+    auto& host = env.session.plugins();
+    auto& b = host.bridge();
     const int index = b.find(o.plugin);
     if (index < 0) {
         result.error = "no plug-in " + o.plugin;
         return result;
     }
-    plugins::PluginHost host(env.session.editor(), b);
     auto chain = host.open(index);
     if (!chain) {
         result.error = plugins::kMsgPluginSetup;

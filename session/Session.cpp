@@ -141,6 +141,8 @@ Session::Session(jobs::Dispatcher& dispatcher, jobs::Prompter& prompter, Setting
 
 Session::~Session() {
     jobs_.shutdown();
+    pluginHost_.reset();
+    externalEdit_.reset();
     // The player reads the store: it goes first.
     transport_.reset();
     player_.reset();
@@ -263,6 +265,52 @@ bool Session::openChecked(const std::string& fileName, OpenOrigin origin, std::f
             done(ok);
         }
     });
+}
+
+plugins::PluginHost& Session::plugins() {
+    if (!pluginHost_) {
+        if (!backends_.plugins) {
+            backends_.plugins = plugins::makeBridge();
+        }
+        pluginHost_ = std::make_unique<plugins::PluginHost>(*editor_, *backends_.plugins);
+    }
+    return *pluginHost_;
+}
+
+bool Session::editExternally(const std::string& editorCommand, std::function<void(bool)> done) {
+    assert(dispatcher_.isMainThread());
+    if (!loaded_ || jobs_.busy()) {
+        return false;
+    }
+    if (!externalEdit_) {
+        externalEdit_ = std::make_unique<plugins::ExternalEdit>(workDir_);
+    }
+    return externalEdit_->begin(jobs_, *store_, editorCommand, std::move(done));
+}
+
+void Session::applicationActivated() {
+    assert(dispatcher_.isMainThread());
+    if (!loaded_ || jobs_.busy()) {
+        return;
+    }
+    if (externalEdit_ && externalEdit_->takeChange() &&
+        prompter_.ask(jobs::MessageKind::Warning, plugins::kMsgEditedChanged, "", jobs::Buttons::YesNo) ==
+            jobs::Answer::Yes) {
+        // The edited copy comes back under the sample's own name, so Save and Revert still mean
+        // the original file.
+        const std::string original = fileName_;
+        const long long stamp = modifiedStamp_;
+        startLoad(externalEdit_->copyPath(), [this, original, stamp](bool ok) {
+            if (ok) {
+                fileName_ = original;
+                modifiedStamp_ = stamp;
+                modified_ = true;
+                notifyTitle();
+            }
+        });
+        return;
+    }
+    checkOutsideChange();
 }
 
 bool Session::checkOutsideChange() {

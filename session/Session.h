@@ -20,6 +20,8 @@
 #include "sample/WavParser.h"
 #include "processing/Processor.h"
 #include "session/Backends.h"
+#include "plugins/ExternalEdit.h"
+#include "plugins/PluginHost.h"
 #include "slicing/Slicer.h"
 
 #include <functional>
@@ -95,6 +97,14 @@ public:
     editing::Editor& editor() { return *editor_; }
     // The one selection and channel choice the edits work on and the views show.
     editing::Selection& selection() { return *selection_; }
+    // The effect plug-ins: menus, presets, processing with undo (the bridge is made on first use).
+    plugins::PluginHost& plugins();
+    // Edit Externally: the sample written to a private copy and `editorCommand` started on it.
+    bool editExternally(const std::string& editorCommand, std::function<void(bool)> done = {});
+    // The window came back to the foreground: a copy being edited externally that changed is
+    // offered for reloading ("File being edited externally has changed! Reload?"; the sample keeps
+    // its own name and becomes modified), then the loaded file's outside change is checked.
+    void applicationActivated();
     // The process commands and their dialogs' settings.
     processing::Processor& processor() { return *processor_; }
     // The wave devices, the player (playing straight from the store) and the transport's engine
@@ -186,6 +196,8 @@ private:
     std::unique_ptr<editing::Editor> editor_;
     std::unique_ptr<editing::Selection> selection_;
     std::unique_ptr<processing::Processor> processor_;
+    std::unique_ptr<plugins::PluginHost> pluginHost_;
+    std::unique_ptr<plugins::ExternalEdit> externalEdit_;
     Backends backends_;
     std::unique_ptr<audio::twabeAudio> player_;
     std::unique_ptr<audio::TTransport> transport_;

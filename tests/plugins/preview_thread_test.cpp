@@ -2,6 +2,7 @@
 // file PCM (no sound card needed).
 #include "plugins/PreviewThread.h"
 #include "plugins/PluginTestKit.h"
+#include "audio/AlsaWaveDevice.h"
 
 #include <chrono>
 #include <thread>

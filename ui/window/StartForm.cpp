@@ -414,7 +414,7 @@ void TMainForm::applicationStateChanged(Qt::ApplicationState state) {
     if (session_->busy()) {
         return;
     }
-    session_->checkOutsideChange();
+    session_->applicationActivated();
     if (outputClosedWhileInactive_) {
         outputClosedWhileInactive_ = false;
         transport_->openOutput();

@@ -19,6 +19,7 @@
 // command sent to it (the completion is posted after execute() returned).
 #include "sampler/scsi/ScsiLayer.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -113,12 +114,20 @@ public:
     bool isVirtualBus() const override { return true; }
 
 private:
+    using Clock = std::chrono::steady_clock;
+    struct Delayed {
+        Clock::time_point due;
+        std::shared_ptr<ScsiCommand> command;
+        Outcome outcome;
+    };
     void run();
-    void runOne(ScsiCommand& command);
+    // Bus thread, without the lock. Runs one command; a late answer goes to delayed_ instead.
+    void runOne(const std::shared_ptr<ScsiCommand>& command);
 
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<std::shared_ptr<ScsiCommand>> queue_;
+    std::vector<Delayed> delayed_; // late answers, handed back when due without holding up others
     std::map<uint8_t, std::shared_ptr<VirtualScsiTarget>> targets_;
     std::map<uint8_t, std::deque<VirtualScsiFault>> faults_;
     std::array<uint32_t, kTargetIds> seen_{};

@@ -1,0 +1,14 @@
+#include "sampler/scsi/SystemBackends.h"
+
+namespace cleavix::sampler::scsi {
+
+std::unique_ptr<ScsiLayer> makeScsiLayer(jobs::Dispatcher& dispatcher, std::shared_ptr<VirtualScsiBus> bus) {
+    auto layer = std::make_unique<ScsiLayer>(dispatcher);
+    for (auto& backend : systemBackends()) {
+        layer->addBackend(std::move(backend));
+    }
+    layer->addBackend(bus ? std::move(bus) : std::make_shared<VirtualScsiBus>());
+    return layer;
+}
+
+} // namespace cleavix::sampler::scsi

@@ -1,6 +1,7 @@
 #include "sampler/scsi/ScsiCommands.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -119,6 +120,16 @@ std::string deviceLine(uint8_t target, const std::optional<InquiryData>& inquiry
         line += " (*)";
     }
     return line;
+}
+
+std::string communicationErrorText(const Completion& completion) {
+    std::string text = kCommunicationError;
+    if (completion.systemError == EACCES || completion.systemError == EPERM) {
+        text += "\r\n\r\nThe SCSI device may not be opened by this user. The user guide "
+                "(docs/guide/sampler.md, \"SCSI devices and permissions\") shows a udev rule that gives "
+                "you the sampler's /dev/sg device.";
+    }
+    return text;
 }
 
 std::string describeFailure(const Completion& c) {

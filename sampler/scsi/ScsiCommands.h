@@ -67,6 +67,11 @@ std::string adaptorLine(const Adaptor& adaptor);
 // or "ID:" + target + " No Device Found" when it did not answer.
 std::string deviceLine(uint8_t target, const std::optional<InquiryData>& inquiry);
 
+inline constexpr const char* kCommunicationError = "An error occurred during communication with the sampler";
+// The message for a failed exchange: the communication error, and when the SCSI device may not be
+// opened (EACCES, EPERM) a pointer to the user guide's section on device permissions.
+std::string communicationErrorText(const Completion& completion);
+
 // A short text for a failed completion (time-out, host status, target status, sense key).
 std::string describeFailure(const Completion& completion);
 

@@ -36,8 +36,11 @@ bool ScsiCommand::finish(Outcome outcome) {
     if (ended_.exchange(true, std::memory_order_acq_rel)) {
         return false;
     }
-    if (onEnd_) {
-        onEnd_(std::move(outcome));
+    // Only the one thread that ended the command gets here; dropping the handler lets go of what
+    // the caller's callback holds at once, not when the last owner of the command lets go.
+    if (auto onEnd = std::move(onEnd_)) {
+        onEnd_ = nullptr;
+        onEnd(std::move(outcome));
     }
     return true;
 }
@@ -76,9 +79,9 @@ private:
                 wake_.wait_until(lock, due);
                 continue;
             }
-            auto command = deadlines_.begin()->second.lock();
+            auto command = std::move(deadlines_.begin()->second);
             deadlines_.erase(deadlines_.begin());
-            if (!command || command->ended()) {
+            if (command->ended()) {
                 continue;
             }
             lock.unlock();
@@ -93,7 +96,9 @@ private:
 
     std::mutex mutex_;
     std::condition_variable wake_;
-    std::multimap<Clock::time_point, std::weak_ptr<ScsiCommand>> deadlines_;
+    // Strong references: a backend may drop a command it will never end, and the watchdog must
+    // still end it.
+    std::multimap<Clock::time_point, std::shared_ptr<ScsiCommand>> deadlines_;
     bool stop_ = false;
     std::thread thread_;
 };

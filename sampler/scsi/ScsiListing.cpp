@@ -8,6 +8,7 @@ struct DeviceListing::State {
     ScsiLayer* layer = nullptr; // null once the listing is destroyed
     bool running = false;
     std::optional<int> lastListed;
+    std::chrono::milliseconds timeout{0};
     int adaptor = 0;
     uint8_t next = 0;
     std::array<uint8_t, kInquiryLength> answer{};
@@ -16,8 +17,9 @@ struct DeviceListing::State {
     Done done;
 };
 
-DeviceListing::DeviceListing(ScsiLayer& layer) : state_(std::make_shared<State>()) {
+DeviceListing::DeviceListing(ScsiLayer& layer, std::chrono::milliseconds timeout) : state_(std::make_shared<State>()) {
     state_->layer = &layer;
+    state_->timeout = timeout;
 }
 
 DeviceListing::~DeviceListing() {
@@ -68,7 +70,7 @@ void DeviceListing::step(const std::shared_ptr<State>& state) {
     request.cdb = inquiryCdb(static_cast<uint8_t>(kInquiryLength));
     request.buffer = state->answer.data();
     request.length = static_cast<uint32_t>(state->answer.size());
-    request.timeout = kControlTimeout;
+    request.timeout = state->timeout;
     state->layer->execute(request, [state](const Completion& completion) {
         if (!state->layer) {
             return;

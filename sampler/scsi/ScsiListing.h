@@ -29,7 +29,7 @@ public:
     using Each = std::function<void(const DeviceEntry&)>;
     using Done = std::function<void(const std::vector<DeviceEntry>&)>;
 
-    explicit DeviceListing(ScsiLayer& layer);
+    explicit DeviceListing(ScsiLayer& layer, std::chrono::milliseconds timeout = kControlTimeout);
     ~DeviceListing();
 
     // Lists the targets of `adaptor`; `each` after every target, `done` after the last. False (and

@@ -461,6 +461,7 @@ IniFile::Section& IniFile::sectionFor(const std::string& name) {
     }
     Section section;
     section.name = name;
+    section.created = true;
     Line header;
     header.header = true;
     header.raw = "[" + (name.empty() ? std::string("General") : name == "General" ? "%General" : escapeKey(name)) + "]";
@@ -499,30 +500,29 @@ void IniFile::setBytes(const std::string& key, const std::vector<uint8_t>& value
 
 std::string IniFile::render() const {
     std::string out;
-    bool first = true;
     for (const auto& section : sections_) {
-        bool any = false;
+        size_t live = 0, removed = 0;
         for (const auto& line : section.lines) {
-            any = any || (!line.header && !line.removed);
+            if (!line.key.empty()) {
+                (line.removed ? removed : live) += 1;
+            }
+        }
+        if (live == 0 && removed > 0) {
+            continue; // every key of it was removed: the section goes with them
+        }
+        if (section.created && !out.empty() && out.substr(out.size() - std::min<size_t>(2, out.size())) != "\n\n") {
+            out += '\n';
         }
         for (const auto& line : section.lines) {
-            if (line.removed) {
-                continue;
+            if (!line.removed) {
+                out += line.raw + '\n';
             }
-            if (line.header && !first && !out.empty() && out.size() >= 2 && out.substr(out.size() - 2) != "\n\n") {
-                out += '\n';
-            }
-            if (line.header && !any) {
-                break; // a section left empty is dropped
-            }
-            out += line.raw + '\n';
         }
-        first = first && !any;
     }
     return out;
 }
 
-bool IniFile::save(const fs::path& path, std::string* error) const {
+bool IniFile::save(const fs::path& path, std::string* error, std::chrono::milliseconds lockWait) const {
     auto fail = [&](const std::string& what) {
         if (error) {
             *error = what + " " + path.string() + ": " + std::strerror(errno);
@@ -534,7 +534,7 @@ bool IniFile::save(const fs::path& path, std::string* error) const {
         fs::create_directories(path.parent_path(), made);
     }
     LockFile lock(path.string() + ".lock");
-    if (!lock.acquire(std::chrono::seconds(5))) {
+    if (!lock.acquire(lockWait)) {
         return fail("cannot lock");
     }
     mode_t mode = 0644;

@@ -10,6 +10,7 @@
 // beside the old one and renames it over, so a reader never sees half a file.
 //
 // Threads: none; one object per caller.
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -35,7 +36,9 @@ public:
     void setBytes(const std::string& key, const std::vector<uint8_t>& value);
     void remove(const std::string& key);
 
-    bool save(const std::filesystem::path& path, std::string* error = nullptr) const;
+    // Waits up to `lockWait` for a lock another process holds.
+    bool save(const std::filesystem::path& path, std::string* error = nullptr,
+              std::chrono::milliseconds lockWait = std::chrono::seconds(5)) const;
 
     // The file's text as save() would write it.
     std::string render() const;
@@ -59,6 +62,7 @@ private:
     struct Section {
         std::string name; // unescaped; "" for [General]
         std::vector<Line> lines;
+        bool created = false; // not in the file as read
     };
     const Line* find(const std::string& key) const;
     Section& sectionFor(const std::string& name);

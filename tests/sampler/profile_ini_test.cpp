@@ -1,5 +1,7 @@
 // The settings INI reader and writer: keys and values as the window's settings object writes them
 // (the expected texts were written by it), lines it does not change kept as they were.
+#include "TempFolder.h"
+
 #include "sampler/profiles/IniFile.h"
 
 #include <gtest/gtest.h>
@@ -17,13 +19,9 @@ namespace fs = std::filesystem;
 class IniTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        folder = fs::temp_directory_path() / ("cleavix-ini-" + std::to_string(::getpid()) + "-" +
-                                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(folder);
-        fs::create_directories(folder);
-        path = folder / "Cleavix.ini";
+        folder = std::make_unique<testkit::TempFolder>("cleavix-ini");
+        path = folder->path() / "Cleavix.ini";
     }
-    void TearDown() override { fs::remove_all(folder); }
     void write(const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
     std::string readBack() {
         std::ifstream in(path, std::ios::binary);
@@ -31,7 +29,8 @@ protected:
         s << in.rdbuf();
         return s.str();
     }
-    fs::path folder, path;
+    std::unique_ptr<testkit::TempFolder> folder;
+    fs::path path;
 };
 
 const char* kGroup = "SOFTWARE/Brindlecote Software/Cleavix (Advanced)/Samplers";

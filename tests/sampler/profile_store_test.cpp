@@ -1,5 +1,7 @@
 // Profiles in the settings file: listing, storing, deleting, names refused, corrupt values, and
 // the list positions the dialogs select.
+#include "TempFolder.h"
+
 #include "sampler/profiles/ProfileStore.h"
 
 #include <gtest/gtest.h>
@@ -17,12 +19,9 @@ namespace fs = std::filesystem;
 class StoreTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        folder = fs::temp_directory_path() / ("cleavix-profiles-" + std::to_string(::getpid()) + "-" +
-                                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(folder);
-        store = std::make_unique<ProfileStore>(folder / "Cleavix" / "Cleavix.ini");
+        folder = std::make_unique<testkit::TempFolder>("cleavix-profiles");
+        store = std::make_unique<ProfileStore>(folder->path() / "Cleavix" / "Cleavix.ini");
     }
-    void TearDown() override { fs::remove_all(folder); }
     void writeRaw(const std::string& key, const std::string& value) {
         fs::create_directories(store->path().parent_path());
         std::ofstream(store->path(), std::ios::app)
@@ -37,7 +36,7 @@ protected:
         p.sampleNumberOffset = -1024;
         return p;
     }
-    fs::path folder;
+    std::unique_ptr<testkit::TempFolder> folder;
     std::unique_ptr<ProfileStore> store;
 };
 

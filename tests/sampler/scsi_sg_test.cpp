@@ -2,6 +2,7 @@
 // and the outcome read back; and the backend's failures on nodes that are no sg devices. The
 // ioctl itself cannot run here (no SCSI bus).
 #include "ScsiTestKit.h"
+#include "TempFolder.h"
 
 #include "sampler/scsi/ScsiCommands.h"
 #include "sampler/scsi/SgBackend.h"
@@ -26,17 +27,11 @@ using namespace std::chrono_literals;
 class FakeSysfs : public ::testing::Test {
 protected:
     void SetUp() override {
-        root = fs::temp_directory_path() / ("cleavix-sysfs-" + std::to_string(::getpid()) + "-" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root);
+        folder = std::make_unique<sampler::testkit::TempFolder>("cleavix-sysfs");
+        root = folder->path();
         fs::create_directories(root / "sys/class/scsi_generic");
         fs::create_directories(root / "sys/class/scsi_host");
         fs::create_directories(root / "dev");
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::permissions(root / "dev", fs::perms::owner_all, ignored);
-        fs::remove_all(root, ignored);
     }
     void host(int number, const std::string& procName) {
         const fs::path folder = root / "sys/devices/pci0000:00" / ("host" + std::to_string(number));
@@ -57,6 +52,7 @@ protected:
         fs::create_directory_symlink(entry, root / "sys/class/scsi_generic" / name);
         std::ofstream(root / "dev" / name) << "";
     }
+    std::unique_ptr<sampler::testkit::TempFolder> folder;
     fs::path root;
 };
 

@@ -27,8 +27,8 @@ using namespace std::chrono_literals;
 class FakeSysfs : public ::testing::Test {
 protected:
     void SetUp() override {
-        folder = std::make_unique<sampler::testkit::TempFolder>("cleavix-sysfs");
-        root = folder->path();
+        temp = std::make_unique<sampler::testkit::TempFolder>("cleavix-sysfs");
+        root = temp->path();
         fs::create_directories(root / "sys/class/scsi_generic");
         fs::create_directories(root / "sys/class/scsi_host");
         fs::create_directories(root / "dev");
@@ -52,7 +52,7 @@ protected:
         fs::create_directory_symlink(entry, root / "sys/class/scsi_generic" / name);
         std::ofstream(root / "dev" / name) << "";
     }
-    std::unique_ptr<sampler::testkit::TempFolder> folder;
+    std::unique_ptr<sampler::testkit::TempFolder> temp;
     fs::path root;
 };
 

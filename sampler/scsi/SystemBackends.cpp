@@ -7,7 +7,11 @@ std::unique_ptr<ScsiLayer> makeScsiLayer(jobs::Dispatcher& dispatcher, std::shar
     for (auto& backend : systemBackends()) {
         layer->addBackend(std::move(backend));
     }
-    layer->addBackend(bus ? std::move(bus) : std::make_shared<VirtualScsiBus>());
+    if (!bus) {
+        bus = std::make_shared<VirtualScsiBus>();
+        bus->attach(kVirtualDiskId, std::make_shared<VirtualDiskTarget>());
+    }
+    layer->addBackend(std::move(bus));
     return layer;
 }
 

@@ -11,7 +11,11 @@ namespace cleavix::sampler::scsi {
 // The backends of the system, in listing order (none when built without them).
 std::vector<std::shared_ptr<ScsiBackend>> systemBackends();
 
-// Main thread. A layer over the system backends and `bus` (created when null).
+// Where the virtual bus's disk sits; emulated samplers take lower IDs.
+inline constexpr uint8_t kVirtualDiskId = 6;
+
+// Main thread. A layer over the system backends and `bus`; a bus it creates itself gets a disk at
+// kVirtualDiskId.
 std::unique_ptr<ScsiLayer> makeScsiLayer(jobs::Dispatcher& dispatcher, std::shared_ptr<VirtualScsiBus> bus = nullptr);
 
 } // namespace cleavix::sampler::scsi

@@ -1,6 +1,6 @@
 // The settings INI reader and writer: keys and values as the window's settings object writes them
 // (the expected texts were written by it), lines it does not change kept as they were.
-#include "TempFolder.h"
+#include "support/TestSupport.h"
 
 #include "sampler/profiles/IniFile.h"
 
@@ -19,8 +19,8 @@ namespace fs = std::filesystem;
 class IniTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        folder = std::make_unique<testkit::TempFolder>("cleavix-ini");
-        path = folder->path() / "Cleavix.ini";
+        folder = std::make_unique<test::TempDir>();
+        path = fs::path(folder->path()) / "Cleavix.ini";
     }
     void write(const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
     std::string readBack() {
@@ -29,7 +29,7 @@ protected:
         s << in.rdbuf();
         return s.str();
     }
-    std::unique_ptr<testkit::TempFolder> folder;
+    std::unique_ptr<test::TempDir> folder;
     fs::path path;
 };
 

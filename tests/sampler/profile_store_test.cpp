@@ -1,6 +1,6 @@
 // Profiles in the settings file: listing, storing, deleting, names refused, corrupt values, and
 // the list positions the dialogs select.
-#include "TempFolder.h"
+#include "support/TestSupport.h"
 
 #include "sampler/profiles/ProfileStore.h"
 
@@ -19,8 +19,8 @@ namespace fs = std::filesystem;
 class StoreTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        folder = std::make_unique<testkit::TempFolder>("cleavix-profiles");
-        store = std::make_unique<ProfileStore>(folder->path() / "Cleavix" / "Cleavix.ini");
+        folder = std::make_unique<test::TempDir>();
+        store = std::make_unique<ProfileStore>(fs::path(folder->path()) / "Cleavix" / "Cleavix.ini");
     }
     void writeRaw(const std::string& key, const std::string& value) {
         fs::create_directories(store->path().parent_path());
@@ -36,7 +36,7 @@ protected:
         p.sampleNumberOffset = -1024;
         return p;
     }
-    std::unique_ptr<testkit::TempFolder> folder;
+    std::unique_ptr<test::TempDir> folder;
     std::unique_ptr<ProfileStore> store;
 };
 

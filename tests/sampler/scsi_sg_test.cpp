@@ -2,7 +2,7 @@
 // and the outcome read back; and the backend's failures on nodes that are no sg devices. The
 // ioctl itself cannot run here (no SCSI bus).
 #include "ScsiTestKit.h"
-#include "TempFolder.h"
+#include "support/TestSupport.h"
 
 #include "sampler/scsi/ScsiCommands.h"
 #include "sampler/scsi/SgBackend.h"
@@ -27,8 +27,11 @@ using namespace std::chrono_literals;
 class FakeSysfs : public ::testing::Test {
 protected:
     void SetUp() override {
-        temp = std::make_unique<sampler::testkit::TempFolder>("cleavix-sysfs");
+        temp = std::make_unique<test::TempDir>();
         root = temp->path();
+        // Readable by others, as /sys and /dev are (a test below looks as another user).
+        fs::permissions(root, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                  fs::perms::others_read | fs::perms::others_exec);
         fs::create_directories(root / "sys/class/scsi_generic");
         fs::create_directories(root / "sys/class/scsi_host");
         fs::create_directories(root / "dev");
@@ -52,7 +55,7 @@ protected:
         fs::create_directory_symlink(entry, root / "sys/class/scsi_generic" / name);
         std::ofstream(root / "dev" / name) << "";
     }
-    std::unique_ptr<sampler::testkit::TempFolder> temp;
+    std::unique_ptr<test::TempDir> temp;
     fs::path root;
 };
 

@@ -82,7 +82,9 @@ std::chrono::milliseconds defaultTimeout(uint8_t operationCode);
 struct Adaptor {
     int index = 0;          // the number requests use
     int host = 0;           // the backend's own number (Linux host number; 0 for the virtual bus)
-    std::string identifier; // up to 16 characters naming the adaptor
+    // Names the adaptor: a real adaptor's 16-character identifier (its driver's name), or the
+    // virtual bus's full name.
+    std::string identifier;
     bool virtualBus = false;
 };
 

@@ -53,7 +53,9 @@ private:
     Outcome issue(const ScsiCommand& command) {
         Outcome outcome;
         if (fd_ < 0) {
-            fd_ = ::open(path_.c_str(), O_RDWR | O_CLOEXEC);
+            // Non-blocking open: a node another program holds exclusively fails at once instead of
+            // stalling this thread; SG_IO itself still waits for the command.
+            fd_ = ::open(path_.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
             if (fd_ < 0) {
                 outcome.systemError = errno;
                 outcome.hostStatus = host_status::kError;

@@ -1,6 +1,7 @@
 // profiles list | store | delete | check: the sampler profiles in the settings file the window
 // uses, read and written without Qt.
 #include "cli/Cli.h"
+#include "cli/ProfileOption.h"
 #include "sampler/profiles/DeviceTypes.h"
 #include "sampler/profiles/ProfileBinding.h"
 #include "sampler/profiles/ProfileStore.h"
@@ -22,11 +23,6 @@ std::string plain(const std::string& text) {
         }
     }
     return out;
-}
-
-pf::ProfileStore storeFrom(Args& args) {
-    const auto config = takeOption(args, "--config");
-    return config ? pf::ProfileStore(*config) : pf::ProfileStore();
 }
 
 nlohmann::json profileJson(const sampler::SamplerProfile& p) {
@@ -55,7 +51,7 @@ uint8_t ranged(Args& args, const std::string& name, long long low, long long hig
 }
 
 int runList(Args& args) {
-    const auto store = storeFrom(args);
+    const auto store = takeProfileStore(args);
     refuseLeftovers(args);
     std::string error;
     const auto names = store.names(&error);
@@ -80,7 +76,7 @@ int runList(Args& args) {
 }
 
 int runStore(Args& args) {
-    auto store = storeFrom(args);
+    auto store = takeProfileStore(args);
     const auto typeText = takeOption(args, "--type");
     if (!typeText) {
         throw UsageError("--type is needed (0 to 7)");
@@ -122,7 +118,7 @@ int runStore(Args& args) {
 }
 
 int runDelete(Args& args) {
-    const auto store = storeFrom(args);
+    const auto store = takeProfileStore(args);
     const std::string name = takePositional(args, "NAME");
     refuseLeftovers(args);
     const auto before = store.names();
@@ -139,7 +135,7 @@ int runDelete(Args& args) {
 }
 
 int runCheck(Args& args) {
-    const auto store = storeFrom(args);
+    const auto store = takeProfileStore(args);
     const auto inputs = takeOption(args, "--midi-inputs");
     const auto outputs = takeOption(args, "--midi-outputs");
     const std::string name = takePositional(args, "NAME");
@@ -154,9 +150,7 @@ int runCheck(Args& args) {
     devices.midiOutputs = outputs ? static_cast<int>(parseInteger(*outputs, "--midi-outputs")) : 256;
     const bool midiCounted = inputs.has_value() && outputs.has_value();
 
-    const bool anyStored = !store.names().empty();
-    const auto read = store.read(name);
-    const auto check = pf::checkBinding(anyStored, read, devices, layer->available());
+    const auto check = checkProfile(store, name, devices, layer->available()).check;
     nlohmann::json out = {{"name", name},
                           {"ok", check.ok()},
                           {"message", check.ok() ? "ok" : plain(check.message)},

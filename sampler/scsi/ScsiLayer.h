@@ -15,7 +15,7 @@
 // - The completion is posted through the dispatcher and runs on the main thread. Only there are
 //   the caller's buffer and callback touched: data-out bytes are copied out when the command is
 //   issued, data-in bytes are copied in just before the callback. A command that ends late, or
-//   after the layer is gone, changes nothing.
+//   after the layer is gone, changes nothing. The dispatcher must outlive the backends' threads.
 #include "jobs/Dispatcher.h"
 
 #include <array>

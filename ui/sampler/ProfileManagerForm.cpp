@@ -137,9 +137,10 @@ void TGeneralProfileManagerForm::message(const QString& text) {
 }
 
 int TGeneralProfileManagerForm::DisplayPresets(int index) {
-    refresh();
-    selectRow(profile_, index);
-    return exec();
+    pendingSelect_ = index; // taken by the refresh that showing the dialog makes
+    const int result = exec();
+    pendingSelect_.reset();
+    return result;
 }
 
 void TGeneralProfileManagerForm::showEvent(QShowEvent* event) {
@@ -150,7 +151,8 @@ void TGeneralProfileManagerForm::showEvent(QShowEvent* event) {
 void TGeneralProfileManagerForm::refresh() {
     fillMidiLists();
     fillAdaptors();
-    fillProfiles(pf::lastUsedPosition(setup_.lastUsed ? setup_.lastUsed() : 0, static_cast<int>(profiles_.listLines().size())));
+    const int wanted = pendingSelect_ ? *pendingSelect_ : setup_.lastUsed ? setup_.lastUsed() : 0;
+    fillProfiles(pf::lastUsedPosition(wanted, static_cast<int>(profiles_.listLines().size())));
 }
 
 void TGeneralProfileManagerForm::fillMidiLists() {

@@ -105,6 +105,7 @@ private:
     sampler::profiles::ProfileStore profiles_;
     std::unique_ptr<sampler::scsi::DeviceListing> listing_;
     int wantedDevice_ = 0; // the device line to select when a listing ends
+    std::optional<int> pendingSelect_; // the profile DisplayPresets asked for
     bool adaptorsFound_ = false;
     bool loading_ = false;
 

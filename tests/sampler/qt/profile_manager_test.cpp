@@ -13,6 +13,7 @@
 #include <QCoreApplication>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -254,6 +255,26 @@ TEST_F(ProfileManagerTest, ListsAreFilledAfreshWhenShownAgain) {
     bus->setListed(true);
     form->show();
     ASSERT_TRUE(waitFor([&] { return !form->listingRunning() && form->deviceBox()->count() == 7; }));
+}
+
+TEST_F(ProfileManagerTest, DisplayPresetsShowsTheAskedProfile) {
+    const pf::ProfileStore store(config);
+    for (const char* name : {"One", "Three", "Two"}) {
+        ASSERT_TRUE(store.store(name, sampler::SamplerProfile{}));
+    }
+    lastUsed = 0;
+    auto form = makeForm();
+    form->hide();
+    QString shown;
+    QTimer::singleShot(0, form.get(), [&] {
+        shown = form->selectedName();
+        form->reject();
+    });
+    form->DisplayPresets(2);
+    EXPECT_EQ(shown, "Two");
+    // Shown the ordinary way, it is the last-used position again.
+    form->show();
+    EXPECT_EQ(form->selectedName(), "One");
 }
 
 TEST_F(ProfileManagerTest, OkReportsTheSelectedProfile) {

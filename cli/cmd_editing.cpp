@@ -206,6 +206,17 @@ bool Script::run(Args a) {
             return true;
         });
     }
+    if (c == "view-width") {
+        // The waveform's width in pixels, which the slice search scales its windows by (the
+        // window's own width; 1000 otherwise).
+        need(a, 1, "view-width PX");
+        const long long px = parseInteger(a[0], "PX");
+        if (px < 1 || px > 100000) {
+            throw UsageError("PX must lie between 1 and 100000");
+        }
+        slicer_.setViewWidth(int(px));
+        return true;
+    }
     if (c == "select-segment") {
         need(a, 1, "select-segment P");
         return env_.session.selection().selectSegment(segmentAt(position(a[0], "P")));
@@ -419,6 +430,16 @@ bool Script::run(Args a) {
         slicer_.setSlider(slicing::sliderForPercent(pct));
         return true;
     }
+    if (c == "slider") {
+        // The sensitivity slider's own position, 0..65535 (what the window stores).
+        need(a, 1, "slider POS");
+        const long long pos = parseInteger(a[0], "POS");
+        if (pos < 0 || pos > 65535) {
+            throw UsageError("POS must lie between 0 and 65535");
+        }
+        slicer_.setSlider(int(pos));
+        return true;
+    }
     if (c == "bars" || c == "beats") {
         need(a, 1, c + " N");
         const std::string bars = c == "bars" ? a[0] : std::to_string(slicer_.tempo().bars);
@@ -576,14 +597,14 @@ const CommandRegistration runCommand(
      "Commands: open FILE | recent FILE (as a Reopen entry) | drop FILE (as a file dropped on the window) | revert | "
      "reload (the file again, without questions) | check-outside (reload when the file changed on disk) | answer "
      "yes|no|cancel|default (how the next questions are answered) | close | save [FILE] [--bits 8|16] | select A B | "
-     "cursor P | select-all | select-segment P | step next|previous (the + and - keys: the next or previous segment, "
+     "cursor P | select-all | select-segment P | view-width PX | step next|previous (the + and - keys: the next or previous segment, "
      "wrapping inside the loop) | loop L R | channel left|right|both | peak-block-size BYTES | link | unlink | undo-buffer on|off | copy | copy-segment P | cut | paste-keep [CHOICE] | "
      "paste-find-new [CHOICE] | paste-segment P [CHOICE] | paste-new | load-clipboard FILE | crop | undo (which is "
      "also Redo) | silence | silence-segment P | reverse | reverse-segment P | invert | normalise PCT [--no-dc] [--no-recut] "
      "(a fresh slice search afterwards unless --no-recut, as the window's \"Re-cut sample\") | "
      "quantise LEVEL | rate HZ | convert mono-left|mono-right|mono-mix|stereo | strip-silence THRESHOLD GAP MODE "
      "(MODE 0 points at the joins, 1 keep old points, 2 re-cut) | add-point P [upper|lower] | move-point I P | enable "
-     "I | disable I | lock I | unlock I | lock-all | unlock-all | sensitivity PCT | bars B | beats C | grid 8|16|32 | "
+     "I | disable I | lock I | unlock I | lock-all | unlock-all | sensitivity PCT | slider POS (0..65535) | bars B | beats C | grid 8|16|32 | "
      "scan | recut | seed N | randomise [keep] | smooth on|off | plugin URI|INDEX [--preset P] [--set SYMBOL=VALUE]... "
      "[--scope loop|all] (an effect plug-in over the loop or the whole sample, with undo) | export --out NAME [--bits 8|16] [--smooth LEVEL] | dump-store FILE "
      "(the store's dataLength bytes) | dump-clipboard FILE (the clipboard wave image) | dump-points (JSON "

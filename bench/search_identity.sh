@@ -6,7 +6,7 @@
 # CLI defaults to build/bin/cleavix-cli. Record with the program before the change (a copy of it:
 # the build replaces it), compare with the one after. The files cover mono and stereo, 8 and 16
 # bits, Wave and AIFF, 1 Hz to 96000 Hz, 0 to 308 frames, silence, a long file and files that
-# reach the 8192-candidate limit.
+# reach the 8192-candidate limit. Every run also checks that no point lies beyond its sample.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 mode="${1:-}"
@@ -150,7 +150,25 @@ for file in "$files"/*; do
 done
 limited=$( (grep -l '"limitReached": true' "$out"/*.scan-unlinked.json || true) | wc -l)
 echo "$count files, $((count * 4)) outputs; $limited files reach the candidate limit"
+# Whatever the program, no point may lie at or beyond the end of its sample.
+outside=$(python3 - "$out" << 'PY'
+import glob, json, sys
+bad = 0
+for name in sorted(glob.glob(sys.argv[1] + '/*.json')):
+    result = json.loads(open(name).read().rsplit('exit', 1)[0])
+    for p in result.get('candidates', []) + result.get('points', []):
+        if p['position'] >= result['dataLength']:
+            print('%s: point at %d of %d bytes' % (name.rsplit('/', 1)[1], p['position'], result['dataLength']),
+                  file=sys.stderr)
+            bad += 1
+print(bad)
+PY
+)
+echo "$outside points beyond the end of their sample"
 if [ "$mode" = compare ]; then
+    if [ "$outside" != 0 ]; then
+        exit 1
+    fi
     if diff -r -q "$dir/expected" "$out" > "$dir/differences.txt"; then
         echo "all outputs identical"
     else

@@ -31,9 +31,17 @@ struct Windows {
     int snap;
 };
 
-Windows windowsOf(uint32_t sampleRate) {
-    return {scaledWindow(kQuietSubWindow, sampleRate), scaledWindow(kQuietWindow, sampleRate),
-            scaledWindow(kQuietPairWindow, sampleRate), scaledWindow(kSnapWindow, sampleRate)};
+// The quiet window and the quiet pair may place a point as far as their width after a window's
+// start: on a sample not longer than they are (a short one, or one whose header claims an absurd
+// rate) they are cut to one frame less than the sample, so that no point leaves it.
+Windows windowsOf(const sample::SampleStore& store) {
+    const uint32_t rate = store.format().sampleRate;
+    const Geometry g = geometryOf(store);
+    const int64_t frames = g.dataLength / g.blockAlign;
+    const int64_t widest = std::max<int64_t>(0, frames - 1);
+    const auto inside = [&](int window) { return int(std::min<int64_t>(window, widest)); };
+    return {scaledWindow(kQuietSubWindow, rate), inside(scaledWindow(kQuietWindow, rate)),
+            inside(scaledWindow(kQuietPairWindow, rate)), scaledWindow(kSnapWindow, rate)};
 }
 
 void quietWindowWith(ChannelReader& reader, const Geometry& g, const Windows& w, SlicePoint& point) {
@@ -164,7 +172,7 @@ namespace search {
 // Returns false when aborted.
 bool refineCandidates(const sample::SampleStore& store, CandidateList& list, const SearchProgress& progress) {
     const Geometry g = geometryOf(store);
-    const Windows w = windowsOf(store.format().sampleRate);
+    const Windows w = windowsOf(store);
     const int n = list.count();
     const int64_t before = framesBeforeCandidate(w) * g.blockAlign;
     const int64_t after = framesAfterCandidate(w) * g.blockAlign;
@@ -219,7 +227,7 @@ using Step = void (*)(ChannelReader&, const Geometry&, const Windows&, SlicePoin
 void alone(const sample::SampleStore& store, SlicePoint& point, Step step) {
     const Geometry g = geometryOf(store);
     ChannelReader reader(store, g);
-    step(reader, g, windowsOf(store.format().sampleRate), point);
+    step(reader, g, windowsOf(store), point);
 }
 
 } // namespace

@@ -40,7 +40,8 @@ public:
     bool adjustRate(const std::string& text);
     // choice: stereo to mono 0 left, 1 right, 2 mix; mono to stereo 0.
     bool convertChannels(int choice, editing::Done done = {});
-    // answer: the reply to "Process will be applied to both channels." for one channel of stereo.
+    // With the settings' threshold, gap and mode. On one channel of stereo it first warns through
+    // the prompter that both channels are processed; Cancel refuses.
     bool stripSilence(editing::Done done = {});
 
 private:

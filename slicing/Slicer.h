@@ -69,7 +69,7 @@ public:
     uint32_t right() const { return right_; }
     // Sets the loop region as it stands (L <= R, both within the sample) and recomputes the tempo.
     void setLoop(uint32_t left, uint32_t right);
-    // A locator released at `position`: it snaps to the nearer slice point (Part of the mouse tools).
+    // A locator released at `position`: it snaps to the nearer slice point.
     void releaseLeft(uint32_t position);
     void releaseRight(uint32_t position);
     // A locator dragged by the user and dropped at `position` (dropLocator's rules), tempo recomputed.

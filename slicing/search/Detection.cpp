@@ -189,7 +189,7 @@ bool OnsetDetector::appendTo(CandidateList& list, int64_t firstEnd, int64_t seco
 
 namespace {
 
-// The reports of step 1 from the first block of the first pass on, once the onsets of the blocks
+// The reports of the detection from the first block of the first pass on, once the onsets of the blocks
 // are known; everyBlock: one before each block, else one whenever the percentage changes. On an
 // abort the list holds what one pass after the other had appended by then.
 bool reportDetection(const OnsetDetector& detector, int64_t from, int64_t to, bool everyBlock, CandidateList& list,

@@ -165,10 +165,11 @@ int64_t framesAfterCandidate(const Windows& w) { return int64_t(w.snap) / 2 + 12
 
 namespace search {
 
-// Steps 2 to 6. Each candidate's passes depend only on its own position, so they run one
-// candidate at a time over one read of the store around it (in two halves side by side); the
-// positions after each step are kept, so that the reports and an abort leave the list exactly as
-// the steps run one after the other would have (steps 2 and 5 report progress and may stop).
+// The five refinement passes. Each candidate's passes depend only on its own position, so they
+// run one candidate at a time over one read of the store around it (in two halves side by side);
+// the positions after each pass are kept, so that the reports and an abort leave the list exactly
+// as the passes run one after the other over all candidates would have (the quiet window and the
+// quiet pair report progress and may stop).
 // Returns false when aborted.
 bool refineCandidates(const sample::SampleStore& store, CandidateList& list, const SearchProgress& progress) {
     const Geometry g = geometryOf(store);

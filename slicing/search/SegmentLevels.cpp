@@ -41,7 +41,7 @@ int64_t levelOf(StreamReader& reader, const Geometry& g, int64_t start, int64_t 
     return frames <= 0 ? 0 : int64_t(largest) - smallest;
 }
 
-// The pre-level of step 9: the level of the 500 frames before the point.
+// A point's pre-level: the level of the 500 frames before it.
 int64_t preLevelOf(StreamReader& reader, const Geometry& g, const SlicePoint& point) {
     return levelOf(reader, g, windowStart(g, point, 500), 500);
 }
@@ -127,7 +127,7 @@ private:
     uint64_t held_ = 0;
 };
 
-// The samples of one thread's part of step 8: a small window around each point (its pre-level,
+// The samples of one thread's part of the segment levels: a small window around each point (its pre-level,
 // the head of its segment and the tail of the segment before it in its channel lie there), a
 // second one for the odd stretch elsewhere, the stream reader for long stretches off the table.
 class LevelReaders {
@@ -164,8 +164,8 @@ private:
     std::unique_ptr<StreamReader> stream_;
 };
 
-// Step 8 through the peak table, which describes the store: levelOfPoint[u] for every point, and
-// with preLevels the pre-levels of step 9 from the same reads.
+// The segment levels through the peak table, which describes the store: levelOfPoint[u] for every
+// point, and with preLevels the pre-levels from the same reads.
 void levelsFromPeaks(const sample::SampleStore& store, const sample::PeakTable& peaks, const CandidateList& list,
                      const std::vector<int>& next, int split, std::vector<int32_t>& levelOfPoint,
                      std::vector<int64_t>* preLevels) {
@@ -228,7 +228,7 @@ void levelsFromPeaks(const sample::SampleStore& store, const sample::PeakTable& 
 
 namespace search {
 
-// Step 8, and with preLevels the pre-levels of step 9 on the same reads (the 500 frames before a
+// The segment levels, and with preLevels the pre-levels on the same reads (the 500 frames before a
 // point come just before its segment): through the peak table when it describes the store, else
 // through a large window streaming over the segments. Returns false when aborted.
 bool levels(const sample::SampleStore& store, CandidateList& list, const SearchProgress& progress,
@@ -277,7 +277,7 @@ bool levels(const sample::SampleStore& store, CandidateList& list, const SearchP
     return true;
 }
 
-// Step 9 from the pre-levels. Returns false when aborted.
+// The strengths from the levels and the pre-levels. Returns false when aborted.
 bool applyStrengths(CandidateList& list, const std::vector<int64_t>& preLevels, const SearchProgress& progress) {
     const int n = list.count();
     for (int u = 1; u <= n; ++u) {

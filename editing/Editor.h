@@ -3,11 +3,11 @@
 // clipboard image, the undo record, and the clipboard and undo commands (Copy, Copy Segment, Cut,
 // the pastes, Crop, Undo/Redo). The processes in processing/ launch through the same frame.
 //
-// Threads: every public method is for the main thread. A command fills the edit state, records
-// its undo (or makes a scratch backup), starts its worker through the job frame and returns; its
-// completion runs later on the main thread and calls `done`. While a worker runs (the job frame's
-// busy state) the worker alone touches the store, the undo file, the clipboard image and the
-// candidate list.
+// Threads: every public method is for the main thread (the commands assert it). A command fills
+// the edit state, records its undo (or makes a scratch backup), starts its worker through the job
+// frame and returns; its completion runs later on the main thread and calls `done`. While a worker
+// runs (the job frame's busy state) the worker alone touches the store, the undo file, the
+// clipboard image and the candidate list.
 #include "editing/Blocks.h"
 #include "editing/ClipboardImage.h"
 #include "jobs/JobFrame.h"

@@ -3,7 +3,7 @@
 // Normalise, Quantise, Adjust Sample Rate, Convert Channels and Strip Silence, with the settings
 // their dialogs keep between uses. Each launches through the editor's frame and records its undo.
 //
-// Threads: main thread only, like the Editor.
+// Threads: main thread only, like the Editor (every command asserts it).
 #include "editing/Editor.h"
 #include "processing/ProcessWorkers.h"
 #include "processing/StripSilence.h"

@@ -5,8 +5,9 @@
 // point file and the exports. The session owns one Slicer; the window and the command-line tool
 // call it.
 //
-// Threads: every method is for the main thread. The long commands start a worker through the job
-// frame and return at once; their completion (and `done`) runs later on the main thread.
+// Threads: every method is for the main thread (the commands assert it). The long commands start
+// a worker through the job frame and return at once; their completion (and `done`) runs later on
+// the main thread.
 #include "jobs/JobFrame.h"
 #include "sample/PeakTable.h"
 #include "sample/SampleStore.h"

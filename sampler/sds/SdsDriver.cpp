@@ -488,6 +488,7 @@ void TSDSDriver::receiveSample(int32_t number, ReceiveCompletion completion) {
     receiveRate_ = 0;
     lastGood_ = -1;
     expectedPacket_ = 0;
+    receiveNaks_ = 0;
     const std::string refusal = checkSampleNumber(sampleNumber);
     if (!refusal.empty()) {
         fail(refusal);
@@ -612,10 +613,7 @@ void TSDSDriver::handleReceiveMessage(const std::vector<uint8_t>& message) {
     }
     wake_.notify_all();
     if (!framed) {
-        status("Error in packet:" + std::to_string(number));
-        if (!openLoop_) {
-            reply(kSubNak, number);
-        }
+        refusePacket(number);
         return;
     }
     if (number != expectedPacket_) {
@@ -623,16 +621,16 @@ void TSDSDriver::handleReceiveMessage(const std::vector<uint8_t>& message) {
             if (!openLoop_) {
                 reply(kSubAck, number); // our ACK was lost: say it again, keep the data once
             }
-        } else if (!openLoop_) {
-            reply(kSubNak, number);
+        } else {
+            refusePacket(number);
         }
         return;
     }
     if (view.fault == PacketFault::Checksum && !openLoop_) {
-        status("Error in packet:" + std::to_string(number));
-        reply(kSubNak, number);
+        refusePacket(number);
         return;
     }
+    receiveNaks_ = 0;
     uint8_t bytes[kWordsPerPacket * 2];
     for (size_t i = 0; i < samples; ++i) {
         const auto value = uint16_t(decodeSample(&message[5 + 3 * i]));
@@ -661,6 +659,19 @@ void TSDSDriver::handleReceiveMessage(const std::vector<uint8_t>& message) {
         const double y = 100.0 * double(receiveWords_ - remainingWords_) / double(receiveWords_);
         status("Receiving: " + percent(y) + "%");
     }
+}
+
+void TSDSDriver::refusePacket(uint8_t number) {
+    status("Error in packet:" + std::to_string(number));
+    if (openLoop_) {
+        return;
+    }
+    // A sender that keeps sending what we refuse would otherwise hold the line for ever.
+    if (++receiveNaks_ >= kNakLimit) {
+        fail("Packet " + std::to_string(number) + " arrived damaged or out of order ten times");
+        return;
+    }
+    reply(kSubNak, number);
 }
 
 void TSDSDriver::endReceive() {

@@ -95,6 +95,7 @@ private:
     void runReceive(bool request, uint32_t number);
     void endSend();
     void endReceive();
+    void refusePacket(uint8_t number);
     // Main thread: opens the ports a transfer needs; false (error set) when one cannot be opened.
     bool openPorts(bool input, bool output);
     void closePorts();
@@ -141,6 +142,7 @@ private:
     bool awaitingHeader_ = false;
     uint32_t remainingWords_ = 0;
     int lastGood_ = -1;
+    int receiveNaks_ = 0;
     uint8_t expectedPacket_ = 0;
     uint32_t receiveRate_ = 0;
     uint32_t receiveWords_ = 0;

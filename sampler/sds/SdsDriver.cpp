@@ -264,8 +264,9 @@ void TSDSDriver::sendSample(const SendSampleArgs& args) {
     thread_ = std::thread([this] { runSend(); });
 }
 
-void TSDSDriver::beginAwait(uint8_t number) {
+void TSDSDriver::beginAwait(uint8_t number, bool header) {
     std::lock_guard lock(mutex_);
+    awaitHeader_ = header;
     answer_ = false;
     resend_ = false;
     hold_ = false;
@@ -319,7 +320,7 @@ void TSDSDriver::runSend() {
         header.loopEnd = loopSet_ ? std::min(loopEnd_, header.lengthWords) : header.lengthWords;
         header.loopType = loopSet_ ? loopType_ : kLoopOff;
         const Header bytes = encodeHeader(header);
-        beginAwait(0);
+        beginAwait(0, true);
         sendBlock(bytes.data(), bytes.size());
         if (awaitAnswer(timeouts_.header, bytes.data(), bytes.size())) {
             const bool mix = activeSource_->settings().channels == 2;
@@ -335,14 +336,10 @@ void TSDSDriver::runSend() {
                     values[i] = mix ? int16_t((int(frames[2 * i]) + int(frames[2 * i + 1])) / 2) : frames[i];
                 }
                 const Packet packet = encodePacket(header.channel, number, values, count);
-                beginAwait(number);
+                beginAwait(number, false);
                 sendBlock(packet.data(), packet.size());
                 if (!awaitAnswer(timeouts_.packet, packet.data(), packet.size())) {
                     break;
-                }
-                {
-                    std::lock_guard lock(mutex_);
-                    ++report_.packets;
                 }
                 left -= uint32_t(count);
                 number = uint8_t((number + 1) & 0x7F);
@@ -392,7 +389,10 @@ void TSDSDriver::handleSendMessage(const std::vector<uint8_t>& message) {
             // Only the answer to the message just sent counts; a late or stray ACK does not.
             if (handshake->packet == awaited_ && !answer_) {
                 answer_ = true;
-                progress = handshake->packet % 5 == 0;
+                if (!awaitHeader_) {
+                    ++report_.packets;
+                    progress = handshake->packet % 5 == 0 || report_.packets == totalPackets_;
+                }
             }
             break;
         case kSubNak:
@@ -430,12 +430,22 @@ void TSDSDriver::onOutputDone() {
     if (mode_ != Mode::Sending || !openLoop_) {
         return;
     }
+    bool progress = false;
     {
         std::lock_guard lock(mutex_);
+        if (answer_) {
+            return; // the completion of a CANCEL or of a block already answered
+        }
         answer_ = true;
+        if (!awaitHeader_) {
+            ++report_.packets;
+            progress = report_.packets % 5 == 0 || report_.packets == totalPackets_;
+        }
     }
     wake_.notify_all();
-    sendProgress();
+    if (progress) {
+        sendProgress();
+    }
 }
 
 void TSDSDriver::endSend() {

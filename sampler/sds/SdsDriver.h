@@ -103,7 +103,7 @@ private:
     void fail(const std::string& text);
     void failLocked(const std::string& text);
     // Send thread: the next message waits for an answer to packet `number` (header: 0).
-    void beginAwait(uint8_t number);
+    void beginAwait(uint8_t number, bool header);
     bool awaitAnswer(std::chrono::milliseconds timeout, const uint8_t* message, size_t size);
     void sendBlock(const uint8_t* data, size_t size);
     void reply(uint8_t sub, uint8_t packet);
@@ -161,6 +161,7 @@ private:
     bool complete_ = false;
     uint64_t activity_ = 0;
     uint8_t awaited_ = 0;
+    bool awaitHeader_ = false;
     int nakRun_ = 0;
     uint8_t lastPacketNumber_ = 0;
     SdsSendReport report_;

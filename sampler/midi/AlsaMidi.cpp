@@ -1,11 +1,10 @@
 #include "sampler/midi/AlsaMidi.h"
 
 #include "sampler/midi/MidiByteParser.h"
+#include "sampler/midi/QueuedOutPort.h"
 
 #include <alsa/asoundlib.h>
 #include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 #include <condition_variable>
 #include <cstring>
@@ -33,133 +32,59 @@ uint32_t nowMillis() {
                         .count());
 }
 
-// An eventfd that wakes a poll loop to stop it.
-class StopSignal {
+// The reader side both backends share: a thread polling the device and a stop signal, handing
+// what arrives through the byte parser to the sink.
+class PolledInPort : public MidiInPort {
 public:
-    StopSignal() : fd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
-    ~StopSignal() {
-        if (fd_ >= 0) {
-            ::close(fd_);
+    int start() override {
+        if (ready() && !thread_.joinable()) {
+            thread_ = std::thread([this] { run(); });
         }
-    }
-    StopSignal(const StopSignal&) = delete;
-    StopSignal& operator=(const StopSignal&) = delete;
-    int fd() const { return fd_; }
-    void raise() const {
-        const uint64_t one = 1;
-        [[maybe_unused]] const ssize_t n = ::write(fd_, &one, sizeof one);
-    }
-
-private:
-    int fd_;
-};
-
-// ---- the writer side shared by both backends: a queue of blocks and a thread ----
-
-class QueuedOutPort : public MidiOutPort {
-public:
-    ~QueuedOutPort() override = default;
-
-    int sendShort(uint8_t status, uint8_t data1, uint8_t data2) override {
-        const uint8_t bytes[3] = {status, data1, data2};
-        return queue(bytes, size_t(1 + midiDataBytes(status)), false);
-    }
-    int sendLong(const uint8_t* data, size_t size) override { return queue(data, size, true); }
-    bool drain(std::chrono::milliseconds deadline) override {
-        std::unique_lock lock(mutex_);
-        return idle_.wait_for(lock, deadline, [this] { return queue_.empty() && !busy_; });
+        return 0;
     }
     const std::string& lastError() const override { return error_; }
 
 protected:
-    // Writes one message and waits until it has left; 0 or a negative ALSA code.
-    virtual int writeOut(const std::vector<uint8_t>& bytes) = 0;
+    virtual bool ready() const = 0;
+    virtual std::vector<pollfd> descriptors() = 0;
+    // Reader thread: takes what is waiting; false when the device went away.
+    virtual bool readAvailable() = 0;
 
-    void startWriter(MidiCompletion completed) {
-        completed_ = std::move(completed);
-        stop_ = false;
-        thread_ = std::thread([this] { run(); });
+    void beginReading(MidiInputSink& sink, size_t sysexLimit) {
+        sink_ = &sink;
+        parser_ = std::make_unique<MidiByteParser>(sysexLimit);
     }
-    void stopWriter() {
-        {
-            std::lock_guard lock(mutex_);
-            stop_ = true;
-        }
-        wake_.notify_all();
-        stopSignal_.raise();
+    void stopReading() {
+        stop_.raise();
         if (thread_.joinable()) {
             thread_.join();
         }
-        std::deque<Block> dropped;
-        {
-            std::lock_guard lock(mutex_);
-            dropped.swap(queue_);
-        }
-        for (const auto& block : dropped) {
-            if (block.isLong && completed_) {
-                completed_(block.bytes.size());
-            }
-        }
     }
-    bool stopping() {
-        std::lock_guard lock(mutex_);
-        return stop_;
-    }
-    StopSignal stopSignal_;
+    void deliver(const uint8_t* data, size_t size) { parser_->feed(data, size, nowMillis(), *sink_); }
     std::string error_;
 
 private:
-    struct Block {
-        std::vector<uint8_t> bytes;
-        bool isLong = false;
-    };
-    int queue(const uint8_t* data, size_t size, bool isLong) {
-        {
-            std::lock_guard lock(mutex_);
-            if (!thread_.joinable() || stop_) {
-                return -EBADFD;
-            }
-            queue_.push_back({std::vector<uint8_t>(data, data + size), isLong});
-        }
-        wake_.notify_all();
-        return 0;
-    }
     void run() {
-        std::unique_lock lock(mutex_);
+        std::vector<pollfd> fds = descriptors();
+        fds.push_back({stop_.fd(), POLLIN, 0});
         while (true) {
-            wake_.wait(lock, [this] { return stop_ || !queue_.empty(); });
-            if (stop_) {
+            if (poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) {
                 return;
             }
-            Block block = std::move(queue_.front());
-            queue_.pop_front();
-            busy_ = true;
-            lock.unlock();
-            const int result = writeOut(block.bytes);
-            if (block.isLong && completed_) {
-                completed_(block.bytes.size()); // also after a failed write: every block ends once
+            if ((fds.back().revents & POLLIN) || !readAvailable()) {
+                return;
             }
-            lock.lock();
-            if (result < 0) {
-                error_ = alsaText(result);
-            }
-            busy_ = false;
-            idle_.notify_all();
         }
     }
-    MidiCompletion completed_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::condition_variable idle_;
-    std::deque<Block> queue_;
-    bool stop_ = false;
-    bool busy_ = false;
+    MidiInputSink* sink_ = nullptr;
+    std::unique_ptr<MidiByteParser> parser_;
+    StopSignal stop_;
     std::thread thread_;
 };
 
 // ---- rawmidi ----
 
-class RawInPort final : public MidiInPort {
+class RawInPort final : public PolledInPort {
 public:
     explicit RawInPort(std::string key) : key_(std::move(key)) {}
     ~RawInPort() override { close(); }
@@ -170,62 +95,39 @@ public:
             error_ = alsaText(result);
             return result;
         }
-        sink_ = &sink;
-        parser_ = std::make_unique<MidiByteParser>(sysexLimit);
-        return 0;
-    }
-    int start() override {
-        if (handle_ && !thread_.joinable()) {
-            thread_ = std::thread([this] { run(); });
-        }
+        beginReading(sink, sysexLimit);
         return 0;
     }
     void close() override {
-        stop_.raise();
-        if (thread_.joinable()) {
-            thread_.join();
-        }
+        stopReading();
         if (handle_) {
             snd_rawmidi_close(handle_);
             handle_ = nullptr;
         }
     }
-    const std::string& lastError() const override { return error_; }
 
 private:
-    void run() {
-        const int count = snd_rawmidi_poll_descriptors_count(handle_);
-        std::vector<pollfd> fds(size_t(count) + 1);
-        snd_rawmidi_poll_descriptors(handle_, fds.data(), unsigned(count));
-        fds[size_t(count)] = {stop_.fd(), POLLIN, 0};
+    bool ready() const override { return handle_ != nullptr; }
+    std::vector<pollfd> descriptors() override {
+        std::vector<pollfd> fds(size_t(snd_rawmidi_poll_descriptors_count(handle_)));
+        snd_rawmidi_poll_descriptors(handle_, fds.data(), unsigned(fds.size()));
+        return fds;
+    }
+    bool readAvailable() override {
         uint8_t buffer[256];
-        while (true) {
-            if (poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) {
-                return;
-            }
-            if (fds[size_t(count)].revents & POLLIN) {
-                return;
-            }
-            ssize_t n = 0;
-            while ((n = snd_rawmidi_read(handle_, buffer, sizeof buffer)) > 0) {
-                parser_->feed(buffer, size_t(n), nowMillis(), *sink_);
-            }
-            if (n < 0 && n != -EAGAIN) {
-                return; // the device went away
-            }
+        ssize_t n = 0;
+        while ((n = snd_rawmidi_read(handle_, buffer, sizeof buffer)) > 0) {
+            deliver(buffer, size_t(n));
         }
+        return n >= 0 || n == -EAGAIN;
     }
     std::string key_;
     snd_rawmidi_t* handle_ = nullptr;
-    MidiInputSink* sink_ = nullptr;
-    std::unique_ptr<MidiByteParser> parser_;
-    StopSignal stop_;
-    std::thread thread_;
-    std::string error_;
 };
 
 class RawOutPort final : public QueuedOutPort {
 public:
+    std::string describe(int code) const override { return alsaText(code); }
     explicit RawOutPort(std::string key) : key_(std::move(key)) {}
     ~RawOutPort() override { close(); }
     int open(MidiCompletion completed) override {
@@ -333,7 +235,7 @@ bool parseSeqKey(const std::string& key, int& client, int& port) {
     return std::sscanf(key.c_str(), "%d:%d", &client, &port) == 2;
 }
 
-class SeqInPort final : public MidiInPort {
+class SeqInPort final : public PolledInPort {
 public:
     explicit SeqInPort(std::string key) : key_(std::move(key)) {}
     ~SeqInPort() override { close(); }
@@ -362,21 +264,11 @@ public:
             return result;
         }
         snd_midi_event_no_status(decoder_, 1); // whole status bytes, so the parser sees every message
-        sink_ = &sink;
-        parser_ = std::make_unique<MidiByteParser>(sysexLimit);
-        return 0;
-    }
-    int start() override {
-        if (seq_ && !thread_.joinable()) {
-            thread_ = std::thread([this] { run(); });
-        }
+        beginReading(sink, sysexLimit);
         return 0;
     }
     void close() override {
-        stop_.raise();
-        if (thread_.joinable()) {
-            thread_.join();
-        }
+        stopReading();
         if (decoder_) {
             snd_midi_event_free(decoder_);
             decoder_ = nullptr;
@@ -386,50 +278,39 @@ public:
             seq_ = nullptr;
         }
     }
-    const std::string& lastError() const override { return error_; }
 
 private:
-    void run() {
-        const int count = snd_seq_poll_descriptors_count(seq_, POLLIN);
-        std::vector<pollfd> fds(size_t(count) + 1);
-        snd_seq_poll_descriptors(seq_, fds.data(), unsigned(count), POLLIN);
-        fds[size_t(count)] = {stop_.fd(), POLLIN, 0};
-        std::vector<uint8_t> bytes(4096);
-        while (true) {
-            if (poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) {
-                return;
+    bool ready() const override { return seq_ != nullptr; }
+    std::vector<pollfd> descriptors() override {
+        std::vector<pollfd> fds(size_t(snd_seq_poll_descriptors_count(seq_, POLLIN)));
+        snd_seq_poll_descriptors(seq_, fds.data(), unsigned(fds.size()), POLLIN);
+        return fds;
+    }
+    bool readAvailable() override {
+        snd_seq_event_t* event = nullptr;
+        while (snd_seq_event_input(seq_, &event) >= 0 && event) {
+            if (event->type == SND_SEQ_EVENT_SYSEX) {
+                // A chunk of a longer message: the parser joins the chunks.
+                deliver(static_cast<const uint8_t*>(event->data.ext.ptr), event->data.ext.len);
+                continue;
             }
-            if (fds[size_t(count)].revents & POLLIN) {
-                return;
-            }
-            snd_seq_event_t* event = nullptr;
-            while (snd_seq_event_input(seq_, &event) >= 0 && event) {
-                if (event->type == SND_SEQ_EVENT_SYSEX) {
-                    // A chunk of a longer message: the parser joins the chunks.
-                    parser_->feed(static_cast<const uint8_t*>(event->data.ext.ptr), event->data.ext.len, nowMillis(),
-                                  *sink_);
-                    continue;
-                }
-                const long n = snd_midi_event_decode(decoder_, bytes.data(), long(bytes.size()), event);
-                if (n > 0) {
-                    parser_->feed(bytes.data(), size_t(n), nowMillis(), *sink_);
-                }
+            const long n = snd_midi_event_decode(decoder_, bytes_.data(), long(bytes_.size()), event);
+            if (n > 0) {
+                deliver(bytes_.data(), size_t(n));
             }
         }
+        return true;
     }
     std::string key_;
     snd_seq_t* seq_ = nullptr;
     int own_ = -1;
     snd_midi_event_t* decoder_ = nullptr;
-    MidiInputSink* sink_ = nullptr;
-    std::unique_ptr<MidiByteParser> parser_;
-    StopSignal stop_;
-    std::thread thread_;
-    std::string error_;
+    std::vector<uint8_t> bytes_ = std::vector<uint8_t>(4096);
 };
 
 class SeqOutPort final : public QueuedOutPort {
 public:
+    std::string describe(int code) const override { return alsaText(code); }
     explicit SeqOutPort(std::string key) : key_(std::move(key)) {}
     ~SeqOutPort() override { close(); }
     int open(MidiCompletion completed) override {

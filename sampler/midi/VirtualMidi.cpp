@@ -1,6 +1,7 @@
 #include "sampler/midi/VirtualMidi.h"
 
 #include "sampler/midi/MidiByteParser.h"
+#include "sampler/midi/QueuedOutPort.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -112,7 +113,7 @@ private:
     std::string error_;
 };
 
-class VirtualOutPort final : public MidiOutPort {
+class VirtualOutPort final : public QueuedOutPort {
 public:
     VirtualOutPort(std::shared_ptr<VirtualMidiEndpoint> endpoint, std::shared_ptr<VirtualLineClock> clock,
                    std::shared_ptr<std::atomic<bool>> realTime)
@@ -120,94 +121,22 @@ public:
     ~VirtualOutPort() override { close(); }
 
     int open(MidiCompletion completed) override {
-        completed_ = std::move(completed);
-        stop_ = false;
-        thread_ = std::thread([this] { run(); });
+        startWriter(std::move(completed));
         return 0;
     }
-    int sendShort(uint8_t status, uint8_t data1, uint8_t data2) override {
-        const uint8_t bytes[3] = {status, data1, data2};
-        return queue(bytes, size_t(1 + midiDataBytes(status)), false);
-    }
-    int sendLong(const uint8_t* data, size_t size) override { return queue(data, size, true); }
-    bool drain(std::chrono::milliseconds deadline) override {
-        std::unique_lock lock(mutex_);
-        return idle_.wait_for(lock, deadline, [this] { return queue_.empty() && !busy_; });
-    }
-    void close() override {
-        std::deque<Block> dropped;
-        {
-            std::lock_guard lock(mutex_);
-            stop_ = true;
-        }
-        wake_.notify_all();
-        if (thread_.joinable()) {
-            thread_.join();
-        }
-        {
-            std::lock_guard lock(mutex_);
-            dropped.swap(queue_);
-        }
-        for (const auto& block : dropped) {
-            if (block.isLong && completed_) {
-                completed_(block.bytes.size());
-            }
-        }
-    }
-    const std::string& lastError() const override { return error_; }
+    void close() override { stopWriter(); }
 
 private:
-    struct Block {
-        std::vector<uint8_t> bytes;
-        bool isLong = false;
-    };
-    int queue(const uint8_t* data, size_t size, bool isLong) {
-        {
-            std::lock_guard lock(mutex_);
-            if (!thread_.joinable() || stop_) {
-                error_ = "MIDI Output device not open";
-                return -9; // EBADF
-            }
-            queue_.push_back({std::vector<uint8_t>(data, data + size), isLong});
-        }
-        wake_.notify_all();
+    int writeOut(const std::vector<uint8_t>& bytes) override {
+        clock_->transmit(kToEndpoint, bytes.size());
+        sleepFor(*realTime_, bytes.size());
+        endpoint_->fromHost(bytes.data(), bytes.size());
         return 0;
-    }
-    void run() {
-        std::unique_lock lock(mutex_);
-        while (true) {
-            wake_.wait(lock, [this] { return stop_ || !queue_.empty(); });
-            if (stop_) {
-                return;
-            }
-            Block block = std::move(queue_.front());
-            queue_.pop_front();
-            busy_ = true;
-            lock.unlock();
-            clock_->transmit(kToEndpoint, block.bytes.size());
-            sleepFor(*realTime_, block.bytes.size());
-            endpoint_->fromHost(block.bytes.data(), block.bytes.size());
-            if (block.isLong && completed_) {
-                completed_(block.bytes.size());
-            }
-            lock.lock();
-            busy_ = false;
-            idle_.notify_all();
-        }
     }
 
     std::shared_ptr<VirtualMidiEndpoint> endpoint_;
     std::shared_ptr<VirtualLineClock> clock_;
     std::shared_ptr<std::atomic<bool>> realTime_;
-    MidiCompletion completed_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::condition_variable idle_;
-    std::deque<Block> queue_;
-    bool stop_ = false;
-    bool busy_ = false;
-    std::thread thread_;
-    std::string error_;
 };
 
 void VirtualMidiEndpoint::toHost(const uint8_t* data, size_t size) {

@@ -66,6 +66,7 @@ public:
     void setProfile(const SamplerProfile& profile) override { profile_ = profile; }
     void setSampleStore(sample::TFileAndMemoryStream* store) override { store_ = store; }
     void setStatusPanel(StatusSink status) override { status_ = std::move(status); }
+    // The ports must outlive the driver (it closes them and clears their handlers when it goes).
     void setMidiPorts(midi::TMidiInput* input, midi::TMidiOutput* output) override;
     void clearError() override;
     std::vector<SamplerSampleEntry> copySampleList() const override { return {}; }

@@ -678,30 +678,6 @@ int AlsaDeviceProvider::addDevice(const std::string& pcmName) {
     return id;
 }
 
-std::optional<int> AlsaDeviceProvider::resolve(const std::string& numberOrName) {
-    const bool numeric = !numberOrName.empty() &&
-                         std::all_of(numberOrName.begin() + (numberOrName[0] == '-' ? 1 : 0), numberOrName.end(),
-                                     [](char c) { return c >= '0' && c <= '9'; }) &&
-                         numberOrName != "-";
-    if (numeric) {
-        const int id = std::stoi(numberOrName);
-        for (bool capture : {false, true}) {
-            for (const auto& device : list(capture)) {
-                if (device.id == id) {
-                    return id;
-                }
-            }
-        }
-        return std::nullopt;
-    }
-    for (bool capture : {false, true}) {
-        for (const auto& device : list(capture)) {
-            if (device.name == numberOrName) {
-                return device.id;
-            }
-        }
-    }
-    return addDevice(numberOrName);
-}
+std::unique_ptr<WaveDeviceProvider> makeDefaultWaveDevices() { return std::make_unique<AlsaDeviceProvider>(); }
 
 } // namespace cleavix::audio

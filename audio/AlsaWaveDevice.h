@@ -75,6 +75,7 @@ public:
 
     // Bytes handed to ALSA since open or reset (for measurements).
     uint64_t bytesHandedToAlsa() const;
+    uint64_t bytesHandedOver() const override { return bytesHandedToAlsa(); }
 
 private:
     struct Written {
@@ -148,10 +149,7 @@ public:
     std::unique_ptr<WaveInDevice> createInput(int id) override;
 
     // Adds a PCM by its ALSA name to both lists (or finds it there); returns its number.
-    int addDevice(const std::string& pcmName);
-    // The number of a device given as a number or as a name in the lists; a name not listed is
-    // added. Nothing for a number that is not listed.
-    std::optional<int> resolve(const std::string& numberOrName);
+    int addDevice(const std::string& pcmName) override;
 
 private:
     std::vector<WaveDeviceInfo> list(bool capture);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <charconv>
 
 namespace cleavix::audio {
 
@@ -183,6 +184,32 @@ std::string productNameOf(const std::vector<WaveDeviceInfo>& devices, int id) {
         }
     }
     return {};
+}
+
+int WaveDeviceProvider::addDevice(const std::string& /*name*/) { return -1; }
+
+std::optional<int> WaveDeviceProvider::resolve(const std::string& numberOrName) {
+    const bool numeric = !numberOrName.empty() && numberOrName != "-" &&
+                         std::all_of(numberOrName.begin() + (numberOrName[0] == '-' ? 1 : 0), numberOrName.end(),
+                                     [](char c) { return c >= '0' && c <= '9'; });
+    int number = 0;
+    if (numeric) {
+        const auto parsed = std::from_chars(numberOrName.data(), numberOrName.data() + numberOrName.size(), number);
+        if (parsed.ec != std::errc()) {
+            return std::nullopt; // a number too large for any device
+        }
+    }
+    for (bool capture : {false, true}) {
+        for (const auto& device : capture ? inputs() : outputs()) {
+            if (numeric ? device.id == number : device.name == numberOrName) {
+                return device.id;
+            }
+        }
+    }
+    if (numeric) {
+        return std::nullopt;
+    }
+    return addDevice(numberOrName);
 }
 
 } // namespace cleavix::audio

@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -136,6 +137,9 @@ public:
     virtual int reset() = 0;
     // Bytes played since open or the last reset.
     virtual uint64_t position() const = 0;
+    // Bytes handed on to the backend's own buffers (the start-up latency measure); the position
+    // for backends without such buffers.
+    virtual uint64_t bytesHandedOver() const { return position(); }
     const std::string& lastError() const { return lastError_; }
     const WaveFormat& format() const { return format_; }
 
@@ -186,7 +190,18 @@ public:
     // A device object for a number; one for an unknown number fails to open with kWaveBadDeviceId.
     virtual std::unique_ptr<WaveOutDevice> createOutput(int id) = 0;
     virtual std::unique_ptr<WaveInDevice> createInput(int id) = 0;
+
+    // Adds a device by its backend name (an ALSA PCM name such as "null") to both lists, or finds
+    // it there; returns its number. A backend that takes no names gives its default device (-1).
+    virtual int addDevice(const std::string& name);
+    // The number of a device given as a number or as a name in the lists; a name not listed is
+    // added. Nothing for a number that is not listed.
+    std::optional<int> resolve(const std::string& numberOrName);
 };
+
+// The wave devices this build offers the program: ALSA's when it is built in, otherwise the
+// virtual devices. Defined by whichever backend target the build links.
+std::unique_ptr<WaveDeviceProvider> makeDefaultWaveDevices();
 
 // The hand-over of a buffer, for backends.
 namespace detail {

@@ -21,17 +21,7 @@ make_file() { # minutes file
     sox "$work/beat.wav" "$2" repeat $(( $1 * 240 - 1 ))
 }
 
-seconds() { # command... ; prints the best wall time of 3 runs
-    local best=""
-    for _ in 1 2 3; do
-        local start end
-        start=$(date +%s.%N)
-        "$@" > /dev/null 2>&1
-        end=$(date +%s.%N)
-        best=$(echo "$start $end $best" | awk '{t=$2-$1; if ($3=="" || t<$3) print t; else print $3}')
-    done
-    echo "$best"
-}
+. "$here/bench/timing.sh"
 
 peak_kb() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -1; }
 

@@ -92,7 +92,7 @@ void CliEnv::waitIdle() {
 bool CliEnv::load(const std::string& fileName) {
     bool finished = false;
     bool ok = false;
-    if (!session.open(fileName, [&](bool loaded) {
+    if (!session.open(fileName, session::OpenOrigin::Menu, [&](bool loaded) {
             finished = true;
             ok = loaded;
         })) {

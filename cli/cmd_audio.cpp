@@ -1,8 +1,9 @@
-// devices, play and record: the audio engine through ALSA.
-#include "audio/AlsaWaveDevice.h"
+// devices, play and record: the audio engine through the session's wave devices (ALSA's when the
+// build has them).
 #include "audio/AudioDriver.h"
 #include "cli/Cli.h"
 #include "sample/WavWriter.h"
+#include "sample/WorkFiles.h"
 
 #include <sys/resource.h>
 
@@ -53,7 +54,7 @@ private:
     std::thread thread_;
 };
 
-int resolveDevice(audio::AlsaDeviceProvider& provider, const std::optional<std::string>& name) {
+int resolveDevice(audio::WaveDeviceProvider& provider, const std::optional<std::string>& name) {
     if (!name) {
         return -1; // the default device
     }
@@ -66,7 +67,8 @@ int resolveDevice(audio::AlsaDeviceProvider& provider, const std::optional<std::
 
 int runDevices(Args& args) {
     refuseLeftovers(args);
-    audio::AlsaDeviceProvider provider;
+    CliEnv env(defaultSettings());
+    auto& provider = env.session.devices();
     printJson({{"outputs", deviceList(provider.outputs())}, {"inputs", deviceList(provider.inputs())}});
     return 0;
 }
@@ -102,10 +104,8 @@ int runPlay(Args& args) {
         return 1;
     }
     const auto& format = env.session.format();
-    audio::AlsaDeviceProvider provider;
-    audio::twabeAudio player(env.loop, provider, &env.prompter);
-    player.setDeviceID(resolveDevice(provider, device));
-    player.setStore(&env.session.store().stream());
+    audio::twabeAudio& player = env.session.player();
+    player.setDeviceID(resolveDevice(env.session.devices(), device));
     player.Channels = static_cast<uint8_t>(format.channels);
     player.SampleRate = format.sampleRate;
     player.BitsPerSample = 16;
@@ -138,11 +138,11 @@ int runPlay(Args& args) {
     player.PlayRegion(start, length, loop.has_value());
     // The time until the ALSA thread handed the first bytes to alsa-lib.
     double firstBytesMs = -1;
-    if (auto* alsa = dynamic_cast<audio::AlsaWaveOut*>(player.outputDevice()); alsa && length > 0) {
-        while (alsa->bytesHandedToAlsa() == 0 && Clock::now() - started < std::chrono::seconds(5)) {
+    if (auto* out = player.outputDevice(); out != nullptr && length > 0) {
+        while (out->bytesHandedOver() == 0 && Clock::now() - started < std::chrono::seconds(5)) {
             std::this_thread::yield();
         }
-        if (alsa->bytesHandedToAlsa() > 0) {
+        if (out->bytesHandedOver() > 0) {
             firstBytesMs = std::chrono::duration<double, std::milli>(Clock::now() - started).count();
         }
     }
@@ -189,13 +189,21 @@ int runRecord(Args& args) {
     }
     const uint64_t wanted = static_cast<uint64_t>(duration * double(sampleRate)) * uint64_t(channelCount) * 2;
 
-    jobs::MainLoop loop;
-    CliPrompter prompter;
-    audio::AlsaDeviceProvider provider;
-    audio::twabeAudio recorder(loop, provider, &prompter);
-    sample::TFileAndMemoryStream store;
+    CliEnv env(defaultSettings());
+    auto& loop = env.loop;
+    audio::twabeAudio& recorder = env.session.player();
+    // The take goes into a working file of its own, not into memory and not into the (empty)
+    // sample store.
+    std::unique_ptr<sample::TFileAndMemoryStream> take;
+    try {
+        take = sample::createWorkFile(env.session.workingDirectory(), sample::kStorePrefix);
+    } catch (const sample::StreamError& error) {
+        std::cerr << "cleavix-cli: " << error.what() << "\n";
+        return 1;
+    }
+    auto& store = *take;
     recorder.setStore(&store);
-    recorder.setInputDeviceID(resolveDevice(provider, device));
+    recorder.setInputDeviceID(resolveDevice(env.session.devices(), device));
     recorder.RecordChannels = static_cast<uint8_t>(channelCount);
     recorder.RecordRate = static_cast<uint32_t>(sampleRate);
     recorder.RecordRingSize = 4;
@@ -224,6 +232,8 @@ int runRecord(Args& args) {
     request.saveBits = 16;
     request.sampleRate = static_cast<uint32_t>(sampleRate);
     const sample::WriteResult written = sample::WriteSplit(request, store, nullptr);
+    recorder.setStore(&env.session.store().stream());
+    sample::ReleaseWorkFile(take);
     if (!written.ok) {
         std::cerr << "cleavix-cli: " << written.error << "\n";
         return 1;

@@ -1,5 +1,6 @@
 // run: a script of edit, process, undo and point commands on one session, one command a line.
 #include "cli/Cli.h"
+#include "cli/PluginScript.h"
 #include "editing/ClipboardImage.h"
 #include "slicing/Slicer.h"
 
@@ -79,16 +80,8 @@ private:
     // The slice point whose segment holds p, in the channel the channel choice names.
     int segmentAt(uint32_t p) {
         slicer_.rebuild();
-        const auto& list = slicer_.slicePoints();
-        const bool oneChannel = env_.session.format().channels == 2 && !slicer_.channelMode().linked;
-        const uint8_t code = editor_.processChannel() == 2 ? slicing::kCodeSecondOrMono : slicing::kCodeFirst;
-        int found = 0;
-        for (int k = 1; k <= list.count(); ++k) {
-            if (list.at(k).position <= p && (!oneChannel || list.at(k).channel == code)) {
-                found = k;
-            }
-        }
-        return found;
+        auto& selection = env_.session.selection();
+        return selection.segmentAt(p, selection.channelCodeOfChoice());
     }
     bool dumpState();
     bool dumpPoints();
@@ -165,6 +158,66 @@ bool Script::run(Args a) {
         need(a, 1, "open FILE");
         return env_.load(a[0]);
     }
+    if (c == "recent" || c == "drop") {
+        // A Reopen entry, or a file dropped on the window (the unsaved-changes question is answered
+        // No unless `answer` says otherwise).
+        need(a, 1, c + " FILE");
+        const auto origin = c == "recent" ? session::OpenOrigin::Recent : session::OpenOrigin::Drop;
+        return wait([&](editing::Done d) { return env_.session.open(a[0], origin, std::move(d)); });
+    }
+    if (c == "revert" || c == "reload") {
+        need(a, 0, c);
+        const auto origin = c == "revert" ? session::OpenOrigin::Revert : session::OpenOrigin::Reload;
+        return wait([&](editing::Done d) { return env_.session.open(env_.session.fileName(), origin, std::move(d)); });
+    }
+    if (c == "check-outside") {
+        // The window's return to the foreground: reloads when the file changed on disk (the
+        // question answered Yes unless `answer` says otherwise). Fails when nothing changed.
+        need(a, 0, c);
+        const bool started = env_.session.checkOutsideChange();
+        env_.waitIdle();
+        return started && env_.session.loaded();
+    }
+    if (c == "answer") {
+        need(a, 1, "answer yes|no|cancel|default");
+        const std::string& w = a[0];
+        if (w == "default") {
+            env_.prompter.answer.reset();
+        } else if (w == "yes" || w == "no" || w == "cancel") {
+            env_.prompter.answer = w == "yes" ? jobs::Answer::Yes : w == "no" ? jobs::Answer::No : jobs::Answer::Cancel;
+        } else {
+            throw UsageError("answer takes yes, no, cancel or default");
+        }
+        return true;
+    }
+    if (c == "close") {
+        need(a, 0, c);
+        env_.session.close();
+        return true;
+    }
+    if (c == "peak-block-size") {
+        need(a, 1, "peak-block-size BYTES");
+        const long long bytes = parseInteger(a[0], "BYTES");
+        if (bytes < 2 || bytes > (1LL << 30)) {
+            throw UsageError("BYTES must lie between 2 and 1073741824");
+        }
+        return wait([&](editing::Done d) {
+            env_.session.setPeakBlockSize(uint32_t(bytes), std::move(d));
+            return true;
+        });
+    }
+    if (c == "select-segment") {
+        need(a, 1, "select-segment P");
+        return env_.session.selection().selectSegment(segmentAt(position(a[0], "P")));
+    }
+    if (c == "step") {
+        need(a, 1, "step next|previous");
+        if (a[0] != "next" && a[0] != "previous") {
+            throw UsageError("step takes next or previous");
+        }
+        slicer_.rebuild();
+        return env_.session.selection().step(a[0] == "next" ? 1 : -1) >= 0;
+    }
     if (c == "save") {
         const auto bits = takeOption(a, "--bits");
         if (a.size() > 1) {
@@ -186,18 +239,18 @@ bool Script::run(Args a) {
     }
     if (c == "select") {
         need(a, 2, "select A B");
-        editor_.setupSelections(position(a[0], "A"), position(a[1], "B"));
+        env_.session.selection().selectRange(position(a[0], "A"), position(a[1], "B"));
         return true;
     }
     if (c == "cursor") {
         need(a, 1, "cursor P");
         const uint32_t p = position(a[0], "P");
-        editor_.setupSelections(p, p);
+        env_.session.selection().selectRange(p, p);
         return true;
     }
     if (c == "select-all") {
         need(a, 0, "select-all");
-        editor_.setupSelections(0, env_.session.format().dataLength);
+        env_.session.selection().selectRange(0, env_.session.format().dataLength);
         return true;
     }
     if (c == "loop") {
@@ -207,11 +260,10 @@ bool Script::run(Args a) {
     }
     if (c == "channel") {
         need(a, 1, "channel left|right|both");
-        const int ch = a[0] == "left" ? 1 : a[0] == "right" ? 2 : a[0] == "both" ? 3 : 0;
-        if (ch == 0) {
+        if (a[0] != "left" && a[0] != "right" && a[0] != "both") {
             throw UsageError("channel must be left, right or both");
         }
-        editor_.setProcessChannel(uint8_t(ch));
+        env_.session.selection().setChannelTicks(a[0] != "right", a[0] != "left");
         return true;
     }
     if (c == "link" || c == "unlink") {
@@ -295,9 +347,11 @@ bool Script::run(Args a) {
     }
     if (c == "normalise") {
         const bool noDc = takeFlag(a, "--no-dc");
-        need(a, 1, "normalise PCT [--no-dc]");
+        const bool noRecut = takeFlag(a, "--no-recut");
+        need(a, 1, "normalise PCT [--no-dc] [--no-recut]");
         processor.settings.normalisePercent = a[0];
         processor.settings.dcCentre = !noDc;
+        processor.settings.recutAfterNormalise = !noRecut;
         return wait([&](editing::Done d) { return processor.normalise(std::move(d)); });
     }
     if (c == "quantise") {
@@ -435,6 +489,9 @@ bool Script::run(Args a) {
         }
         return started && report.ok;
     }
+    if (c == "plugin" || c == "smooth") {
+        return runPluginScriptLine(env_, c, a);
+    }
     if (c == "dump-store") {
         need(a, 1, "dump-store FILE");
         return dumpStore(a[0]);
@@ -516,14 +573,19 @@ const CommandRegistration runCommand(
      "segment commands is a position inside the segment (in unlinked stereo, of the channel chosen by `channel`). "
      "CHOICE answers a paste's conversion dialog: left, right, mix (stereo to mono), both (mono to stereo), cancel, "
      "or 0..2; it defaults to the dialog's default (the third item).\n"
-     "Commands: open FILE | save [FILE] [--bits 8|16] | select A B | cursor P | select-all | loop L R | channel "
-     "left|right|both | link | unlink | undo-buffer on|off | copy | copy-segment P | cut | paste-keep [CHOICE] | "
+     "Commands: open FILE | recent FILE (as a Reopen entry) | drop FILE (as a file dropped on the window) | revert | "
+     "reload (the file again, without questions) | check-outside (reload when the file changed on disk) | answer "
+     "yes|no|cancel|default (how the next questions are answered) | close | save [FILE] [--bits 8|16] | select A B | "
+     "cursor P | select-all | select-segment P | step next|previous (the + and - keys: the next or previous segment, "
+     "wrapping inside the loop) | loop L R | channel left|right|both | peak-block-size BYTES | link | unlink | undo-buffer on|off | copy | copy-segment P | cut | paste-keep [CHOICE] | "
      "paste-find-new [CHOICE] | paste-segment P [CHOICE] | paste-new | load-clipboard FILE | crop | undo (which is "
-     "also Redo) | silence | silence-segment P | reverse | reverse-segment P | invert | normalise PCT [--no-dc] | "
+     "also Redo) | silence | silence-segment P | reverse | reverse-segment P | invert | normalise PCT [--no-dc] [--no-recut] "
+     "(a fresh slice search afterwards unless --no-recut, as the window's \"Re-cut sample\") | "
      "quantise LEVEL | rate HZ | convert mono-left|mono-right|mono-mix|stereo | strip-silence THRESHOLD GAP MODE "
      "(MODE 0 points at the joins, 1 keep old points, 2 re-cut) | add-point P [upper|lower] | move-point I P | enable "
      "I | disable I | lock I | unlock I | lock-all | unlock-all | sensitivity PCT | bars B | beats C | grid 8|16|32 | "
-     "scan | recut | seed N | randomise [keep] | export --out NAME [--bits 8|16] [--smooth LEVEL] | dump-store FILE "
+     "scan | recut | seed N | randomise [keep] | smooth on|off | plugin URI|INDEX [--preset P] [--set SYMBOL=VALUE]... "
+     "[--scope loop|all] (an effect plug-in over the loop or the whole sample, with undo) | export --out NAME [--bits 8|16] [--smooth LEVEL] | dump-store FILE "
      "(the store's dataLength bytes) | dump-clipboard FILE (the clipboard wave image) | dump-points (JSON "
      "candidates) | dump-state (JSON: format, dataLength, L, R, selection, selectionStart, selectionEnd, "
      "processChannel, linked, undoCode, undoCaption, undoAvailable, modified, title, candidateCount, "

@@ -30,12 +30,15 @@ enum class ProcessMode : int {
     ProcessingVst = 18,
     ImportingCd = 19,
     CreatingMixman = 20,
+    // An effect plug-in run: the store is only written once the output is complete, so Cancel
+    // stops it at once.
+    ProcessingPlugin = 21,
 };
 
 // The label's caption for a mode ("Saving...", "Undoing...", ...).
 std::string processModeCaption(ProcessMode mode);
 // The caption shown before any mode is set, for plug-in runs.
-inline constexpr const char* kPluginCaption = "Processing DirectX plugin:";
+inline constexpr const char* kPluginCaption = "Processing LV2 plugin:";
 
 class ProgressView {
 public:

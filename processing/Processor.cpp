@@ -157,8 +157,31 @@ bool Processor::normalise(editing::Done done) {
         return false;
     }
     NormaliseSettings s{int(std::clamp<long long>(percent, -1000000, 1000000)), settings.dcCentre};
+    auto finish = [this, done = std::move(done)](bool applied) {
+        if (!applied || !settings.recutAfterNormalise) {
+            if (done) {
+                done(applied);
+            }
+            return;
+        }
+        // "Re-cut sample": a fresh search on the normalised audio, part of this operation, so
+        // Undo takes the normalising back together with the points it replaced.
+        editor_.holdPointRecords(true);
+        const bool started = editor_.slicer().recut([this, done](const slicing::SearchOutcome&) {
+            editor_.holdPointRecords(false);
+            if (done) {
+                done(true);
+            }
+        });
+        if (!started) {
+            editor_.holdPointRecords(false);
+            if (done) {
+                done(true);
+            }
+        }
+    };
     return simpleProcess(std::make_unique<TNormThread>(editor_, s), jobs::ProcessMode::Normalising, 1,
-                         std::move(done));
+                         std::move(finish));
 }
 
 bool Processor::quantise(editing::Done done) {

@@ -2,6 +2,7 @@
 
 #include "sample/WorkFiles.h"
 #include "session/LoadWorker.h"
+#include "session/PeakRebuildWorker.h"
 #include "session/SaveWorker.h"
 
 #include <cassert>
@@ -33,10 +34,24 @@ std::string absolutePath(const std::string& path) {
 
 void deleteWorkFile(std::unique_ptr<sample::TFileAndMemoryStream> stream) { sample::ReleaseWorkFile(stream); }
 
+// A file's modification time in nanoseconds; 0 when it cannot be read.
+long long fileStamp(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        return 0;
+    }
+    return static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+}
+
 } // namespace
 
-Session::Session(jobs::Dispatcher& dispatcher, jobs::Prompter& prompter, Settings settings)
-    : dispatcher_(dispatcher), prompter_(prompter), settings_(std::move(settings)), jobs_(dispatcher, prompter) {
+Session::Session(jobs::Dispatcher& dispatcher, jobs::Prompter& prompter, Settings settings, Backends backends)
+    : dispatcher_(dispatcher), prompter_(prompter), settings_(std::move(settings)), jobs_(dispatcher, prompter),
+      backends_(std::move(backends)) {
+    assert(dispatcher_.isMainThread());
+    if (!backends_.waveDevices) {
+        backends_.waveDevices = audio::makeDefaultWaveDevices();
+    }
     jobs_.onStatus = [this](const std::string& text) { notifyStatus(text); };
     workDir_ = sample::workingDirectory(settings_.tempPath);
     sample::cleanStaleWorkFiles(workDir_);
@@ -89,10 +104,18 @@ Session::Session(jobs::Dispatcher& dispatcher, jobs::Prompter& prompter, Setting
     };
     editor_ = std::make_unique<editing::Editor>(std::move(parts), settings_.enableUndo);
     processor_ = std::make_unique<processing::Processor>(*editor_);
-    addResetHook([this] { editor_->resetForLoad(); });
+    selection_ = std::make_unique<editing::Selection>(*editor_, *slicer_);
+    selection_->onChanged = [this] {
+        if (listener_ != nullptr) {
+            listener_->selectionChanged();
+        }
+    };
+    addResetHook([this] {
+        editor_->resetForLoad();
+        selection_->resetChannels();
+    });
 
-    devices_ = std::make_unique<audio::AlsaDeviceProvider>();
-    player_ = std::make_unique<audio::twabeAudio>(dispatcher_, *devices_, &prompter_);
+    player_ = std::make_unique<audio::twabeAudio>(dispatcher_, *backends_.waveDevices, &prompter_);
     player_->setStore(&store_->stream());
     transport_ = std::make_unique<audio::TTransport>(*player_);
     transport_->openOutput = [this] { player_->OpenOutput(); };
@@ -118,6 +141,8 @@ Session::Session(jobs::Dispatcher& dispatcher, jobs::Prompter& prompter, Setting
 
 Session::~Session() {
     jobs_.shutdown();
+    pluginHost_.reset();
+    externalEdit_.reset();
     // The player reads the store: it goes first.
     transport_.reset();
     player_.reset();
@@ -175,61 +200,170 @@ sample::SampleFileCheck Session::checkFile(const std::string& fileName, bool pre
     return sample::CheckSampleFile(fileName, previewMode);
 }
 
-bool Session::open(const std::string& fileName, std::function<void(bool)> done) {
+bool Session::open(const std::string& fileName, OpenOrigin origin, std::function<void(bool)> done) {
+    assert(dispatcher_.isMainThread());
+    if (jobs_.busy()) {
+        return false;
+    }
+    switch (origin) {
+    case OpenOrigin::Revert:
+        if (!loaded_ || fileName_.empty() ||
+            prompter_.ask(jobs::MessageKind::Confirmation, kMsgRevert, "", jobs::Buttons::YesNo) != jobs::Answer::Yes) {
+            return false;
+        }
+        return openChecked(fileName_, origin, std::move(done));
+    case OpenOrigin::Reload:
+        return startLoad(fileName_, [this, done = std::move(done)](bool ok) {
+            if (ok && listener_ != nullptr) {
+                listener_->fileOpened(fileName_, OpenOrigin::Reload);
+            }
+            if (done) {
+                done(ok);
+            }
+        });
+    case OpenOrigin::Drop: {
+        // The prompt runs the open at once, after a save it starts, or never (Cancel).
+        auto started = std::make_shared<bool>(false);
+        promptToSave([this, fileName, started, done]() mutable {
+            *started = openChecked(fileName, OpenOrigin::Drop, done);
+            if (!*started && done) {
+                done(false);
+            }
+        });
+        return *started || jobs_.busy();
+    }
+    default:
+        return openChecked(fileName, origin, std::move(done));
+    }
+}
+
+bool Session::openChecked(const std::string& fileName, OpenOrigin origin, std::function<void(bool)> done) {
+    // A Reopen entry names a file that may have gone since; File Open's own check takes a missing
+    // file for an unrecognised one.
+    if (origin == OpenOrigin::Recent && ::access(fileName.c_str(), F_OK) != 0) {
+        prompter_.ask(jobs::MessageKind::Warning, sample::kMsgNotFound, "", jobs::Buttons::Ok);
+        return false;
+    }
     const sample::SampleFileCheck check = checkFile(fileName);
     if (check.result == sample::CheckUnparseable) {
         prompter_.ask(jobs::MessageKind::Error, sample::kMsgUnableToLoad, "", jobs::Buttons::Ok);
         return false;
     }
     if (check.result == sample::CheckUnsupported) {
-        prompter_.ask(jobs::MessageKind::Warning, check.refusal.empty() ? sample::kMsgUnrecognised : check.refusal,
-                      "", jobs::Buttons::Ok);
-        return false;
-    }
-    if (::access(fileName.c_str(), F_OK) != 0) {
-        prompter_.ask(jobs::MessageKind::Warning, sample::kMsgNotFound, "", jobs::Buttons::Ok);
+        const char* fallback = origin == OpenOrigin::Recent ? sample::kMsgIncorrectFormat : sample::kMsgUnrecognised;
+        prompter_.ask(jobs::MessageKind::Warning, check.refusal.empty() ? fallback : check.refusal, "",
+                      jobs::Buttons::Ok);
         return false;
     }
     readOnly_ = check.readOnly;
-    return startLoad(fileName, std::move(done));
-}
-
-bool Session::openRecent(const std::string& fileName, std::function<void(bool)> done) {
-    if (::access(fileName.c_str(), F_OK) != 0) {
-        prompter_.ask(jobs::MessageKind::Warning, sample::kMsgNotFound, "", jobs::Buttons::Ok);
-        return false;
-    }
-    const sample::SampleFileCheck check = checkFile(fileName);
-    if (check.result == sample::CheckUnparseable) {
-        prompter_.ask(jobs::MessageKind::Error, sample::kMsgUnableToLoad, "", jobs::Buttons::Ok);
-        return false;
-    }
-    if (check.result == sample::CheckUnsupported) {
-        prompter_.ask(jobs::MessageKind::Warning, check.refusal.empty() ? sample::kMsgIncorrectFormat : check.refusal,
-                      "", jobs::Buttons::Ok);
-        return false;
-    }
-    readOnly_ = check.readOnly;
-    return startLoad(fileName, std::move(done));
-}
-
-bool Session::revert(std::function<void(bool)> done) {
-    if (fileName_.empty() || jobs_.busy()) {
-        return false;
-    }
-    if (prompter_.ask(jobs::MessageKind::Confirmation, "Are you sure you wish to revert to the original sample?", "",
-                      jobs::Buttons::YesNo) != jobs::Answer::Yes) {
-        return false;
-    }
-    return open(fileName_, std::move(done));
-}
-
-void Session::openDropped(const std::string& fileName, std::function<void(bool)> done) {
-    promptToSave([this, fileName, done = std::move(done)]() mutable {
-        if (!open(fileName, done) && done) {
-            done(false);
+    const std::string path = absolutePath(fileName);
+    return startLoad(fileName, [this, path, origin, done = std::move(done)](bool ok) {
+        if (ok && listener_ != nullptr) {
+            listener_->fileOpened(path, origin);
+        }
+        if (done) {
+            done(ok);
         }
     });
+}
+
+plugins::PluginHost& Session::plugins() {
+    if (!pluginHost_) {
+        if (!backends_.plugins) {
+            backends_.plugins = plugins::makeBridge();
+        }
+        pluginHost_ = std::make_unique<plugins::PluginHost>(*editor_, *backends_.plugins);
+    }
+    return *pluginHost_;
+}
+
+bool Session::editExternally(const std::string& editorCommand, std::function<void(bool)> done) {
+    assert(dispatcher_.isMainThread());
+    if (!loaded_ || jobs_.busy()) {
+        return false;
+    }
+    if (!externalEdit_) {
+        externalEdit_ = std::make_unique<plugins::ExternalEdit>(workDir_);
+    }
+    return externalEdit_->begin(jobs_, *store_, editorCommand, std::move(done));
+}
+
+void Session::applicationActivated() {
+    assert(dispatcher_.isMainThread());
+    if (!loaded_ || jobs_.busy()) {
+        return;
+    }
+    if (externalEdit_ && externalEdit_->takeChange() &&
+        prompter_.ask(jobs::MessageKind::Warning, plugins::kMsgEditedChanged, "", jobs::Buttons::YesNo) ==
+            jobs::Answer::Yes) {
+        // The edited copy comes back under the sample's own name, so Save and Revert still mean
+        // the original file.
+        const std::string original = fileName_;
+        const long long stamp = modifiedStamp_;
+        startLoad(externalEdit_->copyPath(), [this, original, stamp](bool ok) {
+            if (ok) {
+                fileName_ = original;
+                modifiedStamp_ = stamp;
+                modified_ = true;
+                notifyTitle();
+            }
+        });
+        return;
+    }
+    checkOutsideChange();
+}
+
+bool Session::checkOutsideChange() {
+    assert(dispatcher_.isMainThread());
+    if (!loaded_ || fileName_.empty() || jobs_.busy() || modifiedStamp_ == 0) {
+        return false;
+    }
+    const long long now = fileStamp(fileName_);
+    if (now == 0 || now == modifiedStamp_) {
+        return false;
+    }
+    modifiedStamp_ = now; // asked once per change
+    if (prompter_.ask(jobs::MessageKind::Warning, kMsgFileChanged, "", jobs::Buttons::YesNo) != jobs::Answer::Yes) {
+        return false;
+    }
+    return open(fileName_, OpenOrigin::Reload);
+}
+
+void Session::setPeakBlockSize(uint32_t blockBytes, std::function<void(bool)> done) {
+    assert(dispatcher_.isMainThread());
+    if (jobs_.busy()) {
+        if (done) {
+            done(false);
+        }
+        return;
+    }
+    if (!loaded_ || blockBytes == peaks_->blockBytes()) {
+        peaks_->setBlockBytes(blockBytes);
+        if (done) {
+            done(true);
+        }
+        return;
+    }
+    // The frame frees the job when run() returns, so what the completion needs is shared.
+    auto stopped = std::make_shared<bool>(false);
+    auto job = std::make_unique<jobs::FunctionJob>([this, blockBytes, stopped](jobs::JobContext& context) {
+        PeakRebuildWorker worker(store_->stream(), store_->format(), *peaks_, blockBytes);
+        worker.run(context);
+        *stopped = worker.stopped() || context.terminated();
+    });
+    const bool started =
+        jobs_.start(std::move(job), jobs::ProcessMode::CreatingPeaks, [this, stopped, done = std::move(done)] {
+            if (listener_ != nullptr) {
+                listener_->peaksRebuilt();
+                listener_->sampleChanged();
+            }
+            if (done) {
+                done(!*stopped);
+            }
+        });
+    if (!started && done) {
+        done(false);
+    }
 }
 
 bool Session::startLoad(const std::string& fileName, std::function<void(bool)> done) {
@@ -247,7 +381,7 @@ bool Session::startLoad(const std::string& fileName, std::function<void(bool)> d
         prompter_.ask(jobs::MessageKind::Warning, sample::kMsgDiskSpaceLow, "", jobs::Buttons::Ok);
         return false;
     }
-    modifiedStamp_ = st.st_mtime;
+    modifiedStamp_ = fileStamp(fileName);
     notifyStatus("Loading...");
     // The frame frees the job when run() returns, so what the completion needs is shared.
     struct Outcome {
@@ -359,6 +493,7 @@ void Session::saveUnder(const std::string& path, std::function<void(bool)> done)
             fileName_ = path;
             readOnly_ = false;
             modified_ = false;
+            modifiedStamp_ = fileStamp(path); // our own save is not an outside change
             notifyTitle();
             if (listener_ != nullptr) {
                 listener_->fileSaved(fileName_);

@@ -8,7 +8,7 @@
 // start a worker through the job frame and return at once; their completion runs later on the
 // main thread, and `done` callbacks are called from there.
 #include "editing/Editor.h"
-#include "audio/AlsaWaveDevice.h"
+#include "editing/Selection.h"
 #include "audio/Transport.h"
 #include "audio/WabeAudio.h"
 #include "jobs/Dispatcher.h"
@@ -19,6 +19,9 @@
 #include "sample/SampleStore.h"
 #include "sample/WavParser.h"
 #include "processing/Processor.h"
+#include "session/Backends.h"
+#include "plugins/ExternalEdit.h"
+#include "plugins/PluginHost.h"
 #include "slicing/Slicer.h"
 
 #include <functional>
@@ -39,6 +42,20 @@ struct Settings {
     bool ostrelHost = false;       // started with "ostrel" as the second argument
 };
 
+// Where an open comes from; each has its own checks, questions and messages.
+enum class OpenOrigin {
+    Menu,        // File Open, and the command-line tool's file arguments
+    CommandLine, // the window's start-up argument
+    Recent,      // a Reopen entry: "File not found..." first, "File is incorrect format"
+    Drop,        // a file dropped on the window: the unsaved-changes prompt first
+    Revert,      // the loaded file again, after "Are you sure..."
+    Reload,      // the loaded file again after it changed outside, without checks
+};
+
+// The questions of the opens that ask.
+inline constexpr const char* kMsgRevert = "Are you sure you wish to revert to the original sample?";
+inline constexpr const char* kMsgFileChanged = "File has changed! Reload?";
+
 // What the window listens to. All calls on the main thread.
 class SessionListener {
 public:
@@ -47,11 +64,18 @@ public:
     virtual void statusChanged(const std::string& /*formatPanel*/, const std::string& /*filePanel*/) {}
     virtual void sampleChanged() {} // loaded, closed, or the audio changed: redraw
     virtual void fileSaved(const std::string& /*fileName*/) {}
+    // A file was loaded through open(); the window keeps its Reopen list and folders from this.
+    virtual void fileOpened(const std::string& /*fileName*/, OpenOrigin /*origin*/) {}
+    // The selection or the loop region changed outside the window's own drawing.
+    virtual void selectionChanged() {}
+    // The peak table was rebuilt (a new block size): pictures made from it are stale.
+    virtual void peaksRebuilt() {}
 };
 
 class Session {
 public:
-    Session(jobs::Dispatcher& dispatcher, jobs::Prompter& prompter, Settings settings = {});
+    Session(jobs::Dispatcher& dispatcher, jobs::Prompter& prompter, Settings settings = {},
+            Backends backends = Backends::defaults());
     ~Session();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
@@ -71,11 +95,21 @@ public:
     slicing::Slicer& slicer() { return *slicer_; }
     // The edit state, selection, clipboard image and undo record, and the edit commands.
     editing::Editor& editor() { return *editor_; }
+    // The one selection and channel choice the edits work on and the views show.
+    editing::Selection& selection() { return *selection_; }
+    // The effect plug-ins: menus, presets, processing with undo (the bridge is made on first use).
+    plugins::PluginHost& plugins();
+    // Edit Externally: the sample written to a private copy and `editorCommand` started on it.
+    bool editExternally(const std::string& editorCommand, std::function<void(bool)> done = {});
+    // The window came back to the foreground: a copy being edited externally that changed is
+    // offered for reloading ("File being edited externally has changed! Reload?"; the sample keeps
+    // its own name and becomes modified), then the loaded file's outside change is checked.
+    void applicationActivated();
     // The process commands and their dialogs' settings.
     processing::Processor& processor() { return *processor_; }
     // The wave devices, the player (playing straight from the store) and the transport's engine
     // side. Every long operation stops the player, which keeps away from the store while busy.
-    audio::AlsaDeviceProvider& devices() { return *devices_; }
+    audio::WaveDeviceProvider& devices() { return *backends_.waveDevices; }
     audio::twabeAudio& player() { return *player_; }
     audio::TTransport& transport() { return *transport_; }
     jobs::Prompter& prompter() { return prompter_; }
@@ -98,6 +132,7 @@ public:
     const std::string& lastSaveError() const { return lastSaveError_; }
     // Why the last load failed (empty after a successful or aborted one).
     const std::string& lastLoadError() const { return lastLoadError_; }
+    // The loaded (or last saved) file's modification time in nanoseconds, to notice outside changes.
     long long loadedFileStamp() const { return modifiedStamp_; }
     bool readOnly() const { return readOnly_; }
 
@@ -106,15 +141,17 @@ public:
     // StartLoad: checks free space and starts the load worker. `done(true)` once a sample is
     // loaded, `done(false)` when the load failed or was aborted. Returns false when nothing started.
     bool startLoad(const std::string& fileName, std::function<void(bool)> done = {});
-    // Open with the messages of File Open (check, then load); false when refused.
-    bool open(const std::string& fileName, std::function<void(bool)> done = {});
-    // A recent-file entry: "File not found..." for a missing file, "File is incorrect format" for
-    // one that is not 8/16-bit PCM, otherwise as File Open.
-    bool openRecent(const std::string& fileName, std::function<void(bool)> done = {});
-    // Revert: asks first, then reloads the loaded file with File Open's messages.
-    bool revert(std::function<void(bool)> done = {});
-    // A file dropped on the window: the unsaved-changes prompt, then File Open's check and load.
-    void openDropped(const std::string& fileName, std::function<void(bool)> done = {});
+    // Every open of the program: the checks, questions and messages of its origin, then the load.
+    // `done(true)` once loaded; `done(false)` when the load failed or was aborted. Returns false
+    // when nothing started (refused, or the user said no); a drop's prompt may still be pending
+    // when it returns true (the unsaved-changes question answered later).
+    bool open(const std::string& fileName, OpenOrigin origin = OpenOrigin::Menu, std::function<void(bool)> done = {});
+    // The loaded file changed on disk since it was loaded or saved (asked once per change): asks
+    // "File has changed! Reload?" and reloads on Yes. True when a reload started.
+    bool checkOutsideChange();
+    // The peak table at a new block size, rebuilt from the store behind the progress window when a
+    // sample is loaded; done(true) when the table describes the store at the new size.
+    void setPeakBlockSize(uint32_t blockBytes, std::function<void(bool)> done = {});
     // Save to the sample's own name; on failure asks the error question, Yes leads to saveAs().
     void save(std::function<void(bool)> done = {});
     // Save As through the prompter's save dialog; repeats on failure while the user says Yes.
@@ -139,6 +176,7 @@ public:
 
 private:
     void notifyTitle();
+    bool openChecked(const std::string& fileName, OpenOrigin origin, std::function<void(bool)> done);
     void notifyStatus(const std::string& filePanel);
     void runSave(const std::string& fileName, std::function<void(bool)> completion);
     // Writes the whole sample to path; on success path becomes the sample's name, on failure the
@@ -156,8 +194,11 @@ private:
     std::unique_ptr<sample::PeakTable> peaks_;
     std::unique_ptr<slicing::Slicer> slicer_;
     std::unique_ptr<editing::Editor> editor_;
+    std::unique_ptr<editing::Selection> selection_;
     std::unique_ptr<processing::Processor> processor_;
-    std::unique_ptr<audio::AlsaDeviceProvider> devices_;
+    std::unique_ptr<plugins::PluginHost> pluginHost_;
+    std::unique_ptr<plugins::ExternalEdit> externalEdit_;
+    Backends backends_;
     std::unique_ptr<audio::twabeAudio> player_;
     std::unique_ptr<audio::TTransport> transport_;
     sample::TFileAndMemoryStream clipboard_;
@@ -169,7 +210,7 @@ private:
     bool readOnly_ = false;
     bool lastSaveFailed_ = false;
     std::string lastLoadError_;
-    long long modifiedStamp_ = 0; // the loaded file's modification time, to notice outside changes
+    long long modifiedStamp_ = 0; // the loaded file's modification time (ns), to notice outside changes
     std::string lastSaveError_;
 };
 

@@ -81,6 +81,16 @@ bool Slicer::selectSegment(int index) {
     return true;
 }
 
+int Slicer::segmentAt(uint32_t position, uint8_t channelCode) const {
+    int found = 0;
+    for (int i = 1; i <= slicePoints_.count() && slicePoints_.at(i).position <= position; ++i) {
+        if (channelCode == 0 || slicePoints_.at(i).channel == channelCode) {
+            found = i;
+        }
+    }
+    return found;
+}
+
 CandidateSnapshot Slicer::snapshot() const {
     CandidateSnapshot s;
     s.entries.assign(candidates_.entries().begin(), candidates_.entries().begin() + kMaxPoints + 1);

@@ -94,6 +94,10 @@ public:
     uint32_t selectionStart = 0;
     uint32_t selectionEnd = 0;
     bool selectSegment(int index);
+    // The segment holding `position`: the last slice point at or before it (0, the start, when none
+    // is), counting only the points of one channel when channelCode names one (kCodeFirst or
+    // kCodeSecondOrMono; 0 counts every point).
+    int segmentAt(uint32_t position, uint8_t channelCode = 0) const;
 
     // Undo of point edits belongs to the undo record: it listens here and keeps the snapshot.
     std::function<void(PointChange, const CandidateSnapshot&)> onPointsChanging;

@@ -4,8 +4,8 @@
 // The second form renders the window (with FILE loaded and searched for slice points, the slider
 // at PERCENT when given) to a PNG and exits; it asks nothing and leaves the configuration as read.
 #include "sample/WavParser.h"
-#include "ui/QtDispatcher.h"
-#include "ui/StartForm.h"
+#include "ui/platform/QtDispatcher.h"
+#include "ui/window/StartForm.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -6,9 +6,9 @@
 #include "sample/PeakTable.h"
 #include "sample/SampleStore.h"
 #include "sample/WorkFiles.h"
-#include "ui/PeakSummary.h"
-#include "ui/ViewState.h"
-#include "ui/WaveRenderer.h"
+#include "ui/view/PeakSummary.h"
+#include "ui/view/ViewState.h"
+#include "ui/view/WaveRenderer.h"
 
 #include <QGuiApplication>
 

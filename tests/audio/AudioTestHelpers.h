@@ -2,7 +2,6 @@
 // Shared by the audio tests: a prompter that remembers what it was asked to show, waiting for
 // notices from a device thread, recognisable audio, and stores in memory.
 #include "audio/AudioDriver.h"
-#include "audio/AlsaWaveDevice.h"
 #include "audio/VirtualWaveDevice.h"
 #include "jobs/MainLoop.h"
 #include "sample/FileAndMemoryStream.h"

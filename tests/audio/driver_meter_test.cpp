@@ -1,5 +1,6 @@
 // TAudioDriver's push-style output, the counting semaphore, and the input level meter.
 #include "AudioTestHelpers.h"
+#include "audio/AlsaWaveDevice.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

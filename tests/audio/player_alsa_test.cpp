@@ -1,6 +1,7 @@
 // The player through alsa-lib itself: the `file` PCM writes what it is given to a raw file and
 // consumes it at once, so these tests assert on bytes and on the order of notices.
 #include "AudioTestHelpers.h"
+#include "audio/AlsaWaveDevice.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,7 @@
 // The recorder: a capture fed from a file through alsa-lib's `file` PCM (its "infile") lands in
 // the store byte for byte; the ring of record buffers on a virtual input.
 #include "AudioTestHelpers.h"
+#include "audio/AlsaWaveDevice.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,7 @@
 #pragma once
 // A session loaded with generated audio, and short ways to run its edit and process commands to
 // completion and read the store back. Shared by the editing and processing tests.
+#include "support/SessionFixture.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

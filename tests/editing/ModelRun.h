@@ -343,6 +343,7 @@ inline std::string ModelRun::oneStep(std::string& what) {
             const bool dc = pick(2) == 0;
             note("normalise " + std::to_string(percent) + (dc ? " dc" : ""));
             proc.settings.normalisePercent = std::to_string(percent);
+            proc.settings.recutAfterNormalise = false; // the model keeps the points; re-cut is tested apart
             proc.settings.dcCentre = dc;
             bench_.fx.prompter.asked.clear();
             const bool ran = bench_.run([&](editing::Done d) { return proc.normalise(std::move(d)); });

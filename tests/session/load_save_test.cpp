@@ -4,11 +4,14 @@
 #include "sample/WavParser.h"
 #include "sample/WavWriter.h"
 #include "sample/WorkFiles.h"
+#include "support/SessionFixture.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <ctime>
 
 using namespace cleavix;
 using namespace cleavix::test;
@@ -103,7 +106,7 @@ TEST(SessionLoad, CancelDuringTheCopyLeavesNoSample) {
     const std::string path = makeLoop(files, "big.wav", 2000000); // 8 MB: many blocks
     bool finished = false;
     bool ok = true;
-    ASSERT_TRUE(f.session->open(path, [&](bool loaded) {
+    ASSERT_TRUE(f.session->open(path, session::OpenOrigin::Menu, [&](bool loaded) {
         finished = true;
         ok = loaded;
     }));
@@ -236,21 +239,21 @@ TEST(SessionLoad, RecentEntriesRevertAndDrops) {
     WaveSpec s24;
     s24.bits = 24;
     writeFile(files.file("24.wav"), makeWave(s24, Bytes(60, 1)));
-    EXPECT_FALSE(f.session->openRecent(files.file("gone.wav")));
-    EXPECT_FALSE(f.session->openRecent(files.file("24.wav")));
+    EXPECT_FALSE(f.session->open(files.file("gone.wav"), session::OpenOrigin::Recent));
+    EXPECT_FALSE(f.session->open(files.file("24.wav"), session::OpenOrigin::Recent));
     ASSERT_EQ(f.prompter.asked.size(), 2u);
     EXPECT_EQ(f.prompter.asked[0], sample::kMsgNotFound);
     EXPECT_EQ(f.prompter.asked[1], sample::kMsgIncorrectFormat);
 
     const std::string path = makeLoop(files, "loop.wav", 1000);
-    EXPECT_TRUE(f.runAndWait([&](auto done) { f.session->openRecent(path, done); }));
+    EXPECT_TRUE(f.runAndWait([&](auto done) { f.session->open(path, session::OpenOrigin::Recent, done); }));
     // Revert answered No keeps the edited sample; Yes reloads the file.
     f.session->setModified(true);
     f.prompter.answers = {jobs::Answer::No};
-    EXPECT_FALSE(f.session->revert());
+    EXPECT_FALSE(f.session->open(path, session::OpenOrigin::Revert));
     EXPECT_TRUE(f.session->modified());
     f.prompter.answers = {jobs::Answer::Yes};
-    EXPECT_TRUE(f.runAndWait([&](auto done) { f.session->revert(done); }));
+    EXPECT_TRUE(f.runAndWait([&](auto done) { f.session->open(path, session::OpenOrigin::Revert, done); }));
     EXPECT_FALSE(f.session->modified());
     EXPECT_EQ(f.prompter.asked.back(), "Are you sure you wish to revert to the original sample?");
 
@@ -258,12 +261,98 @@ TEST(SessionLoad, RecentEntriesRevertAndDrops) {
     f.session->setModified(true);
     const std::string other = makeLoop(files, "other.wav", 500);
     f.prompter.answers = {jobs::Answer::Cancel};
-    f.session->openDropped(other);
+    EXPECT_FALSE(f.session->open(other, session::OpenOrigin::Drop));
     EXPECT_EQ(f.session->fileName(), path);
     f.prompter.answers = {jobs::Answer::No};
-    EXPECT_TRUE(f.runAndWait([&](auto done) { f.session->openDropped(other, done); }));
+    EXPECT_TRUE(f.runAndWait([&](auto done) { f.session->open(other, session::OpenOrigin::Drop, done); }));
     EXPECT_EQ(f.session->fileName(), other);
     EXPECT_EQ(f.session->format().dataLength, 2000u);
+}
+
+// Records the listener's open events.
+struct OpenEvents : session::SessionListener {
+    std::vector<std::pair<std::string, session::OpenOrigin>> opened;
+    int rebuilds = 0;
+    void fileOpened(const std::string& fileName, session::OpenOrigin origin) override {
+        opened.emplace_back(fileName, origin);
+    }
+    void peaksRebuilt() override { ++rebuilds; }
+};
+
+TEST(SessionLoad, EveryOpenNamesItsOriginAndOnlySuccessfulOnesAreReported) {
+    TempDir files;
+    SessionFixture f;
+    OpenEvents events;
+    f.session->setListener(&events);
+    const std::string path = makeLoop(files, "loop.wav", 1000);
+    EXPECT_FALSE(f.session->open(files.file("missing.wav"), session::OpenOrigin::Recent));
+    EXPECT_EQ(f.prompter.asked.back(), sample::kMsgNotFound);
+    writeFile(files.file("junk.wav"), Bytes(10, 7));
+    EXPECT_FALSE(f.session->open(files.file("junk.wav"), session::OpenOrigin::Menu));
+    EXPECT_TRUE(events.opened.empty());
+    EXPECT_TRUE(f.runAndWait([&](auto done) { f.session->open(path, session::OpenOrigin::CommandLine, done); }));
+    f.prompter.answers = {jobs::Answer::Yes};
+    EXPECT_TRUE(f.runAndWait([&](auto done) { f.session->open(path, session::OpenOrigin::Revert, done); }));
+    ASSERT_EQ(events.opened.size(), 2u);
+    EXPECT_EQ(events.opened[0].first, path);
+    EXPECT_EQ(events.opened[0].second, session::OpenOrigin::CommandLine);
+    EXPECT_EQ(events.opened[1].second, session::OpenOrigin::Revert);
+    f.session->setListener(nullptr);
+}
+
+TEST(SessionLoad, AnOutsideChangeIsAskedAboutOnceAndReloadsOnYes) {
+    TempDir files;
+    SessionFixture f;
+    const std::string path = makeLoop(files, "loop.wav", 1000);
+    ASSERT_TRUE(f.load(path));
+    EXPECT_FALSE(f.session->checkOutsideChange()); // unchanged: no question
+    const size_t asked = f.prompter.asked.size();
+    // Another program rewrites the file with a longer loop.
+    makeLoop(files, "loop.wav", 3000);
+    struct timespec later[2] = {{0, UTIME_OMIT}, {0, 0}};
+    later[1].tv_sec = ::time(nullptr) + 10;
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), later, 0), 0);
+    f.prompter.answers = {jobs::Answer::No};
+    EXPECT_FALSE(f.session->checkOutsideChange());
+    ASSERT_EQ(f.prompter.asked.size(), asked + 1);
+    EXPECT_EQ(f.prompter.asked.back(), session::kMsgFileChanged);
+    EXPECT_FALSE(f.session->checkOutsideChange()); // the same change is not asked about again
+    EXPECT_EQ(f.prompter.asked.size(), asked + 1);
+    later[1].tv_sec += 10;
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), later, 0), 0);
+    f.prompter.answers = {jobs::Answer::Yes};
+    EXPECT_TRUE(f.session->checkOutsideChange());
+    f.waitIdle();
+    EXPECT_EQ(f.session->format().dataLength, 12000u);
+    // Our own save is not an outside change.
+    EXPECT_TRUE(f.runAndWait([&](auto done) { f.session->saveTo(path, 16, done); }));
+    EXPECT_FALSE(f.session->checkOutsideChange());
+}
+
+TEST(SessionPeaks, ANewBlockSizeRebuildsTheTableFromTheStore) {
+    TempDir files;
+    SessionFixture f;
+    OpenEvents events;
+    f.session->setListener(&events);
+    ASSERT_TRUE(f.load(makeLoop(files, "loop.wav", 44100)));
+    const uint32_t before = f.session->peaks().blockBytes();
+    const uint32_t after = before * 2;
+    EXPECT_TRUE(f.runAndWait([&](auto done) { f.session->setPeakBlockSize(after, done); }));
+    EXPECT_EQ(f.session->peaks().blockBytes(), after);
+    EXPECT_EQ(events.rebuilds, 1);
+    // The table matches one built afresh at that size.
+    sample::PeakTable fresh(sample::createWorkFile(f.session->workingDirectory(), sample::kStorePrefix), after);
+    sample::rebuildPeaks(f.session->store().stream(), f.session->format(), fresh);
+    const auto& peaks = f.session->peaks();
+    ASSERT_EQ(fresh.entries(), peaks.entries());
+    const size_t words = size_t(fresh.entries()) * fresh.channels();
+    std::vector<int32_t> want(words), got(words);
+    ASSERT_EQ(fresh.readWords(0, want.data(), words), words);
+    ASSERT_EQ(peaks.readWords(0, got.data(), words), words);
+    EXPECT_EQ(want, got);
+    EXPECT_TRUE(peaks.describes(f.session->store().stream(), f.session->format()));
+    ::unlink(fresh.fileName().c_str());
+    f.session->setListener(nullptr);
 }
 
 TEST(SessionAudio, ALongOperationStopsPlaybackAndKeepsThePlayerOffTheStore) {

@@ -2,6 +2,7 @@
 
 #include "SliceFixtures.h"
 #include "sample/DemoLoop.h"
+#include "support/SessionFixture.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,9 +1,8 @@
 #pragma once
-// Helpers shared by the tests: temporary folders, byte-level file builders, running programs, and
-// a session driven by a main loop with a scripted prompter.
-#include "jobs/MainLoop.h"
+// Helpers shared by the tests: temporary folders, byte-level file builders, running programs and a
+// scripted prompter. The session fixture is in SessionFixture.h, so tests of the lower folders
+// link only what they test.
 #include "jobs/Prompter.h"
-#include "session/Session.h"
 
 #include <cstdint>
 #include <deque>
@@ -102,22 +101,6 @@ public:
     std::deque<std::optional<jobs::SaveTarget>> targets;   // taken in order; cancel when empty
     std::vector<std::string> asked;                        // texts of every message box
     std::vector<std::string> suggested;                    // names the save dialog was prefilled with
-};
-
-// A session with its main loop and scripted prompter, working files in its own folder.
-struct SessionFixture {
-    explicit SessionFixture(session::Settings settings = {});
-    TempDir work;
-    jobs::MainLoop loop;
-    ScriptedPrompter prompter;
-    std::unique_ptr<session::Session> session;
-
-    // Runs the loop until the session's job (if any) has completed.
-    void waitIdle();
-    // open() and wait; returns the done() result (false when refused).
-    bool load(const std::string& fileName);
-    // A session command taking done(bool); runs it and waits for done.
-    bool runAndWait(const std::function<void(std::function<void(bool)>)>& command);
 };
 
 } // namespace cleavix::test

@@ -1,4 +1,6 @@
-// The window tests: every registered Qt Test object, run on the offscreen platform.
+// The window tests: every registered Qt Test object, run on the offscreen platform. With
+// CLEAVIX_UI_TEST_CLASS set, only the test class of that name runs (ctest runs each class as its
+// own test, so they run side by side and a failure names its class).
 #include "ui/UiTestSupport.h"
 
 #include <QApplication>
@@ -26,10 +28,20 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("Cleavix");
     QApplication::setOrganizationName("Cleavix");
+    const QByteArray only = qgetenv("CLEAVIX_UI_TEST_CLASS");
     int failed = 0;
+    int ran = 0;
     for (const auto& make : cleavix::uitest::registry()) {
         auto test = make();
+        if (!only.isEmpty() && only != test->metaObject()->className()) {
+            continue;
+        }
+        ++ran;
         failed += QTest::qExec(test.get(), argc, argv);
+    }
+    if (ran == 0) {
+        qCritical("no window test class named %s", only.constData());
+        return 1;
     }
     return failed == 0 ? 0 : 1;
 }

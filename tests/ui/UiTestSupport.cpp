@@ -1,7 +1,7 @@
 #include "ui/UiTestSupport.h"
 
 #include "sample/DemoLoop.h"
-#include "ui/FileDialogs.h"
+#include "ui/dialogs/FileDialogs.h"
 
 #include <QAbstractButton>
 #include <QAction>

@@ -1,8 +1,8 @@
 #pragma once
 // Helpers for the window tests: a fresh configuration folder per test, the demo loop on disk,
 // scripted answers to the modal boxes and dialogs the window opens, and waiting for the engine.
-#include "ui/QtDispatcher.h"
-#include "ui/StartForm.h"
+#include "ui/platform/QtDispatcher.h"
+#include "ui/window/StartForm.h"
 
 #include <QElapsedTimer>
 #include <QFileDialog>

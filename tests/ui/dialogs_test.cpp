@@ -4,14 +4,14 @@
 #include "ui/UiTestSupport.h"
 
 #include "processing/StripSilence.h"
-#include "ui/BarsBeatsControl.h"
-#include "ui/BarsBeatsForm.h"
-#include "ui/ConvertForm.h"
-#include "ui/NormaliseForm.h"
-#include "ui/QuantiseForm.h"
-#include "ui/SampleRateForm.h"
-#include "ui/StripSilenceForm.h"
-#include "ui/WaveBox.h"
+#include "ui/window/BarsBeatsControl.h"
+#include "ui/dialogs/BarsBeatsForm.h"
+#include "ui/dialogs/ConvertForm.h"
+#include "ui/dialogs/NormaliseForm.h"
+#include "ui/dialogs/QuantiseForm.h"
+#include "ui/dialogs/SampleRateForm.h"
+#include "ui/dialogs/StripSilenceForm.h"
+#include "ui/view/WaveBox.h"
 
 #include <QAction>
 #include <QCheckBox>

@@ -3,8 +3,8 @@
 // (one window to another), and what the pastes do with anything but a wave image.
 #include "ui/UiTestSupport.h"
 
-#include "ui/EditCommands.h"
-#include "ui/WaveBox.h"
+#include "ui/commands/EditCommands.h"
+#include "ui/view/WaveBox.h"
 
 #include <QAction>
 #include <QApplication>

@@ -4,13 +4,13 @@
 // Wave file.
 #include "ui/UiTestSupport.h"
 
-#include "ui/BarMouse.h"
-#include "ui/ExportCommands.h"
-#include "ui/FileDialogs.h"
-#include "ui/KeymapForm.h"
-#include "ui/ProcessForm.h"
-#include "ui/SegmentDrag.h"
-#include "ui/WaveBox.h"
+#include "ui/view/BarMouse.h"
+#include "ui/commands/ExportCommands.h"
+#include "ui/dialogs/FileDialogs.h"
+#include "ui/dialogs/KeymapForm.h"
+#include "ui/dialogs/ProcessForm.h"
+#include "ui/view/SegmentDrag.h"
+#include "ui/view/WaveBox.h"
 
 #include <QAction>
 #include <QCheckBox>

@@ -5,13 +5,13 @@
 // Loop, the popup menu and the old right mouse menu.
 #include "ui/UiTestSupport.h"
 
-#include "ui/Artwork.h"
-#include "ui/EditCommands.h"
-#include "ui/FileDialogs.h"
-#include "ui/MouseTools.h"
-#include "ui/SensitivityForm.h"
-#include "ui/WaveBox.h"
-#include "ui/WaveRenderer.h"
+#include "ui/view/Artwork.h"
+#include "ui/commands/EditCommands.h"
+#include "ui/dialogs/FileDialogs.h"
+#include "ui/view/MouseTools.h"
+#include "ui/dialogs/SensitivityForm.h"
+#include "ui/view/WaveBox.h"
+#include "ui/view/WaveRenderer.h"
 
 #include <QAction>
 #include <QApplication>

@@ -3,10 +3,10 @@
 // the slice point list, zoom ranges, bars, and the unsaved-changes prompt.
 #include "ui/UiTestSupport.h"
 
-#include "ui/FileDialogs.h"
-#include "ui/SensitivityForm.h"
-#include "ui/TransportControl.h"
-#include "ui/WaveBox.h"
+#include "ui/dialogs/FileDialogs.h"
+#include "ui/dialogs/SensitivityForm.h"
+#include "ui/commands/TransportControl.h"
+#include "ui/view/WaveBox.h"
 
 #include <QAction>
 #include <QComboBox>

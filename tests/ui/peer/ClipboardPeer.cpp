@@ -8,7 +8,7 @@
 //                                    result as OUT (16-bit Wave) and prints "pasted LENGTH"
 //
 // Each run keeps its configuration in a folder of its own. The exit status is 0 on success.
-#include "ui/EditCommands.h"
+#include "ui/commands/EditCommands.h"
 #include "ui/UiTestSupport.h"
 
 #include <QApplication>

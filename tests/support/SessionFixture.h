@@ -1,0 +1,30 @@
+#pragma once
+// A session driven by a main loop with a scripted prompter, for the tests of the folders that
+// build on the session (editing, slicing, session, cli).
+#include "jobs/MainLoop.h"
+#include "session/Session.h"
+#include "support/TestSupport.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace cleavix::test {
+
+// A session with its main loop and scripted prompter, working files in its own folder.
+struct SessionFixture {
+    explicit SessionFixture(session::Settings settings = {});
+    TempDir work;
+    jobs::MainLoop loop;
+    ScriptedPrompter prompter;
+    std::unique_ptr<session::Session> session;
+
+    // Runs the loop until the session's job (if any) has completed.
+    void waitIdle();
+    // open() and wait; returns the done() result (false when refused).
+    bool load(const std::string& fileName);
+    // A session command taking done(bool); runs it and waits for done.
+    bool runAndWait(const std::function<void(std::function<void(bool)>)>& command);
+};
+
+} // namespace cleavix::test

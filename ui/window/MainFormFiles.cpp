@@ -1,0 +1,271 @@
+// The main window's file commands: dialogs around the session's open, save, point files and options.
+#include "ui/window/StartForm.h"
+#include "ui/window/MainFormParts.h"
+#include "sample/FormatPosition.h"
+#include "sample/WavParser.h"
+#include "ui/dialogs/AboutForm.h"
+#include "ui/window/BarsBeatsControl.h"
+#include "ui/view/Artwork.h"
+#include "ui/view/BarMouse.h"
+#include "ui/dialogs/CXWizard.h"
+#include "ui/dialogs/FileDialogs.h"
+#include "ui/dialogs/OptionsForm.h"
+#include "ui/commands/EditCommands.h"
+#include "ui/view/MouseTools.h"
+#include "ui/commands/ProcessCommands.h"
+#include "ui/commands/ExportCommands.h"
+#include "ui/dialogs/ProcessForm.h"
+#include "ui/dialogs/SensitivityForm.h"
+#include "ui/view/WaveBox.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QKeyEvent>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QProcess>
+#include <QPushButton>
+#include <QScreen>
+#include <QSlider>
+#include <QStatusBar>
+#include <QStatusTipEvent>
+#include <QToolBar>
+#include <QToolButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <sys/stat.h>
+
+namespace cleavix::ui {
+
+using namespace mainform;
+
+// File commands
+
+bool TMainForm::loadFile(const QString& file) {
+    transport_->closeOutput();
+    return session_->open(file.toStdString(), session::OpenOrigin::Menu);
+}
+
+void TMainForm::fileOpened(const std::string& fileName, session::OpenOrigin origin) {
+    const QString file = QString::fromStdString(fileName);
+    switch (origin) {
+    case session::OpenOrigin::Menu:
+    case session::OpenOrigin::CommandLine:
+    case session::OpenOrigin::Drop:
+        AddRecentFile(file);
+        config_.openDir = QFileInfo(file).absolutePath();
+        break;
+    case session::OpenOrigin::Recent: {
+        // The clicked entry and entry 1 change places.
+        const int entry = config_.recentFiles.indexOf(QFileInfo(file).absoluteFilePath());
+        if (entry > 0) {
+            config_.recentFiles.swapItemsAt(0, entry);
+        }
+        updateRecentMenu();
+        break;
+    }
+    case session::OpenOrigin::Revert:
+    case session::OpenOrigin::Reload:
+        break;
+    }
+}
+
+void TMainForm::OpenFile() {
+    if (session_->busy()) {
+        return;
+    }
+    transport_->closeOutput(); // the dialog's auditions use the output
+    odForm_->setRecentFolders(config_.recentFolders);
+    if (QFileInfo(config_.openDir).isDir()) {
+        odForm_->setDirectory(config_.openDir);
+    }
+    odForm_->selectNameFilter(kOpenFilters[1]);
+    odForm_->setAutoPlay(config_.autoPlay);
+    const bool accepted = odForm_->exec() == QDialog::Accepted && !odForm_->selectedFiles().isEmpty();
+    config_.autoPlay = odForm_->autoPlay();
+    transport_->closeOutput();
+    if (!accepted) {
+        if (session_->loaded()) {
+            transport_->setFormat(session_->format().channels, session_->format().sampleRate);
+        }
+        return;
+    }
+    const QString file = odForm_->selectedFiles().first();
+    odForm_->noteChosen(file);
+    config_.recentFolders = odForm_->recentFolders();
+    loadFile(file);
+}
+
+void TMainForm::openRecent(int entry) {
+    if (entry < 0 || entry >= kRecentFiles || session_->busy()) {
+        return;
+    }
+    transport_->closeOutput();
+    session_->open(config_.recentFiles.value(entry).toStdString(), session::OpenOrigin::Recent);
+}
+
+void TMainForm::RevertItemClick() {
+    transport_->closeOutput();
+    session_->open(session_->fileName(), session::OpenOrigin::Revert);
+    odForm_->selectFile("*.wav");
+}
+
+void TMainForm::CloseFile() {
+    if (session_->fileName().empty() && !session_->loaded()) {
+        return;
+    }
+    transport_->stop();
+    transport_->closeOutput();
+    session_->close(); // both channels ticked again
+    view_.whole(0);
+    panels_[1]->setText("No File Loaded");
+    panels_[3]->setText("x1.0");
+    updateRecentMenu();
+    updateEnabling();
+    redrawWave(true);
+    updateTitle();
+    tempoLabel_->setText("0.000 BPM");
+}
+
+void TMainForm::SaveItemClick() {
+    if (!session_->loaded()) {
+        return;
+    }
+    transport_->stop();
+    session_->save();
+}
+
+void TMainForm::SaveAsItemClick() {
+    if (!session_->loaded()) {
+        return;
+    }
+    transport_->stop();
+    session_->saveAs();
+}
+
+std::optional<jobs::SaveTarget> TMainForm::runSaveDialog(const std::string& suggested, uint8_t bits, bool addRecent) {
+    saveForm_->setRecentFolders(config_.recentFolders);
+    if (QFileInfo(config_.saveDir).isDir()) {
+        saveForm_->setDirectory(config_.saveDir);
+    }
+    const QString name = QString::fromStdString(suggested);
+    if (QFileInfo(name).isAbsolute()) {
+        saveForm_->setDirectory(QFileInfo(name).absolutePath());
+    }
+    saveForm_->selectNameFilter(kSaveFilters[1]);
+    saveForm_->setDefaultSuffix("wav");
+    saveForm_->setFileName(QFileInfo(name).fileName());
+    saveForm_->setFormat(session_->format().sampleRate, session_->format().channels, bits);
+    if (saveForm_->exec() != QDialog::Accepted || saveForm_->selectedFiles().isEmpty()) {
+        return std::nullopt;
+    }
+    const QString file = saveForm_->selectedFiles().first();
+    saveForm_->noteChosen(file);
+    config_.recentFolders = saveForm_->recentFolders();
+    config_.saveDir = QFileInfo(file).absolutePath();
+    if (addRecent) {
+        AddRecentFile(file);
+    }
+    return jobs::SaveTarget{file.toStdString(), saveForm_->saveBits()};
+}
+
+void TMainForm::OpenPointFile() {
+    if (!session_->loaded() || session_->busy()) {
+        return;
+    }
+    const QString file = QFileDialog::getOpenFileName(this, "Load point file", config_.openPoint,
+                                                      "CX / Vantrel point files (*.clx);;All files (*)");
+    if (file.isEmpty()) {
+        return;
+    }
+    config_.openPoint = QFileInfo(file).absolutePath();
+    const auto result = session_->slicer().loadPoints(file.toStdString());
+    if (!result.ok) {
+        message(jobs::MessageKind::Error, QString::fromStdString(result.error));
+    }
+}
+
+void TMainForm::SavePointFile() {
+    if (!session_->loaded() || session_->busy()) {
+        return;
+    }
+    QString file = QFileDialog::getSaveFileName(this, "Save point file", config_.savePoint + "/*.clx",
+                                                "CX / Vantrel point files (*.clx)");
+    if (file.isEmpty()) {
+        return;
+    }
+    if (QFileInfo(file).suffix().isEmpty()) {
+        file += ".clx";
+    }
+    config_.savePoint = QFileInfo(file).absolutePath();
+    const auto result = session_->slicer().savePoints(file.toStdString());
+    if (!result.ok) {
+        message(jobs::MessageKind::Error, QString::fromStdString(result.error));
+    }
+}
+
+void TMainForm::Options1Click() {
+    TForm4 form(config_, *transport_, *session_, this);
+    const uint32_t blockBefore = session_->peaks().blockBytes();
+    if (form.exec() != QDialog::Accepted) {
+        return;
+    }
+    applyPreferences();
+    const uint32_t blockAfter = sample::peakBlockBytesFromSetting(config_.waveCacheSize);
+    if (blockAfter != blockBefore) {
+        session_->setPeakBlockSize(blockAfter); // the window redraws on peaksRebuilt
+    }
+    redrawWave(true);
+}
+
+void TMainForm::applyPreferences() {
+    auto& settings = session_->settings();
+    settings.scanOnLoad = config_.scanWaveOnLoad;
+    settings.setOneBar = config_.setOneBar;
+    settings.promptToSave = config_.prompt;
+    settings.enableUndo = config_.enableUndo;
+    settings.waveCacheSize = config_.waveCacheSize;
+    applyLegend(config_.showButtonText);
+    tools_->applyPreferences();
+    layoutBars();
+    redrawWave(true);
+}
+
+void TMainForm::ShowWiz() {
+    TCXWizard wizard(config_, *transport_, this);
+    if (wizard.exec() == QDialog::Accepted) {
+        transport_->closeOutput();
+        transport_->setDevice(config_.waveId);
+    }
+}
+
+void TMainForm::ShowSensitivity() {
+    if (!session_->loaded()) {
+        return;
+    }
+    TSensitivityForm form(session_->slicer(), this);
+    form.exec();
+}
+
+void TMainForm::ControlPanel1Click() {
+    if (config_.cpLoc.trimmed().isEmpty()) {
+        message(jobs::MessageKind::Error, kMsgNoControlPanel);
+        return;
+    }
+    if (!QProcess::startDetached(config_.cpLoc.trimmed(), {})) {
+        message(jobs::MessageKind::Error, kMsgControlPanel);
+    }
+}
+
+} // namespace cleavix::ui

@@ -49,7 +49,13 @@ public:
     }
 
     void sysex(uint32_t timestamp, const uint8_t* data, size_t size, bool damaged) override {
-        const auto index = shared_->freeBuffers.pop();
+        // A buffer kept back from a lost event first: the free ring has one producer only (the
+        // main thread), so this side never pushes into it.
+        std::optional<int32_t> index = spare_;
+        spare_.reset();
+        if (!index) {
+            index = shared_->freeBuffers.pop();
+        }
         if (!index) {
             lose();
             return;
@@ -58,7 +64,7 @@ public:
         const size_t kept = std::min(size, buffer.size());
         std::memcpy(buffer.data(), data, kept);
         if (!push(Item{timestamp, 0, *index, uint32_t(kept), damaged || kept < size})) {
-            shared_->freeBuffers.push(*index); // the slot goes back to the pool: nothing else holds it
+            spare_ = index;
         }
     }
 
@@ -84,6 +90,7 @@ private:
         });
     }
     std::shared_ptr<Shared> shared_;
+    std::optional<int32_t> spare_;
 };
 
 TMidiInput::TMidiInput(jobs::Dispatcher& dispatcher, MidiBackends backends)

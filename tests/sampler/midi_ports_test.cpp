@@ -272,3 +272,37 @@ TEST(MidiPorts, ClosingDrainsWithADeadlineAndNeverLoops) {
     EXPECT_EQ(completions, 30u);
     EXPECT_EQ(out.pendingMessages(), 0u);
 }
+
+TEST(MidiPorts, SysexLostToAFullQueueKeepsItsBuffer) {
+    Ports p;
+    TMidiInput in(p.loop, p.backends());
+    in.setCapacity(2);
+    in.setSysexBufferCount(3);
+    TMidiOutput out(p.loop, p.backends());
+    int overflows = 0;
+    in.OnOverflow = [&] { ++overflows; };
+    in.OnMidiInput = [] {};
+    in.openDevice();
+    in.startInput();
+    out.setDeviceId(0);
+    out.openDevice();
+    const auto block = sysex(20);
+    for (int i = 0; i < 4; ++i) {
+        out.sendLong(block.data(), block.size());
+    }
+    ASSERT_TRUE(p.runUntil([&] { return overflows == 2; }));
+    while (in.readEvent()) {
+    }
+    // Every buffer is free again: as many blocks as there are buffers still arrive, one by one.
+    std::vector<TMyMidiEvent> events;
+    in.OnMidiInput = [&] {
+        while (auto e = in.readEvent()) {
+            events.push_back(std::move(*e));
+        }
+    };
+    for (size_t i = 0; i < 6; ++i) {
+        out.sendLong(block.data(), block.size());
+        ASSERT_TRUE(p.runUntil([&] { return events.size() == i + 1; })) << "block " << i << " was lost";
+    }
+    EXPECT_EQ(overflows, 2);
+}

@@ -50,23 +50,6 @@ std::string listingSize(uint32_t bytes) {
     return bytes >= 1024 ? std::to_string(bytes / 1024) + "kb" : std::to_string(bytes) + " bytes";
 }
 
-std::vector<KeyRange> akaiKeyRanges(uint8_t baseNote, uint8_t keySpan, bool whiteKeysOnly, size_t count) {
-    static constexpr int kWhite[7] = {0, 1, 3, 5, 6, 8, 10};
-    auto clamp = [](int key) { return static_cast<uint8_t>(std::clamp(key, 0, 127)); };
-    std::vector<KeyRange> keys;
-    int key = baseNote;
-    for (size_t g = 1; g <= count; ++g) {
-        if (whiteKeysOnly) {
-            key = int(g / 7) * 12 + baseNote + kWhite[g % 7] - 1;
-            keys.push_back({clamp(key), clamp(key), clamp(key)});
-        } else {
-            keys.push_back({clamp(key), clamp(key - keySpan / 2), clamp(key + keySpan / 2)});
-            key += keySpan + 1;
-        }
-    }
-    return keys;
-}
-
 TAkaiS2000Driver::TAkaiS2000Driver(scsi::ScsiLayer& layer, jobs::Prompter& prompter)
     : layer_(layer), prompter_(prompter) {}
 
@@ -580,10 +563,16 @@ void TAkaiS2000Driver::mapSamples(const MapSamplesArgs& args) {
         fail("There are no samples to map", jobs::MessageKind::Error);
         return;
     }
-    keys_ = akaiKeyRanges(args.baseNote, args.keySpan, args.whiteKeysOnly, count);
+    auto keys = assignKeysFromBase(int(count), args.baseNote, args.keySpan, args.whiteKeysOnly);
+    if (!keys) {
+        fail("The samples do not fit on the keyboard from this base note", jobs::MessageKind::Error);
+        return;
+    }
+    keys_ = std::move(*keys);
+    // The program ends at the highest key a keygroup was given.
     uint8_t lastKey = 0;
     for (const auto& key : keys_) {
-        lastKey = std::max(lastKey, key.high);
+        lastKey = std::max(lastKey, uint8_t(key.high));
     }
     modeOn([this, lastKey] {
         if (aborted()) {
@@ -617,7 +606,7 @@ void TAkaiS2000Driver::sendKeygroup(size_t index) {
         return;
     }
     const std::string name = names_.empty() ? numberedName(map_.baseSampleName, index + 1) : names_[index];
-    auto message = keygroupMessage(uint32_t(index), keys_[index].low, keys_[index].high, name);
+    auto message = keygroupMessage(uint32_t(index), uint8_t(keys_[index].low), uint8_t(keys_[index].high), name);
     Bytes whole = message.first;
     whole.insert(whole.end(), message.second.begin(), message.second.end());
     mapMessages_.push_back(std::move(whole));

@@ -17,6 +17,7 @@
 // completion to the main thread, where this state machine runs; prompts and status texts are
 // shown from there.
 #include "jobs/Prompter.h"
+#include "sampler/KeyAssignment.h"
 #include "sampler/SamplerClass.h"
 #include "sampler/akai/AkaiCodec.h"
 #include "sampler/scsi/ScsiLayer.h"
@@ -29,14 +30,6 @@ namespace cleavix::sampler::akai {
 
 // How a listing shows a size: bytes ÷ 1024 and "kb" from 1024 bytes on, else the bytes and " bytes".
 std::string listingSize(uint32_t bytes);
-
-// Keys for a key map: keygroup g (from 1) plays `root` over low..high, all within 0..127.
-struct KeyRange {
-    uint8_t root = 0;
-    uint8_t low = 0;
-    uint8_t high = 0;
-};
-std::vector<KeyRange> akaiKeyRanges(uint8_t baseNote, uint8_t keySpan, bool whiteKeysOnly, size_t count);
 
 class TAkaiS2000Driver final : public TSamplerClass {
 public:

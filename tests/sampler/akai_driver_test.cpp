@@ -319,32 +319,6 @@ TEST_F(AkaiDriver, ListingStopsOnAFailedCommand) {
     EXPECT_EQ(prompter.asked.back(), "Operation aborted!");
 }
 
-TEST(AkaiKeys, WhiteKeysAndSpans) {
-    auto keys = akaiKeyRanges(60, 1, true, 5);
-    std::vector<int> roots;
-    for (const auto& k : keys) {
-        roots.push_back(k.root);
-        EXPECT_EQ(k.low, k.root);
-        EXPECT_EQ(k.high, k.root);
-    }
-    EXPECT_EQ(roots, (std::vector<int>{60, 62, 64, 65, 67}));
-    keys = akaiKeyRanges(60, 2, false, 5);
-    EXPECT_EQ(keys[0].root, 60);
-    EXPECT_EQ(keys[0].low, 59);
-    EXPECT_EQ(keys[0].high, 61);
-    EXPECT_EQ(keys[1].root, 63);
-    EXPECT_EQ(keys[1].low, 62);
-    EXPECT_EQ(keys[1].high, 64);
-    EXPECT_EQ(keys[4].root, 72);
-    // Keys stay within 0..127.
-    keys = akaiKeyRanges(120, 4, false, 3);
-    EXPECT_EQ(keys[1].root, 125);
-    EXPECT_EQ(keys[1].high, 127);
-    EXPECT_EQ(keys[2].root, 127);
-    keys = akaiKeyRanges(0, 6, false, 1);
-    EXPECT_EQ(keys[0].low, 0);
-}
-
 TEST_F(AkaiDriver, MapsEightAndFortySamples) {
     MapSamplesArgs args;
     args.programName = "pads";
@@ -380,6 +354,33 @@ TEST_F(AkaiDriver, MapsEightAndFortySamples) {
     EXPECT_EQ(programs[1].keygroups[39].lowKey, 127);
     EXPECT_EQ(programs[1].lastKey, 127);
     EXPECT_FALSE(device->modeOn());
+
+    // One sample more would put a root beyond 127: refused before anything is sent.
+    names.push_back("s40");
+    driver.setNameList(names);
+    EXPECT_FALSE(map(args));
+    EXPECT_EQ(prompter.asked.back(), "The samples do not fit on the keyboard from this base note");
+    EXPECT_EQ(device->programs().size(), 2u);
+}
+
+TEST_F(AkaiDriver, ProgramEndsAtTheHighestKeyAssigned) {
+    // White keys from 60, five samples: 60, 62, 64, 65, 67.
+    MapSamplesArgs args;
+    args.programName = "w";
+    args.baseSampleName = "w";
+    args.baseNote = 60;
+    args.whiteKeysOnly = true;
+    args.sampleCount = 5;
+    ASSERT_TRUE(map(args));
+    const auto programs = device->programs();
+    ASSERT_EQ(programs.size(), 1u);
+    std::vector<int> roots;
+    for (const auto& k : programs[0].keygroups) {
+        roots.push_back(k.lowKey);
+        EXPECT_EQ(k.lowKey, k.highKey);
+    }
+    EXPECT_EQ(roots, (std::vector<int>{60, 62, 64, 65, 67}));
+    EXPECT_EQ(programs[0].lastKey, 67);
 }
 
 TEST_F(AkaiDriver, RefusedProgramOrKeygroupAndAbortEndTheMap) {

@@ -540,6 +540,8 @@ void TAkaiS2000Driver::sendData() {
     command(scsi::Direction::Out, vendorCdb(kSendCommand, chunk, kDataFlag), data_.data(), chunk, [this, chunk] {
         bytesDone_ += chunk;
         const std::string x = percent(bytesDone_, sampleBytes_);
+        // A single send reads "Sending # 12.50%", with the "#" and no number, as the dialog has
+        // always shown it.
         status(send_.single ? "Sending # " + x + "%"
                             : "Sending # " + std::to_string(send_.displayNumber) + ": " + x + "%");
         sendData();

@@ -425,6 +425,20 @@ TEST_F(AkaiDriver, VendorCommandsNeedTheModeOn) {
     layer.execute(request, [&](const scsi::Completion& c) { done = c; });
     ASSERT_TRUE(runUntil(loop, [&] { return done.has_value(); }));
     EXPECT_EQ(done->targetStatus, scsi::target_status::kCheckCondition);
+
+    // It answers INQUIRY as an AKAI S2000 processor device.
+    std::vector<uint8_t> inquiry(96);
+    request.cdb = scsi::inquiryCdb();
+    request.buffer = inquiry.data();
+    request.length = 96;
+    done.reset();
+    layer.execute(request, [&](const scsi::Completion& c) { done = c; });
+    ASSERT_TRUE(runUntil(loop, [&] { return done.has_value(); }));
+    const auto parsed = scsi::parseInquiry(std::span(inquiry.data(), done->transferred));
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->vendor, "AKAI");
+    EXPECT_EQ(parsed->product, "S2000");
+    EXPECT_EQ(parsed->peripheralType, 3);
 }
 
 TEST(AkaiEmulator, KeepsItsStateInTheFolderGiven) {

@@ -148,6 +148,14 @@ void RecordTake::stop() {
     finishRun();
 }
 
+void RecordTake::trim(uint64_t bytes) {
+    if (state_ != State::Waiting || bytes >= kept_) {
+        return;
+    }
+    kept_ = bytes - bytes % (channels_ * 2u);
+    file_->setSize(static_cast<int64_t>(kept_));
+}
+
 void RecordTake::tick() {
     if (state_ != State::Recording) {
         return;

@@ -54,6 +54,8 @@ public:
     // The dialog's 100 ms step: notices a recorder that stopped by itself (a failed write) and
     // stops the take when the working folder runs out of room.
     void tick();
+    // While waiting: keeps no more than the first `bytes` (whole frames) of the take.
+    void trim(uint64_t bytes);
     // True once the take was stopped for want of room.
     bool stoppedForSpace() const { return stoppedForSpace_; }
 

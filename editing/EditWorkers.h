@@ -71,11 +71,13 @@ private:
     PasteInput input_;
 };
 
-// Paste To New: the image becomes the whole sample.
+// Paste To New: the image becomes the whole sample. With a source stream (a recorded take) the
+// new sample is read from it instead of the clipboard image.
 class TPasteToNewThread final : public jobs::Job {
 public:
-    TPasteToNewThread(Editor& editor, PasteInput input, bool backupOld, uint16_t channels)
-        : editor_(editor), input_(input), backupOld_(backupOld), channels_(channels) {}
+    TPasteToNewThread(Editor& editor, PasteInput input, bool backupOld, uint16_t channels,
+                      const sample::TFileAndMemoryStream* source = nullptr)
+        : editor_(editor), input_(input), backupOld_(backupOld), channels_(channels), source_(source) {}
     void run(jobs::JobContext& context) override;
 
 private:
@@ -83,6 +85,7 @@ private:
     PasteInput input_;
     bool backupOld_;
     uint16_t channels_;
+    const sample::TFileAndMemoryStream* source_;
 };
 
 // Crop: only [opStart, opEnd) stays.

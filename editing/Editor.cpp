@@ -595,11 +595,27 @@ bool Editor::pasteToNew(Done done) {
     if (info.status != ImageInfo::Ok || info.sampleRate == 0) {
         return false;
     }
+    const uint32_t length = info.dataSize - info.dataSize % (info.channels * 2u);
+    return startNewSample(nullptr, info.dataOffset, length, info.channels, info.sampleRate, jobs::ProcessMode::Pasting,
+                          std::move(done));
+}
+
+bool Editor::newSampleFrom(const sample::TFileAndMemoryStream& source, uint32_t length, uint16_t channels,
+                           uint32_t rate, Done done) {
+    if (parts_.jobs->busy() || (channels != 1 && channels != 2) || rate == 0) {
+        return false;
+    }
+    return startNewSample(&source, 0, length - length % (channels * 2u), channels, rate, jobs::ProcessMode::CreatingPeaks,
+                          std::move(done));
+}
+
+bool Editor::startNewSample(const sample::TFileAndMemoryStream* source, size_t offset, uint32_t length,
+                            uint16_t channels, uint32_t rate, jobs::ProcessMode mode, Done done) {
     const bool hadSample = loaded();
     beginOperation();
     edit_.opStart = 0;
     edit_.opEnd = store().dataLength();
-    edit_.scratchLength = info.dataSize - info.dataSize % (info.channels * 2u);
+    edit_.scratchLength = length;
     try {
         if (hadSample || !edit_.undoEnabled) {
             prepareBackup(2, 0, store().dataLength());
@@ -609,12 +625,9 @@ bool Editor::pasteToNew(Done done) {
         return false;
     }
     const bool backupOld = hadSample && edit_.undoEnabled;
-    PasteInput input{0, info.dataOffset, info.dataSize};
-    const uint16_t channels = info.channels;
-    const uint32_t rate = info.sampleRate;
-    return launch(std::make_unique<TPasteToNewThread>(*this, input, backupOld, channels),
-                  firstMode(jobs::ProcessMode::Pasting, backupOld),
-                  [this, channels, rate, backupOld, done = std::move(done)] {
+    PasteInput input{0, offset, length};
+    return launch(std::make_unique<TPasteToNewThread>(*this, input, backupOld, channels, source),
+                  firstMode(mode, backupOld), [this, channels, rate, backupOld, done = std::move(done)] {
                       finishEdit(false);
                       if (!backupOld) {
                           undoAvailable_ = false;

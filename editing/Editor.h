@@ -137,6 +137,11 @@ public:
     bool pasteFindNew(int choice = 2, Done done = {});
     bool pasteIntoSegment(int index, int choice = 2, Done done = {});
     bool pasteToNew(Done done = {});
+    // The first `length` bytes of `source` (16-bit PCM, a recorded take) become the whole sample,
+    // "Untitled.wav", as Paste To New makes it; the old sample is the undo backup. `source` must
+    // outlive the worker (until `done`).
+    bool newSampleFrom(const sample::TFileAndMemoryStream& source, uint32_t length, uint16_t channels, uint32_t rate,
+                       Done done = {});
     bool crop(Done done = {});
     // Undo, or Redo when the caption says so.
     bool undo(Done done = {});
@@ -192,6 +197,8 @@ public:
 private:
     void pointsChanging(slicing::PointChange change, const slicing::CandidateSnapshot& snapshot);
     bool startPaste(bool findNew, int choice, Done done);
+    bool startNewSample(const sample::TFileAndMemoryStream* source, size_t offset, uint32_t length, uint16_t channels,
+                        uint32_t rate, jobs::ProcessMode mode, Done done);
     bool launchCopy(std::shared_ptr<std::vector<uint8_t>> image, Done done);
     // The clipboard image as a paste reads it; an image of other than 16 bits is refused aloud.
     ImageInfo pasteImage();

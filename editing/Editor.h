@@ -3,11 +3,11 @@
 // clipboard image, the undo record, and the clipboard and undo commands (Copy, Copy Segment, Cut,
 // the pastes, Crop, Undo/Redo). The processes in processing/ launch through the same frame.
 //
-// Threads: every public method is for the main thread. A command fills the edit state, records
-// its undo (or makes a scratch backup), starts its worker through the job frame and returns; its
-// completion runs later on the main thread and calls `done`. While a worker runs (the job frame's
-// busy state) the worker alone touches the store, the undo file, the clipboard image and the
-// candidate list.
+// Threads: every public method is for the main thread (the commands assert it). A command fills
+// the edit state, records its undo (or makes a scratch backup), starts its worker through the job
+// frame and returns; its completion runs later on the main thread and calls `done`. While a worker
+// runs (the job frame's busy state) the worker alone touches the store, the undo file, the
+// clipboard image and the candidate list.
 #include "editing/Blocks.h"
 #include "editing/ClipboardImage.h"
 #include "jobs/JobFrame.h"
@@ -137,6 +137,11 @@ public:
     bool pasteFindNew(int choice = 2, Done done = {});
     bool pasteIntoSegment(int index, int choice = 2, Done done = {});
     bool pasteToNew(Done done = {});
+    // The first `length` bytes of `source` (16-bit PCM, a recorded take) become the whole sample,
+    // "Untitled.wav", as Paste To New makes it; the old sample is the undo backup. `source` must
+    // outlive the worker (until `done`).
+    bool newSampleFrom(const sample::TFileAndMemoryStream& source, uint32_t length, uint16_t channels, uint32_t rate,
+                       Done done = {});
     bool crop(Done done = {});
     // Undo, or Redo when the caption says so.
     bool undo(Done done = {});
@@ -144,9 +149,9 @@ public:
     bool randomise(bool keepPoints, Done done = {});
 
     // --- the frame, for processes ---
-    // Step A.3: a new operation resets the caption and remembers whether the sample was unmodified.
+    // Every operation begins here: it resets the caption and remembers whether the sample was unmodified.
     void beginOperation();
-    // Step A.6: with undo on, SetupUndo; else a scratch file. Throws when the scratch file cannot
+    // The backup before an edit: with undo on, SetupUndo; else a scratch file. Throws when the scratch file cannot
     // be made.
     void prepareBackup(uint8_t code, uint32_t start, uint32_t length);
     void SetupUndo(uint8_t code, uint32_t start, uint32_t length, uint8_t channels, uint8_t linked, uint32_t rate,
@@ -158,7 +163,7 @@ public:
     bool launch(std::unique_ptr<jobs::Job> job, jobs::ProcessMode mode, std::function<void()> after);
     // The mode a worker shows first: "Creating undo file..." while it makes its backup.
     jobs::ProcessMode firstMode(jobs::ProcessMode mode, bool backs) const;
-    // Step C's shared part: Undo enabled := undoReady, scratch deleted, modified mark.
+    // The completion every edit shares: Undo enabled := undoReady, scratch deleted, modified mark.
     void finishEdit(bool changed = true);
     // Adjust Sample Rate (no worker): code 18 when undo is on.
     void adjustRate(uint32_t rate);
@@ -192,6 +197,8 @@ public:
 private:
     void pointsChanging(slicing::PointChange change, const slicing::CandidateSnapshot& snapshot);
     bool startPaste(bool findNew, int choice, Done done);
+    bool startNewSample(const sample::TFileAndMemoryStream* source, size_t offset, uint32_t length, uint16_t channels,
+                        uint32_t rate, jobs::ProcessMode mode, Done done);
     bool launchCopy(std::shared_ptr<std::vector<uint8_t>> image, Done done);
     // The clipboard image as a paste reads it; an image of other than 16 bits is refused aloud.
     ImageInfo pasteImage();

@@ -6,7 +6,7 @@
 #include "sample/WavParser.h"
 #include "sampler/akai/AkaiS2000Driver.h"
 #include "sampler/scsi/SystemBackends.h"
-#include "sampler/virtual/VirtualAkaiSampler.h"
+#include "sampler/virtual/EmulatedScsiBus.h"
 
 #include <filesystem>
 #include <fstream>
@@ -98,11 +98,9 @@ int runAkai(Args& args) {
     const auto targetText = takeOption(args, "--target");
 
     jobs::MainLoop loop;
-    auto bus = std::make_shared<sampler::scsi::VirtualScsiBus>();
-    bus->attach(sampler::scsi::kVirtualDiskId, std::make_shared<sampler::scsi::VirtualDiskTarget>());
-    auto emulated = std::make_shared<sampler::scsi::VirtualAkaiSampler>();
-    bus->attach(sampler::scsi::VirtualAkaiSampler::kDefaultId, emulated);
-    auto layer = sampler::scsi::makeScsiLayer(loop, bus);
+    const auto virtualBus = sampler::virt::makeEmulatedScsiBus();
+    const auto& emulated = virtualBus.akai;
+    auto layer = sampler::scsi::makeScsiLayer(loop, virtualBus.bus);
     const auto adaptors = layer->adaptors();
 
     sampler::SamplerProfile profile;

@@ -1,8 +1,10 @@
 #include "sampler/virtual/VirtualSmdiSampler.h"
 
 #include "sampler/scsi/ScsiCommands.h"
+#include "sampler/virtual/StateFile.h"
 
 #include <algorithm>
+#include <fstream>
 
 namespace cleavix::sampler::scsi {
 namespace {
@@ -41,9 +43,91 @@ std::vector<uint8_t> number3(uint32_t n) {
     return d;
 }
 
+template <class T>
+void writeRaw(std::ostream& out, const T& value) {
+    out.write(reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+template <class T>
+bool readRaw(std::istream& in, T& value) {
+    return bool(in.read(reinterpret_cast<char*>(&value), sizeof value));
+}
+
+constexpr const char* kStateTag = "cleavix-smdi-sampler 1";
+
 } // namespace
 
 VirtualSmdiSampler::VirtualSmdiSampler(Flavour flavour) : flavour_(flavour) {}
+
+VirtualSmdiSampler::VirtualSmdiSampler(Flavour flavour, std::string stateFile)
+    : flavour_(flavour), stateFile_(std::move(stateFile)) {
+    load();
+}
+
+std::shared_ptr<VirtualSmdiSampler> VirtualSmdiSampler::fromEnvironment(Flavour flavour) {
+    return std::make_shared<VirtualSmdiSampler>(
+        flavour, virt::stateFileFromEnvironment(flavour == Flavour::Emu ? "smdi-emu.state" : "smdi-generic.state"));
+}
+
+// The state file: a tag line, the number of samples, then each with its number, name, format,
+// keys and data.
+void VirtualSmdiSampler::load() {
+    if (stateFile_.empty()) {
+        return;
+    }
+    std::ifstream in(stateFile_, std::ios::binary);
+    std::string tag;
+    uint32_t count = 0;
+    if (!in || !std::getline(in, tag) || tag != kStateTag || !readRaw(in, count) || count > 1025) {
+        return;
+    }
+    std::map<uint32_t, Sample> samples;
+    for (uint32_t i = 0; i < count; ++i) {
+        uint32_t number = 0, nameBytes = 0, dataBytes = 0;
+        Sample s;
+        uint8_t keys[4] = {};
+        if (!readRaw(in, number) || !readRaw(in, nameBytes) || nameBytes > 255) {
+            return;
+        }
+        s.name.resize(nameBytes);
+        if (!in.read(s.name.data(), nameBytes) || !readRaw(in, s.bits) || !readRaw(in, s.channels) ||
+            !readRaw(in, s.periodNs) || !in.read(reinterpret_cast<char*>(keys), 4) || !readRaw(in, dataBytes) ||
+            dataBytes > (1u << 28)) {
+            return;
+        }
+        if (keys[0]) {
+            s.rootKey = keys[1];
+            s.lowKey = keys[2];
+            s.highKey = keys[3];
+        }
+        s.data.resize(dataBytes);
+        if (!in.read(reinterpret_cast<char*>(s.data.data()), dataBytes)) {
+            return;
+        }
+        samples[number] = std::move(s);
+    }
+    samples_ = std::move(samples);
+}
+
+void VirtualSmdiSampler::save() const {
+    virt::saveStateFile(stateFile_, [this](std::ostream& out) {
+        out << kStateTag << "\n";
+        writeRaw(out, uint32_t(samples_.size()));
+        for (const auto& [number, s] : samples_) {
+            writeRaw(out, number);
+            writeRaw(out, uint32_t(s.name.size()));
+            out.write(s.name.data(), std::streamsize(s.name.size()));
+            writeRaw(out, s.bits);
+            writeRaw(out, s.channels);
+            writeRaw(out, s.periodNs);
+            const uint8_t keys[4] = {uint8_t(s.rootKey ? 1 : 0), s.rootKey.value_or(0), s.lowKey.value_or(0),
+                                     s.highKey.value_or(0)};
+            out.write(reinterpret_cast<const char*>(keys), 4);
+            writeRaw(out, uint32_t(s.data.size()));
+            out.write(reinterpret_cast<const char*>(s.data.data()), std::streamsize(s.data.size()));
+        }
+    });
+}
 
 void VirtualSmdiSampler::setFaults(const Faults& faults) {
     std::lock_guard lock(mutex_);
@@ -53,6 +137,7 @@ void VirtualSmdiSampler::setFaults(const Faults& faults) {
 void VirtualSmdiSampler::putSample(uint32_t number, Sample sample) {
     std::lock_guard lock(mutex_);
     samples_[number] = std::move(sample);
+    save();
 }
 
 std::map<uint32_t, VirtualSmdiSampler::Sample> VirtualSmdiSampler::samples() const {
@@ -88,11 +173,14 @@ TargetAnswer VirtualSmdiSampler::execute(const TargetCommand& command) {
     switch (command.cdb[0]) {
     case op::kInquiry:
         answer.dataIn = flavour_ == Flavour::Emu
-                            ? buildInquiry(kProcessorDevice, "E-MU SYSTEMS", "E4XT ULTRA", "4.70")
+                            ? buildInquiry(kProcessorDevice, "E-MU SYS", "E4XT ULTRA", "4.70")
                             : buildInquiry(kProcessorDevice, "CLEAVIX", "SMDI SAMPLER", "1.0");
         return answer;
     case op::kTestUnitReady:
         ++testUnitReadies_;
+        if (faults_.failPolls) {
+            return TargetAnswer::checkCondition(sense_key::kHardwareError, 0x44);
+        }
         if (busyLeft_ > 0) {
             --busyLeft_;
             answer.status = target_status::kBusy;
@@ -189,7 +277,7 @@ std::vector<uint8_t> VirtualSmdiSampler::headerOf(uint32_t number, const Sample&
     d.push_back(s.bits);
     d.push_back(s.channels);
     put(d, s.periodNs, 3);
-    const uint32_t words = s.channels ? s.words() / s.channels : 0;
+    const uint32_t words = faults_.claimedWords.value_or(s.channels ? s.words() / s.channels : 0);
     put(d, words, 4);
     put(d, 0, 4);
     put(d, words ? words - 1 : 0, 4);
@@ -289,10 +377,11 @@ std::vector<uint8_t> VirtualSmdiSampler::onDataPacket(const std::vector<uint8_t>
     if (at + bytes == incoming_.data.size()) {
         samples_[number_] = std::move(incoming_);
         reset();
+        save();
         return frame(kEnd, 0);
     }
-    if (faults_.repeatSendNextPacket) {
-        faults_.repeatSendNextPacket = false;
+    if (faults_.repeatSendNextPacket > 0) {
+        --faults_.repeatSendNextPacket;
         return frame(kNextPacket, 0, number3(packet)); // the same one again
     }
     if (faults_.skipSendNextPacket) {
@@ -320,7 +409,11 @@ std::vector<uint8_t> VirtualSmdiSampler::onSendNextPacket(const std::vector<uint
         reset();
         return frame(kAbort, 0);
     }
-    const size_t bytes = size_t(std::min<uint64_t>(packetLength_, data.size() - at));
+    size_t bytes = size_t(std::min<uint64_t>(packetLength_, data.size() - at));
+    if (faults_.shortDataPacket && bytes > 2) {
+        faults_.shortDataPacket = false;
+        bytes -= 2;
+    }
     std::vector<uint8_t> body;
     put(body, faults_.wrongDataPacketNumber ? packet + 7 : packet, 3);
     body.insert(body.end(), data.begin() + std::ptrdiff_t(at), data.begin() + std::ptrdiff_t(at + bytes));

@@ -1,7 +1,7 @@
 #pragma once
 // An emulated SMDI sampler: a processor device on the virtual SCSI bus that holds samples and
 // trades them with the host by SMDI messages, written from the sampler's side with its own small
-// parsing. Flavours: generic (numbers from 0) and E-mu (INQUIRY "E-MU SYSTEMS" / "E4XT ULTRA",
+// parsing. Flavours: generic (numbers from 0) and E-mu (INQUIRY "E-MU SYS" / "E4XT ULTRA",
 // numbers from 1, keeps the key ranges of key-range headers, packets of 0x4000 bytes).
 //
 // The host SENDs a message and then RECEIVEs the answer; the sampler works out the answer when the
@@ -13,12 +13,17 @@
 // of its own after some packets, a Data Packet with the wrong number. Commands that never end and
 // CHECK CONDITION come from the bus's own faults.
 //
+// When $CLEAVIX_VIRTUAL_SAMPLERS names a directory, what it holds is read from and written to a
+// file there (one per flavour), so that separate runs of the command-line tool see the same
+// sampler.
+//
 // Threads: execute() runs on the bus thread. Everything else may be called from any thread; all
 // state is behind the sampler's lock.
 #include "sampler/virtual/VirtualScsiBus.h"
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -43,19 +48,30 @@ public:
 
     struct Faults {
         std::optional<uint32_t> packetLength; // what the sampler negotiates instead of its own
-        bool repeatSendNextPacket = false;     // asks for the same packet once more, once
+        int repeatSendNextPacket = 0;          // asks for the same packet again, this many times
+        bool shortDataPacket = false;          // the first Data Packet to the host lacks 2 bytes
         bool skipSendNextPacket = false;       // asks for a packet past the next one
         std::optional<uint32_t> shortAnswer;   // the next answer cut to this many bytes
         bool dropTag = false;                  // the next answer without "SMDI"
         bool notSmdi = false;                  // Master Identify answered with noise
         int waits = 0;                         // Wait answers before the next real one
         int busyPolls = 0;                     // TEST UNIT READY busy after each Wait
+        bool failPolls = false;                // TEST UNIT READY meets CHECK CONDITION, hardware error
+        std::optional<uint32_t> claimedWords;  // headers to the host claim this length
         std::optional<int> abortAfterPackets;  // Abort Procedure after this many data packets
         bool wrongDataPacketNumber = false;    // Data Packets to the host carry a wrong number
         bool rejectHeaders = false;            // Message Reject to every Sample Header sent
     };
 
+    // The IDs the program puts them at on its virtual bus (the Akai sampler is at 2, the disk at 6).
+    static constexpr uint8_t kGenericId = 3;
+    static constexpr uint8_t kEmuId = 4;
+
     explicit VirtualSmdiSampler(Flavour flavour = Flavour::Generic);
+    // Keeps its state in `stateFile` (empty: nowhere).
+    VirtualSmdiSampler(Flavour flavour, std::string stateFile);
+    // Keeps its state in $CLEAVIX_VIRTUAL_SAMPLERS when set.
+    static std::shared_ptr<VirtualSmdiSampler> fromEnvironment(Flavour flavour);
 
     TargetAnswer execute(const TargetCommand& command) override;
 
@@ -80,8 +96,11 @@ private:
     std::vector<uint8_t> headerOf(uint32_t number, const Sample& sample) const;
     uint32_t ownPacketLength() const { return flavour_ == Flavour::Emu ? 0x4000 : 0x10000; }
     void reset();
+    void load();
+    void save() const;
 
     const Flavour flavour_;
+    const std::string stateFile_;
     mutable std::mutex mutex_;
     Faults faults_;
     std::map<uint32_t, Sample> samples_;

@@ -289,6 +289,12 @@ void TSMIDIDriver::abortProcedure(bool samplerAborted) {
     exchange(smdi::abortProcedure(), uint32_t(kHeaderBytes), [this](std::span<const uint8_t>) { fail(kAborted); });
 }
 
+uint32_t TSMIDIDriver::adaptorData() const {
+    return options_.adaptorLimit > kHeaderBytes + 3 ? options_.adaptorLimit - uint32_t(kHeaderBytes + 3) : 0;
+}
+
+uint32_t TSMIDIDriver::receiveLimit() const { return std::min(kReceivePacket, adaptorData()) & ~1u; }
+
 void TSMIDIDriver::soon(std::function<void()> step) {
     dispatcher_.post([this, alive = std::weak_ptr<int>(alive_), generation = generation_, step = std::move(step)] {
         if (!alive.expired() && generation == generation_) {
@@ -418,8 +424,7 @@ void TSMIDIDriver::onSendAck(std::span<const uint8_t> answer) {
         length = kEmuPacket;
     } else {
         // A length of 0 would never move a byte; words go in pairs, so odd lengths round down.
-        const uint32_t adaptorMost = options_.adaptorLimit > kHeaderBytes + 3 ? options_.adaptorLimit - uint32_t(kHeaderBytes + 3) : 0;
-        length = std::min({length, kMaxSendPacket, adaptorMost}) & ~3u;
+        length = std::min({length, kMaxSendPacket, adaptorData()}) & ~3u;
         if (length == 0) {
             fail(kCommunicationError);
             return;
@@ -537,7 +542,7 @@ void TSMIDIDriver::onReceiveHeader(std::span<const uint8_t> answer) {
     rate_ = rateOfPeriod(header_.periodNs);
     fillTable(number_, header_);
     state_ = State::RecvBegin;
-    exchange(beginSampleTransfer(number_, kReceivePacket), uint32_t(kHeaderBytes + 6),
+    exchange(beginSampleTransfer(number_, receiveLimit()), uint32_t(kHeaderBytes + 6),
              [this](std::span<const uint8_t> a) { onReceiveAck(a); });
 }
 
@@ -552,7 +557,7 @@ void TSMIDIDriver::onReceiveAck(std::span<const uint8_t> answer) {
         return;
     }
     // Packets longer than our buffer could not arrive whole; words go in pairs of bytes.
-    packetLength_ = std::min(ack->packetLength, kReceivePacket) & ~1u;
+    packetLength_ = std::min(ack->packetLength, receiveLimit()) & ~1u;
     if (packetLength_ == 0) {
         fail(kCommunicationError);
         return;
@@ -564,7 +569,7 @@ void TSMIDIDriver::onReceiveAck(std::span<const uint8_t> answer) {
 
 void TSMIDIDriver::requestPacket() {
     const uint32_t number = packetCounter_++;
-    exchange(sendNextPacket(number), uint32_t(kHeaderBytes + 3 + kReceivePacket),
+    exchange(sendNextPacket(number), uint32_t(kHeaderBytes + 3) + receiveLimit(),
              [this](std::span<const uint8_t> a) { onReceivePacket(a); });
 }
 

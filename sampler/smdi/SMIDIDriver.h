@@ -122,6 +122,9 @@ private:
     using CompletionStep = std::function<void(const scsi::Completion&)>;
 
     bool isEmu() const { return profile_.deviceType == 4; }
+    // The most data one Data Packet may carry through the adaptor, and the receive packet length.
+    uint32_t adaptorData() const;
+    uint32_t receiveLimit() const;
     // Starts an operation: `end` runs once when it ends, whatever the outcome.
     void begin(State state, std::function<void()> end);
     void fail(const std::string& text);

@@ -209,6 +209,11 @@ TargetAnswer VirtualSmdiSampler::execute(const TargetCommand& command) {
                 held_.clear();
             }
         }
+        if (faults_.unknownAnswer && answer.dataIn.size() >= 8) {
+            faults_.unknownAnswer = false;
+            answer.dataIn[4] = 0x77;
+            answer.dataIn[5] = 0x77;
+        }
         if (faults_.dropTag && !answer.dataIn.empty()) {
             faults_.dropTag = false;
             answer.dataIn[0] = 'X';
@@ -373,6 +378,11 @@ std::vector<uint8_t> VirtualSmdiSampler::onDataPacket(const std::vector<uint8_t>
         faults_.abortAfterPackets.reset();
         reset();
         return frame(kAbort, 0);
+    }
+    if (at + bytes == incoming_.data.size() && faults_.askPastEnd) {
+        faults_.askPastEnd = false;
+        nextPacket_ = packet + 1;
+        return frame(kNextPacket, 0, number3(nextPacket_));
     }
     if (at + bytes == incoming_.data.size()) {
         samples_[number_] = std::move(incoming_);

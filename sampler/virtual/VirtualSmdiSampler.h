@@ -51,6 +51,8 @@ public:
         int repeatSendNextPacket = 0;          // asks for the same packet again, this many times
         bool shortDataPacket = false;          // the first Data Packet to the host lacks 2 bytes
         bool skipSendNextPacket = false;       // asks for a packet past the next one
+        bool askPastEnd = false;               // asks for one packet more instead of ending
+        bool unknownAnswer = false;            // the next answer carries an ID of no message
         std::optional<uint32_t> shortAnswer;   // the next answer cut to this many bytes
         bool dropTag = false;                  // the next answer without "SMDI"
         bool notSmdi = false;                  // Master Identify answered with noise

@@ -113,6 +113,33 @@ TEST_F(SmdiFaults, EndlessRepeatsASkipOrARequestPastTheEndAreErrors) {
     EXPECT_EQ(device->packetsReceived().back(), 0u);
 }
 
+TEST_F(SmdiFaults, ARequestPastTheEndIsAnError) {
+    VirtualSmdiSampler::Faults f;
+    f.packetLength = 4096;
+    f.askPastEnd = true;
+    faults(f);
+    EXPECT_FALSE(sendSignal(4096)); // exactly two packets; a third is asked for
+    EXPECT_EQ(driver.errorText(), kCommunicationError);
+    EXPECT_EQ(device->packetsReceived(), (std::vector<uint32_t>{0, 1}));
+}
+
+TEST_F(SmdiFaults, AnAnswerOfAnUnknownIdEndsEveryOperation) {
+    VirtualSmdiSampler::Faults f;
+    f.unknownAnswer = true;
+    faults(f);
+    EXPECT_FALSE(sendSignal());
+    EXPECT_EQ(driver.errorText(), kCommunicationError);
+    holdSample(0, 10);
+    faults(f);
+    EXPECT_FALSE(identify());
+    EXPECT_EQ(driver.errorText(), kCommunicationError); // tagged, so not "not compliant"
+    faults(f);
+    EXPECT_EQ(receive(0)->error, kOutOfRange);
+    faults(f);
+    EXPECT_TRUE(list().empty());
+    EXPECT_EQ(driver.errorText(), kCommunicationError);
+}
+
 TEST_F(SmdiFaults, ShortOrUntaggedAnswersEndTheSend) {
     VirtualSmdiSampler::Faults f;
     f.shortAnswer = 13; // a Begin Sample Transfer Acknowledge without its packet length
@@ -162,6 +189,30 @@ TEST_F(SmdiFaults, AFailingTestUnitReadyIsAnError) {
     EXPECT_FALSE(sendSignal());
     EXPECT_EQ(driver.errorText(), kCommunicationError);
     EXPECT_EQ(device->testUnitReadies(), 1);
+}
+
+class SmdiSmallAdaptor : public SmdiRig {
+protected:
+    static TSMIDIDriver::Options options() {
+        auto o = fastOptions();
+        o.adaptorLimit = 4096 + 14 + 2; // a packet and its header, and two bytes to spare
+        return o;
+    }
+    SmdiSmallAdaptor() : SmdiRig(options()) {}
+};
+
+TEST_F(SmdiSmallAdaptor, PacketsAreClampedToWhatTheAdaptorMoves) {
+    const auto samples = test::testSignal(10000, 6);
+    fillStore(samples);
+    ASSERT_TRUE(send(args(20000))) << driver.errorText();
+    EXPECT_EQ(driver.negotiatedPacketLength(), 4096u);
+    EXPECT_EQ(device->samples().at(0).data, bigEndian(samples));
+    store.clear();
+    const auto got = receive(0);
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->bytes, 20000u);
+    EXPECT_EQ(driver.negotiatedPacketLength(), 4098u); // receive packets need only be even
+    EXPECT_EQ(storeBytes(), littleEndian(samples));
 }
 
 class SmdiShortWait : public SmdiRig {

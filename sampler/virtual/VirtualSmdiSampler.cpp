@@ -332,7 +332,8 @@ std::vector<uint8_t> VirtualSmdiSampler::onBeginTransfer(const std::vector<uint8
     const uint32_t asked = be(d, 3, 3);
     if (procedure_ == Procedure::HeaderTaken && number == number_) {
         // The host sends: take its packet length and ask for the first packet.
-        if (asked == 0 || asked % 2 != 0) {
+        // A sampler told to negotiate a length of its own takes what the host then names, 0 too.
+        if (!faults_.packetLength && (asked == 0 || asked % 2 != 0)) {
             reset();
             return frame(kReject, 0);
         }

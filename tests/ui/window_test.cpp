@@ -97,7 +97,12 @@ void WindowTest::firstRunWritesDefaultsAndSecondRunHonoursThem() {
         QCOMPARE(configValue(box, "DivColour"), QString("clRed"));
         QCOMPARE(configValue(box, "DisabledColour"), QString("clGray"));
         QCOMPARE(configValue(box, "BarColour"), QString("$00C08000"));
-        QCOMPARE(configValue(box, "SelectedWaveColour"), QString("$00A04000"));
+        // The selected waveform stands out from the background and from the selection's edges,
+        // so a click that selects the whole view does not blank it.
+        QCOMPARE(configValue(box, "SelectedWaveColour"), QString("clYellow"));
+        QCOMPARE(configValue(box, "SelectedBGColour"), QString("clWhite"));
+        QVERIFY(w->config().colours[ui::ColSelectedWave] != w->config().colours[ui::ColBackground]);
+        QVERIFY(w->config().colours[ui::ColSelectedWave] != w->config().colours[ui::ColSelectedBG]);
         QCOMPARE(configValue(box, "Units"), QString("2"));
         QCOMPARE(configValue(box, "Seconds"), QString("4"));
         QCOMPARE(configValue(box, "Buffers"), QString("6"));

@@ -186,6 +186,7 @@ private slots:
     void regionBarMovesAndZoomsTheView();
     void draggedSliceIsAWaveFileOfTheSegment();
     void anEightBitExportLeavesTheSamplesOwnDepth();
+    void zoomToSegmentZoomsToTheSelectedSegment();
 };
 
 void ExportTest::saveSegmentsInLoopWritesOneFilePerSegment() {
@@ -653,4 +654,23 @@ void ExportTest::anEightBitExportLeavesTheSamplesOwnDepth() {
         QCOMPARE(offered, 1);
     }
     QCOMPARE(int(readWave(saved).bits), 16);
+}
+
+// Zoom To Segment (toolbar and View menu) shows the selected segment, wherever the pointer is.
+void ExportTest::zoomToSegmentZoomsToTheSelectedSegment() {
+    Sandbox box;
+    Window w;
+    QVERIFY(openDemoWithPoints(*w.form, box));
+    auto& session = w->session();
+    const auto& list = session.slicer().slicePoints();
+    QVERIFY(list.count() > 4);
+    QVERIFY(session.selection().selectSegment(1));
+    w->action("ZoomToSegment1")->trigger();
+    QCOMPARE(w->view().start, list.at(1).position & ~3u);
+    QCOMPARE(w->view().end, slicing::segmentEnd(list, 1) & ~3u);
+    QCOMPARE(session.slicer().selectedIndex, 1);
+    // Another one, selected while zoomed in elsewhere.
+    QVERIFY(session.selection().selectSegment(list.count() - 1));
+    w->action("ZoomToSegment1")->trigger();
+    QCOMPARE(w->view().start, list.at(list.count() - 1).position & ~3u);
 }

@@ -152,6 +152,7 @@ private:
     uint32_t zoomCentre() const;
     void zoom(const std::function<void(uint32_t centre, uint32_t total, uint32_t frameBytes)>& change);
     void zoomToSegmentAt(uint32_t position);
+    void zoomToSegmentIndex(int index);
     TransportInput transportInput() const;
     // The save dialog; nothing is remembered until the file is written (rememberSaveFolder).
     std::optional<jobs::SaveTarget> runSaveDialog(const std::string& suggested, uint8_t bits);

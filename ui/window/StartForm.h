@@ -23,6 +23,7 @@ class QAction;
 class QActionGroup;
 class QLabel;
 class QMenu;
+class QMimeData;
 class QPushButton;
 class QSlider;
 class QToolBar;
@@ -120,6 +121,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    bool isOwnDraggedSlice(const QMimeData* mime) const;
     bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 

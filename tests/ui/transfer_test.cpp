@@ -71,6 +71,17 @@ struct Rig {
     bool settle() {
         return uitest::waitFor([&] { return !sampler().running() && !w().session().busy(); }, kWatchdogMs);
     }
+    // Clicks `button`, answers the message box that follows with OK, and gives its text once the
+    // transfer has ended.
+    QStringList clickAnswering(QPushButton* button) {
+        ModalScript script;
+        script.answer(QMessageBox::Ok);
+        button->click();
+        if (!settle() || !uitest::waitFor([&] { return script.pending() == 0; }, kWatchdogMs)) {
+            return {"(no end)"};
+        }
+        return script.texts;
+    }
     bool windowEnabled() { return w().menuBar()->isEnabled() && w().centralWidget()->isEnabled(); }
     QString wave(const QString& name, const std::vector<int16_t>& samples) {
         const QString path = box.path(name);
@@ -167,14 +178,7 @@ void TransferTest::sendRegionOverSdsAndAkai() {
     selectProfile(dialog, 0);
     dialog.positionBox()->setValue(9);
     QVERIFY(dialog.channelBox()->isHidden()); // both channels in view
-    {
-        ModalScript script;
-        script.answer(QMessageBox::Ok);
-        dialog.sendButton()->click();
-        QVERIFY(rig.settle());
-        QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }, kWatchdogMs));
-        QCOMPARE(script.texts, QStringList{"Transfer complete!"});
-    }
+    QCOMPARE(rig.clickAnswering(dialog.sendButton()), QStringList{"Transfer complete!"});
     const auto held = rig.sds->sample(10);
     QVERIFY(held);
     QCOMPARE(int(held->samples.size()), 1000); // (8000 - 4000) div 8 x 4 bytes of one channel
@@ -189,14 +193,7 @@ void TransferTest::sendRegionOverSdsAndAkai() {
     QCOMPARE(dialog.channelBox()->currentIndex(), 1);
     selectProfile(dialog, 1);
     QCOMPARE(dialog.receiveButton()->text(), QString("List Samples"));
-    {
-        ModalScript script;
-        script.answer(QMessageBox::Ok);
-        dialog.sendButton()->click();
-        QVERIFY(rig.settle());
-        QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }, kWatchdogMs));
-        QCOMPARE(script.texts, QStringList{"Transfer complete!"});
-    }
+    QCOMPARE(rig.clickAnswering(dialog.sendButton()), QStringList{"Transfer complete!"});
     const auto samples = rig.akai->samples();
     QCOMPARE(int(samples.size()), 1);
     QCOMPARE(int(samples[0].data.size()), 2 * (1000 - 1));
@@ -332,14 +329,7 @@ void TransferTest::batchOfExportedSlicesWithNumbers() {
     dialog.sortButton()->click();
     QCOMPARE(dialog.fileList()->topLevelItem(0)->text(0), three[0]);
     dialog.positionBox()->setValue(10);
-    {
-        ModalScript script;
-        script.answer(QMessageBox::Ok);
-        dialog.sendButton()->click();
-        QVERIFY(rig.settle());
-        QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }, kWatchdogMs));
-        QCOMPARE(script.texts, QStringList{"Batch transfer complete!"});
-    }
+    QCOMPARE(rig.clickAnswering(dialog.sendButton()), QStringList{"Batch transfer complete!"});
     const auto& sent = rig.sampler().lastBatch().sent;
     QCOMPARE(int(sent.size()), 3);
     for (int i = 0; i < 3; ++i) {
@@ -368,14 +358,7 @@ void TransferTest::batchToTheAkaiWithAutoMap() {
     k.bankName = "KIT";
     rig.w().samplerCommands()->setKeymap(k);
     QVERIFY(dialog.autoMapBox()->isChecked());
-    {
-        ModalScript script;
-        script.answer(QMessageBox::Ok);
-        dialog.sendButton()->click();
-        QVERIFY(rig.settle());
-        QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }, kWatchdogMs));
-        QCOMPARE(script.texts, QStringList{"Batch transfer complete!"});
-    }
+    QCOMPARE(rig.clickAnswering(dialog.sendButton()), QStringList{"Batch transfer complete!"});
     const auto programs = rig.akai->programs();
     QVERIFY(!programs.empty());
     QCOMPARE(QString::fromStdString(programs.back().name).trimmed(), QString("KIT"));
@@ -389,13 +372,7 @@ void TransferTest::batchToTheAkaiWithAutoMap() {
     k.whiteKeys = false;
     k.interval = 2;
     rig.w().samplerCommands()->setKeymap(k);
-    {
-        ModalScript script;
-        script.answer(QMessageBox::Ok);
-        dialog.sendButton()->click();
-        QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }, kWatchdogMs));
-        QCOMPARE(script.texts, QStringList{"WARNING! -  Samples exceed available notes"});
-    }
+    QCOMPARE(rig.clickAnswering(dialog.sendButton()), QStringList{"WARNING! -  Samples exceed available notes"});
     QVERIFY(!rig.sampler().running());
     QVERIFY(rig.windowEnabled());
     dialog.hide();

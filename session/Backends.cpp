@@ -1,7 +1,6 @@
 #include "session/Backends.h"
-#include "sampler/scsi/SystemBackends.h"
+#include "sampler/virtual/EmulatedScsiBus.h"
 #include "sampler/virtual/MidiBackendList.h"
-#include "sampler/virtual/VirtualAkaiSampler.h"
 
 namespace cleavix::session {
 
@@ -14,10 +13,7 @@ Backends Backends::defaults() {
 }
 
 std::shared_ptr<sampler::scsi::VirtualScsiBus> Backends::defaultScsiBus() {
-    auto bus = std::make_shared<sampler::scsi::VirtualScsiBus>();
-    bus->attach(sampler::scsi::kVirtualDiskId, std::make_shared<sampler::scsi::VirtualDiskTarget>());
-    bus->attach(sampler::scsi::VirtualAkaiSampler::kDefaultId, std::make_shared<sampler::scsi::VirtualAkaiSampler>());
-    return bus;
+    return sampler::virt::makeEmulatedScsiBus().bus;
 }
 
 } // namespace cleavix::session

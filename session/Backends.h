@@ -21,14 +21,14 @@ struct Backends {
     // sample dump sampler) last. Empty: defaults() is filled in by the session.
     sampler::midi::MidiBackends midi;
     // The virtual SCSI bus, listed after the system's adaptors, with the emulated samplers on it.
-    // Null: the default bus (a disk, and the emulated S2000 at ID 2).
+    // Null: the default bus (the emulated S2000 at ID 2, SMDI samplers at 3 and 4, a disk at 6).
     std::shared_ptr<sampler::scsi::VirtualScsiBus> scsiBus;
     // Whether the system's SCSI adaptors (Linux SCSI generic, when built) are listed.
     bool systemScsi = true;
 
     // The real backends this build has (ALSA when built with it), else the virtual devices.
     static Backends defaults();
-    // The virtual bus the program lists: a disk and the emulated samplers.
+    // The virtual bus the program lists: the emulated samplers and a disk.
     static std::shared_ptr<sampler::scsi::VirtualScsiBus> defaultScsiBus();
 };
 

@@ -7,6 +7,7 @@
 #include "sampler/midi/MidiOut.h"
 #include "sampler/scsi/SystemBackends.h"
 #include "sampler/sds/SdsDriver.h"
+#include "sampler/smdi/SMIDIDriver.h"
 #include "session/Backends.h"
 #include "session/SendThread.h"
 #include "session/Session.h"
@@ -39,6 +40,9 @@ SamplerTransfer::SamplerTransfer(Session& session, Backends& backends)
     sds_->setScratchFolder(session.workingDirectory());
     akai_ = std::make_unique<sampler::akai::TAkaiS2000Driver>(*scsi_, prompter_);
     akai_->setScratchDirectory(session.workingDirectory());
+    smdiOwn_ = std::make_unique<sampler::smdi::TSMIDIDriver>(*scsi_, dispatcher_);
+    smdiOwn_->setScratchDirectory(session.workingDirectory());
+    smdi_ = smdiOwn_.get();
     watchdog_ = std::make_unique<sampler::TransferWatchdog>(dispatcher_, kDefaultQuiet);
 }
 
@@ -51,10 +55,11 @@ SamplerTransfer::~SamplerTransfer() {
     watchdog_.reset();
     // The drivers close the ports they opened; they go before the ports and the layer.
     akai_.reset();
+    smdiOwn_.reset();
     sds_.reset();
 }
 
-void SamplerTransfer::setSmdiDriver(sampler::TSamplerClass* driver) { smdi_ = driver; }
+void SamplerTransfer::setSmdiDriver(sampler::TSamplerClass* driver) { smdi_ = driver ? driver : smdiOwn_.get(); }
 
 void SamplerTransfer::setQuietTime(std::chrono::milliseconds quiet) {
     if (!running_) {
@@ -114,6 +119,8 @@ std::optional<SamplerTransfer::Bound> SamplerTransfer::checkAndBind(sample::TFil
     bound.kind = pf::deviceType(bound.profile.deviceType)->driver;
     if (bound.kind == pf::DriverKind::Akai) {
         akai_->setAdaptorIndex(bound.profile.scsiAdaptor);
+    } else if (bound.kind == pf::DriverKind::Smdi && bound.driver == smdiOwn_.get()) {
+        smdiOwn_->setAdaptorIndex(bound.profile.scsiAdaptor);
     }
     return bound;
 }

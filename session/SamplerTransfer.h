@@ -50,6 +50,9 @@ class TSDSDriver;
 namespace cleavix::sampler::akai {
 class TAkaiS2000Driver;
 }
+namespace cleavix::sampler::smdi {
+class TSMIDIDriver;
+}
 
 namespace cleavix::session {
 
@@ -125,7 +128,8 @@ public:
     sampler::scsi::ScsiLayer& scsi() { return *scsi_; }
     sampler::sds::TSDSDriver& sdsDriver() { return *sds_; }
     sampler::akai::TAkaiS2000Driver& akaiDriver() { return *akai_; }
-    // The SCSI SMDI driver for the SMDI types; until one is set those types are refused.
+    sampler::smdi::TSMIDIDriver& smdiDriver() { return *smdiOwn_; }
+    // Another driver for the SMDI types (tests); null: the session's own.
     void setSmdiDriver(sampler::TSamplerClass* driver);
     sampler::profiles::InstalledDevices installed();
 
@@ -231,6 +235,7 @@ private:
     std::unique_ptr<sampler::scsi::ScsiLayer> scsi_;
     std::unique_ptr<sampler::sds::TSDSDriver> sds_;
     std::unique_ptr<sampler::akai::TAkaiS2000Driver> akai_;
+    std::unique_ptr<sampler::smdi::TSMIDIDriver> smdiOwn_;
     sampler::TSamplerClass* smdi_ = nullptr;
     slicing::TWaveSmoother smoother_;
     sampler::profiles::ProfileStore profiles_;

@@ -5,6 +5,8 @@
 #include "sampler/sds/SdsDriver.h"
 #include "sampler/virtual/MidiBackendList.h"
 #include "sampler/virtual/VirtualAkaiSampler.h"
+#include "sampler/virtual/VirtualSmdiSampler.h"
+#include "sampler/smdi/SMIDIDriver.h"
 #include "sampler/virtual/VirtualSdsSampler.h"
 #include "session/SamplerTransfer.h"
 #include "session/Session.h"
@@ -34,6 +36,7 @@ struct TransferRig {
     ScriptedPrompter prompter;
     std::shared_ptr<sampler::virt::VirtualSdsSampler> sds = std::make_shared<sampler::virt::VirtualSdsSampler>("", "");
     std::shared_ptr<sampler::scsi::VirtualAkaiSampler> akai = std::make_shared<sampler::scsi::VirtualAkaiSampler>("");
+    std::shared_ptr<sampler::scsi::VirtualSmdiSampler> smdi = std::make_shared<sampler::scsi::VirtualSmdiSampler>();
     std::unique_ptr<session::Session> session;
     int disabled = 0;
     int enabled = 0;
@@ -44,6 +47,7 @@ struct TransferRig {
         backends.systemScsi = false;
         backends.scsiBus = std::make_shared<sampler::scsi::VirtualScsiBus>();
         backends.scsiBus->attach(sampler::scsi::VirtualAkaiSampler::kDefaultId, akai);
+        backends.scsiBus->attach(sampler::scsi::VirtualSmdiSampler::kGenericId, smdi);
         session::Settings settings;
         settings.tempPath = work.path();
         settings.scanOnLoad = false;
@@ -60,6 +64,8 @@ struct TransferRig {
         p.sampleNumberOffset = offset;
         if (type == 0) {
             p.midiInput = p.midiOutput = 1; // the emulated SDS sampler after the cable
+        } else if (pf::deviceType(type)->driver == pf::DriverKind::Smdi) {
+            p.scsiDevice = sampler::scsi::VirtualSmdiSampler::kGenericId;
         } else {
             p.scsiDevice = sampler::scsi::VirtualAkaiSampler::kDefaultId;
         }
@@ -362,6 +368,66 @@ TEST(SamplerTransfer, ListAndFetchFromTheAkai) {
     // The sampler's own character set has no '/' or '\'; its blanks at the end are trimmed.
     EXPECT_EQ(rig.session->fileName(), "KI CK 1.wav");
     EXPECT_EQ(rig.session->format().dataLength, 1000u);
+}
+
+// The SMDI types are bound to the session's own SMDI driver: a region sent to the generic SMDI
+// sampler lands at its number, comes back by a request, and shows in the listing.
+TEST(SamplerTransfer, SmdiProfileSendsListsAndFetches) {
+    TransferRig rig;
+    rig.profile("smdi", 1, 2);
+    const auto samples = ramp(800, -400, 1);
+    ASSERT_TRUE(rig.load(rig.wave("hat.wav", samples)));
+    rig.session->slicer().setLoop(0, 1600);
+    auto end = rig.run([&](auto done) { return rig.sampler().sendRegion(5, true, 1, done); });
+    ASSERT_TRUE(end);
+    ASSERT_TRUE(end->ok) << end->message;
+    const auto held = rig.smdi->samples();
+    ASSERT_EQ(held.count(7), 1u);
+    const auto& data = held.at(7).data;
+    ASSERT_EQ(data.size(), 1600u);
+    // The sampler holds big-endian words.
+    for (size_t i = 0; i < samples.size(); ++i) {
+        ASSERT_EQ(int16_t(uint16_t(data[2 * i] << 8 | data[2 * i + 1])), samples[i]) << i;
+    }
+    EXPECT_EQ(rig.disabled, 1);
+    EXPECT_EQ(rig.enabled, 1);
+
+    // The listing runs from the first number until the sampler has none: nothing at 0, nothing listed.
+    end = rig.run([&](auto done) { return rig.sampler().listSamples(done); });
+    ASSERT_TRUE(end);
+    EXPECT_FALSE(end->ok);
+    EXPECT_EQ(end->message, sampler::smdi::kNoSamples);
+    rig.profile("smdi at 0", 1, 0);
+    end = rig.run([&](auto done) { return rig.sampler().sendRegion(0, true, 1, done); });
+    ASSERT_TRUE(end && end->ok) << (end ? end->message : "refused");
+    end = rig.run([&](auto done) { return rig.sampler().listSamples(done); });
+    ASSERT_TRUE(end && end->ok) << (end ? end->message : "refused");
+    ASSERT_EQ(rig.sampler().listing().size(), 1u);
+    const int32_t number = rig.sampler().listing()[0].number;
+    rig.session->slicer().setLoop(0, 200);
+    end = rig.run([&](auto done) { return rig.sampler().receiveListed(number, done); });
+    ASSERT_TRUE(end && end->ok) << (end ? end->message : "refused");
+    EXPECT_EQ(rig.session->format().dataLength, 1600u);
+    EXPECT_EQ(rig.session->format().channels, 1u);
+}
+
+// A failing SMDI sampler ends the transfer once, with the driver's text, and the window enabled.
+TEST(SamplerTransfer, SmdiRefusalEndsOnceWithTheDriversText) {
+    TransferRig rig;
+    rig.profile("smdi", 1);
+    ASSERT_TRUE(rig.load(rig.wave("hat.wav", ramp(400))));
+    rig.session->slicer().setLoop(0, 800);
+    sampler::scsi::VirtualSmdiSampler::Faults faults;
+    faults.rejectHeaders = true;
+    rig.smdi->setFaults(faults);
+    const auto end = rig.run([&](auto done) { return rig.sampler().sendRegion(0, true, 1, done); });
+    ASSERT_TRUE(end);
+    EXPECT_FALSE(end->ok);
+    EXPECT_NE(end->message, session::kMsgTransferComplete);
+    EXPECT_FALSE(end->message.empty());
+    EXPECT_TRUE(rig.smdi->samples().empty());
+    EXPECT_EQ(rig.enabled, 1);
+    EXPECT_FALSE(rig.sampler().running());
 }
 
 TEST(SamplerTransfer, BatchNumbersAndEmptiesTheList) {

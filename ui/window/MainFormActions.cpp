@@ -14,6 +14,7 @@
 #include "ui/view/MouseTools.h"
 #include "ui/commands/ProcessCommands.h"
 #include "ui/commands/ExportCommands.h"
+#include "ui/sampler/SamplerCommands.h"
 #include "ui/dialogs/ProcessForm.h"
 #include "ui/dialogs/SensitivityForm.h"
 #include "ui/view/WaveBox.h"
@@ -77,6 +78,8 @@ void TMainForm::buildActions() {
     make("SaveAs1", "Save As...", [this] { SaveAsItemClick(); });
     exports_ = new ExportCommands(*this);
     exports_->buildActions();
+    sampler_ = new SamplerCommands(*this);
+    sampler_->buildActions();
     make("Options1", "Op&tions", [this] { Options1Click(); });
     make("Exit1", options_.ostrel ? "Return to Ostrel" : "E&xit", [this] { close(); }, QKeySequence("Alt+F4"));
 
@@ -275,6 +278,10 @@ void TMainForm::buildMenus() {
         }
     });
 
+    auto* samplerMenu = menuBar()->addMenu("&Sampler");
+    samplerMenu->setObjectName("SamplerMenu");
+    sampler_->fillSamplerMenu(*samplerMenu);
+
     auto* help = menuBar()->addMenu("&Help");
     help->setObjectName("HelpMenu");
     help->addAction(action("Help1"));
@@ -292,6 +299,7 @@ void TMainForm::buildToolbars() {
     panel3_->addAction(action("Open1"));
     panel3_->addAction(action("Save1"));
     exports_->fillFileToolbar(*panel3_);
+    sampler_->fillToolbar(*panel3_);
     panel2_ = addToolBar("Edit");
     panel2_->setObjectName("Panel2");
     edits_->fillEditToolbar(*panel2_);

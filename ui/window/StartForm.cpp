@@ -116,7 +116,8 @@ void TMainForm::FormCreate() {
     settings.promptToSave = config_.prompt;
     settings.ostrelHost = options_.ostrel;
     try {
-        session_ = std::make_unique<session::Session>(dispatcher_, prompter_, settings);
+        session_ = std::make_unique<session::Session>(dispatcher_, prompter_, settings,
+                                                      options_.backends ? options_.backends() : session::Backends::defaults());
     } catch (const std::exception& e) {
         // Without a sample store the window cannot work: the program ends.
         qWarning("cleavix: %s", e.what());

@@ -37,6 +37,7 @@ class MouseTools;
 class ProcessCommands;
 class TBarsBeatsControl;
 class ExportCommands;
+class SamplerCommands;
 class TOdForm;
 class TSaveForm;
 class TProcessForm;
@@ -46,6 +47,9 @@ struct StartOptions {
     QString file;          // argument 1: a file to open at start-up
     bool ostrel = false;   // argument 2 "ostrel": host mode
     bool screenshot = false; // rendering a picture: no dialogs at start, configuration left as read
+    // The device layers for the session (tests: virtual devices with emulated samplers); unset:
+    // what the build offers.
+    std::function<session::Backends()> backends;
 };
 
 class TMainForm final : public QMainWindow, public session::SessionListener {
@@ -90,6 +94,7 @@ public:
     TBarsBeatsControl* barsBeats() const { return barsBeats_; }
     ExportCommands* exportCommands() const { return exports_; }
     BarMouse* barMouse() const { return bars_; }
+    SamplerCommands* samplerCommands() const { return sampler_; }
 
     // --- commands (the menu items call these) ---
     void OpenFile();          // "&Open..."
@@ -131,6 +136,7 @@ private:
     friend class ProcessCommands; // the process dialogs work on the views after their completions
     friend class ExportCommands; // the exports use the save dialog, the transport and the key-map settings
     friend class BarMouse;       // the locators and the bars move the view and the loop region
+    friend class SamplerCommands; // the transfer dialogs use the configuration, the transport and the views
     void FormCreate();
     void FormShow();
     void buildActions();
@@ -181,6 +187,7 @@ private:
     TBarsBeatsControl* barsBeats_ = nullptr;
     ExportCommands* exports_ = nullptr;
     BarMouse* bars_ = nullptr;
+    SamplerCommands* sampler_ = nullptr;
 
     // Views.
     TWaveBox* paintbox1_ = nullptr;

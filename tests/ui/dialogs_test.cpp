@@ -2,6 +2,7 @@
 // and beats controls with the tempo label, and the point-file dialogs, driven through the window on
 // the offscreen platform with the demo loop.
 #include "ui/UiTestSupport.h"
+#include "ui/view/MouseTools.h"
 
 #include "processing/StripSilence.h"
 #include "ui/window/BarsBeatsControl.h"
@@ -700,9 +701,12 @@ void DialogsTest::barsAndBeatsSetTheTempo() {
         QTest::keyClick(f->beatsEdit(), Qt::Key_Return);
         return true;
     });
+    const int toolBefore = w->mouseTools()->tool();
     QTest::mouseDClick(beats, Qt::LeftButton);
     QCOMPARE(seen, (QStringList{"Change bars and beats", "1", "1", "1"}));
     QCOMPARE(bars->text(), QString("3"));
+    // The digits went into the fields, not to the tool keys.
+    QCOMPARE(w->mouseTools()->tool(), toolBefore);
     QCOMPARE(beats->text(), QString("2"));
     QCOMPARE(tempoLabel(*w.form), expectedTempo(*w.form, 3, 2));
 

@@ -402,13 +402,18 @@ void ExportTest::keymapDialogRangeCheckAndOptions() {
     QCOMPARE(k.baseNote(), 48);
     // Forty samples two keys apart from C2 do not fit under note 128.
     k.interval = 2;
-    ui::TForm6 crowded(k, ui::TForm6::Mode::Editor, 40);
+    // Before a batch transfer they cannot be sent mapped: OK is greyed.
+    ui::TForm6 crowded(k, ui::TForm6::Mode::Batch, 40);
     QVERIFY(!crowded.okButton()->isEnabled());
     QVERIFY(!crowded.warningLabel()->isHidden());
     QCOMPARE(crowded.warningLabel()->text(), QString("WARNING! -  Samples exceed available notes"));
     crowded.intervalBox()->setValue(0);
     QVERIFY(crowded.okButton()->isEnabled());
     QVERIFY(crowded.warningLabel()->isHidden());
+    // Before Save Segments in Loop the numbered files need no keys: warned, but OK stays.
+    ui::TForm6 slices(k, ui::TForm6::Mode::Editor, 120);
+    QVERIFY(!slices.warningLabel()->isHidden());
+    QVERIFY(slices.okButton()->isEnabled());
 
     // White keys only: C and no interval, both locked, restored when unticked.
     ui::TForm6 form(k, ui::TForm6::Mode::Editor, 8);

@@ -686,6 +686,45 @@ void ToolsTest::keysSpaceCtrlAndSelections() {
     QVERIFY(editMenu->actions().contains(w->action("SelectAll1")));
     QVERIFY(editMenu->actions().contains(w->action("SelectLoop1")));
 
+    // The desktop's keys: Ctrl+X cuts the loop, Ctrl+Z gives it back, Ctrl+C and Ctrl+V copy and
+    // paste it, Delete clears.
+    // The progress window takes the activation while it is up; a desktop gives it back to the
+    // main window when it closes, the offscreen platform does not.
+    auto settle = [&] {
+        if (!waitIdle(*w.form)) {
+            return false;
+        }
+        w->activateWindow();
+        return QTest::qWaitForWindowActive(w.form.get());
+    };
+    const uint32_t total = w->session().format().dataLength;
+    const uint32_t loop = slicer.right() - slicer.left();
+    key(*w.form, Qt::Key_X, Qt::ControlModifier);
+    QVERIFY(settle());
+    QCOMPARE(w->session().format().dataLength, total - loop);
+    QVERIFY(w->action("Undo1")->isEnabled());
+    key(*w.form, Qt::Key_Z, Qt::ControlModifier);
+    QVERIFY(settle());
+    QCOMPARE(w->session().format().dataLength, total);
+    w->action("SelectLoop1")->trigger();
+    key(*w.form, Qt::Key_C, Qt::ControlModifier);
+    QVERIFY(settle());
+    QTRY_VERIFY(w->action("PasteKeep1")->isEnabled());
+    w->session().selection().selectRange(0, 400); // the paste replaces these 400 bytes
+    key(*w.form, Qt::Key_V, Qt::ControlModifier);
+    QVERIFY(settle());
+    QCOMPARE(w->session().format().dataLength, total - 400 + loop);
+    key(*w.form, Qt::Key_Z, Qt::ControlModifier);
+    QVERIFY(settle());
+    QCOMPARE(w->session().format().dataLength, total);
+    w->action("SelectLoop1")->trigger();
+    key(*w.form, Qt::Key_Delete);
+    QVERIFY(settle());
+    QVERIFY(w->session().format().dataLength < total);
+    key(*w.form, Qt::Key_Z, Qt::ControlModifier);
+    QVERIFY(settle());
+    QCOMPARE(w->session().format().dataLength, total);
+
     // While a worker runs, the keys do nothing.
     w->action("Reverse1")->trigger();
     QVERIFY(w->session().busy()); // until its completion runs on this thread

@@ -53,11 +53,12 @@ void EditCommands::buildActions() {
         connect(a, &QAction::triggered, this, [fn = std::move(fn)] { fn(); });
         return a;
     };
-    make("Undo1", "&Undo", {}, [this] { undo(); });
-    make("Cut1", "Cut", "Cut selected region", [this] { cut(); });
-    make("Clear1", "Clear", {}, [this] { cut(); });
-    make("Copy1", "&Copy", {}, [this] { copy(); });
-    make("PasteKeep1", "Paste And &Keep", {}, [this] { paste(false); });
+    // The desktop's standard keys, where the program's own keys leave them free.
+    make("Undo1", "&Undo", {}, [this] { undo(); })->setShortcut(QKeySequence::Undo);
+    make("Cut1", "Cut", "Cut selected region", [this] { cut(); })->setShortcut(QKeySequence::Cut);
+    make("Clear1", "Clear", {}, [this] { cut(); })->setShortcut(QKeySequence::Delete);
+    make("Copy1", "&Copy", {}, [this] { copy(); })->setShortcut(QKeySequence::Copy);
+    make("PasteKeep1", "Paste And &Keep", {}, [this] { paste(false); })->setShortcut(QKeySequence::Paste);
     make("PasteFindNew1", "Paste And Find &New", {}, [this] { paste(true); });
     make("PasteToNew1", "Paste To New", {}, [this] { pasteToNew(); });
     make("Crop1", "Crop", "Crop selected region", [this] { crop(); });

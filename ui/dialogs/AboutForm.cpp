@@ -3,6 +3,8 @@
 #include "ui/view/Artwork.h"
 
 #include <QCoreApplication>
+#include <QDesktopServices>
+#include <QMessageBox>
 #include <QDialogButtonBox>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -13,15 +15,41 @@ namespace cleavix::ui {
 
 QString helpFile(const QString& page) {
     // Beside the program first (an installed tree: bin/../share/doc/cleavix/help), then the
-    // configured install location, then the sources the program was built from.
-    const QString beside = QCoreApplication::applicationDirPath() + "/../share/doc/cleavix/help/" + page;
-    for (const QString& candidate :
-         {beside, QString(CLEAVIX_HELP_INSTALLED "/") + page, QString(CLEAVIX_HELP_SOURCE "/") + page}) {
+    // configured install location, then a source tree holding the build folder, then the sources
+    // the program was built from.
+    const QString dir = QCoreApplication::applicationDirPath();
+    for (const QString& candidate : {dir + "/../share/doc/cleavix/help/" + page, QString(CLEAVIX_HELP_INSTALLED "/") + page,
+                                     dir + "/../../docs/help/" + page, QString(CLEAVIX_HELP_SOURCE "/") + page}) {
         if (QFileInfo(candidate).isFile()) {
             return QFileInfo(candidate).canonicalFilePath();
         }
     }
-    return QString(CLEAVIX_HELP_SOURCE "/") + page;
+    return {};
+}
+
+std::function<bool(const QUrl&)> openHelpUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+
+bool showHelpPage(QWidget* parent, const QString& page, const QString& anchor) {
+    const QString file = helpFile(page);
+    if (file.isEmpty()) {
+        QMessageBox::warning(parent, "Cleavix",
+                             QString("The help page %1 cannot be found.\nThe user guide is installed with Cleavix "
+                                     "in share/doc/cleavix/help, and is in the source tree's docs/help folder.")
+                                 .arg(page));
+        return false;
+    }
+    QUrl url = QUrl::fromLocalFile(file);
+    if (!anchor.isEmpty()) {
+        url.setFragment(anchor);
+    }
+    if (!openHelpUrl || !openHelpUrl(url)) {
+        QMessageBox::warning(parent, "Cleavix",
+                             QString("No program could open the help page\n%1\n\nInstall a web browser, or choose "
+                                     "one with xdg-settings, and try again.")
+                                 .arg(file));
+        return false;
+    }
+    return true;
 }
 
 TCXAboutForm::TCXAboutForm(QWidget* parent) : QDialog(parent) {

@@ -1,5 +1,7 @@
 #include "ui/dialogs/BarsBeatsForm.h"
 
+#include "ui/dialogs/FormButtons.h"
+
 #include "slicing/Tempo.h"
 
 #include <QFormLayout>
@@ -25,6 +27,7 @@ TBarsBeatsForm::TBarsBeatsForm(int bars, int beats, Field focus, QWidget* parent
     QLineEdit* first = focus == Field::Beats ? beats_ : bars_;
     first->setFocus();
     first->selectAll();
+    fitTitle(*this);
 }
 
 void TBarsBeatsForm::edited() {

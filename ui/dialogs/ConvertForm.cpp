@@ -27,6 +27,7 @@ TConvertForm::TConvertForm(int channels, QWidget* parent) : QDialog(parent), lis
     auto* column = new QVBoxLayout(this);
     column->addWidget(group);
     column->addWidget(buttons);
+    fitTitle(*this);
 }
 
 int TConvertForm::choice() const { return list_->count() == 3 ? list_->currentIndex() : 0; }

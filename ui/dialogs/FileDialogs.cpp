@@ -3,7 +3,9 @@
 #include "sample/WavParser.h"
 
 #include <QCheckBox>
+#include <QAbstractItemView>
 #include <QComboBox>
+#include <QCompleter>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -279,6 +281,30 @@ void TSaveForm::setFileName(const QString& name) {
     } else if (auto* edit = findChild<QLineEdit*>("fileNameEdit")) {
         edit->clear();
     }
+}
+
+namespace {
+
+// The name box's completer opens its own top-level list; closing the dialog leaves it on screen
+// unless it is put away with the dialog.
+void hideCompleterPopups(QFileDialog& dialog) {
+    for (QCompleter* completer : dialog.findChildren<QCompleter*>()) {
+        if (completer->popup() != nullptr) {
+            completer->popup()->hide();
+        }
+    }
+}
+
+} // namespace
+
+void TOdForm::done(int result) {
+    hideCompleterPopups(*this);
+    QFileDialog::done(result);
+}
+
+void TSaveForm::done(int result) {
+    hideCompleterPopups(*this);
+    QFileDialog::done(result);
 }
 
 } // namespace cleavix::ui

@@ -56,6 +56,8 @@ public:
     QPushButton* Button1() const { return play_; }
     QComboBox* recentBox() const { return recentBox_; }
 
+    void done(int result) override;
+
 private:
     void preview(const QString& file);
     void auditionIfWanted(const QString& file);
@@ -86,6 +88,8 @@ public:
     void setFileName(const QString& name);
     QComboBox* formatBox() const { return formatBox_; }
     QComboBox* recentBox() const { return recentBox_; }
+
+    void done(int result) override;
 
 private:
     QStringList recent_;

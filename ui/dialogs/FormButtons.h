@@ -5,6 +5,7 @@
 
 class QDialog;
 class QPushButton;
+class QWidget;
 
 namespace cleavix::ui {
 
@@ -12,5 +13,9 @@ namespace cleavix::ui {
 QDialogButtonBox* okCancelButtons(QDialog& dialog, const QString& okHint,
                                   QDialogButtonBox::StandardButtons more = QDialogButtonBox::NoButton);
 QPushButton* okButtonOf(QDialogButtonBox* buttons);
+// Makes `dialog` at least as wide as its title needs beside the title bar's icon and buttons, so
+// a short dialog never shows "Conve… mono". Call it once the dialog's layout is complete.
+void fitTitle(QWidget& dialog);
+inline constexpr int kTitleBarExtras = 120;
 
 } // namespace cleavix::ui

@@ -1,7 +1,10 @@
 #include "ui/dialogs/KeymapForm.h"
+
+#include "ui/dialogs/FormButtons.h"
 #include "sampler/KeyAssignment.h"
 
 #include <QCheckBox>
+#include <QFontMetrics>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -29,6 +32,10 @@ class NoteSpinBox final : public QSpinBox {
 public:
     explicit NoteSpinBox(QWidget* parent) : QSpinBox(parent) { setRange(1, 12); }
 
+    // A spin box sizes itself by the texts of its two ends ("C", "B"): room for the widest name.
+    QSize sizeHint() const override { return widened(QSpinBox::sizeHint()); }
+    QSize minimumSizeHint() const override { return widened(QSpinBox::minimumSizeHint()); }
+
 protected:
     QString textFromValue(int value) const override { return noteName(value); }
     int valueFromText(const QString& text) const override {
@@ -43,6 +50,19 @@ protected:
         const bool prefix = std::any_of(kNotes.begin(), kNotes.end(),
                                         [&](const char* n) { return QString(n).startsWith(t); });
         return prefix ? QValidator::Intermediate : QValidator::Invalid;
+    }
+
+private:
+    QSize widened(QSize size) const {
+        const QFontMetrics metrics(font());
+        int widest = 0;
+        for (const char* n : kNotes) {
+            widest = std::max(widest, metrics.horizontalAdvance(QString(n)));
+        }
+        const int ends = std::max(metrics.horizontalAdvance(textFromValue(minimum())),
+                                  metrics.horizontalAdvance(textFromValue(maximum())));
+        size.rwidth() += std::max(0, widest - ends);
+        return size;
     }
 };
 
@@ -193,13 +213,16 @@ TForm6::TForm6(const KeymapSettings& settings, Mode mode, int sampleCount, QWidg
     connect(ok_, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     rangeCheck();
+    fitTitle(*this);
 }
 
 void TForm6::rangeCheck() {
     const KeymapSettings k = settings();
     const bool fit = keysFit(k.baseNote(), k.interval, samples_, k.whiteKeys);
     warning_->setVisible(!fit);
-    ok_->setEnabled(fit);
+    // Numbered slice files need no keys: before Save Segments in Loop the warning is only a
+    // warning. A batch transfer cannot map what does not fit.
+    ok_->setEnabled(fit || mode_ == Mode::Editor);
 }
 
 void TForm6::whiteKeysToggled(bool on) {

@@ -46,6 +46,7 @@ TNormForm::TNormForm(processing::ProcessSettings& settings, QWidget* parent)
     grid->addWidget(centre_, 2, 0, 1, 3);
     grid->addWidget(buttons, 3, 0, 1, 3);
     edit_->setFocus();
+    fitTitle(*this);
 }
 
 void TNormForm::accept() {

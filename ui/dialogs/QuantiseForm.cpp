@@ -35,6 +35,7 @@ TBitForm::TBitForm(processing::ProcessSettings& settings, QWidget* parent)
     auto* column = new QVBoxLayout(this);
     column->addWidget(group);
     column->addWidget(buttons);
+    fitTitle(*this);
 }
 
 void TBitForm::accept() {

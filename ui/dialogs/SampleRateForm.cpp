@@ -43,6 +43,7 @@ TConRateForm::TConRateForm(uint32_t currentRate, uint16_t channels, QWidget* par
     column->addWidget(group);
     column->addWidget(buttons);
     list_->setFocus();
+    fitTitle(*this);
 }
 
 void TConRateForm::accept() {

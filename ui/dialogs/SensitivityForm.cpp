@@ -1,5 +1,7 @@
 #include "ui/dialogs/SensitivityForm.h"
 
+#include "ui/dialogs/FormButtons.h"
+
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -19,6 +21,7 @@ TSensitivityForm::TSensitivityForm(slicing::Slicer& slicer, QWidget* parent)
     auto* row = new QHBoxLayout(this);
     row->addWidget(new QLabel("Sensitivity (%):", this));
     row->addWidget(edit_);
+    fitTitle(*this);
 }
 
 void TSensitivityForm::keyPressEvent(QKeyEvent* event) {

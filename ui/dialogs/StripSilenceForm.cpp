@@ -60,12 +60,11 @@ TStripForm::TStripForm(int threshold, int gap, QWidget* parent) : QDialog(parent
     grid->addWidget(points_, 2, 1, 1, 4);
 
     auto* buttons = okCancelButtons(*this, {}, QDialogButtonBox::Help);
-    connect(buttons, &QDialogButtonBox::helpRequested, this, [] {
-        QDesktopServices::openUrl(QUrl::fromLocalFile(helpFile("window.html")).resolved(QUrl("#strip-silence")));
-    });
+    connect(buttons, &QDialogButtonBox::helpRequested, this, [this] { showHelpPage(this, "window.html", "strip-silence"); });
     auto* column = new QVBoxLayout(this);
     column->addWidget(group);
     column->addWidget(buttons);
+    fitTitle(*this);
 }
 
 int TStripForm::threshold() const { return threshold_->value(); }

@@ -217,6 +217,7 @@ Config readConfig(bool* ok) {
     c.fileToolbar = r.flag("ToolbarFile", true);
     c.editToolbar = r.flag("ToolbarEdit", true);
     c.viewToolbar = r.flag("ToolbarView", true);
+    c.toolsToolbar = r.flag("ToolbarTools", true);
     settings.endGroup();
     settings.sync();
     if (ok != nullptr) {
@@ -304,6 +305,7 @@ bool writeConfig(const Config& c) {
     flag("ToolbarFile", c.fileToolbar);
     flag("ToolbarEdit", c.editToolbar);
     flag("ToolbarView", c.viewToolbar);
+    flag("ToolbarTools", c.toolsToolbar);
     settings.endGroup();
     settings.sync();
     return settings.status() == QSettings::NoError;

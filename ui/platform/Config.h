@@ -101,7 +101,7 @@ struct Config {
     bool enableUndo = true;
     bool autoPlay = false; // written at exit, not read
     // Toolbar layout (the window's own values): which toolbars show.
-    bool fileToolbar = true, editToolbar = true, viewToolbar = true;
+    bool fileToolbar = true, editToolbar = true, viewToolbar = true, toolsToolbar = true;
 };
 
 // Where the configuration lives, and the settings object on it.

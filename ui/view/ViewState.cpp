@@ -80,7 +80,9 @@ void ViewState::zoomOut(uint32_t centre, uint32_t total, uint32_t frameBytes) {
     if (total == 0) {
         return;
     }
-    zoom = std::trunc(zoom / 2.0);
+    // The factor was recomputed from the view (3.99 for a view a frame longer than a quarter):
+    // halve the whole number it stands for.
+    zoom = std::trunc(std::round(zoom) / 2.0);
     zoomInEnabled = true;
     if (zoom < 2.0) {
         whole(total);
@@ -111,6 +113,7 @@ uint32_t ViewState::positionAt(int x, int width) const {
     return start + uint32_t(f * double(length()));
 }
 
-QString zoomText(double zoom) { return QString("x%1.0").arg(int(zoom), 2); }
+// Rounded: a view one frame short of half the sample is still shown as "x 2.0", not "x 1.0".
+QString zoomText(double zoom) { return QString("x%1.0").arg(int(std::lround(zoom)), 2); }
 
 } // namespace cleavix::ui

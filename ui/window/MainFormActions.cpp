@@ -173,9 +173,7 @@ void TMainForm::buildActions() {
     unlockAll->setIcon(art::glyph(art::Glyph::UnlockAll));
     setHint(unlockAll, "Unlock all|Unlock all slice points");
 
-    auto* help = make("Help1", "&Help (F1)", [this] {
-        QDesktopServices::openUrl(QUrl::fromLocalFile(helpFile("index.html")));
-    }, QKeySequence(Qt::Key_F1));
+    auto* help = make("Help1", "&Help (F1)", [this] { showHelpPage(this, "index.html"); }, QKeySequence(Qt::Key_F1));
     help->setIcon(art::glyph(art::Glyph::Help));
     make("HomePage1", "&Brindlecote Home Page", [this] {
         if (!QDesktopServices::openUrl(QUrl(kHomePage))) {
@@ -184,7 +182,7 @@ void TMainForm::buildActions() {
         }
     });
     make("ConfigurationWizard1", "Configuration Wizard", [this] { ShowWiz(); });
-    make("Tips1", "&Tips", [this] { QDesktopServices::openUrl(QUrl::fromLocalFile(helpFile("tips.html"))); });
+    make("Tips1", "&Tips", [this] { showHelpPage(this, "tips.html"); });
     make("About1", "&About...", [this] {
         TCXAboutForm about(this);
         about.exec();
@@ -336,7 +334,19 @@ void TMainForm::buildToolbars() {
     panel2_->setVisible(config_.editToolbar);
     viewBar_->setVisible(config_.viewToolbar);
 
-    addToolBar(tools_->buildToolbar());
+    QToolBar* toolsBar = tools_->buildToolbar();
+    addToolBar(toolsBar);
+    toolsBar->setVisible(config_.toolsToolbar);
+    // The Tools toolbar's own show/hide item, stored like the other toolbars'.
+    QAction* toolsTick = toolsBar->toggleViewAction();
+    toolsTick->setObjectName("ToolsToolbar1");
+    toolsTick->setText("&Tools Toolbar");
+    connect(toolsTick, &QAction::triggered, this, [this](bool on) { config_.toolsToolbar = on; });
+    if (auto* viewMenu = findChild<QMenu*>("ViewMenu")) {
+        const auto items = viewMenu->actions();
+        const int after = int(items.indexOf(action("ViewToolbar1")));
+        viewMenu->insertAction(after >= 0 && after + 1 < items.size() ? items[after + 1] : nullptr, toolsTick);
+    }
 
     addToolBarBreak();
     panel4_ = addToolBar("Play");

@@ -214,12 +214,19 @@ void TMainForm::statusChanged(const std::string& formatPanel, const std::string&
     }
 }
 
+// The hint and the position under the pointer belong to the sample that was shown before.
+void TMainForm::clearPointerPanels() {
+    panels_[0]->clear();
+    panels_[2]->clear();
+}
+
 void TMainForm::sampleChanged() {
     summary_.clear();
     const auto& format = session_->format();
     if (session_->loaded()) {
         if (freshLoad_) {
             freshLoad_ = false;
+            clearPointerPanels();
             view_.whole(format.dataLength);
             session_->selection().resetChannels();
             action("LeftChannel1")->setChecked(true);
@@ -230,6 +237,7 @@ void TMainForm::sampleChanged() {
         transport_->setFormat(format.channels, format.sampleRate);
     } else {
         view_.whole(0);
+        clearPointerPanels();
     }
     panels_[3]->setText(session_->loaded() ? zoomText(view_.zoom) : "x1.0");
     statusChanged({}, {});

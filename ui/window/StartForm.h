@@ -127,6 +127,7 @@ protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     bool isOwnDraggedSlice(const QMimeData* mime) const;
+    void clearPointerPanels();
     bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 

@@ -14,6 +14,7 @@
 #include "ui/view/MouseTools.h"
 #include "ui/commands/ProcessCommands.h"
 #include "ui/commands/ExportCommands.h"
+#include "ui/commands/RecordCommands.h"
 #include "ui/dialogs/ProcessForm.h"
 #include "ui/dialogs/SensitivityForm.h"
 #include "ui/view/WaveBox.h"
@@ -77,6 +78,8 @@ void TMainForm::buildActions() {
     make("SaveAs1", "Save As...", [this] { SaveAsItemClick(); });
     exports_ = new ExportCommands(*this);
     exports_->buildActions();
+    records_ = new RecordCommands(*this);
+    records_->buildActions();
     make("Options1", "Op&tions", [this] { Options1Click(); });
     make("Exit1", options_.ostrel ? "Return to Ostrel" : "E&xit", [this] { close(); }, QKeySequence("Alt+F4"));
 
@@ -232,6 +235,7 @@ void TMainForm::buildMenus() {
     fileMenu_->addSeparator();
     fileMenu_->addAction(action("Exit1"));
     exports_->fillFileMenu(*fileMenu_);
+    records_->fillFileMenu(*fileMenu_);
     connect(fileMenu_, &QMenu::aboutToShow, this, [this] { UpdateFileMenu(); });
 
     auto* edit = menuBar()->addMenu("&Edit");
@@ -374,6 +378,7 @@ void TMainForm::buildToolbars() {
         }
     });
 
+    records_->fillPlayToolbar(*panel4_);
     panel4_->addSeparator();
     auto* sensitivityCaption = new QLabel(" Sensitivity ", panel4_);
     panel4_->addWidget(sensitivityCaption);

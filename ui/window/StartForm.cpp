@@ -14,6 +14,7 @@
 #include "ui/view/MouseTools.h"
 #include "ui/commands/ProcessCommands.h"
 #include "ui/commands/ExportCommands.h"
+#include "ui/commands/RecordCommands.h"
 #include "ui/dialogs/ProcessForm.h"
 #include "ui/dialogs/SensitivityForm.h"
 #include "ui/view/WaveBox.h"
@@ -65,6 +66,9 @@ TMainForm::~TMainForm() {
         qApp->removeEventFilter(tools_);
     }
     if (session_) {
+        // A take still open goes before the session it records through.
+        delete records_;
+        records_ = nullptr;
         session_->setListener(nullptr);
         session_->slicer().onRedraw = nullptr;
         session_->slicer().onTempo = nullptr;
@@ -115,7 +119,9 @@ void TMainForm::FormCreate() {
     settings.promptToSave = config_.prompt;
     settings.ostrelHost = options_.ostrel;
     try {
-        session_ = std::make_unique<session::Session>(dispatcher_, prompter_, settings);
+        session_ = std::make_unique<session::Session>(dispatcher_, prompter_, settings,
+                                                      options_.backends ? options_.backends()
+                                                                        : session::Backends::defaults());
     } catch (const std::exception& e) {
         // Without a sample store the window cannot work: the program ends.
         qWarning("cleavix: %s", e.what());

@@ -34,6 +34,7 @@ class BarMouse;
 class EditCommands;
 class MouseTools;
 class ProcessCommands;
+class RecordCommands;
 class TBarsBeatsControl;
 class ExportCommands;
 class TOdForm;
@@ -45,6 +46,8 @@ struct StartOptions {
     QString file;          // argument 1: a file to open at start-up
     bool ostrel = false;   // argument 2 "ostrel": host mode
     bool screenshot = false; // rendering a picture: no dialogs at start, configuration left as read
+    // The device layers; the build's own when empty (the window tests hand in virtual devices).
+    std::function<session::Backends()> backends;
 };
 
 class TMainForm final : public QMainWindow, public session::SessionListener {
@@ -89,6 +92,7 @@ public:
     TBarsBeatsControl* barsBeats() const { return barsBeats_; }
     ExportCommands* exportCommands() const { return exports_; }
     BarMouse* barMouse() const { return bars_; }
+    RecordCommands* recordCommands() const { return records_; }
 
     // --- commands (the menu items call these) ---
     void OpenFile();          // "&Open..."
@@ -128,6 +132,7 @@ private:
     friend class MouseTools;   // the tools work on the views, the transport and the save dialog
     friend class ProcessCommands; // the process dialogs work on the views after their completions
     friend class ExportCommands; // the exports use the save dialog, the transport and the key-map settings
+    friend class RecordCommands; // the record dialog uses the transport, the units and the prompter
     friend class BarMouse;       // the locators and the bars move the view and the loop region
     void FormCreate();
     void FormShow();
@@ -179,6 +184,7 @@ private:
     TBarsBeatsControl* barsBeats_ = nullptr;
     ExportCommands* exports_ = nullptr;
     BarMouse* bars_ = nullptr;
+    RecordCommands* records_ = nullptr;
 
     // Views.
     TWaveBox* paintbox1_ = nullptr;

@@ -10,6 +10,7 @@
 #include "session/RecordTake.h"
 #include "ui/commands/RecordCommands.h"
 #include "ui/dialogs/FileDialogs.h"
+#include "ui/dialogs/ProcessForm.h"
 #include "ui/platform/QtPrompter.h"
 #include "ui/record/LedLadder.h"
 #include "ui/record/NewSampleForm.h"
@@ -343,9 +344,23 @@ void RecordTest::keptTakeBecomesUntitledAndSaveAsksForAName() {
     QCOMPARE(d->recordedLabel()->text(),
              QString::fromStdString(sample::FormatPosition(uint32_t(take.size()), units, 16, 22050, 1)));
     QVERIFY(!d->remainingLabel()->text().isEmpty());
+    // Keeping shows the "Processing" window while the picture is built and the slices searched.
+    QStringList shown;
+    auto* progress = r.w->processForm();
+    progress->onVisibility = [&shown, progress, previous = progress->onVisibility](bool on) {
+        if (on) {
+            shown << progress->windowTitle() + ": " + progress->Label1()->text();
+        }
+        if (previous) {
+            previous(on);
+        }
+    };
     d->closeButton()->click();
     QVERIFY(uitest::waitLoaded(*r.w.form));
     QVERIFY(uitest::waitIdle(*r.w.form));
+    // The previous sample's undo copy comes first, then the picture, in one showing of the window.
+    QVERIFY2(shown.value(0) == "Processing: Creating undo file...", qPrintable(shown.join(", ")));
+    QVERIFY2(shown.contains("Processing: Scanning for slices..."), qPrintable(shown.join(", ")));
     const auto& f = session.format();
     QCOMPARE(f.sampleRate, 22050u);
     QCOMPARE(f.channels, uint16_t(1));

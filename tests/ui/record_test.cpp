@@ -567,6 +567,23 @@ void RecordTest::newSampleDialogChecksTheRate() {
     QCOMPARE(d->sampleTypeLabel()->text(), QString("Sample Type: 16 Bit / 32000 hz stereo"));
     d->closeButton()->click();
     QVERIFY(!r.w->session().loaded());
+    QVERIFY(!r.w->session().busy());
+
+    // A take kept with nothing loaded: the new sample, with nothing to undo.
+    d = r.openDialog();
+    QVERIFY(d != nullptr);
+    QCOMPARE(d->sampleTypeLabel()->text(), QString("Sample Type: 16 Bit / 44100 hz mono"));
+    const std::vector<uint8_t> take = hits(16384, 1);
+    d->recordButton()->click();
+    QVERIFY(r.feed(take));
+    d->stopButton()->click();
+    d->closeButton()->click();
+    QVERIFY(uitest::waitLoaded(*r.w.form));
+    QVERIFY(uitest::waitIdle(*r.w.form));
+    QVERIFY(r.storeBytes() == take);
+    QCOMPARE(r.w->session().format().bytesPerSecond, 88200u);
+    QCOMPARE(r.w->windowTitle(), QString("Untitled.wav* - Cleavix"));
+    QVERIFY(!r.w->session().editor().undoAvailable());
 }
 
 void RecordTest::fullWorkingFolderStopsTheTake() {

@@ -71,6 +71,12 @@ void RecordCommands::fillPlayToolbar(QToolBar& bar) {
     bar.addWidget(button_);
 }
 
+void RecordCommands::applyLegend(bool legend) {
+    if (button_ != nullptr) {
+        button_->setToolButtonStyle(legend ? Qt::ToolButtonTextBesideIcon : Qt::ToolButtonIconOnly);
+    }
+}
+
 void RecordCommands::record() {
     auto& session = form_.session();
     if (dialog_ != nullptr || session.busy()) {

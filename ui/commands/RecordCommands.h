@@ -34,6 +34,8 @@ public:
     // "&Record..." after "Close".
     void fillFileMenu(QMenu& file);
     void fillPlayToolbar(QToolBar& bar);
+    // The button's caption beside its picture, as the other Play buttons show theirs.
+    void applyLegend(bool legend);
 
     // DoRecord: the dialog over a new take (nothing when the session is busy or a take is open).
     void record();

@@ -420,6 +420,7 @@ void TMainForm::applyLegend(bool legend) {
         b->setFixedWidth(legend ? std::max(w.first, b->sizeHint().width()) : std::max(w.second, 28));
     }
     playSelectionButton_->setToolButtonStyle(legend ? Qt::ToolButtonTextBesideIcon : Qt::ToolButtonIconOnly);
+    records_->applyLegend(legend);
 }
 
 void TMainForm::buildViews() {

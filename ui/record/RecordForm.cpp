@@ -55,7 +55,8 @@ TRecordForm::TRecordForm(session::RecordTake& take, int units, jobs::Prompter& p
     ladder_->setSpacing(0);
     ladder_->setMin(0);
     ladder_->setMax(50);
-    ladder_->setMinimumSize(kLadderLeds * 5, 16);
+    ladder_->setMinimumWidth(kLadderLeds * 5);
+    ladder_->setFixedHeight(18);
     monitor_->setObjectName("MonitorCheckbox");
     monitor_->setChecked(true);
     threshold_->setObjectName("ThresholdCheckbox");
@@ -178,10 +179,7 @@ void TRecordForm::supertimer1Timer() {
 }
 
 void TRecordForm::ChangeButtonClick() {
-    if (take_ == nullptr) {
-        return;
-    }
-    if (take_->state() != State::Waiting) {
+    if (take_ == nullptr || take_->state() != State::Waiting) {
         return;
     }
     TNewSampleForm form(prompter_, this);

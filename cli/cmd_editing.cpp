@@ -1,6 +1,7 @@
 // run: a script of edit, process, undo and point commands on one session, one command a line.
 #include "cli/Cli.h"
 #include "cli/PluginScript.h"
+#include "cli/TransferScript.h"
 #include "editing/ClipboardImage.h"
 #include "session/RecordTake.h"
 #include "slicing/Slicer.h"
@@ -557,6 +558,9 @@ bool Script::run(Args a) {
     if (c == "plugin" || c == "smooth") {
         return runPluginScriptLine(env_, c, a);
     }
+    if (isTransferScriptLine(c)) {
+        return runTransferScriptLine(env_, c, a);
+    }
     if (c == "dump-store") {
         need(a, 1, "dump-store FILE");
         return dumpStore(a[0]);
@@ -653,7 +657,10 @@ const CommandRegistration runCommand(
      "I | disable I | lock I | unlock I | lock-all | unlock-all | sensitivity PCT | slider POS (0..65535) | bars B | beats C | grid 8|16|32 | "
      "scan | recut | seed N | randomise [keep] | smooth on|off | plugin URI|INDEX [--preset P] [--set SYMBOL=VALUE]... "
      "[--scope loop|all] (an effect plug-in over the loop or the whole sample, with undo) | export --out NAME [--bits 8|16] [--smooth LEVEL] | dump-store FILE "
-     "(the store's dataLength bytes) | dump-clipboard FILE (the clipboard wave image) | dump-points (JSON "
+     "(the store's dataLength bytes) | profile NAME [--config FILE] (the sampler profile of the transfer lines) | "
+     "send-region [--position P] [--side 1|2] (the loop region to the sampler) | request [--position P] [--wait] "
+     "[--number N] (a sample from the sampler replaces the loaded one, with undo) | batch FILE... [--position P] "
+     "[--auto-map] [--bank B --note C --octave O --interval I --white-keys] [--smooth LEVEL] | dump-clipboard FILE (the clipboard wave image) | dump-points (JSON "
      "candidates) | dump-state (JSON: format, dataLength, L, R, selection, selectionStart, selectionEnd, "
      "processChannel, linked, undoCode, undoCaption, undoAvailable, modified, title, candidateCount, "
      "slicePointCount, tempo).",

@@ -46,3 +46,15 @@ std::optional<std::vector<KeyRange>> assignKeys(int count, int noteIndex, int oc
 }
 
 } // namespace cleavix::sampler
+
+namespace cleavix::sampler {
+
+bool keysFit(int baseNote, int span, int samples, bool whiteKeysOnly) {
+    static constexpr std::array<int, 7> w{0, 1, 3, 5, 6, 8, 10};
+    const long long n = static_cast<long long>(samples < 0 ? 0 : samples) + 1;
+    const long long top = whiteKeysOnly ? n / 7 * 12 + w[static_cast<size_t>(n % 7)] + baseNote
+                                        : (static_cast<long long>(span) + 1) * n - span + baseNote;
+    return top <= 127;
+}
+
+} // namespace cleavix::sampler

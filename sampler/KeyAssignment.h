@@ -30,3 +30,12 @@ std::optional<std::vector<KeyRange>> assignKeys(int count, int noteIndex, int oc
                                                 bool whiteKeys);
 
 } // namespace cleavix::sampler
+
+namespace cleavix::sampler {
+
+// The key-map dialog's range check, also run before a batch maps its samples: with n samples the
+// keys do not fit when (span + 1) x (n + 1) - span + base exceeds 127, or, on white keys only, when
+// (n + 1) div 7 x 12 + w((n + 1) mod 7) + base does (w = 0, 1, 3, 5, 6, 8, 10).
+bool keysFit(int baseNote, int span, int samples, bool whiteKeysOnly);
+
+} // namespace cleavix::sampler

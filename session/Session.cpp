@@ -4,6 +4,8 @@
 #include "session/LoadWorker.h"
 #include "session/PeakRebuildWorker.h"
 #include "session/SaveWorker.h"
+#include "session/SamplerTransfer.h"
+#include "sampler/virtual/MidiBackendList.h"
 
 #include <cassert>
 #include <climits>
@@ -51,6 +53,12 @@ Session::Session(jobs::Dispatcher& dispatcher, jobs::Prompter& prompter, Setting
     assert(dispatcher_.isMainThread());
     if (!backends_.waveDevices) {
         backends_.waveDevices = audio::makeDefaultWaveDevices();
+    }
+    if (backends_.midi.empty()) {
+        backends_.midi = sampler::virt::defaultMidiBackends();
+    }
+    if (!backends_.scsiBus) {
+        backends_.scsiBus = Backends::defaultScsiBus();
     }
     jobs_.onStatus = [this](const std::string& text) { notifyStatus(text); };
     workDir_ = sample::workingDirectory(settings_.tempPath);
@@ -131,6 +139,7 @@ Session::Session(jobs::Dispatcher& dispatcher, jobs::Prompter& prompter, Setting
             notifyStatus(""); // the format text is back once a job has ended
         }
     };
+    sampler_ = std::make_unique<SamplerTransfer>(*this, backends_);
     addLoadedHook([this] {
         slicer_->sampleLoaded(settings_.setOneBar);
         if (settings_.scanOnLoad) {
@@ -142,6 +151,7 @@ Session::Session(jobs::Dispatcher& dispatcher, jobs::Prompter& prompter, Setting
 
 Session::~Session() {
     jobs_.shutdown();
+    sampler_.reset();
     pluginHost_.reset();
     externalEdit_.reset();
     // The player reads the store: it goes first.
@@ -158,6 +168,12 @@ Session::~Session() {
     if (!peaksName.empty()) {
         ::unlink(peaksName.c_str());
     }
+}
+
+void Session::renameSample(const std::string& fileName) {
+    fileName_ = fileName;
+    notifyTitle();
+    notifyStatus("");
 }
 
 void Session::setModified(bool modified) {

@@ -32,6 +32,7 @@
 namespace cleavix::session {
 
 class RecordTake;
+class SamplerTransfer;
 
 // The configuration values the engine reads (the window keeps the rest).
 struct Settings {
@@ -114,6 +115,8 @@ public:
     audio::WaveDeviceProvider& devices() { return *backends_.waveDevices; }
     audio::twabeAudio& player() { return *player_; }
     audio::TTransport& transport() { return *transport_; }
+    // The MIDI ports, the SCSI layer, the sampler drivers and the transfer commands.
+    SamplerTransfer& sampler() { return *sampler_; }
     jobs::Prompter& prompter() { return prompter_; }
     jobs::Dispatcher& dispatcher() { return dispatcher_; }
     const std::string& workingDirectory() const { return workDir_; }
@@ -164,6 +167,8 @@ public:
     void promptToSave(std::function<void()> pending);
     // Close the sample.
     void close();
+    // The name a sample taken over from elsewhere (a sampler) goes by; the title follows.
+    void renameSample(const std::string& fileName);
 
     // The record command. DoRecord stops playback and gives a take to record into (null, after a
     // message, when busy or when its working file cannot be made); the loaded sample stays as it
@@ -213,6 +218,7 @@ private:
     Backends backends_;
     std::unique_ptr<audio::twabeAudio> player_;
     std::unique_ptr<audio::TTransport> transport_;
+    std::unique_ptr<SamplerTransfer> sampler_;
     sample::TFileAndMemoryStream clipboard_;
     std::vector<std::function<void()>> resetHooks_;
     std::vector<std::function<void()>> loadedHooks_;

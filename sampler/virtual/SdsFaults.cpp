@@ -56,6 +56,9 @@ SdsFaults parseSdsFaults(const std::string& list) {
         } else if (name == "wait") {
             const auto [k, ms] = packetAndTime(value, item, 1000);
             faults.wait[k] = ms;
+        } else if (name == "dump") {
+            const auto [n, ms] = packetAndTime(value, item, 500);
+            faults.selfDump = std::make_pair(n, ms < 0 ? 500 : ms);
         } else if (name == "lateack") {
             const auto [k, ms] = packetAndTime(value, item, 7000);
             faults.lateAck[k] = ms;

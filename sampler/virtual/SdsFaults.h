@@ -25,9 +25,12 @@
 //   length0      the header's length is 0
 //   channel:N    the dump goes out on channel byte N
 //   realtime     timing-clock and active-sensing bytes inside every message
+// On its own (as a user pressing its dump button, for "Wait For Send"):
+//   dump:N@MS    sends its sample N unasked MS ms (default 500) after these faults were set
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <utility>
 #include <string>
 
 namespace cleavix::sampler::virt {
@@ -56,6 +59,7 @@ struct SdsFaults {
     bool length0 = false;
     std::optional<int> channel;
     bool realTime = false;
+    std::optional<std::pair<int, int>> selfDump; // sample number, delay in ms
 };
 
 // Throws std::invalid_argument naming the item it does not understand.

@@ -67,6 +67,10 @@ uint32_t le(const std::vector<uint8_t>& b, size_t at, int bytes) {
 
 VirtualSdsSampler::VirtualSdsSampler(std::string folder, const std::string& faults)
     : folder_(std::move(folder)), faults_(parseSdsFaults(faults)) {
+    if (faults_.selfDump) {
+        selfDump_ = std::make_pair(Clock::now() + std::chrono::milliseconds(faults_.selfDump->second),
+                                   uint32_t(faults_.selfDump->first));
+    }
     worker_ = std::thread([this] { run(); });
 }
 
@@ -88,7 +92,19 @@ std::shared_ptr<VirtualSdsSampler> VirtualSdsSampler::fromEnvironment() {
 void VirtualSdsSampler::setFaults(const std::string& list) {
     SdsFaults parsed = parseSdsFaults(list);
     std::lock_guard lock(mutex_);
+    if (parsed.selfDump) {
+        selfDump_ = std::make_pair(Clock::now() + std::chrono::milliseconds(parsed.selfDump->second),
+                                   uint32_t(parsed.selfDump->first));
+    }
     faults_ = std::move(parsed);
+}
+
+void VirtualSdsSampler::dumpOnItsOwn(uint32_t number, std::chrono::milliseconds delay) {
+    {
+        std::lock_guard lock(mutex_);
+        selfDump_ = std::make_pair(Clock::now() + delay, number);
+    }
+    wake_.notify_all();
 }
 
 void VirtualSdsSampler::fromHost(const uint8_t* data, size_t size) {
@@ -206,15 +222,23 @@ VirtualSdsSampler::Message VirtualSdsSampler::handshake(uint8_t sub, uint8_t cha
 
 void VirtualSdsSampler::run() {
     while (true) {
-        auto message = nextMessage(Clock::now() + std::chrono::milliseconds(200));
+        auto message = nextMessage(Clock::now() + std::chrono::milliseconds(50));
+        std::optional<uint32_t> dump;
         {
             std::lock_guard lock(mutex_);
             if (stop_) {
                 return;
             }
+            if (selfDump_ && Clock::now() >= selfDump_->first) {
+                dump = selfDump_->second;
+                selfDump_.reset();
+            }
         }
         if (message) {
             handle(*message);
+        }
+        if (dump) {
+            sendDump(*dump, 0);
         }
     }
 }

@@ -60,6 +60,9 @@ public:
     void fromHost(const uint8_t* data, size_t size) override;
 
     void setFaults(const std::string& list);
+    // Sends sample `number` unasked after `delay`, as its front panel's dump would (a sampler
+    // the host waits for). Any thread.
+    void dumpOnItsOwn(uint32_t number, std::chrono::milliseconds delay = std::chrono::milliseconds(0));
     std::optional<StoredSample> sample(uint32_t number) const;
     void putSample(uint32_t number, const StoredSample& sample);
     SdsSamplerStats stats() const;
@@ -101,6 +104,7 @@ private:
     std::map<uint32_t, StoredSample> store_;
     SdsSamplerStats stats_;
     bool stop_ = false;
+    std::optional<std::pair<Clock::time_point, uint32_t>> selfDump_;
 
     // Worker thread only.
     Message partial_;

@@ -13,6 +13,9 @@
 #include "ui/view/WaveBox.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QDropEvent>
+#include <QUrl>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -185,6 +188,7 @@ private slots:
     void segmentBarZoomsOnRelease();
     void regionBarMovesAndZoomsTheView();
     void draggedSliceIsAWaveFileOfTheSegment();
+    void aDraggedSliceDroppedBackIsRefused();
     void anEightBitExportLeavesTheSamplesOwnDepth();
     void zoomToSegmentZoomsToTheSelectedSegment();
 };
@@ -599,6 +603,43 @@ void ExportTest::draggedSliceIsAWaveFileOfTheSegment() {
     QVERIFY(bars->dragOut().prepare(list.count() + 5, &error) == nullptr);
     w.form.reset();
     QVERIFY(!QDir(folder).exists());
+}
+
+// A slice dragged out and dropped back onto the window is not opened: the sample, its name and
+// the Reopen list stay. The same file copied elsewhere is an ordinary drop and opens.
+void ExportTest::aDraggedSliceDroppedBackIsRefused() {
+    Sandbox box;
+    Window w;
+    QVERIFY(openDemoWithPoints(*w.form, box));
+    auto& session = w->session();
+    const std::string name = session.fileName();
+    const uint32_t total = session.format().dataLength;
+    const QStringList recent = w->config().recentFiles;
+    QString error;
+    const auto data = w->barMouse()->dragOut().prepare(2, &error);
+    QVERIFY2(data != nullptr, qPrintable(error));
+    const QString file = data->urls().first().toLocalFile();
+
+    auto drop = [&](const QMimeData* mime) {
+        const QPointF at(w->width() / 2.0, w->height() / 2.0);
+        QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(w.form.get(), &enter);
+        QDropEvent event(at, Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(w.form.get(), &event);
+        return enter.isAccepted();
+    };
+    QVERIFY(!drop(data.get()));
+    QTRY_VERIFY_WITH_TIMEOUT(!session.busy(), 10000);
+    QCOMPARE(session.fileName(), name);
+    QCOMPARE(session.format().dataLength, total);
+    QCOMPARE(w->config().recentFiles, recent);
+
+    const QString copy = box.path("copied.wav");
+    QVERIFY(QFile::copy(file, copy));
+    QMimeData outside;
+    outside.setUrls({QUrl::fromLocalFile(copy)});
+    QVERIFY(drop(&outside));
+    QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(QString::fromStdString(session.fileName())).fileName(), QString("copied.wav"), 10000);
 }
 
 static uitest::Register<ExportTest> registerExportTest;

@@ -48,6 +48,7 @@ struct Recording {
             auto devices = std::make_unique<audio::VirtualDeviceProvider>();
             provider = devices.get();
             b.waveDevices = std::move(devices);
+            b.systemScsi = false; // no real adaptors in a window test
             return b;
         };
         return o;

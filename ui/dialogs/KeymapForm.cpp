@@ -1,4 +1,5 @@
 #include "ui/dialogs/KeymapForm.h"
+#include "sampler/KeyAssignment.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -59,10 +60,7 @@ int noteIndexOf(const QString& name) {
 }
 
 bool keysFit(int base, int span, int samples, bool whiteKeysOnly) {
-    static constexpr int w[7] = {0, 1, 3, 5, 6, 8, 10};
-    const int n = samples + 1;
-    const int top = whiteKeysOnly ? n / 7 * 12 + w[n % 7] + base : (span + 1) * n - span + base;
-    return top <= 127;
+    return sampler::keysFit(base, span, samples, whiteKeysOnly);
 }
 
 KeymapSettings keymapFromConfig(const Config& c) {

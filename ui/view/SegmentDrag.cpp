@@ -24,6 +24,15 @@ QString SegmentDragOut::folder() {
     return folder_->isValid() ? folder_->path() : QString();
 }
 
+bool SegmentDragOut::holds(const QString& path) const {
+    if (!folder_ || !folder_->isValid()) {
+        return false;
+    }
+    const QString ours = QFileInfo(folder_->path()).canonicalFilePath();
+    const QString parent = QFileInfo(QFileInfo(path).absolutePath()).canonicalFilePath();
+    return !ours.isEmpty() && parent == ours;
+}
+
 QString SegmentDragOut::fileNameFor(int index) const {
     auto& slicer = session_.slicer();
     const auto& list = slicer.slicePoints();

@@ -40,6 +40,9 @@ public:
     QString fileNameFor(int index) const;
     // The private folder (created on first use; empty when it cannot be made).
     QString folder();
+    // Whether `path` is one of the files written here: a drop of it back onto the window would
+    // open a temporary copy in place of the sample.
+    bool holds(const QString& path) const;
 
 private:
     session::Session& session_;

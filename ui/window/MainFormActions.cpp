@@ -15,6 +15,7 @@
 #include "ui/commands/ProcessCommands.h"
 #include "ui/commands/ExportCommands.h"
 #include "ui/commands/RecordCommands.h"
+#include "ui/sampler/SamplerCommands.h"
 #include "ui/dialogs/ProcessForm.h"
 #include "ui/dialogs/SensitivityForm.h"
 #include "ui/view/WaveBox.h"
@@ -80,6 +81,8 @@ void TMainForm::buildActions() {
     exports_->buildActions();
     records_ = new RecordCommands(*this);
     records_->buildActions();
+    sampler_ = new SamplerCommands(*this);
+    sampler_->buildActions();
     make("Options1", "Op&tions", [this] { Options1Click(); });
     make("Exit1", options_.ostrel ? "Return to Ostrel" : "E&xit", [this] { close(); }, QKeySequence("Alt+F4"));
 
@@ -279,6 +282,10 @@ void TMainForm::buildMenus() {
         }
     });
 
+    auto* samplerMenu = menuBar()->addMenu("&Sampler");
+    samplerMenu->setObjectName("SamplerMenu");
+    sampler_->fillSamplerMenu(*samplerMenu);
+
     auto* help = menuBar()->addMenu("&Help");
     help->setObjectName("HelpMenu");
     help->addAction(action("Help1"));
@@ -296,6 +303,7 @@ void TMainForm::buildToolbars() {
     panel3_->addAction(action("Open1"));
     panel3_->addAction(action("Save1"));
     exports_->fillFileToolbar(*panel3_);
+    sampler_->fillToolbar(*panel3_);
     panel2_ = addToolBar("Edit");
     panel2_->setObjectName("Panel2");
     edits_->fillEditToolbar(*panel2_);

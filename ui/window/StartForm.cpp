@@ -7,6 +7,7 @@
 #include "ui/window/BarsBeatsControl.h"
 #include "ui/view/Artwork.h"
 #include "ui/view/BarMouse.h"
+#include "ui/view/SegmentDrag.h"
 #include "ui/dialogs/CXWizard.h"
 #include "ui/dialogs/FileDialogs.h"
 #include "ui/dialogs/OptionsForm.h"
@@ -120,8 +121,7 @@ void TMainForm::FormCreate() {
     settings.ostrelHost = options_.ostrel;
     try {
         session_ = std::make_unique<session::Session>(dispatcher_, prompter_, settings,
-                                                      options_.backends ? options_.backends()
-                                                                        : session::Backends::defaults());
+                                                      options_.backends ? options_.backends() : session::Backends::defaults());
     } catch (const std::exception& e) {
         // Without a sample store the window cannot work: the program ends.
         qWarning("cleavix: %s", e.what());
@@ -389,15 +389,25 @@ bool TMainForm::saveConfiguration() {
     return writeConfig(config_);
 }
 
+// A slice dragged out of the segment bar and dropped back here is refused: opening it would put
+// a temporary copy in place of the sample and in the Reopen list.
+bool TMainForm::isOwnDraggedSlice(const QMimeData* mime) const {
+    const auto urls = mime->urls();
+    return !urls.isEmpty() && urls.first().isLocalFile() && bars_ != nullptr &&
+           bars_->dragOut().holds(urls.first().toLocalFile());
+}
+
 void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
-    if (event->mimeData()->hasUrls()) {
+    if (event->mimeData()->hasUrls() && !isOwnDraggedSlice(event->mimeData())) {
         event->acceptProposedAction();
     }
 }
 
 void TMainForm::dropEvent(QDropEvent* event) {
     const auto urls = event->mimeData()->urls();
-    if (urls.isEmpty() || !urls.first().isLocalFile() || session_->busy()) {
+    if (urls.isEmpty() || !urls.first().isLocalFile() || session_->busy() ||
+        isOwnDraggedSlice(event->mimeData())) {
+        event->ignore();
         return;
     }
     // Of several files only the first is taken.

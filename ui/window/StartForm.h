@@ -23,6 +23,7 @@ class QAction;
 class QActionGroup;
 class QLabel;
 class QMenu;
+class QMimeData;
 class QPushButton;
 class QSlider;
 class QToolBar;
@@ -37,6 +38,7 @@ class ProcessCommands;
 class RecordCommands;
 class TBarsBeatsControl;
 class ExportCommands;
+class SamplerCommands;
 class TOdForm;
 class TSaveForm;
 class TProcessForm;
@@ -46,7 +48,8 @@ struct StartOptions {
     QString file;          // argument 1: a file to open at start-up
     bool ostrel = false;   // argument 2 "ostrel": host mode
     bool screenshot = false; // rendering a picture: no dialogs at start, configuration left as read
-    // The device layers; the build's own when empty (the window tests hand in virtual devices).
+    // The device layers for the session (tests: virtual devices with emulated samplers); unset:
+    // what the build offers.
     std::function<session::Backends()> backends;
 };
 
@@ -93,6 +96,7 @@ public:
     ExportCommands* exportCommands() const { return exports_; }
     BarMouse* barMouse() const { return bars_; }
     RecordCommands* recordCommands() const { return records_; }
+    SamplerCommands* samplerCommands() const { return sampler_; }
 
     // --- commands (the menu items call these) ---
     void OpenFile();          // "&Open..."
@@ -124,6 +128,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    bool isOwnDraggedSlice(const QMimeData* mime) const;
     bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
@@ -134,6 +139,7 @@ private:
     friend class ExportCommands; // the exports use the save dialog, the transport and the key-map settings
     friend class RecordCommands; // the record dialog uses the transport, the units and the prompter
     friend class BarMouse;       // the locators and the bars move the view and the loop region
+    friend class SamplerCommands; // the transfer dialogs use the configuration, the transport and the views
     void FormCreate();
     void FormShow();
     void buildActions();
@@ -185,6 +191,7 @@ private:
     ExportCommands* exports_ = nullptr;
     BarMouse* bars_ = nullptr;
     RecordCommands* records_ = nullptr;
+    SamplerCommands* sampler_ = nullptr;
 
     // Views.
     TWaveBox* paintbox1_ = nullptr;

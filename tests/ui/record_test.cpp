@@ -201,6 +201,14 @@ void RecordTest::ladderArithmeticAndColours() {
     const QImage full = ladder.grab().toImage();
     QCOMPARE(full.pixelColor(5, 5), c.green);
     QCOMPARE(full.pixelColor(95, 5), c.orange);
+    // Vertical ladders fill from the bottom up.
+    ladder.setOrientation(Qt::Vertical);
+    ladder.setPosition(5);
+    ladder.resize(10, 100);
+    const QImage column = ladder.grab().toImage();
+    QCOMPARE(column.pixelColor(5, 95), c.green);
+    QCOMPARE(column.pixelColor(5, 45), c.darkGreen);
+    QCOMPARE(column.pixelColor(5, 5), c.brown);
 }
 
 void RecordTest::commandEntriesAndDialogStates() {

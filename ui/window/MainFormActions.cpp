@@ -14,6 +14,7 @@
 #include "ui/view/MouseTools.h"
 #include "ui/commands/ProcessCommands.h"
 #include "ui/commands/ExportCommands.h"
+#include "ui/commands/RecordCommands.h"
 #include "ui/sampler/SamplerCommands.h"
 #include "ui/dialogs/ProcessForm.h"
 #include "ui/dialogs/SensitivityForm.h"
@@ -78,6 +79,8 @@ void TMainForm::buildActions() {
     make("SaveAs1", "Save As...", [this] { SaveAsItemClick(); });
     exports_ = new ExportCommands(*this);
     exports_->buildActions();
+    records_ = new RecordCommands(*this);
+    records_->buildActions();
     sampler_ = new SamplerCommands(*this);
     sampler_->buildActions();
     make("Options1", "Op&tions", [this] { Options1Click(); });
@@ -233,6 +236,7 @@ void TMainForm::buildMenus() {
     fileMenu_->addSeparator();
     fileMenu_->addAction(action("Exit1"));
     exports_->fillFileMenu(*fileMenu_);
+    records_->fillFileMenu(*fileMenu_);
     connect(fileMenu_, &QMenu::aboutToShow, this, [this] { UpdateFileMenu(); });
 
     auto* edit = menuBar()->addMenu("&Edit");
@@ -392,6 +396,7 @@ void TMainForm::buildToolbars() {
         }
     });
 
+    records_->fillPlayToolbar(*panel4_);
     panel4_->addSeparator();
     auto* sensitivityCaption = new QLabel(" Sensitivity ", panel4_);
     panel4_->addWidget(sensitivityCaption);
@@ -433,6 +438,7 @@ void TMainForm::applyLegend(bool legend) {
         b->setFixedWidth(legend ? std::max(w.first, b->sizeHint().width()) : std::max(w.second, 28));
     }
     playSelectionButton_->setToolButtonStyle(legend ? Qt::ToolButtonTextBesideIcon : Qt::ToolButtonIconOnly);
+    records_->applyLegend(legend);
 }
 
 void TMainForm::buildViews() {

@@ -15,6 +15,7 @@
 #include "ui/view/MouseTools.h"
 #include "ui/commands/ProcessCommands.h"
 #include "ui/commands/ExportCommands.h"
+#include "ui/commands/RecordCommands.h"
 #include "ui/dialogs/ProcessForm.h"
 #include "ui/dialogs/SensitivityForm.h"
 #include "ui/view/WaveBox.h"
@@ -66,6 +67,9 @@ TMainForm::~TMainForm() {
         qApp->removeEventFilter(tools_);
     }
     if (session_) {
+        // A take still open goes before the session it records through.
+        delete records_;
+        records_ = nullptr;
         session_->setListener(nullptr);
         session_->slicer().onRedraw = nullptr;
         session_->slicer().onTempo = nullptr;

@@ -35,6 +35,7 @@ class BarMouse;
 class EditCommands;
 class MouseTools;
 class ProcessCommands;
+class RecordCommands;
 class TBarsBeatsControl;
 class ExportCommands;
 class SamplerCommands;
@@ -94,6 +95,7 @@ public:
     TBarsBeatsControl* barsBeats() const { return barsBeats_; }
     ExportCommands* exportCommands() const { return exports_; }
     BarMouse* barMouse() const { return bars_; }
+    RecordCommands* recordCommands() const { return records_; }
     SamplerCommands* samplerCommands() const { return sampler_; }
 
     // --- commands (the menu items call these) ---
@@ -136,6 +138,7 @@ private:
     friend class MouseTools;   // the tools work on the views, the transport and the save dialog
     friend class ProcessCommands; // the process dialogs work on the views after their completions
     friend class ExportCommands; // the exports use the save dialog, the transport and the key-map settings
+    friend class RecordCommands; // the record dialog uses the transport, the units and the prompter
     friend class BarMouse;       // the locators and the bars move the view and the loop region
     friend class SamplerCommands; // the transfer dialogs use the configuration, the transport and the views
     void FormCreate();
@@ -188,6 +191,7 @@ private:
     TBarsBeatsControl* barsBeats_ = nullptr;
     ExportCommands* exports_ = nullptr;
     BarMouse* bars_ = nullptr;
+    RecordCommands* records_ = nullptr;
     SamplerCommands* sampler_ = nullptr;
 
     // Views.

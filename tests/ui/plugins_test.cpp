@@ -161,6 +161,7 @@ private slots:
     void previewPlaysTheLoopAndIsOffForAnEmptyRange();
     void presetsStoreAndDeleteInsideTheirFolder();
     void processTheLoopThenTheWholeSampleWithUndo();
+    void oneChannelAndThePresetKept();
     void aPluginWithoutControlsAsksFirst();
     void monoToStereoAsksAndUndoes();
     void cancelLeavesTheAudioUnchanged();
@@ -420,6 +421,45 @@ void PluginsTest::processTheLoopThenTheWholeSampleWithUndo() {
     QVERIFY(uitest::waitIdle(*d.w.form));
     QVERIFY(samplesOf(s) == before);
     QCOMPARE(script.pending(), 0);
+}
+
+void PluginsTest::oneChannelAndThePresetKept() {
+    PluginDemo d;
+    QVERIFY(d.open());
+    auto& s = d.w->session();
+    const auto before = samplesOf(s);
+    d.w->action("RightChannel1")->trigger(); // the left channel alone
+    QCOMPARE(s.editor().processChannel(), 1);
+    ModalScript script;
+    answerPluginForm(script, [](ui::TPlugInForm& f) {
+        f.presetList()->setCurrentIndex(2); // "Quarter"
+        f.scopeList()->setCurrentIndex(1);
+    });
+    d.item("gain")->trigger();
+    QVERIFY(uitest::waitIdle(*d.w.form));
+    const auto after = samplesOf(s);
+    QCOMPARE(after.size(), before.size());
+    for (size_t i = 0; i < after.size(); i += 2) {
+        QCOMPARE(after[i], gained(before[i], 0.25));
+        QCOMPARE(after[i + 1], before[i + 1]);
+    }
+    // Opened again, the plug-in comes with the profile chosen last time.
+    float gain = 0;
+    QString shown;
+    script.handle([&](QWidget* widget) {
+        auto* form = qobject_cast<ui::TPlugInForm*>(widget);
+        if (form == nullptr) {
+            return false;
+        }
+        shown = form->presetList()->currentText();
+        gain = form->chain().control("gain");
+        QMetaObject::invokeMethod(form->cancelButton(), "click", Qt::QueuedConnection);
+        return true;
+    });
+    d.item("gain")->trigger();
+    QCOMPARE(shown, QString("Quarter"));
+    QCOMPARE(gain, 0.25f);
+    QVERIFY(samplesOf(s) == after); // Cancel processed nothing
 }
 
 void PluginsTest::aPluginWithoutControlsAsksFirst() {

@@ -5,6 +5,7 @@
 #include "ui/window/StartForm.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QMenu>
 #include <QMenuBar>
 
@@ -116,11 +117,12 @@ void PluginCommands::openPlugin(int index) {
         }
         return;
     }
-    TPlugInForm dialog(session, std::move(chain), scope_, session.player().DeviceID(), &form_);
+    TPlugInForm dialog(session, std::move(chain), scope_, session.player().DeviceID(), &form_, presetEntry_[index]);
     dialog_ = &dialog;
     const bool run = dialog.exec() == QDialog::Accepted;
     dialog_ = nullptr;
     scope_ = dialog.scope();
+    presetEntry_[index] = dialog.presetList()->currentIndex();
     if (run) {
         process(dialog.takeChain(), scope_, wasOpen);
     } else if (wasOpen) {

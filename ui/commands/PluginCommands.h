@@ -9,6 +9,7 @@
 
 #include <QObject>
 
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -54,8 +55,9 @@ private:
     bool menusBuilt_ = false;
     std::vector<QMenu*> menus_;
     TPlugInForm* dialog_ = nullptr;
-    // The window's scope choice is kept from one opening to the next.
+    // The window's scope choice and each plug-in's profile are kept from one opening to the next.
     plugins::PluginScope scope_ = plugins::PluginScope::Loop;
+    std::map<int, int> presetEntry_;
 };
 
 } // namespace cleavix::ui

@@ -30,7 +30,7 @@ void hint(QWidget* w, const QString& text) {
 } // namespace
 
 TPlugInForm::TPlugInForm(session::Session& session, std::unique_ptr<plugins::PluginChain> chain,
-                         plugins::PluginScope scope, int previewDevice, QWidget* parent)
+                         plugins::PluginScope scope, int previewDevice, QWidget* parent, int presetEntry)
     : QDialog(parent), session_(session), host_(session.plugins()), chain_(std::move(chain)),
       index_(chain_->info().index), tabs_(new QTabWidget(this)), cpu_(new QLabel("CPU: ---", this)),
       presets_(new QComboBox(this)), store_(new QPushButton("Store", this)), delete_(new QPushButton("Delete", this)),
@@ -88,6 +88,9 @@ TPlugInForm::TPlugInForm(session::Session& session, std::unique_ptr<plugins::Plu
 
     fillPresets(0);
     connect(presets_, &QComboBox::currentIndexChanged, this, [this](int entry) { presetChosen(entry); });
+    if (presetEntry > 0 && presetEntry < presets_->count()) {
+        presets_->setCurrentIndex(presetEntry);
+    }
     connect(store_, &QPushButton::clicked, this, [this] { storePreset(); });
     connect(delete_, &QPushButton::clicked, this, [this] { deletePreset(); });
     connect(preview_, &QPushButton::clicked, this, [this] { togglePreview(); });

@@ -43,8 +43,9 @@ class TPlugInForm final : public QDialog {
 public:
     // The preview output opens on `previewDevice` (2 channels, 16384-byte buffers, 16 bits, the
     // sample's rate); when it cannot, Preview stays disabled.
+    // `presetEntry`: the profile chosen the last time (applied again when it is still listed).
     TPlugInForm(session::Session& session, std::unique_ptr<plugins::PluginChain> chain, plugins::PluginScope scope,
-                int previewDevice, QWidget* parent);
+                int previewDevice, QWidget* parent, int presetEntry = 0);
     ~TPlugInForm() override;
 
     plugins::PluginScope scope() const;

@@ -158,6 +158,7 @@ private slots:
     void menusListTheBundleWhileASampleIsLoaded();
     void noPluginsGivesOneDisabledItem();
     void controlPagesFollowThePortKinds();
+    void pagesOfAHandMadeListing();
     void previewPlaysTheLoopAndIsOffForAnEmptyRange();
     void presetsStoreAndDeleteInsideTheirFolder();
     void processTheLoopThenTheWholeSampleWithUndo();
@@ -267,6 +268,42 @@ void PluginsTest::controlPagesFollowThePortKinds() {
         cutoff->setValue(ui::kSliderSteps);
         QCOMPARE(f->chain().control("cutoff"), 0.5f * float(d.w->session().format().sampleRate));
     }
+}
+
+void PluginsTest::pagesOfAHandMadeListing() {
+    plugins::PluginInfo info;
+    plugins::PluginControl steps;
+    steps.symbol = "steps";
+    steps.name = "Steps";
+    steps.integer = true;
+    steps.minimum = -3;
+    steps.maximum = 5;
+    steps.defaultValue = 2;
+    steps.group = "Controls"; // a group named like the page of the ungrouped ones
+    plugins::PluginControl free = steps;
+    free.symbol = "free";
+    free.integer = false;
+    free.group.clear();
+    free.minimum = free.maximum = 1; // an empty range
+    info.controls = {steps, free};
+    QTabWidget tabs;
+    ui::ControlPages pages(info, tabs);
+    QCOMPARE(tabs.count(), 1);
+    auto* s = control<QSlider>(tabs, "steps");
+    auto* f = control<QSlider>(tabs, "free");
+    QVERIFY(s != nullptr && f != nullptr);
+    QCOMPARE(tabs.findChildren<QSlider*>("Control_steps").size(), 1);
+    QCOMPARE(s->minimum(), 0);
+    QCOMPARE(s->maximum(), 8); // a position per whole step
+    QCOMPARE(s->value(), 5);
+    QList<float> seen;
+    pages.onChange = [&](const std::string&, float v) { seen << v; };
+    s->setValue(8);
+    QCOMPARE(seen, QList<float>{5.0f});
+    QCOMPARE(f->value(), 0);
+    pages.show([](const std::string&) { return 100.0f; }); // held to the range, no onChange
+    QCOMPARE(s->value(), 8);
+    QCOMPARE(seen.size(), 1);
 }
 
 void PluginsTest::previewPlaysTheLoopAndIsOffForAnEmptyRange() {

@@ -30,7 +30,13 @@ QString valueText(const plugins::PluginControl& c, float v) {
 ControlPages::ControlPages(const plugins::PluginInfo& info, QTabWidget& tabs) : QObject(&tabs) {
     // Sized once, so the widgets' addresses stay put while they are wired.
     entries_.reserve(info.controls.size());
+    std::vector<std::string> built;
     for (const std::string& pageName : info.pages()) {
+        // A group labelled "Controls" and the ungrouped controls share one page.
+        if (std::find(built.begin(), built.end(), pageName) != built.end()) {
+            continue;
+        }
+        built.push_back(pageName);
         auto* scroll = new QScrollArea(&tabs);
         scroll->setWidgetResizable(true);
         scroll->setFrameShape(QFrame::NoFrame);

@@ -60,6 +60,31 @@ std::vector<std::string> splitCommandLine(const std::string& text) {
     return words;
 }
 
+std::string quoteCommandWord(const std::string& word) {
+    const bool plain = !word.empty() && word.find_first_of(" \t\r\n'\"\\") == std::string::npos;
+    if (plain) {
+        return word;
+    }
+    std::string out = "'";
+    for (const char c : word) {
+        if (c == '\'') {
+            out += "'\\''"; // close, an escaped quote, open again
+        } else {
+            out += c;
+        }
+    }
+    return out + "'";
+}
+
+std::vector<std::string> editorWords(const std::string& editorCommand) {
+    struct stat st {};
+    if (editorCommand.find('/') != std::string::npos && ::stat(editorCommand.c_str(), &st) == 0 &&
+        S_ISREG(st.st_mode) && ::access(editorCommand.c_str(), X_OK) == 0) {
+        return {editorCommand};
+    }
+    return splitCommandLine(editorCommand);
+}
+
 FileStamp stampOf(const std::string& path) {
     struct stat st {};
     if (path.empty() || ::stat(path.c_str(), &st) != 0) {
@@ -130,7 +155,7 @@ std::unique_ptr<jobs::Job> ExternalEdit::saveJob(const sample::SampleStore& stor
 }
 
 pid_t ExternalEdit::launch(const std::string& editorCommand, const std::string& path) {
-    std::vector<std::string> words = splitCommandLine(editorCommand);
+    std::vector<std::string> words = editorWords(editorCommand);
     if (words.empty() || path.empty()) {
         return -1;
     }

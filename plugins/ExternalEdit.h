@@ -30,6 +30,12 @@ inline constexpr const char* kMsgFileChanged = "File has changed! Reload?";
 // "EditLoc" split like a command line: words at blanks, '…' and "…" quote, backslash escapes
 // (outside single quotes). No expansion of any kind.
 std::vector<std::string> splitCommandLine(const std::string& text);
+// One word as splitCommandLine reads it back: as it is when nothing in it needs quoting, else in
+// single quotes (a chosen program path with blanks stays one word).
+std::string quoteCommandWord(const std::string& word);
+// The editor's argument list: the setting split like a command line, or the whole setting as one
+// word when it names a program file as it stands (a path with blanks typed without quotes).
+std::vector<std::string> editorWords(const std::string& editorCommand);
 
 // A file's modification time (nanoseconds) and size; equal stamps mean no change seen.
 struct FileStamp {

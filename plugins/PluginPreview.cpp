@@ -85,10 +85,27 @@ size_t PluginPreview::renderBlock(int16_t* stereo, size_t frames) {
     return frames;
 }
 
+void PluginPreview::setControl(const std::string& symbol, float value) {
+    const std::lock_guard lock(controlsMutex_);
+    controls_.emplace_back(symbol, value);
+}
+
+void PluginPreview::takeControls() {
+    std::vector<std::pair<std::string, float>> pending;
+    {
+        const std::lock_guard lock(controlsMutex_);
+        pending.swap(controls_);
+    }
+    for (const auto& [symbol, value] : pending) {
+        chain_.setControl(symbol, value);
+    }
+}
+
 size_t PluginPreview::render(int16_t* stereo, size_t frames) {
     if (empty()) {
         return 0;
     }
+    takeControls();
     size_t done = 0;
     while (done < frames) {
         const size_t n = renderBlock(stereo + done * 2, std::min<size_t>(frames - done, chain_.blockFrames()));

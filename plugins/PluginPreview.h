@@ -6,15 +6,17 @@
 // both channels; when one channel of a stereo sample is previewed, the plug-in's output goes to
 // that channel only and the other plays as it is.
 //
-// Threads: the feeding thread calls render(); bypass may be set from the main thread meanwhile;
-// cpuPercent() may be read from any thread. The store is only read (the job frame is idle and the
+// Threads: the feeding thread calls render(); bypass and setControl() may be used from the main
+// thread meanwhile (a control waits for the next block); cpuPercent() may be read from any thread. The store is only read (the job frame is idle and the
 // window modal while a preview runs).
 #include "plugins/PluginChain.h"
 #include "sample/SampleStore.h"
 
 #include <atomic>
+#include <mutex>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace cleavix::plugins {
@@ -32,6 +34,9 @@ public:
     size_t render(int16_t* stereo, size_t frames);
 
     std::atomic<bool> bypass{false};
+    // A control moved while the preview plays: the chain takes it before its next block, on the
+    // feeding thread, so the plug-in is never touched by two threads.
+    void setControl(const std::string& symbol, float value);
     // Half the sum of the last two readings of processing time over the audio's own duration, in
     // per cent; -1 until ten buffers have run.
     int cpuPercent() const { return cpu_.load(); }
@@ -40,6 +45,7 @@ public:
 
 private:
     size_t renderBlock(int16_t* stereo, size_t frames);
+    void takeControls();
 
     const sample::SampleStore& store_;
     PluginChain& chain_;
@@ -54,6 +60,8 @@ private:
     std::atomic<int> cpu_{-1};
     double readings_[2] = {0, 0};
     int buffers_ = 0;
+    std::mutex controlsMutex_;
+    std::vector<std::pair<std::string, float>> controls_;
 };
 
 } // namespace cleavix::plugins

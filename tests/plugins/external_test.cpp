@@ -29,6 +29,27 @@ TEST(CommandLine, SplitLikeAShellWithoutExpanding) {
     EXPECT_EQ(splitCommandLine("'unterminated"), V{"unterminated"});
 }
 
+TEST(CommandLine, AQuotedWordReadsBackAsOneWord) {
+    using V = std::vector<std::string>;
+    EXPECT_EQ(plugins::quoteCommandWord("/usr/bin/audacity"), "/usr/bin/audacity");
+    for (const std::string w : {"/opt/My Editor/edit", "it's", "a\"b", "back\\slash", "tab\there", ""}) {
+        EXPECT_EQ(splitCommandLine(plugins::quoteCommandWord(w) + " --x"), (V{w, "--x"})) << w;
+    }
+}
+
+TEST(CommandLine, ASettingThatNamesAProgramAsItStandsIsOneWord) {
+    using V = std::vector<std::string>;
+    TempDir dir;
+    const std::string program = dir.file("My Editor");
+    writeFile(program, Bytes{'#', '!', '\n'});
+    ::chmod(program.c_str(), 0700);
+    EXPECT_EQ(plugins::editorWords(program), V{program});
+    EXPECT_EQ(plugins::editorWords(program + " --new").size(), 3u) << "not a file: split as usual";
+    EXPECT_EQ(plugins::editorWords("flatpak run x"), (V{"flatpak", "run", "x"}));
+    ::chmod(program.c_str(), 0600);
+    EXPECT_EQ(plugins::editorWords(program).size(), 2u) << "not a program";
+}
+
 TEST(ExternalCopy, PrivateFolderExclusiveCopiesAndRemovalAtTheEnd) {
     TempDir work;
     std::string folder;

@@ -257,6 +257,26 @@ TEST(PluginPreview, MonoOutputPlaysOnBothChannels) {
     }
 }
 
+TEST(PluginPreview, AControlMovedWhilePlayingTakesEffectAtTheNextRender) {
+    PluginBench b;
+    const auto data = testSignal(500, 3);
+    ASSERT_TRUE(b.loadSamples(data, 1));
+    std::string error;
+    auto chain = PluginChain::open(*b.bridge, b.index("gain"), 44100, 1, error);
+    ASSERT_TRUE(chain);
+    PluginPreview preview(b.s().store(), *chain, 0, 1000, 3);
+    preview.setControl("gain", 0.5f);
+    preview.setControl("gain", 3.0f); // the last one wins
+    preview.setControl("no-such-port", 1.0f);
+    EXPECT_FLOAT_EQ(chain->control("gain"), 1.0f) << "nothing reaches the plug-in before its thread runs";
+    std::vector<int16_t> out(2 * 500);
+    ASSERT_EQ(preview.render(out.data(), 500), 500u);
+    EXPECT_FLOAT_EQ(chain->control("gain"), 3.0f);
+    for (size_t i = 0; i < 500; ++i) {
+        ASSERT_EQ(out[i * 2], expect16(data[i] * 3.0)) << i;
+    }
+}
+
 #endif
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "ui/dialogs/OptionsForm.h"
 
 #include "jobs/Prompter.h"
+#include "plugins/ExternalEdit.h"
 #include "ui/platform/QtPrompter.h"
 #include "ui/view/WaveBox.h"
 
@@ -122,18 +123,21 @@ QWidget* TForm4::locationsPage() {
     auto* page = new QWidget(this);
     auto* grid = new QGridLayout(page);
     int row = 0;
-    auto pathRow = [&](const QString& caption, const QString& value, bool folder, QLabel** labelOut = nullptr) {
+    // commandWord: the field holds a command line, so a chosen program with blanks is quoted.
+    auto pathRow = [&](const QString& caption, const QString& value, bool folder, QLabel** labelOut = nullptr,
+                       bool commandWord = false) {
         auto* label = new QLabel(caption, page);
         auto* edit = new QLineEdit(value, page);
         auto* browse = new QPushButton("Browse...", page);
         grid->addWidget(label, row++, 0, 1, 2);
         grid->addWidget(edit, row, 0);
         grid->addWidget(browse, row++, 1);
-        connect(browse, &QPushButton::clicked, this, [this, edit, folder] {
+        connect(browse, &QPushButton::clicked, this, [this, edit, folder, commandWord] {
             const QString chosen = folder ? QFileDialog::getExistingDirectory(this, "Select temporary path:", edit->text())
                                           : QFileDialog::getOpenFileName(this, QString(), edit->text());
             if (!chosen.isEmpty()) {
-                edit->setText(chosen);
+                edit->setText(commandWord ? QString::fromStdString(plugins::quoteCommandWord(chosen.toStdString()))
+                                          : chosen);
             }
         });
         if (labelOut != nullptr) {
@@ -142,7 +146,8 @@ QWidget* TForm4::locationsPage() {
         return edit;
     };
     controlPanel_ = pathRow("Sound settings program location:", config_.cpLoc, false);
-    editor_ = pathRow("Sample editor location:", config_.editLoc, false);
+    editor_ = pathRow("Sample editor location:", config_.editLoc, false, nullptr, true);
+    editor_->setToolTip("The wave editor's command: a program, optionally with arguments (\"flatpak run ...\")");
     tempPath_ = pathRow("Temporary file path:", config_.tempPath, true, &tempLabel_);
     connect(tempPath_, &QLineEdit::textChanged, this, [this] { updateFreeSpace(); });
     grid->setRowStretch(row, 1);

@@ -13,6 +13,7 @@
 #include "ui/commands/EditCommands.h"
 #include "ui/view/MouseTools.h"
 #include "ui/commands/ProcessCommands.h"
+#include "ui/commands/PluginCommands.h"
 #include "ui/commands/ExportCommands.h"
 #include "ui/commands/RecordCommands.h"
 #include "ui/sampler/SamplerCommands.h"
@@ -166,6 +167,8 @@ void TMainForm::buildActions() {
     edits_->buildActions();
     processes_ = new ProcessCommands(*this);
     processes_->buildActions();
+    plugins_ = new PluginCommands(*this);
+    plugins_->buildActions();
     make("ShowSensitivity1", "Show Sensitivity", [this] { ShowSensitivity(); }, QKeySequence("Ctrl+Y"));
     tools_ = new MouseTools(*this);
     tools_->buildActions();
@@ -247,11 +250,13 @@ void TMainForm::buildMenus() {
     edit->addAction(action("UnlockAll1"));
     edits_->fillEditMenu(*edit);
     tools_->fillEditMenu(*edit);
+    plugins_->fillEditMenu(*edit);
 
     auto* process = menuBar()->addMenu("&Process");
     process->setObjectName("ProcessMenu");
     edits_->fillProcessMenu(*process);
     processes_->fillProcessMenu(*process);
+    plugins_->fillProcessMenu(*process);
 
     auto* viewMenu = menuBar()->addMenu("&View");
     viewMenu->setObjectName("ViewMenu");

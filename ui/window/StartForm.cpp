@@ -14,6 +14,7 @@
 #include "ui/commands/EditCommands.h"
 #include "ui/view/MouseTools.h"
 #include "ui/commands/ProcessCommands.h"
+#include "ui/commands/PluginCommands.h"
 #include "ui/commands/ExportCommands.h"
 #include "ui/commands/RecordCommands.h"
 #include "ui/dialogs/ProcessForm.h"
@@ -311,6 +312,7 @@ void TMainForm::updateEnabling() {
     edits_->updateEnabling();
     tools_->updateEnabling();
     processes_->updateEnabling();
+    plugins_->updateEnabling();
     barsBeats_->refresh();
     exports_->updateEnabling();
 }
@@ -436,8 +438,8 @@ void TMainForm::applicationStateChanged(Qt::ApplicationState state) {
         }
         return;
     }
-    if (session_->busy()) {
-        return;
+    if (session_->busy() || plugins_->pluginForm() != nullptr) {
+        return; // a reload now would pull the sample from under the run or the plug-in window
     }
     session_->applicationActivated();
     if (outputClosedWhileInactive_) {

@@ -35,6 +35,7 @@ class BarMouse;
 class EditCommands;
 class MouseTools;
 class ProcessCommands;
+class PluginCommands;
 class RecordCommands;
 class TBarsBeatsControl;
 class ExportCommands;
@@ -92,6 +93,7 @@ public:
     EditCommands* editCommands() const { return edits_; }
     MouseTools* mouseTools() const { return tools_; }
     ProcessCommands* processCommands() const { return processes_; }
+    PluginCommands* pluginCommands() const { return plugins_; }
     TBarsBeatsControl* barsBeats() const { return barsBeats_; }
     ExportCommands* exportCommands() const { return exports_; }
     BarMouse* barMouse() const { return bars_; }
@@ -137,6 +139,7 @@ private:
     friend class EditCommands; // the edit items work on the views and the channel choice
     friend class MouseTools;   // the tools work on the views, the transport and the save dialog
     friend class ProcessCommands; // the process dialogs work on the views after their completions
+    friend class PluginCommands;  // the plug-in runs work on the views and the output device
     friend class ExportCommands; // the exports use the save dialog, the transport and the key-map settings
     friend class RecordCommands; // the record dialog uses the transport, the units and the prompter
     friend class BarMouse;       // the locators and the bars move the view and the loop region
@@ -188,6 +191,7 @@ private:
     EditCommands* edits_ = nullptr;
     MouseTools* tools_ = nullptr;
     ProcessCommands* processes_ = nullptr;
+    PluginCommands* plugins_ = nullptr;
     TBarsBeatsControl* barsBeats_ = nullptr;
     ExportCommands* exports_ = nullptr;
     BarMouse* bars_ = nullptr;

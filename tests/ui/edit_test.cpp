@@ -55,6 +55,7 @@ private slots:
     void cutLoopToSixteenths();
     void cropToTheLoopRegion();
     void plusAndMinusCycleThroughTheLoop();
+    void cutComesBackWhenTheAuditionEnds();
     void oneChannelOfStereoCannotBeCut();
     void randomiseKeepingPointsAndUndo();
     void wheelMovesTheView();
@@ -311,6 +312,26 @@ void EditTest::plusAndMinusCycleThroughTheLoop() {
     QTest::keyClick(w.form.get(), Qt::Key_Underscore);
     QCOMPARE(slicer.selectionStart, list.at(4).position);
     QCOMPARE(slicer.selectionEnd, list.at(5).position);
+}
+
+// A click auditions its segment; Cut waits while it plays and comes back by itself when the
+// audition ends, without the menu being opened.
+void EditTest::cutComesBackWhenTheAuditionEnds() {
+    Sandbox box;
+    Window w;
+    QVERIFY(openDemo(*w.form, box));
+    QVERIFY(gridCut(*w.form, "CutLoop16ths1"));
+    auto& slicer = w->session().slicer();
+    uitest::ModalScript script;
+    script.answer(QMessageBox::Ok);
+    QTest::keyClick(w.form.get(), Qt::Key_Plus);
+    QVERIFY(uitest::waitIdle(*w.form));
+    QVERIFY(slicer.selectedIndex >= 0);
+    QVERIFY(w->transport()->playing());
+    QVERIFY(!w->action("Cut1")->isEnabled());
+    QVERIFY(uitest::waitFor([&] { return !w->transport()->playing(); }, 10000));
+    QVERIFY(uitest::waitFor([&] { return w->action("Cut1")->isEnabled(); }, 2000));
+    QVERIFY(w->action("CutButton")->isEnabled());
 }
 
 void EditTest::oneChannelOfStereoCannotBeCut() {

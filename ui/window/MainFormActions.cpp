@@ -394,6 +394,8 @@ void TMainForm::buildToolbars() {
         button3_->setChecked(down == PlayButtonDown::All);
         button20_->setChecked(down == PlayButtonDown::Loop);
         button4_->setChecked(down == PlayButtonDown::Selected);
+        // Cut and the pastes wait for playing to end: an audition that runs out gives them back.
+        edits_->updateEnabling();
     });
     connect(transport_.get(), &TransportControl::cursorMoved, this, [this] {
         if (paintbox1_ != nullptr) {

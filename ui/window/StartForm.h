@@ -98,6 +98,7 @@ public:
     ExportCommands* exportCommands() const { return exports_; }
     BarMouse* barMouse() const { return bars_; }
     RecordCommands* recordCommands() const { return records_; }
+    TransportControl* transport() const { return transport_.get(); }
     SamplerCommands* samplerCommands() const { return sampler_; }
 
     // --- commands (the menu items call these) ---

@@ -68,6 +68,7 @@ Session::Session(jobs::Dispatcher& dispatcher, jobs::Prompter& prompter, Setting
                                                  sample::peakBlockBytesFromSetting(settings_.waveCacheSize));
     slicer_ = std::make_unique<slicing::Slicer>(jobs_, *store_, *peaks_, workDir_);
     slicer_->onAudioChanged = [this] { setModified(true); };
+    instrumentExport_ = std::make_unique<slicing::instrument::InstrumentExport>(*slicer_, jobs_, *store_);
     addResetHook([this] { slicer_->clearForLoad(); });
     editing::EditorParts parts;
     parts.jobs = &jobs_;
@@ -538,6 +539,15 @@ void Session::saveAs(std::function<void(bool)> done) {
         return;
     }
     saveTo(target->fileName, target->saveBits, std::move(done));
+}
+
+bool Session::exportSlices(const slicing::instrument::Request& request,
+                           std::function<void(const slicing::instrument::Report&)> done, std::string* refused) {
+    if (!loaded_ || busy()) {
+        return false;
+    }
+    player_->Stop();
+    return instrumentExport_->start(request, std::move(done), refused);
 }
 
 bool Session::saveTo(const std::string& fileName, uint8_t bits, std::function<void(bool)> done) {

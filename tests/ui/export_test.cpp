@@ -33,17 +33,9 @@ using namespace cleavix;
 using cleavix::uitest::ModalScript;
 using cleavix::uitest::Sandbox;
 using cleavix::uitest::Window;
+using cleavix::uitest::openDemoWithPoints;
 
 namespace {
-
-// Opens the demo loop and shows its slice points.
-bool openDemoWithPoints(ui::TMainForm& w, const Sandbox& box) {
-    if (!uitest::openDemo(w, box)) {
-        return false;
-    }
-    w.sensitivitySlider()->setValue(65000);
-    return w.session().slicer().slicePoints().count() >= 6;
-}
 
 // The demo loop open in a shown window, with its slice points.
 struct Demo {

@@ -6,6 +6,7 @@
 #include "ui/window/StartForm.h"
 
 #include <QAction>
+#include <QDir>
 #include <QFileInfo>
 #include <QMenu>
 #include <QToolBar>
@@ -18,6 +19,19 @@ namespace {
 
 // The failures listed after a partly failed export, at most this many by name.
 constexpr int kListedFailures = 8;
+
+// The failures, one a line, at most kListedFailures of them by name.
+QString failureList(const std::vector<std::string>& failed) {
+    QString list;
+    const int shown = std::min<int>(int(failed.size()), kListedFailures);
+    for (int i = 0; i < shown; ++i) {
+        list += "\r\n" + QString::fromStdString(failed[size_t(i)]);
+    }
+    if (int(failed.size()) > shown) {
+        list += QString("\r\n(%1 more)").arg(int(failed.size()) - shown);
+    }
+    return list;
+}
 
 } // namespace
 
@@ -104,14 +118,7 @@ void ExportCommands::finished(const slicing::ExportReport& report) {
     form_.saveForm_->selectFile("*.wav");
     if (!report.ok && !report.failed.empty() && !report.written.empty()) {
         // Some files exist and some do not: say which are missing.
-        QString list;
-        const int shown = std::min<int>(int(report.failed.size()), kListedFailures);
-        for (int i = 0; i < shown; ++i) {
-            list += "\r\n" + QString::fromStdString(report.failed[size_t(i)]);
-        }
-        if (int(report.failed.size()) > shown) {
-            list += QString("\r\n(%1 more)").arg(int(report.failed.size()) - shown);
-        }
+        const QString list = failureList(report.failed);
         form_.message(jobs::MessageKind::Warning,
                       QString("%1 of %2 files were saved. These could not be saved:\r\n%3")
                           .arg(report.written.size())
@@ -128,22 +135,82 @@ void ExportCommands::saveSegmentsInLoop() {
     auto& session = *form_.session_;
     auto& config = form_.config_;
     form_.transport_->stop();
-    TForm6 keymap(keymapFromConfig(config), TForm6::Mode::Editor, segmentsInLoop(), &form_);
+    KeymapSettings current = keymapFromConfig(config);
+    current.instruments = instruments_;
+    TForm6 keymap(current, TForm6::Mode::Editor, segmentsInLoop(), &form_);
     if (keymap.exec() != QDialog::Accepted) {
         return;
     }
     const KeymapSettings chosen = keymap.settings();
     keymapToConfig(chosen, config);
+    instruments_ = chosen.instruments;
     auto& slicer = session.slicer();
     slicer.exportSettings.smoothEndPoints = chosen.smoothEditor;
     slicer.exportSettings.smoothLevel = chosen.smoothLevel;
     slicer.exportSettings.bankName = chosen.bankName.toStdString();
 
     const QString sampleName = QFileInfo(QString::fromStdString(session.fileName())).fileName();
+    const bool instruments = chosen.instruments.sfz || chosen.instruments.midi || chosen.instruments.kit;
     run(sampleName.isEmpty() ? "*.wav" : sampleName.toStdString(), "Saving...",
-        [&slicer](const std::string& name, uint8_t bits, Done done) {
+        [this, &slicer, instruments, chosen](const std::string& name, uint8_t bits, Done done) {
+            if (instruments) {
+                return startWithInstruments(chosen, name, bits);
+            }
             return slicer.saveSegmentsInLoop(name, bits, std::move(done));
         });
+}
+
+bool ExportCommands::startWithInstruments(const KeymapSettings& chosen, const std::string& name, uint8_t bits) {
+    // A name without a folder goes beside the slice files.
+    const QDir slices = QFileInfo(QString::fromStdString(name)).absoluteDir();
+    auto place = [&slices](bool wanted, const QString& file) {
+        return wanted ? QDir::cleanPath(slices.absoluteFilePath(file.trimmed())).toStdString() : std::string();
+    };
+    slicing::instrument::Request request;
+    request.slicesName = name;
+    request.bits = bits;
+    request.sfzFile = place(chosen.instruments.sfz, chosen.instruments.sfzName);
+    request.midiFile = place(chosen.instruments.midi, chosen.instruments.midiName);
+    request.hydrogenDir = place(chosen.instruments.kit, chosen.instruments.kitName);
+    auto& o = request.options;
+    o.name = chosen.bankName.toStdString();
+    o.keys = {chosen.noteIndex, chosen.octave, chosen.interval, chosen.whiteKeys};
+    o.reverseNotes = chosen.reverseNotes;
+    o.baseNoteOnly = chosen.baseNoteOnly;
+    o.soundFontFilter = form_.config_.filterEnable;
+    std::string refused;
+    const bool started = form_.session_->exportSlices(
+        request,
+        [this](const slicing::instrument::Report& report) {
+            finished(report.slices);
+            instrumentsFinished(report);
+        },
+        &refused);
+    if (!started && !refused.empty()) {
+        form_.message(jobs::MessageKind::Error, QString::fromStdString(refused));
+    }
+    return started;
+}
+
+void ExportCommands::instrumentsFinished(const slicing::instrument::Report& report) {
+    auto& config = form_.config_;
+    for (const std::string& written : report.written) {
+        const QFileInfo file(QString::fromStdString(written));
+        const QString suffix = file.suffix().toLower();
+        if (suffix == "sfz") {
+            config.saveSFDir = file.absolutePath();
+        } else if (suffix == "mid") {
+            config.saveMidDir = file.absolutePath();
+        } else {
+            // drumkit.xml: the kit's folder is remembered as the folder it was made in.
+            config.saveTrkDir = QFileInfo(file.absolutePath()).absolutePath();
+        }
+    }
+    if (report.failed.empty()) {
+        return;
+    }
+    form_.message(jobs::MessageKind::Warning,
+                  "These instrument files could not be written:\r\n" + failureList(report.failed).mid(2));
 }
 
 void ExportCommands::saveSelectedSegment() {

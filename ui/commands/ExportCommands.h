@@ -2,9 +2,12 @@
 // ExportCommands: the File menu's exports -- "Save Selected Segment", "Save Region &Defined In
 // Loop", "Save Segments in Loop" (Ctrl+W) and the File toolbar's `SaveWaveB` -- with their
 // enabling, the "Keymap settings" dialog ahead of Save Segments in Loop, the save dialog, and the
-// outcome. The files are written by the engine's export workers behind the progress window.
+// outcome. The files are written by the engine's export workers behind the progress window; the
+// instrument files checked in the key-map dialog (SFZ, MIDI file, Hydrogen kit) follow them.
 //
 // Threads: main thread only.
+#include "ui/dialogs/KeymapForm.h"
+
 #include <QObject>
 #include <QString>
 
@@ -17,6 +20,9 @@ class QToolBar;
 
 namespace cleavix::slicing {
 struct ExportReport;
+namespace instrument {
+struct Report;
+}
 }
 
 namespace cleavix::ui {
@@ -54,8 +60,14 @@ private:
     // export under the chosen name and bits with the status text shown.
     void run(const std::string& suggested, const QString& status, const Start& start);
     void finished(const slicing::ExportReport& report);
+    // The instrument files after the slices: the missing ones listed, the folders remembered.
+    void instrumentsFinished(const slicing::instrument::Report& report);
+    // Save Segments in Loop with the instrument files chosen in the key-map dialog.
+    bool startWithInstruments(const KeymapSettings& chosen, const std::string& name, uint8_t bits);
 
     TMainForm& form_;
+    // The instrument files chosen last, offered again by the next Save Segments in Loop.
+    InstrumentFiles instruments_;
 };
 
 } // namespace cleavix::ui

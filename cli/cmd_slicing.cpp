@@ -1,4 +1,4 @@
-// scan, slice, tempo, export and points: the slice point search and what follows from it.
+// scan, slice, tempo, export, render and points: the slice point search and what follows from it.
 #include "cli/Cli.h"
 #include "cli/SamplerOptions.h"
 #include "slicing/Slicer.h"
@@ -297,6 +297,71 @@ int runExport(Args& args) {
     return report.ok() ? 0 : 1;
 }
 
+int runRender(Args& args) {
+    const SearchOptions options = takeSearchOptions(args);
+    const auto tempoText = takeOption(args, "--tempo");
+    const auto bars = takeOption(args, "--bars");
+    const auto beats = takeOption(args, "--beats");
+    const auto sensitivity = takeOption(args, "--sensitivity");
+    const auto loop = takeLoop(args);
+    const auto bits = takeOption(args, "--bits");
+    const std::string file = takePositional(args, "FILE");
+    const std::string out = takePositional(args, "OUT");
+    refuseLeftovers(args);
+    if (!tempoText || !bars || !beats) {
+        throw UsageError("render needs --tempo BPM, --bars B and --beats C");
+    }
+    const double tempo = parseNumber(*tempoText, "--tempo");
+    if (!(tempo > 0) || tempo > 100000) {
+        throw UsageError("--tempo must be a number of beats per minute above 0");
+    }
+    const double percent = sensitivity ? parseNumber(*sensitivity, "--sensitivity") : 50.0;
+    if (percent < 0 || percent > 100) {
+        throw UsageError("--sensitivity must lie between 0 and 100");
+    }
+    const long long saveBits = bits ? parseInteger(*bits, "--bits") : 0;
+    if (bits && saveBits != 8 && saveBits != 16) {
+        throw UsageError("--bits must be 8 or 16");
+    }
+    CliEnv env(defaultSettings());
+    if (!loadAndSearch(env, file, options)) {
+        return 1;
+    }
+    auto& slicer = env.session.slicer();
+    slicer.setSlider(slicing::sliderForPercent(percent));
+    if (loop) {
+        slicer.setLoop(loop->first, loop->second);
+    }
+    if (!slicer.setBarsAndBeats(*bars, *beats)) {
+        throw UsageError("--bars and --beats must be whole numbers from 0 to 32767");
+    }
+    sample::WriteResult result;
+    std::string refused;
+    bool finished = false;
+    const uint8_t depth = bits ? uint8_t(saveBits) : env.session.format().saveBits;
+    if (!env.session.saveRegionAtTempo(out, depth, tempo,
+                                       [&](const sample::WriteResult& r) {
+                                           result = r;
+                                           finished = true;
+                                       },
+                                       &refused)) {
+        std::cerr << "cleavix-cli: " << (refused.empty() ? std::string("the rendering could not start") : refused)
+                  << "\n";
+        return 1;
+    }
+    env.loop.runUntil([&] { return finished; });
+    env.waitIdle();
+    if (!result.ok) {
+        std::cerr << "cleavix-cli: " << out << ": " << result.error << "\n";
+        return 1;
+    }
+    printJson({{"written", out},
+               {"fromTempo", double(slicer.tempo().tempo)},
+               {"tempo", tempo},
+               {"slices", slicer.slicePoints().count() + 1}});
+    return 0;
+}
+
 int runPoints(Args& args) {
     const auto save = takeOption(args, "--save");
     const auto load = takeOption(args, "--load");
@@ -378,6 +443,17 @@ const CommandRegistration exportCommand(
      "{\"files\": [names written], \"failed\": [...], \"instrument\": {\"written\", \"failed\"}}; exits 1 when any "
      "file failed.",
      runExport});
+
+const CommandRegistration renderCommand(
+    {"render",
+     "render FILE OUT --tempo BPM --bars B --beats C [--sensitivity PCT] [--loop L R] [--bits 8|16] [--unlinked] "
+     "[--width PX]",
+     "Save Region at Tempo: searches FILE, takes the slice points at PCT per cent (default 50), and writes the loop "
+     "region (B bars and C beats of 4/4, which give its own tempo) re-triggered at BPM: each slice starts at its "
+     "time scaled by own tempo / BPM and plays its own audio until the next slice starts or it ends, with a short "
+     "fade where it is cut short or silence follows. At the loop's own tempo OUT is the loop itself. Prints "
+     "{\"written\", \"fromTempo\", \"tempo\", \"slices\"}.",
+     runRender});
 
 const CommandRegistration pointsCommand(
     {"points", "points FILE (--save OUT.clx | --load IN.clx)",

@@ -4,6 +4,7 @@
 #include "session/LoadWorker.h"
 #include "session/PeakRebuildWorker.h"
 #include "session/SaveWorker.h"
+#include "slicing/TempoRender.h"
 
 #include <cassert>
 #include <climits>
@@ -548,6 +549,41 @@ bool Session::exportSlices(const slicing::instrument::Request& request,
     }
     player_->Stop();
     return instrumentExport_->start(request, std::move(done), refused);
+}
+
+bool Session::saveRegionAtTempo(const std::string& fileName, uint8_t bits, double tempo,
+                                std::function<void(const sample::WriteResult&)> done, std::string* refused) {
+    if (!loaded_ || busy()) {
+        return false;
+    }
+    slicer_->rebuild();
+    const auto& loopTempo = slicer_->tempo();
+    const double from = loopTempo.bars == 0 && loopTempo.beats == 0 ? 0.0 : double(loopTempo.tempo);
+    slicing::TempoPlan plan = slicing::planTempo(slicer_->slicePoints(), slicer_->left(), slicer_->right(), format(),
+                                                 from, tempo);
+    if (!plan.error.empty()) {
+        if (refused) {
+            *refused = plan.error;
+        }
+        return false;
+    }
+    player_->Stop();
+    auto result = std::make_shared<sample::WriteResult>();
+    const uint32_t rate = format().sampleRate;
+    auto job = std::make_unique<jobs::FunctionJob>([this, plan = std::move(plan), fileName, bits, rate,
+                                                    result](jobs::JobContext& context) {
+        sample::BlockProgress progress;
+        progress.report = [&context](uint64_t doneBytes, uint64_t total) {
+            context.setProgress(double(doneBytes), double(total == 0 ? 1 : total), 0, 100);
+        };
+        progress.stop = [&context] { return context.stopRequested(); };
+        *result = slicing::writeTempoRendering(store_->stream(), plan, fileName, bits, rate, progress);
+    });
+    return jobs_.start(std::move(job), jobs::ProcessMode::Saving, [result, done = std::move(done)] {
+        if (done) {
+            done(*result);
+        }
+    });
 }
 
 bool Session::saveTo(const std::string& fileName, uint8_t bits, std::function<void(bool)> done) {

@@ -101,6 +101,11 @@ public:
     // written) or a job runs; otherwise done(report) once every file has been tried.
     bool exportSlices(const slicing::instrument::Request& request,
                       std::function<void(const slicing::instrument::Report&)> done, std::string* refused = nullptr);
+    // Save Region at Tempo: the loop region re-triggered slice by slice at `tempo` BPM (its own
+    // tempo comes from its bars and beats) written to fileName at bits. False, with `refused`
+    // saying why, when there is no rendering or a job runs; otherwise done(result) once written.
+    bool saveRegionAtTempo(const std::string& fileName, uint8_t bits, double tempo,
+                           std::function<void(const sample::WriteResult&)> done, std::string* refused = nullptr);
     // The edit state, selection, clipboard image and undo record, and the edit commands.
     editing::Editor& editor() { return *editor_; }
     // The one selection and channel choice the edits work on and the views show.

@@ -11,6 +11,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QFile>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -66,6 +67,7 @@ private slots:
     void writesTheInstrumentFilesBesideTheSlices();
     void aRefusalIsShownAndNothingIsWritten();
     void dialogOffersTheFilesInEditorModeOnly();
+    void saveRegionAtTempoRendersAtTheToolbarsTempo();
 };
 
 void InstrumentExportTest::writesTheInstrumentFilesBesideTheSlices() {
@@ -143,6 +145,51 @@ void InstrumentExportTest::dialogOffersTheFilesInEditorModeOnly() {
     QVERIFY(again.sfzBox()->isChecked());
     ui::TForm6 batch(k, ui::TForm6::Mode::Batch, 3);
     QVERIFY(batch.findChild<QGroupBox*>("InstrumentGroup")->isHidden());
+}
+
+// Save Region at Tempo: "Own" writes the loop region itself; twice the tempo, half its length; no
+// tempo is refused with the reason.
+void InstrumentExportTest::saveRegionAtTempoRendersAtTheToolbarsTempo() {
+    Sandbox box;
+    Window w;
+    QVERIFY(openDemoWithPoints(*w.form, box));
+    auto& session = w->session();
+    auto& slicer = session.slicer();
+    auto* tempoBox = w->findChild<QDoubleSpinBox*>("TempoBox");
+    QVERIFY(tempoBox != nullptr);
+    QCOMPARE(tempoBox->text(), QString("Own"));
+    QVERIFY(slicer.setBarsAndBeats("0", "0"));
+    {
+        ModalScript script;
+        answerSave(script, box.path("none.wav"));
+        script.answer(QMessageBox::Ok);
+        w->action("SaveRegionAtTempo1")->trigger();
+        QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }));
+        QCOMPARE(script.texts.size(), 1);
+        QVERIFY2(script.texts[0].contains("no tempo"), qPrintable(script.texts[0]));
+        QVERIFY(!QFileInfo(box.path("none.wav")).exists());
+    }
+    QVERIFY(slicer.setBarsAndBeats("1", "0"));
+    const uint32_t loopBytes = slicer.right() - slicer.left();
+    auto render = [&](double tempo, const QString& file) {
+        tempoBox->setValue(tempo);
+        ModalScript script;
+        answerSave(script, file);
+        w->action("SaveRegionAtTempo1")->trigger();
+        return uitest::waitFor([&] { return script.pending() == 0; }) && uitest::waitIdle(*w.form) &&
+               script.texts.isEmpty();
+    };
+    QVERIFY(render(0.0, box.path("own.wav")));
+    QFile own(box.path("own.wav"));
+    QVERIFY(own.open(QIODevice::ReadOnly));
+    const QByteArray ownData = own.readAll().mid(44);
+    QCOMPARE(qint64(ownData.size()), qint64(loopBytes - loopBytes % 4));
+    std::vector<char> region(ownData.size());
+    session.store().stream().readAt(slicer.left() & ~3u, region.data(), region.size());
+    QVERIFY(ownData == QByteArray(region.data(), qsizetype(region.size())));
+    QVERIFY(render(double(slicer.tempo().tempo) * 2, box.path("fast.wav")));
+    const qint64 fastBytes = QFileInfo(box.path("fast.wav")).size() - 44;
+    QVERIFY2(std::abs(fastBytes - qint64(ownData.size()) / 2) <= 4, qPrintable(QString::number(fastBytes)));
 }
 
 static uitest::Register<InstrumentExportTest> registerInstrumentExportTest;

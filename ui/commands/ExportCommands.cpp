@@ -6,6 +6,7 @@
 #include "ui/window/StartForm.h"
 
 #include <QAction>
+#include <QDoubleSpinBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QMenu>
@@ -46,6 +47,8 @@ void ExportCommands::buildActions() {
     };
     make("SaveSelectedSegment1", "Save Selected Segment", &ExportCommands::saveSelectedSegment);
     make("SaveRegion1", "Save Region &Defined In Loop", &ExportCommands::saveRegion);
+    auto* atTempo = make("SaveRegionAtTempo1", "Save Region at &Tempo...", &ExportCommands::saveRegionAtTempo);
+    atTempo->setStatusTip("Save the loop region with its slices re-triggered at the Play toolbar's tempo");
     auto* segments = make("SaveSegmentsInLoop1", "Save Segments in Loop", &ExportCommands::saveSegmentsInLoop);
     segments->setShortcut(QKeySequence("Ctrl+W"));
     segments->setStatusTip("Save every segment between the locators as its own numbered file");
@@ -61,7 +64,7 @@ void ExportCommands::fillFileMenu(QMenu& file) {
     const auto items = file.actions();
     const auto at = std::find(items.begin(), items.end(), saveAs);
     QAction* before = (at != items.end() && at + 1 != items.end()) ? *(at + 1) : nullptr;
-    for (const char* name : {"SaveSelectedSegment1", "SaveRegion1", "SaveSegmentsInLoop1"}) {
+    for (const char* name : {"SaveSelectedSegment1", "SaveRegion1", "SaveRegionAtTempo1", "SaveSegmentsInLoop1"}) {
         file.insertAction(before, form_.action(name));
     }
     // The selected segment changes with every click on the waveform: check on opening.
@@ -85,6 +88,7 @@ void ExportCommands::updateEnabling() {
     const bool selected = can && slicer.selectedIndex >= 0 && slicer.selectionEnd > slicer.selectionStart;
     form_.action("SaveSelectedSegment1")->setEnabled(selected);
     form_.action("SaveRegion1")->setEnabled(region);
+    form_.action("SaveRegionAtTempo1")->setEnabled(region);
     form_.action("SaveSegmentsInLoop1")->setEnabled(region);
     form_.action("SaveWaveB")->setEnabled(region);
 }
@@ -242,6 +246,44 @@ void ExportCommands::saveRegion() {
     run("", "Saving region...", [&slicer](const std::string& name, uint8_t bits, Done done) {
         return slicer.saveRegion(name, bits, std::move(done));
     });
+}
+
+
+double ExportCommands::renderTempo() const {
+    const double chosen = form_.renderTempo_ != nullptr ? form_.renderTempo_->value() : 0.0;
+    // The box's lowest value reads "Own": the loop's own tempo.
+    return chosen > 0.0 ? chosen : double(form_.session_->slicer().tempo().tempo);
+}
+
+void ExportCommands::saveRegionAtTempo() {
+    auto& session = *form_.session_;
+    if (!canExport() || session.slicer().right() <= session.slicer().left()) {
+        return;
+    }
+    form_.transport_->stop();
+    const auto target = form_.runSaveDialog("", session.format().saveBits);
+    if (!target) {
+        return;
+    }
+    std::string refused;
+    const std::string fileName = target->fileName;
+    const bool started = session.saveRegionAtTempo(
+        fileName, target->saveBits, renderTempo(),
+        [this, fileName](const sample::WriteResult& result) {
+            if (result.ok) {
+                form_.rememberSaveFolder(QString::fromStdString(fileName));
+            } else {
+                form_.message(jobs::MessageKind::Error,
+                              QString::fromStdString(fileName + " could not be saved: " + result.error));
+            }
+            form_.updateEnabling();
+        },
+        &refused);
+    if (started) {
+        session.jobs().showStatus("Saving region at tempo...");
+    } else if (!refused.empty()) {
+        form_.message(jobs::MessageKind::Error, QString::fromStdString(refused));
+    }
 }
 
 } // namespace cleavix::ui

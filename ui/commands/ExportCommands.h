@@ -1,7 +1,7 @@
 #pragma once
 // ExportCommands: the File menu's exports -- "Save Selected Segment", "Save Region &Defined In
-// Loop", "Save Segments in Loop" (Ctrl+W) and the File toolbar's `SaveWaveB` -- with their
-// enabling, the "Keymap settings" dialog ahead of Save Segments in Loop, the save dialog, and the
+// Loop", "Save Region at Tempo...", "Save Segments in Loop" (Ctrl+W) and the File toolbar's
+// `SaveWaveB` -- with their enabling, the "Keymap settings" dialog ahead of Save Segments in Loop, the save dialog, and the
 // outcome. The files are written by the engine's export workers behind the progress window; the
 // instrument files checked in the key-map dialog (SFZ, MIDI file, Hydrogen kit) follow them.
 //
@@ -45,6 +45,10 @@ public:
     void saveSegmentsInLoop();
     void saveSelectedSegment();
     void saveRegion();
+    // Save Region at Tempo: the loop region re-triggered slice by slice at the Play toolbar's
+    // "Tempo" box (its lowest value, "Own", is the loop's own tempo).
+    void saveRegionAtTempo();
+    double renderTempo() const;
     // The save segment tool's right button: segment `index` of the slice point list, under a name
     // chosen in the save dialog (which starts empty).
     void saveSegmentAt(int index);

@@ -489,7 +489,6 @@ TEST_F(LoopFixture, ARefusalWritesNothing) {
     fx.session->slicer().channelMode().linked = false;
     EXPECT_FALSE(run(request(), report, &refused));
     EXPECT_NE(refused.find("one set of slices"), std::string::npos) << refused;
-    EXPECT_TRUE(cleavix::test::TempDir().entries().empty());
     EXPECT_TRUE(out.entries() == (std::vector<std::string>{"in.wav", "s"}));
     struct stat info {};
     EXPECT_NE(::stat(out.file("s/loop01.wav").c_str(), &info), 0);

@@ -1,5 +1,7 @@
 #include "slicing/export/TargetFiles.h"
 
+#include "sample/KernelFiles.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -40,6 +42,9 @@ std::string parentProblem(const std::string& path) {
     }
     if (!S_ISDIR(info.st_mode)) {
         return quoted(folder) + " is not a folder";
+    }
+    if (sample::onKernelFileSystem(folder)) {
+        return quoted(folder) + " is a kernel folder (/proc, /sys, /dev), not a place for files";
     }
     return {};
 }

@@ -374,6 +374,8 @@ TEST(TargetFiles, RefusesBadNamesFoldersAndSpecialFiles) {
     ASSERT_EQ(::symlink(dir.file("p.mid").c_str(), dir.file("null.mid").c_str()), 0); // a link to the pipe
     EXPECT_NE(targetProblem(dir.file("null.mid"), ".mid").find("not a regular file"), std::string::npos);
     EXPECT_NE(writeFileAtomically(dir.file("p.mid"), "x").find("not a regular file"), std::string::npos);
+    EXPECT_NE(targetProblem("/proc/self/x.mid", ".mid").find("kernel folder"), std::string::npos);
+    EXPECT_NE(targetProblem("/dev/x.mid", ".mid").find("kernel folder"), std::string::npos);
 
     EXPECT_TRUE(folderProblem(dir.file("kit")).empty());
     EXPECT_TRUE(folderProblem(dir.file("d.sfz/")).empty());

@@ -27,6 +27,8 @@ std::vector<std::string> splitNames(const std::string& list) {
     return names;
 }
 
+} // namespace
+
 int noteIndexOf(const std::string& note) {
     static const char* const names[] = {"C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"};
     std::string upper;
@@ -40,8 +42,6 @@ int noteIndexOf(const std::string& note) {
     }
     throw UsageError("--note must be C, C#, D, ... B");
 }
-
-} // namespace
 
 std::string hexBytes(const std::vector<uint8_t>& bytes) {
     static const char digits[] = "0123456789ABCDEF";

@@ -13,6 +13,9 @@
 
 namespace cleavix::cli {
 
+// The index 1..12 of a note name C, C#, D, ... B (any case); UsageError for anything else.
+int noteIndexOf(const std::string& note);
+
 // Bytes as upper-case hex pairs separated by blanks.
 std::string hexBytes(const std::vector<uint8_t>& bytes);
 

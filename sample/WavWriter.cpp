@@ -44,19 +44,6 @@ bool endsWith(const std::string& text, const std::string& tail) {
     return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-std::string directoryOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string baseOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 struct SaveError {
     std::string text;
 };
@@ -108,6 +95,39 @@ private:
 
 } // namespace
 
+std::string directoryOf(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string baseOf(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+int openBeside(const std::string& target, mode_t existingMode, std::string& tempName) {
+    const std::string pattern = directoryOf(target) + "/." + baseOf(target) + ".XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0) {
+        tempName.clear();
+        return -1;
+    }
+    tempName = name.data();
+    mode_t mode = existingMode & 07777;
+    if (existingMode == 0) {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    ::fchmod(fd, mode);
+    return fd;
+}
+
 bool isAiffName(const std::string& fileName) {
     const std::string name = lower(fileName);
     return endsWith(name, ".aif") || endsWith(name, ".aiff");
@@ -139,24 +159,10 @@ WriteResult WriteSplit(const WriteRequest& request, const TFileAndMemoryStream& 
         if (exists && ::access(target.c_str(), W_OK) != 0) {
             failErrno("The target cannot be written");
         }
-        temp = directoryOf(target) + "/." + baseOf(target) + ".XXXXXX";
-        std::vector<char> pattern(temp.begin(), temp.end());
-        pattern.push_back('\0');
-        fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+        fd = openBeside(target, exists ? existing.st_mode : mode_t(0), temp);
         if (fd < 0) {
-            temp.clear();
             failErrno("Cannot create the file");
         }
-        temp = pattern.data();
-        mode_t mode = 0;
-        if (exists) {
-            mode = existing.st_mode & 07777;
-        } else {
-            const mode_t mask = ::umask(0);
-            ::umask(mask);
-            mode = 0666 & ~mask;
-        }
-        ::fchmod(fd, mode);
 
         OutFile out(fd);
         const uint32_t pad = dataBytes & 1; // chunks are padded to an even length

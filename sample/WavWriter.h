@@ -10,6 +10,7 @@
 #include "sample/SampleSource.h"
 
 #include <cstdint>
+#include <sys/types.h>
 #include <string>
 
 namespace cleavix::sample {
@@ -35,6 +36,15 @@ struct WriteResult {
 };
 
 bool isAiffName(const std::string& fileName);
+
+// The folder part of a path ("." when it has none) and the name part after the last slash.
+std::string directoryOf(const std::string& path);
+std::string baseOf(const std::string& path);
+
+// Creates a new file beside `target` under a temporary name (".name.XXXXXX" in its folder) with
+// the permissions of the file it will replace (`existingMode`, 0 when there is none: the default
+// ones), and names it in `tempName`. The descriptor, or -1 with errno set.
+int openBeside(const std::string& target, mode_t existingMode, std::string& tempName);
 
 // Writes one file. source: where the samples come from (the end-point smoother, say); when null
 // the store is read directly. Never throws.

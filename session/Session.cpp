@@ -6,6 +6,7 @@
 #include "session/SaveWorker.h"
 #include "session/SamplerTransfer.h"
 #include "sampler/virtual/MidiBackendList.h"
+#include "slicing/TempoRender.h"
 
 #include <cassert>
 #include <climits>
@@ -76,6 +77,7 @@ Session::Session(jobs::Dispatcher& dispatcher, jobs::Prompter& prompter, Setting
                                                  sample::peakBlockBytesFromSetting(settings_.waveCacheSize));
     slicer_ = std::make_unique<slicing::Slicer>(jobs_, *store_, *peaks_, workDir_);
     slicer_->onAudioChanged = [this] { setModified(true); };
+    instrumentExport_ = std::make_unique<slicing::instrument::InstrumentExport>(*slicer_, jobs_, *store_);
     addResetHook([this] { slicer_->clearForLoad(); });
     editing::EditorParts parts;
     parts.jobs = &jobs_;
@@ -554,6 +556,50 @@ void Session::saveAs(std::function<void(bool)> done) {
         return;
     }
     saveTo(target->fileName, target->saveBits, std::move(done));
+}
+
+bool Session::exportSlices(const slicing::instrument::Request& request,
+                           std::function<void(const slicing::instrument::Report&)> done, std::string* refused) {
+    if (!loaded_ || busy()) {
+        return false;
+    }
+    player_->Stop();
+    return instrumentExport_->start(request, std::move(done), refused);
+}
+
+bool Session::saveRegionAtTempo(const std::string& fileName, uint8_t bits, double tempo,
+                                std::function<void(const sample::WriteResult&)> done, std::string* refused) {
+    if (!loaded_ || busy()) {
+        return false;
+    }
+    slicer_->rebuild();
+    const auto& loopTempo = slicer_->tempo();
+    const double from = loopTempo.bars == 0 && loopTempo.beats == 0 ? 0.0 : double(loopTempo.tempo);
+    slicing::TempoPlan plan = slicing::planTempo(slicer_->slicePoints(), slicer_->left(), slicer_->right(), format(),
+                                                 from, tempo);
+    if (!plan.error.empty()) {
+        if (refused) {
+            *refused = plan.error;
+        }
+        return false;
+    }
+    player_->Stop();
+    auto result = std::make_shared<sample::WriteResult>();
+    const uint32_t rate = format().sampleRate;
+    auto job = std::make_unique<jobs::FunctionJob>([this, plan = std::move(plan), fileName, bits, rate,
+                                                    result](jobs::JobContext& context) {
+        sample::BlockProgress progress;
+        progress.report = [&context](uint64_t doneBytes, uint64_t total) {
+            context.setProgress(double(doneBytes), double(total == 0 ? 1 : total), 0, 100);
+        };
+        progress.stop = [&context] { return context.stopRequested(); };
+        *result = slicing::writeTempoRendering(store_->stream(), plan, fileName, bits, rate, progress);
+    });
+    return jobs_.start(std::move(job), jobs::ProcessMode::Saving, [result, done = std::move(done)] {
+        if (done) {
+            done(*result);
+        }
+    });
 }
 
 bool Session::saveTo(const std::string& fileName, uint8_t bits, std::function<void(bool)> done) {

@@ -23,6 +23,7 @@
 #include "plugins/ExternalEdit.h"
 #include "plugins/PluginHost.h"
 #include "slicing/Slicer.h"
+#include "slicing/export/InstrumentExport.h"
 
 #include <functional>
 #include <memory>
@@ -96,6 +97,16 @@ public:
     jobs::JobFrame& jobs() { return jobs_; }
     // The slicing state and commands: points, sensitivity, loop region, tempo, exports.
     slicing::Slicer& slicer() { return *slicer_; }
+    // Save Segments in Loop with the SFZ instrument, MIDI file and Hydrogen drum kit beside it.
+    // False, with `refused` saying why when it is given, when the request is refused (nothing is
+    // written) or a job runs; otherwise done(report) once every file has been tried.
+    bool exportSlices(const slicing::instrument::Request& request,
+                      std::function<void(const slicing::instrument::Report&)> done, std::string* refused = nullptr);
+    // Save Region at Tempo: the loop region re-triggered slice by slice at `tempo` BPM (its own
+    // tempo comes from its bars and beats) written to fileName at bits. False, with `refused`
+    // saying why, when there is no rendering or a job runs; otherwise done(result) once written.
+    bool saveRegionAtTempo(const std::string& fileName, uint8_t bits, double tempo,
+                           std::function<void(const sample::WriteResult&)> done, std::string* refused = nullptr);
     // The edit state, selection, clipboard image and undo record, and the edit commands.
     editing::Editor& editor() { return *editor_; }
     // The one selection and channel choice the edits work on and the views show.
@@ -210,6 +221,7 @@ private:
     std::unique_ptr<sample::SampleStore> store_;
     std::unique_ptr<sample::PeakTable> peaks_;
     std::unique_ptr<slicing::Slicer> slicer_;
+    std::unique_ptr<slicing::instrument::InstrumentExport> instrumentExport_;
     std::unique_ptr<editing::Editor> editor_;
     std::unique_ptr<editing::Selection> selection_;
     std::unique_ptr<processing::Processor> processor_;

@@ -10,6 +10,7 @@ namespace cleavix::slicing {
 namespace {
 
 using test::makeStore;
+using test::listOf;
 
 std::vector<int16_t> drain(sample::SampleSource& source) {
     std::vector<int16_t> out(source.outputBytes() / 2);
@@ -119,22 +120,6 @@ TEST(WaveSmoother, ByteOrdersAndStepAreApplied) {
     ASSERT_EQ(out.size(), 2u);
     EXPECT_EQ(uint16_t(out[0]), 0x0403);
     EXPECT_EQ(uint16_t(out[1]), 0x0807);
-}
-
-SlicePointList listOf(const std::vector<std::pair<uint32_t, uint8_t>>& points, uint32_t dataLength) {
-    CandidateList c;
-    for (auto [at, code] : points) {
-        SlicePoint p;
-        p.position = at;
-        p.channel = code;
-        p.enabled = 1;
-        p.locked = 1;
-        c.append(p);
-    }
-    c.setMarkers(dataLength);
-    SlicePointList list;
-    list.rebuild(c, 0, dataLength);
-    return list;
 }
 
 TEST(SegmentExport, NamesArePaddedToTheListCount) {

@@ -2,6 +2,7 @@
 // Helpers for the slicing tests: stores built in memory from generated signals with hits at
 // known frames.
 #include "sample/SampleStore.h"
+#include "slicing/SlicePoint.h"
 
 #include <algorithm>
 #include <cmath>
@@ -51,6 +52,24 @@ inline void addFloor(std::vector<int16_t>& samples, int level, uint32_t seed = 7
         x = x * 1103515245u + 12345u;
         s = int16_t(int((x >> 16) % uint32_t(2 * level + 1)) - level);
     }
+}
+
+// A slice point list of enabled, locked points (position, channel code) in a sample of
+// `dataLength` bytes.
+inline SlicePointList listOf(const std::vector<std::pair<uint32_t, uint8_t>>& points, uint32_t dataLength) {
+    CandidateList c;
+    for (auto [at, code] : points) {
+        SlicePoint p;
+        p.position = at;
+        p.channel = code;
+        p.enabled = 1;
+        p.locked = 1;
+        c.append(p);
+    }
+    c.setMarkers(dataLength);
+    SlicePointList list;
+    list.rebuild(c, 0, dataLength);
+    return list;
 }
 
 } // namespace cleavix::slicing::test

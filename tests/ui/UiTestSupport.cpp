@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QSettings>
+#include <QSlider>
 #include <QThread>
 
 namespace cleavix::uitest {
@@ -149,6 +150,14 @@ bool openDemo(ui::TMainForm& window, const Sandbox& box) {
     window.show();
     useNullOutput(window);
     return openThroughMenu(window, box.demoLoop()) && waitIdle(window);
+}
+
+bool openDemoWithPoints(ui::TMainForm& window, const Sandbox& box) {
+    if (!openDemo(window, box)) {
+        return false;
+    }
+    window.sensitivitySlider()->setValue(65000);
+    return window.session().slicer().slicePoints().count() >= 6;
 }
 
 } // namespace cleavix::uitest

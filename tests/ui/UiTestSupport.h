@@ -88,5 +88,7 @@ bool openThroughMenu(ui::TMainForm& window, const QString& file);
 // Shows the window, plays through ALSA's "null" device (a click auditions its segment, and a
 // test machine has no sound card) and opens the sandbox's demo loop through the File menu.
 bool openDemo(ui::TMainForm& window, const Sandbox& box);
+// openDemo, then the sensitivity that shows the demo's slice points (six or more).
+bool openDemoWithPoints(ui::TMainForm& window, const Sandbox& box);
 
 } // namespace cleavix::uitest

@@ -36,17 +36,9 @@ using namespace cleavix;
 using cleavix::uitest::ModalScript;
 using cleavix::uitest::Sandbox;
 using cleavix::uitest::Window;
+using cleavix::uitest::openDemoWithPoints;
 
 namespace {
-
-// Opens the demo loop and shows its slice points.
-bool openDemoWithPoints(ui::TMainForm& w, const Sandbox& box) {
-    if (!uitest::openDemo(w, box)) {
-        return false;
-    }
-    w.sensitivitySlider()->setValue(65000);
-    return w.session().slicer().slicePoints().count() >= 6;
-}
 
 // The demo loop open in a shown window, with its slice points.
 struct Demo {
@@ -413,6 +405,14 @@ void ExportTest::keymapDialogRangeCheckAndOptions() {
     // Before Save Segments in Loop the numbered files need no keys: warned, but OK stays.
     ui::TForm6 slices(k, ui::TForm6::Mode::Editor, 120);
     QVERIFY(!slices.warningLabel()->isHidden());
+    QVERIFY(slices.okButton()->isEnabled());
+    // An SFZ instrument or a MIDI file plays them from those keys: then they must fit.
+    slices.sfzBox()->setChecked(true);
+    QVERIFY(!slices.okButton()->isEnabled());
+    slices.sfzBox()->setChecked(false);
+    slices.midiBox()->setChecked(true);
+    QVERIFY(!slices.okButton()->isEnabled());
+    slices.midiBox()->setChecked(false);
     QVERIFY(slices.okButton()->isEnabled());
 
     // White keys only: C and no interval, both locked, restored when unticked.

@@ -6,6 +6,8 @@
 #include "ui/window/StartForm.h"
 
 #include <QAction>
+#include <QDoubleSpinBox>
+#include <QDir>
 #include <QFileInfo>
 #include <QMenu>
 #include <QToolBar>
@@ -18,6 +20,19 @@ namespace {
 
 // The failures listed after a partly failed export, at most this many by name.
 constexpr int kListedFailures = 8;
+
+// The failures, one a line, at most kListedFailures of them by name.
+QString failureList(const std::vector<std::string>& failed) {
+    QString list;
+    const int shown = std::min<int>(int(failed.size()), kListedFailures);
+    for (int i = 0; i < shown; ++i) {
+        list += "\r\n" + QString::fromStdString(failed[size_t(i)]);
+    }
+    if (int(failed.size()) > shown) {
+        list += QString("\r\n(%1 more)").arg(int(failed.size()) - shown);
+    }
+    return list;
+}
 
 } // namespace
 
@@ -32,6 +47,8 @@ void ExportCommands::buildActions() {
     };
     make("SaveSelectedSegment1", "Save Selected Segment", &ExportCommands::saveSelectedSegment);
     make("SaveRegion1", "Save Region &Defined In Loop", &ExportCommands::saveRegion);
+    auto* atTempo = make("SaveRegionAtTempo1", "Save Region at &Tempo...", &ExportCommands::saveRegionAtTempo);
+    atTempo->setStatusTip("Save the loop region with its slices re-triggered at the Play toolbar's tempo");
     auto* segments = make("SaveSegmentsInLoop1", "Save Segments in Loop", &ExportCommands::saveSegmentsInLoop);
     segments->setShortcut(QKeySequence("Ctrl+W"));
     segments->setStatusTip("Save every segment between the locators as its own numbered file");
@@ -47,7 +64,7 @@ void ExportCommands::fillFileMenu(QMenu& file) {
     const auto items = file.actions();
     const auto at = std::find(items.begin(), items.end(), saveAs);
     QAction* before = (at != items.end() && at + 1 != items.end()) ? *(at + 1) : nullptr;
-    for (const char* name : {"SaveSelectedSegment1", "SaveRegion1", "SaveSegmentsInLoop1"}) {
+    for (const char* name : {"SaveSelectedSegment1", "SaveRegion1", "SaveRegionAtTempo1", "SaveSegmentsInLoop1"}) {
         file.insertAction(before, form_.action(name));
     }
     // The selected segment changes with every click on the waveform: check on opening.
@@ -71,6 +88,7 @@ void ExportCommands::updateEnabling() {
     const bool selected = can && slicer.selectedIndex >= 0 && slicer.selectionEnd > slicer.selectionStart;
     form_.action("SaveSelectedSegment1")->setEnabled(selected);
     form_.action("SaveRegion1")->setEnabled(region);
+    form_.action("SaveRegionAtTempo1")->setEnabled(region);
     form_.action("SaveSegmentsInLoop1")->setEnabled(region);
     form_.action("SaveWaveB")->setEnabled(region);
 }
@@ -104,14 +122,7 @@ void ExportCommands::finished(const slicing::ExportReport& report) {
     form_.saveForm_->selectFile("*.wav");
     if (!report.ok && !report.failed.empty() && !report.written.empty()) {
         // Some files exist and some do not: say which are missing.
-        QString list;
-        const int shown = std::min<int>(int(report.failed.size()), kListedFailures);
-        for (int i = 0; i < shown; ++i) {
-            list += "\r\n" + QString::fromStdString(report.failed[size_t(i)]);
-        }
-        if (int(report.failed.size()) > shown) {
-            list += QString("\r\n(%1 more)").arg(int(report.failed.size()) - shown);
-        }
+        const QString list = failureList(report.failed);
         form_.message(jobs::MessageKind::Warning,
                       QString("%1 of %2 files were saved. These could not be saved:\r\n%3")
                           .arg(report.written.size())
@@ -128,22 +139,82 @@ void ExportCommands::saveSegmentsInLoop() {
     auto& session = *form_.session_;
     auto& config = form_.config_;
     form_.transport_->stop();
-    TForm6 keymap(keymapFromConfig(config), TForm6::Mode::Editor, segmentsInLoop(), &form_);
+    KeymapSettings current = keymapFromConfig(config);
+    current.instruments = instruments_;
+    TForm6 keymap(current, TForm6::Mode::Editor, segmentsInLoop(), &form_);
     if (keymap.exec() != QDialog::Accepted) {
         return;
     }
     const KeymapSettings chosen = keymap.settings();
     keymapToConfig(chosen, config);
+    instruments_ = chosen.instruments;
     auto& slicer = session.slicer();
     slicer.exportSettings.smoothEndPoints = chosen.smoothEditor;
     slicer.exportSettings.smoothLevel = chosen.smoothLevel;
     slicer.exportSettings.bankName = chosen.bankName.toStdString();
 
     const QString sampleName = QFileInfo(QString::fromStdString(session.fileName())).fileName();
+    const bool instruments = chosen.instruments.sfz || chosen.instruments.midi || chosen.instruments.kit;
     run(sampleName.isEmpty() ? "*.wav" : sampleName.toStdString(), "Saving...",
-        [&slicer](const std::string& name, uint8_t bits, Done done) {
+        [this, &slicer, instruments, chosen](const std::string& name, uint8_t bits, Done done) {
+            if (instruments) {
+                return startWithInstruments(chosen, name, bits);
+            }
             return slicer.saveSegmentsInLoop(name, bits, std::move(done));
         });
+}
+
+bool ExportCommands::startWithInstruments(const KeymapSettings& chosen, const std::string& name, uint8_t bits) {
+    // A name without a folder goes beside the slice files.
+    const QDir slices = QFileInfo(QString::fromStdString(name)).absoluteDir();
+    auto place = [&slices](bool wanted, const QString& file) {
+        return wanted ? QDir::cleanPath(slices.absoluteFilePath(file.trimmed())).toStdString() : std::string();
+    };
+    slicing::instrument::Request request;
+    request.slicesName = name;
+    request.bits = bits;
+    request.sfzFile = place(chosen.instruments.sfz, chosen.instruments.sfzName);
+    request.midiFile = place(chosen.instruments.midi, chosen.instruments.midiName);
+    request.hydrogenDir = place(chosen.instruments.kit, chosen.instruments.kitName);
+    auto& o = request.options;
+    o.name = chosen.bankName.toStdString();
+    o.keys = {chosen.noteIndex, chosen.octave, chosen.interval, chosen.whiteKeys};
+    o.reverseNotes = chosen.reverseNotes;
+    o.baseNoteOnly = chosen.baseNoteOnly;
+    o.soundFontFilter = form_.config_.filterEnable;
+    std::string refused;
+    const bool started = form_.session_->exportSlices(
+        request,
+        [this](const slicing::instrument::Report& report) {
+            finished(report.slices);
+            instrumentsFinished(report);
+        },
+        &refused);
+    if (!started && !refused.empty()) {
+        form_.message(jobs::MessageKind::Error, QString::fromStdString(refused));
+    }
+    return started;
+}
+
+void ExportCommands::instrumentsFinished(const slicing::instrument::Report& report) {
+    auto& config = form_.config_;
+    for (const std::string& written : report.written) {
+        const QFileInfo file(QString::fromStdString(written));
+        const QString suffix = file.suffix().toLower();
+        if (suffix == "sfz") {
+            config.saveSFDir = file.absolutePath();
+        } else if (suffix == "mid") {
+            config.saveMidDir = file.absolutePath();
+        } else {
+            // drumkit.xml: the kit's folder is remembered as the folder it was made in.
+            config.saveTrkDir = QFileInfo(file.absolutePath()).absolutePath();
+        }
+    }
+    if (report.failed.empty()) {
+        return;
+    }
+    form_.message(jobs::MessageKind::Warning,
+                  "These instrument files could not be written:\r\n" + failureList(report.failed).mid(2));
 }
 
 void ExportCommands::saveSelectedSegment() {
@@ -175,6 +246,44 @@ void ExportCommands::saveRegion() {
     run("", "Saving region...", [&slicer](const std::string& name, uint8_t bits, Done done) {
         return slicer.saveRegion(name, bits, std::move(done));
     });
+}
+
+
+double ExportCommands::renderTempo() const {
+    const double chosen = form_.renderTempo_ != nullptr ? form_.renderTempo_->value() : 0.0;
+    // The box's lowest value reads "Own": the loop's own tempo.
+    return chosen > 0.0 ? chosen : double(form_.session_->slicer().tempo().tempo);
+}
+
+void ExportCommands::saveRegionAtTempo() {
+    auto& session = *form_.session_;
+    if (!canExport() || session.slicer().right() <= session.slicer().left()) {
+        return;
+    }
+    form_.transport_->stop();
+    const auto target = form_.runSaveDialog("", session.format().saveBits);
+    if (!target) {
+        return;
+    }
+    std::string refused;
+    const std::string fileName = target->fileName;
+    const bool started = session.saveRegionAtTempo(
+        fileName, target->saveBits, renderTempo(),
+        [this, fileName](const sample::WriteResult& result) {
+            if (result.ok) {
+                form_.rememberSaveFolder(QString::fromStdString(fileName));
+            } else {
+                form_.message(jobs::MessageKind::Error,
+                              QString::fromStdString(fileName + " could not be saved: " + result.error));
+            }
+            form_.updateEnabling();
+        },
+        &refused);
+    if (started) {
+        session.jobs().showStatus("Saving region at tempo...");
+    } else if (!refused.empty()) {
+        form_.message(jobs::MessageKind::Error, QString::fromStdString(refused));
+    }
 }
 
 } // namespace cleavix::ui

@@ -1,5 +1,6 @@
 #include "ui/dialogs/FileDialogs.h"
 
+#include "sample/KernelFiles.h"
 #include "sample/WavParser.h"
 
 #include <QCheckBox>
@@ -15,7 +16,6 @@
 #include <QDir>
 
 #include <sys/stat.h>
-#include <sys/vfs.h>
 
 namespace cleavix::ui {
 
@@ -38,29 +38,7 @@ namespace {
 
 // Kernel file systems: reading their files can block (/proc/kmsg) or never end.
 bool onKernelFileSystem(const QString& path) {
-    const QString canonical = QFileInfo(path).canonicalFilePath();
-    for (const char* root : {"/proc", "/sys", "/dev"}) {
-        const QString r = QString::fromLatin1(root);
-        if (canonical == r || canonical.startsWith(r + "/")) {
-            return true;
-        }
-    }
-    struct statfs fs {};
-    if (statfs(QFile::encodeName(path).constData(), &fs) != 0) {
-        return false;
-    }
-    switch (static_cast<unsigned long>(fs.f_type)) {
-    case 0x9fa0UL:     // proc
-    case 0x62656572UL: // sysfs
-    case 0x1cd1UL:     // devpts
-    case 0x64626720UL: // debugfs
-    case 0x74726163UL: // tracefs
-    case 0x27e0ebUL:   // cgroup
-    case 0x63677270UL: // cgroup2
-        return true;
-    default:
-        return false;
-    }
+    return !path.isEmpty() && sample::onKernelFileSystem(QFile::encodeName(path).toStdString());
 }
 
 // The extras go in a row of their own below the dialog's own controls.

@@ -1,9 +1,12 @@
 #include "ui/dialogs/KeymapForm.h"
 
+#include "ui/dialogs/FileDialogs.h"
 #include "ui/dialogs/FormButtons.h"
 #include "sampler/KeyAssignment.h"
 
 #include <QCheckBox>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -97,6 +100,9 @@ KeymapSettings keymapFromConfig(const Config& c) {
     k.smoothEditor = c.mapSmoothEndPoints;
     k.smoothBatch = c.mapSmoothBatch;
     k.smoothLevel = std::clamp(c.mapSmoothPos, 0, kMaxLevel);
+    k.sfzFolder = c.saveSFDir;
+    k.midiFolder = c.saveMidDir;
+    k.kitFolder = c.saveTrkDir;
     return k;
 }
 
@@ -172,12 +178,15 @@ TForm6::TForm6(const KeymapSettings& settings, Mode mode, int sampleCount, QWidg
     grid->addWidget(bank_, 2, 0, 1, 2);
     grid->addWidget(options, 3, 0, 1, 2);
     grid->addWidget(warning_, 4, 0, 1, 2);
+    QGroupBox* instruments = buildInstrumentGroup(settings);
+    instruments->setVisible(mode == Mode::Editor);
+    grid->addWidget(instruments, 5, 0, 1, 2);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
     buttons->addWidget(ok_);
     buttons->addWidget(cancel);
     buttons->addWidget(reset_);
-    grid->addLayout(buttons, 5, 0, 1, 2);
+    grid->addLayout(buttons, 6, 0, 1, 2);
 
     // The record into the controls.
     note_->setValue(settings.noteIndex);
@@ -202,6 +211,11 @@ TForm6::TForm6(const KeymapSettings& settings, Mode mode, int sampleCount, QWidg
     connect(note_, &QSpinBox::valueChanged, this, [this] { rangeCheck(); });
     connect(octave_, &QSpinBox::valueChanged, this, [this] { rangeCheck(); });
     connect(interval_, &QSpinBox::valueChanged, this, [this] { rangeCheck(); });
+    for (QCheckBox* keyed : {sfzBox_, midiBox_}) {
+        if (keyed != nullptr) {
+            connect(keyed, &QCheckBox::toggled, this, [this] { rangeCheck(); });
+        }
+    }
     connect(white_, &QCheckBox::toggled, this, [this](bool on) { whiteKeysToggled(on); });
     connect(smooth_, &QCheckBox::toggled, level_, &QSlider::setEnabled);
     connect(level_, &QSlider::valueChanged, this, [this](int position) { levelChanged(position); });
@@ -216,13 +230,76 @@ TForm6::TForm6(const KeymapSettings& settings, Mode mode, int sampleCount, QWidg
     fitTitle(*this);
 }
 
+QGroupBox* TForm6::buildInstrumentGroup(const KeymapSettings& settings) {
+    auto* group = new QGroupBox("Instrument files", this);
+    group->setObjectName("InstrumentGroup");
+    group->setToolTip("Written beside the numbered files; a name without a folder goes into their folder");
+    auto* rows = new QGridLayout(group);
+    const QString bank = settings.bankName.isEmpty() ? QString("Vantrel") : settings.bankName;
+    struct Row {
+        QCheckBox*& box;
+        QLineEdit*& edit;
+        const char* name;
+        const char* label;
+        bool checked;
+        QString text;
+        QString folder;
+        const char* filter; // null: a folder
+    };
+    Row list[] = {
+        {sfzBox_, sfzEdit_, "Sfz", "SFZ instrument", settings.instruments.sfz, settings.instruments.sfzName,
+         settings.sfzFolder, "SFZ instruments (*.sfz)"},
+        {midiBox_, midiEdit_, "Midi", "MIDI file", settings.instruments.midi, settings.instruments.midiName,
+         settings.midiFolder, "MIDI files (*.mid)"},
+        {kitBox_, kitEdit_, "Kit", "Hydrogen drum kit", settings.instruments.kit, settings.instruments.kitName,
+         settings.kitFolder, nullptr},
+    };
+    const QString defaults[] = {bank + ".sfz", bank + ".mid", bank};
+    int r = 0;
+    for (Row& row : list) {
+        row.box = new QCheckBox(row.label, group);
+        row.box->setObjectName(QString(row.name) + "Box");
+        row.box->setChecked(row.checked);
+        row.edit = new QLineEdit(row.text.isEmpty() ? defaults[r] : row.text, group);
+        row.edit->setObjectName(QString(row.name) + "Edit");
+        row.edit->setEnabled(row.checked);
+        auto* browse = new QPushButton("...", group);
+        browse->setObjectName(QString(row.name) + "Browse");
+        browse->setEnabled(row.checked);
+        connect(row.box, &QCheckBox::toggled, row.edit, &QLineEdit::setEnabled);
+        connect(row.box, &QCheckBox::toggled, browse, &QPushButton::setEnabled);
+        QLineEdit* edit = row.edit;
+        const QString start = row.folder;
+        const char* filter = row.filter;
+        const QString caption = QString("Save ") + row.label;
+        connect(browse, &QPushButton::clicked, this, [this, edit, start, filter, caption] {
+            const QString folder = isOrdinaryFolder(start) ? start : QString();
+            const QString suggested = folder.isEmpty() ? edit->text() : folder + "/" + QFileInfo(edit->text()).fileName();
+            const QString chosen = filter != nullptr
+                                       ? QFileDialog::getSaveFileName(this, caption, suggested, filter)
+                                       : QFileDialog::getSaveFileName(this, caption, suggested, QString(), nullptr,
+                                                                      QFileDialog::ShowDirsOnly);
+            if (!chosen.isEmpty()) {
+                edit->setText(chosen);
+            }
+        });
+        rows->addWidget(row.box, r, 0);
+        rows->addWidget(row.edit, r, 1);
+        rows->addWidget(browse, r, 2);
+        ++r;
+    }
+    return group;
+}
+
 void TForm6::rangeCheck() {
     const KeymapSettings k = settings();
     const bool fit = keysFit(k.baseNote(), k.interval, samples_, k.whiteKeys);
     warning_->setVisible(!fit);
     // Numbered slice files need no keys: before Save Segments in Loop the warning is only a
-    // warning. A batch transfer cannot map what does not fit.
-    ok_->setEnabled(fit || mode_ == Mode::Editor);
+    // warning, unless an SFZ instrument or a MIDI file is to play them from those keys. A batch
+    // transfer cannot map what does not fit.
+    const bool keyed = (sfzBox_ != nullptr && sfzBox_->isChecked()) || (midiBox_ != nullptr && midiBox_->isChecked());
+    ok_->setEnabled(fit || (mode_ == Mode::Editor && !keyed));
 }
 
 void TForm6::whiteKeysToggled(bool on) {
@@ -256,6 +333,12 @@ KeymapSettings TForm6::settings() const {
     k.baseNoteOnly = baseOnly_->isChecked();
     (mode_ == Mode::Batch ? k.smoothBatch : k.smoothEditor) = smooth_->isChecked();
     k.smoothLevel = level_->value();
+    k.instruments.sfz = sfzBox_->isChecked();
+    k.instruments.midi = midiBox_->isChecked();
+    k.instruments.kit = kitBox_->isChecked();
+    k.instruments.sfzName = sfzEdit_->text();
+    k.instruments.midiName = midiEdit_->text();
+    k.instruments.kitName = kitEdit_->text();
     return k;
 }
 

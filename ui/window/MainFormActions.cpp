@@ -30,6 +30,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QDoubleSpinBox>
 #include <QLabel>
 #include <QKeyEvent>
 #include <QMenuBar>
@@ -432,6 +433,16 @@ void TMainForm::buildToolbars() {
     tempoLabel_->setAlignment(Qt::AlignCenter);
     panel4_->addWidget(tempoLabel_);
     barsBeats_ = new TBarsBeatsControl(*session_, *panel4_, *tempoLabel_);
+    // The tempo Save Region at Tempo renders at; its lowest value stands for the loop's own.
+    panel4_->addWidget(new QLabel(" Tempo ", panel4_));
+    renderTempo_ = new QDoubleSpinBox(panel4_);
+    renderTempo_->setObjectName("TempoBox");
+    renderTempo_->setRange(0.0, 999.999);
+    renderTempo_->setDecimals(3);
+    renderTempo_->setSpecialValueText("Own");
+    renderTempo_->setSuffix(" BPM");
+    setHint(renderTempo_, "Tempo|The tempo Save Region at Tempo plays the loop's slices at (Own: its own tempo)");
+    panel4_->addWidget(renderTempo_);
 }
 
 void TMainForm::applyLegend(bool legend) {

@@ -21,6 +21,7 @@
 
 class QAction;
 class QActionGroup;
+class QDoubleSpinBox;
 class QLabel;
 class QMenu;
 class QMimeData;
@@ -227,6 +228,7 @@ private:
     QSlider* slider_ = nullptr;
     QLabel* sensitivityLabel_ = nullptr;
     QLabel* tempoLabel_ = nullptr;
+    QDoubleSpinBox* renderTempo_ = nullptr; // the Play toolbar's "Tempo" box
     QLabel* panels_[4] = {};
 
     // Menus.

@@ -1,0 +1,151 @@
+// The loop at another tempo: the slices re-triggered at their scaled times, the loop itself at its
+// own tempo, the fades at the cuts, the refusals, and the render command writing the file.
+#include "slicing/TempoRender.h"
+
+#include "SliceFixtures.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace cleavix::slicing {
+namespace {
+
+using test::listOf;
+using test::makeStore;
+
+constexpr uint32_t kFrames = 40000;
+// Slice points (stereo byte positions, whole frames) at frames 0 (the start), 9000, 17000, 30000.
+const std::vector<uint32_t> kStarts = {0, 9000, 17000, 30000};
+
+SlicePointList points() {
+    std::vector<std::pair<uint32_t, uint8_t>> at;
+    for (size_t i = 1; i < kStarts.size(); ++i) {
+        at.push_back({kStarts[i] * 4, 1});
+    }
+    return listOf(at, kFrames * 4);
+}
+
+std::vector<int16_t> render(const sample::SampleStore& store, const TempoPlan& plan, size_t block = 777) {
+    TempoSource source(store.stream(), plan);
+    std::vector<int16_t> out(source.outputBytes() / 2);
+    size_t got = 0;
+    while (got < out.size()) {
+        const size_t n = source.read(out.data() + got, std::min(block, out.size() - got));
+        if (n == 0) {
+            break;
+        }
+        got += n;
+    }
+    out.resize(got);
+    return out;
+}
+
+// A stereo signal with no zero samples, so silence in the rendering is told apart.
+std::vector<int16_t> signal() {
+    auto s = cleavix::test::testSignal(kFrames * 2);
+    for (auto& v : s) {
+        v = int16_t(v | 1);
+    }
+    return s;
+}
+
+TEST(TempoRender, AtTheLoopsOwnTempoTheRenderingIsTheLoop) {
+    const auto samples = signal();
+    auto store = makeStore(samples, 2);
+    const auto plan = planTempo(points(), 0, kFrames * 4, store->format(), 120.0, 120.0);
+    ASSERT_TRUE(plan.error.empty()) << plan.error;
+    ASSERT_EQ(plan.slices.size(), 4u);
+    for (const auto& s : plan.slices) {
+        EXPECT_FALSE(s.fade);
+    }
+    EXPECT_EQ(render(*store, plan), samples);
+}
+
+// Each slice starts at its scaled time and is the loop's own audio, sample for sample, up to the
+// fade at its end; the fade falls to silence at the cut.
+void checkScaled(double ratio) {
+    const auto samples = signal();
+    auto store = makeStore(samples, 2);
+    const auto plan = planTempo(points(), 0, kFrames * 4, store->format(), 120.0, 120.0 / ratio);
+    ASSERT_TRUE(plan.error.empty()) << plan.error;
+    const auto out = render(*store, plan);
+    ASSERT_EQ(out.size(), size_t(std::llround(kFrames * ratio)) * 2);
+    for (size_t i = 0; i < kStarts.size(); ++i) {
+        const uint64_t start = uint64_t(std::llround(kStarts[i] * ratio));
+        const uint64_t own = (i + 1 < kStarts.size() ? kStarts[i + 1] : kFrames) - kStarts[i];
+        const uint64_t next = i + 1 < kStarts.size() ? uint64_t(std::llround(kStarts[i + 1] * ratio)) : out.size() / 2;
+        const uint64_t plays = std::min(own, next - start);
+        EXPECT_EQ(plan.slices[i].outFrame, start);
+        EXPECT_EQ(plan.slices[i].playFrames, plays);
+        EXPECT_TRUE(plan.slices[i].fade);
+        for (uint64_t f = 0; f + kTempoFadeFrames < plays; ++f) {
+            for (size_t c = 0; c < 2; ++c) {
+                ASSERT_EQ(out[(start + f) * 2 + c], samples[(kStarts[i] + f) * 2 + c]) << i << " " << f;
+            }
+        }
+        // The fade: never louder than the original, the last frame silent.
+        for (uint64_t f = plays - kTempoFadeFrames; f < plays; ++f) {
+            for (size_t c = 0; c < 2; ++c) {
+                EXPECT_LE(std::abs(out[(start + f) * 2 + c]), std::abs(samples[(kStarts[i] + f) * 2 + c]));
+            }
+        }
+        EXPECT_EQ(out[(start + plays - 1) * 2], 0);
+        // Slower: silence after the slice up to the next.
+        for (uint64_t f = start + plays; f < next; ++f) {
+            ASSERT_EQ(out[f * 2], 0) << i << " " << f;
+        }
+    }
+}
+
+TEST(TempoRender, TwiceAsFastCutsEachSliceAtTheNext) { checkScaled(0.5); }
+TEST(TempoRender, HalfAsFastLeavesSilenceAfterEachSlice) { checkScaled(2.0); }
+
+TEST(TempoRender, MonoAndBlockSizesGiveTheSameRendering) {
+    const auto mono = cleavix::test::testSignal(kFrames);
+    auto store = makeStore(mono, 1);
+    const auto list = listOf({{9000 * 2, 1}, {17000 * 2, 1}}, kFrames * 2);
+    const auto plan = planTempo(list, 0, kFrames * 2, store->format(), 100.0, 133.0);
+    ASSERT_TRUE(plan.error.empty());
+    EXPECT_EQ(plan.channels, 1);
+    EXPECT_EQ(render(*store, plan, 1), render(*store, plan, 65536));
+    EXPECT_EQ(render(*store, plan).size(), size_t(std::llround(kFrames * 100.0 / 133.0)));
+}
+
+TEST(TempoRender, RefusesNoTempoABadTempoAndAnEmptyLoop) {
+    auto store = makeStore(signal(), 2);
+    EXPECT_NE(planTempo(points(), 0, kFrames * 4, store->format(), 0.0, 120.0).error.find("no tempo"),
+              std::string::npos);
+    EXPECT_FALSE(planTempo(points(), 0, kFrames * 4, store->format(), 120.0, 0.0).error.empty());
+    EXPECT_FALSE(planTempo(points(), 0, kFrames * 4, store->format(), 120.0, -5.0).error.empty());
+    EXPECT_FALSE(planTempo(points(), 0, kFrames * 4, store->format(), 120.0, std::nan("")).error.empty());
+    EXPECT_FALSE(planTempo(points(), 400, 400, store->format(), 120.0, 100.0).error.empty());
+    EXPECT_FALSE(planTempo(points(), 0, kFrames * 4, store->format(), 120.0, 0.0001).error.empty()); // over 4 GiB
+}
+
+TEST(TempoRender, TheRenderCommandWritesTheLoopAtTheTempo) {
+    cleavix::test::TempDir dir;
+    const auto samples = signal();
+    cleavix::test::WaveSpec spec;
+    cleavix::test::writeFile(dir.file("in.wav"), cleavix::test::makeWave(spec, cleavix::test::le16Bytes(samples)));
+    // 40000 frames as one bar: 4 quarters in 0.907 s.
+    const auto same = cleavix::test::runCli({"render", dir.file("in.wav"), dir.file("same.wav"), "--tempo",
+                                             "264.6", "--bars", "1", "--beats", "0"});
+    ASSERT_EQ(same.status, 0) << same.err;
+    const auto written = cleavix::test::readFile(dir.file("same.wav"));
+    ASSERT_EQ(written.size(), 44 + samples.size() * 2);
+    EXPECT_EQ(cleavix::test::le16Samples({written.begin() + 44, written.end()}), samples);
+
+    const auto fast = cleavix::test::runCli({"render", dir.file("in.wav"), dir.file("fast.wav"), "--tempo", "529.2",
+                                             "--bars", "1", "--beats", "0"});
+    ASSERT_EQ(fast.status, 0) << fast.err;
+    EXPECT_EQ(cleavix::test::readFile(dir.file("fast.wav")).size(), 44 + samples.size());
+
+    const auto none = cleavix::test::runCli({"render", dir.file("in.wav"), dir.file("none.wav"), "--tempo", "100",
+                                             "--bars", "0", "--beats", "0"});
+    EXPECT_EQ(none.status, 1);
+    EXPECT_NE(none.err.find("no tempo"), std::string::npos) << none.err;
+    EXPECT_FALSE(cleavix::test::fileExists(dir.file("none.wav")));
+}
+
+} // namespace
+} // namespace cleavix::slicing

@@ -89,8 +89,24 @@ private:
     std::vector<uint8_t> memory_;
     int64_t position_ = 0;
     uint64_t changes_;
+    // Bytes of disk this file takes, for the space limit below: its largest size since it last
+    // shrank.
+    int64_t allocated_ = 0;
     void changed();
+    // Takes the disk space for growing the file to `end` bytes; returns how far it may grow.
+    int64_t claimSpace(int64_t end);
+    void growFile(int64_t old, int64_t newSize);
+    void returnSpace(int64_t newSize);
+    friend void ReleaseWorkFile(std::unique_ptr<TFileAndMemoryStream>& stream);
 };
+
+// For tests of a full working folder: from now on the file-backed streams may take only `bytes`
+// more disk space between them. Growing a file beyond its size takes space, writing over its
+// bytes takes none, shrinking or deleting a working file gives it back, as on a real disk. A
+// write that finds no space writes what fits and throws StreamError. Negative: no limit.
+void setFreeSpaceForTesting(int64_t bytes);
+// The space left under that limit (negative when there is none).
+int64_t freeSpaceForTesting();
 
 // Releases a working stream's backing and deletes its file (file backing only). Errors are
 // swallowed: the stream is being thrown away.

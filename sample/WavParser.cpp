@@ -180,11 +180,14 @@ FormatRecord TWavParser::readComm(const ChunkInfo& form) {
     if (comm.size < 18) {
         throw EChunkNotFound();
     }
-    uint8_t body[18];
-    readAt(comm.dataOffset, body, sizeof body);
+    uint8_t body[22] = {};
+    const bool aifc = !sameId(reinterpret_cast<const uint8_t*>(form.formType), "AIFF");
+    readAt(comm.dataOffset, body, aifc && comm.size >= 22 ? 22 : 18);
     FormatRecord record;
-    // Compressed AIFF is not PCM as far as this editor goes: its samples may be anything.
-    record.formatTag = sameId(reinterpret_cast<const uint8_t*>(form.formType), "AIFF") ? 1 : 0;
+    // AIFF-C is PCM when uncompressed: 'NONE' (big-endian, as AIFF) or 'sowt' (little-endian
+    // words). Every other compression may hold anything and is refused.
+    sowt_ = aifc && comm.size >= 22 && sameId(body + 18, "sowt");
+    record.formatTag = !aifc || (comm.size >= 22 && (sameId(body + 18, "NONE") || sowt_)) ? 1 : 0;
     record.channels = be16(body);
     record.bitsPerSample = be16(body + 6);
     record.sampleRate = extended80ToRate(body + 8);
@@ -241,6 +244,7 @@ SampleFileInfo parseSampleFile(const std::string& fileName) {
         const ChunkInfo form = parser.findAiffForm();
         info.format = parser.readComm(form);
         info.pcm = info.format.formatTag == 1;
+        info.littleEndianAiff = parser.littleEndianAiff();
         uint64_t offset = 0;
         uint64_t length = 0;
         parser.findSsnd(form, offset, length);

@@ -15,7 +15,7 @@
 namespace cleavix::slicing {
 
 inline constexpr const char* kMsgSaveFilesError =
-    "Error saving files!\r\n\r\nFiles of may be open in another program, or their read only file attributes "
+    "Error saving files!\r\n\r\nFiles of that name may be open in another program, or their read only file attributes "
     "set.\r\n\r\nSave under a different name?";
 
 // How the channels are shown and cut: mono; stereo linked ("L + R"); or unlinked stereo with

@@ -156,7 +156,7 @@ Bytes makeAiff(const AiffSpec& spec, const Bytes& data) {
     const auto rate = extendedBytes(spec.sampleRate);
     comm.insert(comm.end(), rate.begin(), rate.end());
     if (spec.aifc) {
-        putId(comm, "NONE");
+        putId(comm, spec.compression);
         comm.push_back(0);
         comm.push_back(0);
     }

@@ -68,6 +68,7 @@ struct AiffSpec {
     uint16_t bits = 16;
     uint32_t ssndOffset = 0;
     bool aifc = false;
+    const char* compression = "NONE"; // AIFF-C only
     bool oddChunkFirst = false; // an odd-sized "NAME" chunk (padded) before COMM
 };
 // An AIFF file holding `data` (already big-endian) as its sound data.

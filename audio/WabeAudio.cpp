@@ -476,11 +476,18 @@ int twabeAudio::OpenInput() {
         return kWaveOk;
     }
     const WaveFormat format = WaveFormat::pcm(RecordChannels, RecordRate, 16);
+    // The meter's own capture lets go of the input first: a device may take one capture only.
+    if (Meter) {
+        Meter->suspendMonitor();
+    }
     input_ = devices_.createInput(inputDeviceId_);
     const int code = input_->open(format, inputNotices_);
     if (code != kWaveOk) {
         lastError_ = input_->lastError();
         input_.reset();
+        if (Meter) {
+            Meter->resumeMonitor();
+        }
         if (code == kWaveBadFormat) {
             show(jobs::MessageKind::Error, kInputRateText, kOutputOpenCaption + std::to_string(code));
         } else {
@@ -488,10 +495,7 @@ int twabeAudio::OpenInput() {
         }
         return code;
     }
-    rec_.InputOpen = true;
-    if (Meter) {
-        Meter->suspendMonitor(); // the recorder feeds the meter while it has the input
-    }
+    rec_.InputOpen = true; // the recorder feeds the meter while it has the input
     recordStale_ = 0;
     recordInFlight_.clear();
     // Blocks are allocated once per open.

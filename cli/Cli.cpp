@@ -1,5 +1,9 @@
 #include "cli/Cli.h"
 
+#include "session/RecordTake.h"
+
+#include <chrono>
+
 #include <cstdlib>
 #include <iostream>
 
@@ -181,6 +185,37 @@ std::map<std::string, Command>& commands() {
 CommandRegistration::CommandRegistration(Command command) {
     const std::string name = command.name;
     commands().emplace(name, std::move(command));
+}
+
+Ticker::Ticker(jobs::Dispatcher& dispatcher)
+    : thread_([this, &dispatcher] {
+          while (!stop_) {
+              std::this_thread::sleep_for(std::chrono::milliseconds(100));
+              dispatcher.post([] {});
+          }
+      }) {}
+
+Ticker::~Ticker() {
+    stop_ = true;
+    thread_.join();
+}
+
+int resolveDevice(audio::WaveDeviceProvider& provider, const std::optional<std::string>& name) {
+    if (!name) {
+        return -1;
+    }
+    const auto id = provider.resolve(*name);
+    if (!id) {
+        throw UsageError("no device numbered " + *name + " (see cleavix-cli devices)");
+    }
+    return *id;
+}
+
+void checkRecordFormat(long long rate, long long channels) {
+    if (rate < session::kMinRecordRate || rate > session::kMaxRecordRate || (channels != 1 && channels != 2)) {
+        throw UsageError("--rate must be " + std::to_string(session::kMinRecordRate) + " to " +
+                         std::to_string(session::kMaxRecordRate) + " and --channels 1 or 2");
+    }
 }
 
 } // namespace cleavix::cli

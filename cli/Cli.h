@@ -11,10 +11,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace cleavix::cli {
@@ -83,5 +85,26 @@ std::map<std::string, Command>& commands();
 struct CommandRegistration {
     explicit CommandRegistration(Command command);
 };
+
+// Posts an empty call to the loop every 100 ms from a thread of its own, so a loop waiting on a
+// device that stays silent still gets to look at its deadline (and a meter gets read).
+class Ticker {
+public:
+    explicit Ticker(jobs::Dispatcher& dispatcher);
+    ~Ticker();
+    Ticker(const Ticker&) = delete;
+    Ticker& operator=(const Ticker&) = delete;
+
+private:
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// A wave device by number or name (see `devices`); -1, the default device, without one. Throws
+// UsageError for a name or number that names none.
+int resolveDevice(audio::WaveDeviceProvider& provider, const std::optional<std::string>& name);
+
+// --rate and --channels of a recording: 4000..192000 Hz, 1 or 2 channels. Throws UsageError.
+void checkRecordFormat(long long rate, long long channels);
 
 } // namespace cleavix::cli

@@ -1,16 +1,16 @@
 // devices, play and record: the audio engine through the session's wave devices (ALSA's when the
 // build has them).
 #include "audio/AudioDriver.h"
+#include "audio/MeterData.h"
 #include "cli/Cli.h"
 #include "sample/WavWriter.h"
 #include "sample/WorkFiles.h"
 
 #include <sys/resource.h>
 
-#include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <iostream>
-#include <thread>
 
 namespace cleavix::cli {
 
@@ -31,38 +31,6 @@ double cpuSeconds() {
     getrusage(RUSAGE_SELF, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-// Posts an empty call now and then, so the main loop can look at a deadline even when a device
-// stays silent.
-class Ticker {
-public:
-    explicit Ticker(jobs::Dispatcher& dispatcher)
-        : thread_([this, &dispatcher] {
-              while (!stop_) {
-                  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-                  dispatcher.post([] {});
-              }
-          }) {}
-    ~Ticker() {
-        stop_ = true;
-        thread_.join();
-    }
-
-private:
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
-
-int resolveDevice(audio::WaveDeviceProvider& provider, const std::optional<std::string>& name) {
-    if (!name) {
-        return -1; // the default device
-    }
-    const auto id = provider.resolve(*name);
-    if (!id) {
-        throw UsageError("no device numbered " + *name + " (see cleavix-cli devices)");
-    }
-    return *id;
 }
 
 int runDevices(Args& args) {
@@ -176,6 +144,7 @@ int runRecord(Args& args) {
     const auto device = takeOption(args, "--device");
     const auto rate = takeOption(args, "--rate");
     const auto channels = takeOption(args, "--channels");
+    const bool meter = takeFlag(args, "--meter");
     const std::string out = takePositional(args, "OUT.wav");
     refuseLeftovers(args);
     if (!seconds) {
@@ -184,9 +153,10 @@ int runRecord(Args& args) {
     const double duration = parseNumber(*seconds, "--seconds");
     const long long sampleRate = rate ? parseInteger(*rate, "--rate") : 44100;
     const long long channelCount = channels ? parseInteger(*channels, "--channels") : 2;
-    if (duration <= 0 || sampleRate < 1000 || sampleRate > 192000 || (channelCount != 1 && channelCount != 2)) {
-        throw UsageError("--seconds must be positive, --rate 1000 to 192000 and --channels 1 or 2");
+    if (duration <= 0) {
+        throw UsageError("--seconds must be positive");
     }
+    checkRecordFormat(sampleRate, channelCount);
     const uint64_t wanted = static_cast<uint64_t>(duration * double(sampleRate)) * uint64_t(channelCount) * 2;
 
     CliEnv env(defaultSettings());
@@ -207,20 +177,38 @@ int runRecord(Args& args) {
     recorder.RecordChannels = static_cast<uint8_t>(channelCount);
     recorder.RecordRate = static_cast<uint32_t>(sampleRate);
     recorder.RecordRingSize = 4;
+    audio::TMeterData levels;
+    if (meter) {
+        levels.SetActive(true);
+        recorder.Meter = &levels;
+    }
     if (recorder.OpenInput() != 0 || !recorder.StartRecord()) {
+        recorder.Meter = nullptr;
         return 1;
     }
     const auto deadline = Clock::now() + std::chrono::duration<double>(duration * 2 + 5);
+    auto nextMeter = Clock::now() + std::chrono::milliseconds(100);
     bool timedOut = false;
     {
         Ticker ticker(loop);
         loop.runUntil([&] {
             timedOut = Clock::now() > deadline;
+            if (meter && Clock::now() >= nextMeter) {
+                nextMeter += std::chrono::milliseconds(100);
+                int32_t left = 0;
+                int32_t right = 0;
+                levels.ReadLevel(levels.Control(0), left, right);
+                const nlohmann::json line = {{"left", std::abs(left)},
+                                             {"right", std::abs(right)},
+                                             {"recordedBytes", recorder.recorder().RecordedBytes}};
+                std::cerr << line.dump() << std::endl;
+            }
             return recorder.recorder().RecordedBytes >= wanted || !recorder.recorder().Recording || timedOut;
         });
     }
     recorder.StopRecord();
     recorder.CloseInput();
+    recorder.Meter = nullptr;
     loop.runPending();
     const uint64_t kept = std::min<uint64_t>(wanted, static_cast<uint64_t>(store.size()));
     sample::WriteRequest request;
@@ -264,10 +252,12 @@ const CommandRegistration playCommand{
      runPlay}};
 
 const CommandRegistration recordCommand{
-    {"record", "record OUT.wav --seconds S [--device NAME] [--rate R] [--channels C]",
+    {"record", "record OUT.wav --seconds S [--device NAME] [--rate R] [--channels C] [--meter]",
      "Records S seconds of 16-bit audio from the input device (default: the default device; rate\n"
-     "44100, 2 channels) and writes it to OUT.wav (or AIFF by its name). Prints {file, device,\n"
-     "sampleRate, channels, recordedBytes, dataLength, timedOut}.",
+     "44100, 4000 to 192000; 1 or 2 channels, default 2) and writes it to OUT.wav (or AIFF by its\n"
+     "name). Prints {file, device, sampleRate, channels, recordedBytes, dataLength, timedOut}. With\n"
+     "--meter, writes one JSON line {left, right, recordedBytes} every 100 ms on standard error: the\n"
+     "peak of each channel (0 to 32768) over the last 100 ms of input.",
      runRecord}};
 
 } // namespace

@@ -2,8 +2,10 @@
 #include "cli/Cli.h"
 #include "cli/PluginScript.h"
 #include "editing/ClipboardImage.h"
+#include "session/RecordTake.h"
 #include "slicing/Slicer.h"
 
+#include <chrono>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -85,12 +87,51 @@ private:
     }
     bool dumpState();
     bool dumpPoints();
+    bool record(Args a);
     bool dumpStore(const std::string& file);
 
     CliEnv& env_;
     editing::Editor& editor_;
     slicing::Slicer& slicer_;
 };
+
+// A take of SECONDS from the input, kept as the record command keeps it (undo gives the old sample
+// back); a take the input cut short (a full working folder) keeps what it has.
+bool Script::record(Args a) {
+    const auto rate = takeOption(a, "--rate");
+    const auto channels = takeOption(a, "--channels");
+    const auto device = takeOption(a, "--device");
+    const double seconds = parseNumber(takePositional(a, "SECONDS"), "SECONDS");
+    refuseLeftovers(a);
+    const long long sampleRate = rate ? parseInteger(*rate, "--rate") : 44100;
+    const long long channelCount = channels ? parseInteger(*channels, "--channels") : 2;
+    if (seconds <= 0) {
+        throw UsageError("usage: record SECONDS [--rate R] [--channels C] [--device D] (SECONDS above 0)");
+    }
+    checkRecordFormat(sampleRate, channelCount);
+    auto& session = env_.session;
+    if (device) {
+        session.player().setInputDeviceID(resolveDevice(session.devices(), device));
+    }
+    auto take = session.DoRecord();
+    if (!take || !take->setFormat(uint32_t(sampleRate), uint16_t(channelCount)) || !take->record()) {
+        return false;
+    }
+    const uint64_t wanted = uint64_t(seconds * double(sampleRate)) * uint64_t(channelCount) * 2u;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds * 2 + 5);
+    {
+        Ticker ticker(env_.loop);
+        env_.loop.runUntil([&] {
+            take->tick();
+            return take->state() != session::RecordTake::State::Recording || take->recordedBytes() >= wanted ||
+                   std::chrono::steady_clock::now() > deadline;
+        });
+    }
+    take->stop();
+    env_.loop.runPending();
+    take->trim(wanted);
+    return wait([&](editing::Done d) { return session.keepRecording(take, std::move(d)); });
+}
 
 bool Script::dumpState() {
     const auto& f = env_.session.format();
@@ -205,6 +246,17 @@ bool Script::run(Args a) {
             env_.session.setPeakBlockSize(uint32_t(bytes), std::move(d));
             return true;
         });
+    }
+    if (c == "view-width") {
+        // The waveform's width in pixels, which the slice search scales its windows by (the
+        // window's own width; 1000 otherwise).
+        need(a, 1, "view-width PX");
+        const long long px = parseInteger(a[0], "PX");
+        if (px < 1 || px > 100000) {
+            throw UsageError("PX must lie between 1 and 100000");
+        }
+        slicer_.setViewWidth(int(px));
+        return true;
     }
     if (c == "select-segment") {
         need(a, 1, "select-segment P");
@@ -325,6 +377,9 @@ bool Script::run(Args a) {
         need(a, 0, "crop");
         return wait([&](editing::Done d) { return editor_.crop(std::move(d)); });
     }
+    if (c == "record") {
+        return record(a);
+    }
     if (c == "undo") {
         need(a, 0, "undo");
         return wait([&](editing::Done d) { return editor_.undo(std::move(d)); });
@@ -417,6 +472,16 @@ bool Script::run(Args a) {
             throw UsageError("PCT must lie between 0 and 100");
         }
         slicer_.setSlider(slicing::sliderForPercent(pct));
+        return true;
+    }
+    if (c == "slider") {
+        // The sensitivity slider's own position, 0..65535 (what the window stores).
+        need(a, 1, "slider POS");
+        const long long pos = parseInteger(a[0], "POS");
+        if (pos < 0 || pos > 65535) {
+            throw UsageError("POS must lie between 0 and 65535");
+        }
+        slicer_.setSlider(int(pos));
         return true;
     }
     if (c == "bars" || c == "beats") {
@@ -576,14 +641,16 @@ const CommandRegistration runCommand(
      "Commands: open FILE | recent FILE (as a Reopen entry) | drop FILE (as a file dropped on the window) | revert | "
      "reload (the file again, without questions) | check-outside (reload when the file changed on disk) | answer "
      "yes|no|cancel|default (how the next questions are answered) | close | save [FILE] [--bits 8|16] | select A B | "
-     "cursor P | select-all | select-segment P | step next|previous (the + and - keys: the next or previous segment, "
+     "cursor P | select-all | select-segment P | view-width PX | step next|previous (the + and - keys: the next or previous segment, "
      "wrapping inside the loop) | loop L R | channel left|right|both | peak-block-size BYTES | link | unlink | undo-buffer on|off | copy | copy-segment P | cut | paste-keep [CHOICE] | "
-     "paste-find-new [CHOICE] | paste-segment P [CHOICE] | paste-new | load-clipboard FILE | crop | undo (which is "
+     "paste-find-new [CHOICE] | paste-segment P [CHOICE] | paste-new | load-clipboard FILE | crop | record SECONDS [--rate R] [--channels C] [--device D] (a take "
+     "from the input, 4000 to 192000 Hz, 1 or 2 channels, replacing the sample as \"Untitled.wav\" with undo) | "
+     "undo (which is "
      "also Redo) | silence | silence-segment P | reverse | reverse-segment P | invert | normalise PCT [--no-dc] [--no-recut] "
      "(a fresh slice search afterwards unless --no-recut, as the window's \"Re-cut sample\") | "
      "quantise LEVEL | rate HZ | convert mono-left|mono-right|mono-mix|stereo | strip-silence THRESHOLD GAP MODE "
      "(MODE 0 points at the joins, 1 keep old points, 2 re-cut) | add-point P [upper|lower] | move-point I P | enable "
-     "I | disable I | lock I | unlock I | lock-all | unlock-all | sensitivity PCT | bars B | beats C | grid 8|16|32 | "
+     "I | disable I | lock I | unlock I | lock-all | unlock-all | sensitivity PCT | slider POS (0..65535) | bars B | beats C | grid 8|16|32 | "
      "scan | recut | seed N | randomise [keep] | smooth on|off | plugin URI|INDEX [--preset P] [--set SYMBOL=VALUE]... "
      "[--scope loop|all] (an effect plug-in over the loop or the whole sample, with undo) | export --out NAME [--bits 8|16] [--smooth LEVEL] | dump-store FILE "
      "(the store's dataLength bytes) | dump-clipboard FILE (the clipboard wave image) | dump-points (JSON "

@@ -34,6 +34,15 @@ int main(int argc, char** argv) {
     // killing the process half way through a file.
     std::signal(SIGXFSZ, SIG_IGN);
     std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() == 1 && args[0] == "--commands") {
+        // The registry itself, for scripts and for the test that checks the documentation.
+        nlohmann::json list = nlohmann::json::array();
+        for (const auto& [name, command] : cleavix::cli::commands()) {
+            list.push_back({{"name", name}, {"usage", command.usage}});
+        }
+        cleavix::cli::printJson(list);
+        return 0;
+    }
     if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
         printHelp();
         return args.empty() ? 64 : 0;

@@ -48,7 +48,7 @@ private:
 uint64_t copyBlocks(sample::TFileAndMemoryStream& source, sample::TFileAndMemoryStream& destination, uint64_t count,
                     Pace& pace, int from, int to);
 
-// Reads count stream bytes from source's position into memory. step 1: every byte; step 2: one
+// Reads count stream bytes from source's position into memory. A step of 1 takes every byte; of 2, one
 // channel of stereo (each 16-bit word read skips the 2 bytes after it), so count bytes give count/2.
 // Returns the bytes written to memory.
 uint64_t readBlocks(sample::TFileAndMemoryStream& source, uint8_t* out, uint64_t count, int step, Pace& pace,

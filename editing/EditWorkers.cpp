@@ -241,9 +241,17 @@ void TPasteToNewThread::run(jobs::JobContext& context) {
         data.setSize(e.scratchLength);
     }
     const std::vector<uint8_t>& image = editor_.clipboard().memory();
+    std::vector<uint8_t> block(source_ != nullptr ? kCopyBlock : 0);
     for (uint64_t done = 0; done < e.scratchLength;) {
         const size_t n = size_t(std::min<uint64_t>(kCopyBlock, e.scratchLength - done));
-        data.writeAllAt(done, image.data() + input_.dataOffset + done, n);
+        if (source_ != nullptr) {
+            if (source_->readAt(input_.dataOffset + done, block.data(), n) != n) {
+                throw sample::StreamError("the recorded take is shorter than its count");
+            }
+            data.writeAllAt(done, block.data(), n);
+        } else {
+            data.writeAllAt(done, image.data() + input_.dataOffset + done, n);
+        }
         done += n;
         firm.report(double(done), double(e.scratchLength), 0, 90);
     }

@@ -11,12 +11,12 @@
 
 namespace cleavix::editing {
 
-// Step B.2: the range as it was goes to the backup. With undo on into the undo file (progress 0 to
+// The worker's backup: the range as it was goes to the backup. With undo on into the undo file (progress 0 to
 // 100, then the operation's mode and undoReady); with it off only when the worker reads its input
 // from the backup (into the scratch file, progress 0 to 10). False when the worker must end.
 bool makeBackup(Editor& editor, jobs::JobContext& context, Pace& pace, uint32_t start, uint32_t length,
                 jobs::ProcessMode mode, bool neededAsInput);
-// Step B.4: the peak table from the store as it now is (90 to 100, or 100 to 100 after a stop).
+// The worker's last stage: the peak table from the store as it now is (90 to 100, or 100 to 100 after a stop).
 void rebuildPeaksAfter(Editor& editor, Pace& pace, uint32_t dataLength, uint16_t channels, bool stopped);
 
 // Cut: the range leaves the store.
@@ -71,11 +71,13 @@ private:
     PasteInput input_;
 };
 
-// Paste To New: the image becomes the whole sample.
+// Paste To New: the image becomes the whole sample. With a source stream (a recorded take) the
+// new sample is read from it instead of the clipboard image.
 class TPasteToNewThread final : public jobs::Job {
 public:
-    TPasteToNewThread(Editor& editor, PasteInput input, bool backupOld, uint16_t channels)
-        : editor_(editor), input_(input), backupOld_(backupOld), channels_(channels) {}
+    TPasteToNewThread(Editor& editor, PasteInput input, bool backupOld, uint16_t channels,
+                      const sample::TFileAndMemoryStream* source = nullptr)
+        : editor_(editor), input_(input), backupOld_(backupOld), channels_(channels), source_(source) {}
     void run(jobs::JobContext& context) override;
 
 private:
@@ -83,6 +85,7 @@ private:
     PasteInput input_;
     bool backupOld_;
     uint16_t channels_;
+    const sample::TFileAndMemoryStream* source_;
 };
 
 // Crop: only [opStart, opEnd) stays.

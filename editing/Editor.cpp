@@ -7,6 +7,7 @@
 #include "sample/WorkFiles.h"
 
 #include <algorithm>
+#include <cassert>
 #include <exception>
 #include <new>
 
@@ -82,6 +83,7 @@ void Editor::emptyUndoFile() {
 }
 
 void Editor::setUndoEnabled(bool on) {
+    assert(jobs().dispatcher().isMainThread());
     on = on && *parts_.undoFile != nullptr;
     if (!on) {
         record_.undoCode = 0;
@@ -94,6 +96,7 @@ void Editor::setUndoEnabled(bool on) {
 }
 
 void Editor::setProcessChannel(uint8_t channel) {
+    assert(jobs().dispatcher().isMainThread());
     edit_.processChannel = std::clamp<uint8_t>(channel, 1, 3);
     parts_.slicer->channelMode().selection = edit_.processChannel;
 }
@@ -101,6 +104,7 @@ void Editor::setProcessChannel(uint8_t channel) {
 bool Editor::allChannels() const { return store().format().channels != 2 || edit_.processChannel == 3; }
 
 void Editor::setupSelections(uint32_t start, uint32_t end) {
+    assert(jobs().dispatcher().isMainThread());
     const uint32_t length = store().dataLength();
     start = std::min(start, length);
     end = std::min(end, length);
@@ -129,6 +133,7 @@ std::pair<uint32_t, uint32_t> Editor::operationRange() const {
 std::vector<uint8_t> Editor::clipboardImage() const { return parts_.clipboard->memory(); }
 
 void Editor::setClipboardImage(const std::vector<uint8_t>& image) {
+    assert(jobs().dispatcher().isMainThread());
     parts_.clipboard->clear();
     parts_.clipboard->seek(0);
     parts_.clipboard->writeAll(image.data(), image.size());
@@ -424,6 +429,7 @@ bool Editor::searchThen(const Done& done) {
 // --- commands ---
 
 bool Editor::copy(Done done) {
+    assert(jobs().dispatcher().isMainThread());
     if (!loaded() || parts_.jobs->busy()) {
         return false;
     }
@@ -478,6 +484,7 @@ ImageInfo Editor::pasteImage() {
 }
 
 bool Editor::copySegment(int index, Done done) {
+    assert(jobs().dispatcher().isMainThread());
     const auto& list = parts_.slicer->slicePoints();
     if (!loaded() || parts_.jobs->busy() || index < 0 || index > list.count()) {
         return false;
@@ -506,6 +513,7 @@ bool Editor::copySegment(int index, Done done) {
 }
 
 bool Editor::cut(Done done) {
+    assert(jobs().dispatcher().isMainThread());
     if (!loaded() || parts_.jobs->busy() || onlyCursor()) {
         return false;
     }
@@ -543,9 +551,15 @@ bool Editor::cut(Done done) {
                   });
 }
 
-bool Editor::pasteKeep(int choice, Done done) { return startPaste(false, choice, std::move(done)); }
+bool Editor::pasteKeep(int choice, Done done) {
+    assert(jobs().dispatcher().isMainThread());
+    return startPaste(false, choice, std::move(done));
+}
 
-bool Editor::pasteFindNew(int choice, Done done) { return startPaste(true, choice, std::move(done)); }
+bool Editor::pasteFindNew(int choice, Done done) {
+    assert(jobs().dispatcher().isMainThread());
+    return startPaste(true, choice, std::move(done));
+}
 
 bool Editor::startPaste(bool findNew, int choice, Done done) {
     if (!loaded() || parts_.jobs->busy()) {
@@ -611,6 +625,7 @@ void Editor::completePaste(bool findNew, uint32_t opStart, uint32_t opEnd, bool 
 }
 
 bool Editor::pasteIntoSegment(int index, int choice, Done done) {
+    assert(jobs().dispatcher().isMainThread());
     const auto& list = parts_.slicer->slicePoints();
     if (!loaded() || parts_.jobs->busy() || index < 0 || index > list.count()) {
         return false;
@@ -666,6 +681,7 @@ bool Editor::pasteIntoSegment(int index, int choice, Done done) {
 }
 
 bool Editor::pasteToNew(Done done) {
+    assert(jobs().dispatcher().isMainThread());
     if (parts_.jobs->busy()) {
         return false;
     }
@@ -673,11 +689,27 @@ bool Editor::pasteToNew(Done done) {
     if (info.status != ImageInfo::Ok || info.sampleRate == 0 || !fitsPositions(info.dataSize)) {
         return false;
     }
+    const uint32_t length = info.dataSize - info.dataSize % (info.channels * 2u);
+    return startNewSample(nullptr, info.dataOffset, length, info.channels, info.sampleRate, jobs::ProcessMode::Pasting,
+                          std::move(done));
+}
+
+bool Editor::newSampleFrom(const sample::TFileAndMemoryStream& source, uint32_t length, uint16_t channels,
+                           uint32_t rate, Done done) {
+    if (parts_.jobs->busy() || (channels != 1 && channels != 2) || rate == 0) {
+        return false;
+    }
+    return startNewSample(&source, 0, length - length % (channels * 2u), channels, rate, jobs::ProcessMode::CreatingPeaks,
+                          std::move(done));
+}
+
+bool Editor::startNewSample(const sample::TFileAndMemoryStream* source, size_t offset, uint32_t length,
+                            uint16_t channels, uint32_t rate, jobs::ProcessMode mode, Done done) {
     const bool hadSample = loaded();
     beginOperation();
     edit_.opStart = 0;
     edit_.opEnd = store().dataLength();
-    edit_.scratchLength = info.dataSize - info.dataSize % (info.channels * 2u);
+    edit_.scratchLength = length;
     try {
         if (hadSample || !edit_.undoEnabled) {
             prepareBackup(2, 0, store().dataLength());
@@ -687,12 +719,9 @@ bool Editor::pasteToNew(Done done) {
         return false;
     }
     const bool backupOld = hadSample && edit_.undoEnabled;
-    PasteInput input{0, info.dataOffset, info.dataSize};
-    const uint16_t channels = info.channels;
-    const uint32_t rate = info.sampleRate;
-    return launch(std::make_unique<TPasteToNewThread>(*this, input, backupOld, channels),
-                  firstMode(jobs::ProcessMode::Pasting, backupOld),
-                  [this, channels, rate, backupOld, done = std::move(done)] {
+    PasteInput input{0, offset, length};
+    return launch(std::make_unique<TPasteToNewThread>(*this, input, backupOld, channels, source),
+                  firstMode(mode, backupOld), [this, channels, rate, backupOld, done = std::move(done)] {
                       finishEdit(false);
                       if (!backupOld && !failed_) {
                           undoAvailable_ = false;
@@ -721,6 +750,7 @@ bool Editor::pasteToNew(Done done) {
 }
 
 bool Editor::crop(Done done) {
+    assert(jobs().dispatcher().isMainThread());
     if (!loaded() || parts_.jobs->busy() || !allChannels()) {
         return false;
     }
@@ -756,6 +786,7 @@ bool Editor::crop(Done done) {
 }
 
 bool Editor::undo(Done done) {
+    assert(jobs().dispatcher().isMainThread());
     if (!undoAvailable_ || parts_.jobs->busy()) {
         return false;
     }
@@ -832,6 +863,7 @@ bool Editor::undo(Done done) {
 }
 
 bool Editor::randomise(bool keepPoints, Done done) {
+    assert(jobs().dispatcher().isMainThread());
     if (!loaded() || parts_.jobs->busy()) {
         return false;
     }

@@ -3,11 +3,11 @@
 // clipboard image, the undo record, and the clipboard and undo commands (Copy, Copy Segment, Cut,
 // the pastes, Crop, Undo/Redo). The processes in processing/ launch through the same frame.
 //
-// Threads: every public method is for the main thread. A command fills the edit state, records
-// its undo (or makes a scratch backup), starts its worker through the job frame and returns; its
-// completion runs later on the main thread and calls `done`. While a worker runs (the job frame's
-// busy state) the worker alone touches the store, the undo file, the clipboard image and the
-// candidate list.
+// Threads: every public method is for the main thread (the commands assert it). A command fills
+// the edit state, records its undo (or makes a scratch backup), starts its worker through the job
+// frame and returns; its completion runs later on the main thread and calls `done`. While a worker
+// runs (the job frame's busy state) the worker alone touches the store, the undo file, the
+// clipboard image and the candidate list.
 #include "editing/Blocks.h"
 #include "editing/ClipboardImage.h"
 #include "jobs/JobFrame.h"
@@ -139,6 +139,11 @@ public:
     bool pasteFindNew(int choice = 2, Done done = {});
     bool pasteIntoSegment(int index, int choice = 2, Done done = {});
     bool pasteToNew(Done done = {});
+    // The first `length` bytes of `source` (16-bit PCM, a recorded take) become the whole sample,
+    // "Untitled.wav", as Paste To New makes it; the old sample is the undo backup. `source` must
+    // outlive the worker (until `done`).
+    bool newSampleFrom(const sample::TFileAndMemoryStream& source, uint32_t length, uint16_t channels, uint32_t rate,
+                       Done done = {});
     bool crop(Done done = {});
     // Undo, or Redo when the caption says so.
     bool undo(Done done = {});
@@ -201,6 +206,8 @@ public:
 private:
     void pointsChanging(slicing::PointChange change, const slicing::CandidateSnapshot& snapshot);
     bool startPaste(bool findNew, int choice, Done done);
+    bool startNewSample(const sample::TFileAndMemoryStream* source, size_t offset, uint32_t length, uint16_t channels,
+                        uint32_t rate, jobs::ProcessMode mode, Done done);
     bool launchCopy(std::shared_ptr<std::vector<uint8_t>> image, Done done);
     // The clipboard image as a paste reads it; an image of other than 16 bits is refused aloud.
     ImageInfo pasteImage();

@@ -3,6 +3,7 @@
 #include "editing/PointShift.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cctype>
 
 namespace cleavix::processing {
@@ -113,12 +114,20 @@ bool Processor::segmentProcess(Kind kind, int index, editing::Done done) {
     return inPlace(kind, s, t, 1, f.channels == 2 ? 2 : 1, std::move(done));
 }
 
-bool Processor::silence(editing::Done done) { return selectionProcess(Kind::Silence, std::move(done)); }
+bool Processor::silence(editing::Done done) {
+    assert(editor_.jobs().dispatcher().isMainThread());
+    return selectionProcess(Kind::Silence, std::move(done));
+}
 bool Processor::silenceSegment(int index, editing::Done done) {
+    assert(editor_.jobs().dispatcher().isMainThread());
     return segmentProcess(Kind::Silence, index, std::move(done));
 }
-bool Processor::reverse(editing::Done done) { return selectionProcess(Kind::Reverse, std::move(done)); }
+bool Processor::reverse(editing::Done done) {
+    assert(editor_.jobs().dispatcher().isMainThread());
+    return selectionProcess(Kind::Reverse, std::move(done));
+}
 bool Processor::reverseSegment(int index, editing::Done done) {
+    assert(editor_.jobs().dispatcher().isMainThread());
     return segmentProcess(Kind::Reverse, index, std::move(done));
 }
 
@@ -145,6 +154,7 @@ bool Processor::simpleProcess(std::unique_ptr<jobs::Job> job, jobs::ProcessMode 
 }
 
 bool Processor::invert(editing::Done done) {
+    assert(editor_.jobs().dispatcher().isMainThread());
     if (!editor_.loaded() || editor_.jobs().busy()) {
         return false;
     }
@@ -152,6 +162,7 @@ bool Processor::invert(editing::Done done) {
 }
 
 bool Processor::normalise(editing::Done done) {
+    assert(editor_.jobs().dispatcher().isMainThread());
     long long percent = 0;
     if (!editor_.loaded() || editor_.jobs().busy() || !parseWhole(settings.normalisePercent, percent)) {
         return false;
@@ -185,6 +196,7 @@ bool Processor::normalise(editing::Done done) {
 }
 
 bool Processor::quantise(editing::Done done) {
+    assert(editor_.jobs().dispatcher().isMainThread());
     if (!editor_.loaded() || editor_.jobs().busy()) {
         return false;
     }
@@ -194,6 +206,7 @@ bool Processor::quantise(editing::Done done) {
 }
 
 bool Processor::adjustRate(const std::string& text) {
+    assert(editor_.jobs().dispatcher().isMainThread());
     long long rate = 0;
     if (!editor_.loaded() || editor_.jobs().busy() || !parseWhole(text, rate) || rate <= 0 || rate > 0xFFFFFFFFLL) {
         return false;
@@ -203,6 +216,7 @@ bool Processor::adjustRate(const std::string& text) {
 }
 
 bool Processor::convertChannels(int choice, editing::Done done) {
+    assert(editor_.jobs().dispatcher().isMainThread());
     if (!editor_.loaded() || editor_.jobs().busy()) {
         return false;
     }
@@ -262,6 +276,7 @@ bool Processor::convertChannels(int choice, editing::Done done) {
 }
 
 bool Processor::stripSilence(editing::Done done) {
+    assert(editor_.jobs().dispatcher().isMainThread());
     if (editor_.jobs().busy()) {
         return false;
     }

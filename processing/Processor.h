@@ -3,7 +3,7 @@
 // Normalise, Quantise, Adjust Sample Rate, Convert Channels and Strip Silence, with the settings
 // their dialogs keep between uses. Each launches through the editor's frame and records its undo.
 //
-// Threads: main thread only, like the Editor.
+// Threads: main thread only, like the Editor (every command asserts it).
 #include "editing/Editor.h"
 #include "processing/ProcessWorkers.h"
 #include "processing/StripSilence.h"
@@ -40,7 +40,8 @@ public:
     bool adjustRate(const std::string& text);
     // choice: stereo to mono 0 left, 1 right, 2 mix; mono to stereo 0.
     bool convertChannels(int choice, editing::Done done = {});
-    // answer: the reply to "Process will be applied to both channels." for one channel of stereo.
+    // With the settings' threshold, gap and mode. On one channel of stereo it first warns through
+    // the prompter that both channels are processed; Cancel refuses.
     bool stripSilence(editing::Done done = {});
 
 private:

@@ -19,7 +19,7 @@ public:
     virtual uint64_t outputBytes() const = 0;
 };
 
-// Reads `outputBytes` bytes of 16-bit output from the store beginning at `start`. With step 2
+// Reads `outputBytes` bytes of 16-bit output from the store beginning at `start`. With a step of 2
 // (one channel of a stereo sample) it takes every second sample, beginning at start: a start on a
 // frame start gives the first channel, 2 bytes later the second.
 class StoreSource final : public SampleSource {

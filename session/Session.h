@@ -31,6 +31,8 @@
 
 namespace cleavix::session {
 
+class RecordTake;
+
 // The configuration values the engine reads (the window keeps the rest).
 struct Settings {
     std::string tempPath;          // "TempPath": working directory when it names one
@@ -162,6 +164,16 @@ public:
     void promptToSave(std::function<void()> pending);
     // Close the sample.
     void close();
+
+    // The record command. DoRecord stops playback and gives a take to record into (null, after a
+    // message, when busy or when its working file cannot be made); the loaded sample stays as it
+    // is until keepRecording(). That asks the unsaved-changes question for a modified sample,
+    // then the take becomes the whole sample ("Untitled.wav", modified, peaks rebuilt, a slice
+    // search when scanning on load) with the old sample as the undo backup; done(ok) at the end.
+    // False when nothing was recorded, when busy, or when the question was cancelled: the take is
+    // then still the caller's, and unchanged.
+    std::shared_ptr<RecordTake> DoRecord();
+    bool keepRecording(std::shared_ptr<RecordTake> take, std::function<void(bool)> done = {});
 
     // Per-sample state resets run by every load and by close, in registration order (the slice
     // tables, the undo record and the player register theirs).

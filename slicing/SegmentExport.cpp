@@ -67,13 +67,15 @@ std::vector<Segment> loopSegments(const SlicePointList& list, uint32_t left, uin
 }
 
 std::string segmentFileName(const std::string& chosen, int number, int listCount, const std::string& suffix) {
-    // The extension is the name's last 4 characters (".wav", ".aif"); a 5-character one such as
-    // ".aiff" is kept whole so that the files keep the chosen type.
-    size_t extLength = std::min<size_t>(4, chosen.size());
+    // The extension is the file name's last 4 characters (".wav", ".aif"), or 5 for one such as
+    // ".aiff", so that the files keep the chosen type. A name without one is numbered at its end:
+    // cutting characters off it would number the folder, or put the digits first.
+    size_t extLength = 0;
     const size_t slash = chosen.find_last_of('/');
     const size_t dot = chosen.find_last_of('.');
-    if (dot != std::string::npos && (slash == std::string::npos || dot > slash) && chosen.size() - dot == 5) {
-        extLength = 5;
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash) &&
+        (chosen.size() - dot == 4 || chosen.size() - dot == 5)) {
+        extLength = chosen.size() - dot;
     }
     const std::string base = chosen.substr(0, chosen.size() - extLength);
     const std::string ext = chosen.substr(chosen.size() - extLength);

@@ -64,7 +64,7 @@ struct SearchFlags {
 struct SearchOptions {
     bool linked = true;  // stereo "L + R": merge both channels' points after the search
     int viewWidth = 1000; // waveform view width in pixels; sets the linked merge's distance
-    // The detection already done on the store as it stands (by the load), or null: step 1 then
+    // The detection already done on the store as it stands (by the load), or null: the search then
     // takes its onsets instead of reading the store.
     std::shared_ptr<const OnsetDetector> detected;
     // The peak table, or null: while it describes the store, the segment levels take the
@@ -108,7 +108,7 @@ void blockRanges(const int16_t* samples, int channels, const int* previousSample
 // an onset is the caller's).
 bool detectStep(DetectorState& state, double range, double& value, double& history);
 
-// Step 1 as a stream: fed a sample's store content in order from byte 0, in pieces of any size,
+// Detection as a stream: fed a sample's store content in order from byte 0, in pieces of any size,
 // it follows the detection of every channel and keeps the onsets found (at most kMaxPoints per
 // channel, and where the first one beyond them lies). The load feeds one with the blocks it has in
 // memory anyway, so that the search after it need not read the whole sample again; detectOnsets
@@ -151,18 +151,21 @@ private:
     std::vector<int> peakRanges_[2];
 };
 
-// Step 1: fills the list from scratch (markers not set). Returns false when aborted.
+// Detection from the store: fills the list from scratch (markers not set). Returns false when aborted.
 bool detectOnsets(const sample::SampleStore& store, CandidateList& list, const SearchProgress& progress,
                   bool& limitReached);
 
-// Steps 2 to 6 for one candidate (exposed for tests).
+// The refinement passes for one candidate, in the order the search runs them (exposed for tests):
+// the quiet window, the descents backward and forward, the quiet pair, the snap to the quietest
+// neighbour.
 void quietWindow(const sample::SampleStore& store, SlicePoint& point);
 void backwardDescent(const sample::SampleStore& store, SlicePoint& point);
 void forwardDescent(const sample::SampleStore& store, SlicePoint& point);
 void quietPair(const sample::SampleStore& store, SlicePoint& point);
 void snapToQuiet(const sample::SampleStore& store, SlicePoint& point);
 
-// Steps 8 and 9 over a sorted list with markers set. Return false when aborted.
+// The segment levels and the strengths over a sorted list with markers set. Return false when
+// aborted.
 bool segmentLevels(const sample::SampleStore& store, CandidateList& list, const SearchProgress& progress);
 bool strengths(const sample::SampleStore& store, CandidateList& list, const SearchProgress& progress);
 
@@ -170,7 +173,8 @@ bool strengths(const sample::SampleStore& store, CandidateList& list, const Sear
 // on their frame starts with code 1, and sets the markers again.
 void linkedMerge(CandidateList& list, uint32_t dataLength, uint16_t channels, int viewWidth);
 
-// The whole search, steps 0 to 10 (the main-thread parts of the completion excepted).
+// The whole search: detection, refinement, sort, levels, strengths and the linked merge (the
+// main-thread parts of the completion excepted).
 SearchOutcome runSliceSearch(const sample::SampleStore& store, CandidateList& list, SearchFlags& flags,
                              const SearchOptions& options, const SearchProgress& progress = {});
 

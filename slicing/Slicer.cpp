@@ -4,6 +4,7 @@
 #include "sample/WorkFiles.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cctype>
 #include <memory>
 #include <random>
@@ -20,6 +21,7 @@ void Slicer::setThreshold(int64_t threshold) {
 }
 
 void Slicer::setSlider(int position) {
+    assert(jobs_.dispatcher().isMainThread());
     slider_ = std::clamp(position, 0, 65535);
     setThreshold(thresholdForSlider(slider_));
 }
@@ -27,6 +29,7 @@ void Slicer::setSlider(int position) {
 std::string Slicer::sensitivityLabel() const { return std::to_string(percentForThreshold(threshold_)) + "%"; }
 
 bool Slicer::applySensitivityText(const std::string& text) {
+    assert(jobs_.dispatcher().isMainThread());
     if (text.empty() || text.size() > 3 ||
         !std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c) != 0; })) {
         return false;
@@ -40,6 +43,7 @@ bool Slicer::applySensitivityText(const std::string& text) {
 }
 
 void Slicer::setLoop(uint32_t left, uint32_t right) {
+    assert(jobs_.dispatcher().isMainThread());
     const uint32_t end = store_.dataLength();
     left = std::min(left, end);
     right = std::min(right, end);
@@ -52,26 +56,31 @@ void Slicer::setLoop(uint32_t left, uint32_t right) {
 }
 
 void Slicer::releaseLeft(uint32_t position) {
+    assert(jobs_.dispatcher().isMainThread());
     left_ = snapLocator(slicePoints_, position, true, right_);
     computeTempo();
 }
 
 void Slicer::releaseRight(uint32_t position) {
+    assert(jobs_.dispatcher().isMainThread());
     right_ = snapLocator(slicePoints_, position, false, left_);
     computeTempo();
 }
 
 void Slicer::dropLeft(uint32_t position) {
+    assert(jobs_.dispatcher().isMainThread());
     left_ = dropLocator(slicePoints_, position, true, right_);
     computeTempo();
 }
 
 void Slicer::dropRight(uint32_t position) {
+    assert(jobs_.dispatcher().isMainThread());
     right_ = dropLocator(slicePoints_, position, false, left_);
     computeTempo();
 }
 
 bool Slicer::selectSegment(int index) {
+    assert(jobs_.dispatcher().isMainThread());
     if (index < 0 || index > slicePoints_.count()) {
         return false;
     }
@@ -99,6 +108,7 @@ CandidateSnapshot Slicer::snapshot() const {
 }
 
 void Slicer::restore(const CandidateSnapshot& snapshot) {
+    assert(jobs_.dispatcher().isMainThread());
     std::copy(snapshot.entries.begin(), snapshot.entries.end(), candidates_.entries().begin());
     candidates_.setCount(snapshot.count);
     rebuild();
@@ -111,6 +121,7 @@ void Slicer::changing(PointChange change) {
 }
 
 void Slicer::clearForLoad() {
+    assert(jobs_.dispatcher().isMainThread());
     candidates_.clearPoints();
     candidates_.setMarkers(0);
     slicePoints_.setCount(0);
@@ -124,6 +135,7 @@ void Slicer::clearForLoad() {
 }
 
 void Slicer::setLoadDetection(std::shared_ptr<const OnsetDetector> detection) {
+    assert(jobs_.dispatcher().isMainThread());
     loadDetection_ = std::move(detection);
     loadDetectionChanges_ = store_.stream().changes();
 }
@@ -134,6 +146,7 @@ std::shared_ptr<const OnsetDetector> Slicer::loadDetection() const {
 }
 
 void Slicer::sampleLoaded(bool setOneBar) {
+    assert(jobs_.dispatcher().isMainThread());
     const uint32_t end = store_.dataLength();
     candidates_.setMarkers(end);
     slider_ = 0;
@@ -149,6 +162,7 @@ void Slicer::sampleLoaded(bool setOneBar) {
 }
 
 void Slicer::rebuild() {
+    assert(jobs_.dispatcher().isMainThread());
     slicePoints_.rebuild(candidates_, threshold_, store_.dataLength());
     if (onRedraw) {
         onRedraw();
@@ -156,6 +170,7 @@ void Slicer::rebuild() {
 }
 
 bool Slicer::startSliceSearch(std::function<void(const SearchOutcome&)> done) {
+    assert(jobs_.dispatcher().isMainThread());
     if (jobs_.busy()) {
         return false;
     }
@@ -200,6 +215,7 @@ void Slicer::alignForAdd(SlicePoint& point, uint32_t position, bool upperHalf) c
 }
 
 bool Slicer::addPoint(uint32_t position, bool upperHalf) {
+    assert(jobs_.dispatcher().isMainThread());
     if (position >= store_.dataLength()) {
         return false;
     }
@@ -222,6 +238,7 @@ bool Slicer::addPoint(uint32_t position, bool upperHalf) {
 }
 
 bool Slicer::movePoint(int index, uint32_t position) {
+    assert(jobs_.dispatcher().isMainThread());
     if (index < 1 || index > candidates_.count() || position >= store_.dataLength()) {
         return false;
     }
@@ -239,6 +256,7 @@ bool Slicer::movePoint(int index, uint32_t position) {
 }
 
 bool Slicer::enablePoint(int index) {
+    assert(jobs_.dispatcher().isMainThread());
     if (index < 1 || index > candidates_.count()) {
         return false;
     }
@@ -249,6 +267,7 @@ bool Slicer::enablePoint(int index) {
 }
 
 bool Slicer::disablePoint(int index) {
+    assert(jobs_.dispatcher().isMainThread());
     if (index < 1 || index > candidates_.count()) {
         return false;
     }
@@ -260,6 +279,7 @@ bool Slicer::disablePoint(int index) {
 }
 
 bool Slicer::lockPoint(int index) {
+    assert(jobs_.dispatcher().isMainThread());
     if (index < 1 || index > candidates_.count()) {
         return false;
     }
@@ -271,6 +291,7 @@ bool Slicer::lockPoint(int index) {
 }
 
 bool Slicer::unlockPoint(int index) {
+    assert(jobs_.dispatcher().isMainThread());
     if (index < 1 || index > candidates_.count()) {
         return false;
     }
@@ -282,6 +303,7 @@ bool Slicer::unlockPoint(int index) {
 }
 
 void Slicer::lockAll() {
+    assert(jobs_.dispatcher().isMainThread());
     for (int k = 1; k <= candidates_.count(); ++k) {
         SlicePoint& c = candidates_.at(k);
         for (int j = 1; j <= slicePoints_.count(); ++j) {
@@ -295,15 +317,20 @@ void Slicer::lockAll() {
 }
 
 void Slicer::unlockAll() {
+    assert(jobs_.dispatcher().isMainThread());
     for (int k = 1; k <= candidates_.count(); ++k) {
         candidates_.at(k).locked = 0;
     }
     rebuild();
 }
 
-PointFileResult Slicer::savePoints(const std::string& fileName) const { return savePointFile(candidates_, fileName); }
+PointFileResult Slicer::savePoints(const std::string& fileName) const {
+    assert(jobs_.dispatcher().isMainThread());
+    return savePointFile(candidates_, fileName);
+}
 
 PointFileResult Slicer::loadPoints(const std::string& fileName) {
+    assert(jobs_.dispatcher().isMainThread());
     PointFileResult result = loadPointFile(candidates_, fileName, store_.dataLength());
     if (result.ok) {
         rebuild();
@@ -312,6 +339,7 @@ PointFileResult Slicer::loadPoints(const std::string& fileName) {
 }
 
 void Slicer::computeTempo() {
+    assert(jobs_.dispatcher().isMainThread());
     ComputeTempo(tempo_, left_, right_, store_.format().channels, store_.format().sampleRate);
     if (onTempo) {
         onTempo();
@@ -319,6 +347,7 @@ void Slicer::computeTempo() {
 }
 
 bool Slicer::setBarsAndBeats(const std::string& bars, const std::string& beats) {
+    assert(jobs_.dispatcher().isMainThread());
     int b = 0;
     int c = 0;
     if (!parseCount(bars, b) || !parseCount(beats, c)) {
@@ -331,6 +360,7 @@ bool Slicer::setBarsAndBeats(const std::string& bars, const std::string& beats) 
 }
 
 bool Slicer::ensureTempo() {
+    assert(jobs_.dispatcher().isMainThread());
     if (tempo_.bars != 0 || tempo_.beats != 0) {
         return true;
     }
@@ -345,6 +375,7 @@ bool Slicer::ensureTempo() {
 }
 
 void Slicer::cutLoopTo(GridDivision division, std::function<void(bool)> done) {
+    assert(jobs_.dispatcher().isMainThread());
     if (jobs_.busy() || !ensureTempo()) {
         if (done) {
             done(false);
@@ -387,6 +418,7 @@ void Slicer::gridPlaced(std::function<void(bool)> done) {
 }
 
 bool Slicer::recut(std::function<void(const SearchOutcome&)> done) {
+    assert(jobs_.dispatcher().isMainThread());
     if (jobs_.busy()) {
         return false;
     }
@@ -399,6 +431,7 @@ bool Slicer::recut(std::function<void(const SearchOutcome&)> done) {
 }
 
 bool Slicer::randomise(uint32_t start, uint32_t length, bool keepPoints, std::function<void(bool)> done) {
+    assert(jobs_.dispatcher().isMainThread());
     const auto& format = store_.format();
     if (jobs_.busy() || store_.dataLength() == 0) {
         return false;
@@ -480,6 +513,7 @@ bool Slicer::runExport(const std::string& name, uint8_t bits, int smoothLevel, P
 
 bool Slicer::saveSegmentsInLoop(const std::string& chosenName, uint8_t bits,
                                 std::function<void(const ExportReport&)> done) {
+    assert(jobs_.dispatcher().isMainThread());
     smoothLevelInForce = exportSettings.smoothEndPoints ? exportSettings.smoothLevel : 0;
     const int level = exportSettings.smoothEndPoints ? smoothLevelInForce : 0;
     return runExport<TCutWave>(
@@ -492,6 +526,7 @@ bool Slicer::saveSegmentsInLoop(const std::string& chosenName, uint8_t bits,
 
 bool Slicer::saveSelectedSegment(const std::string& name, uint8_t bits, bool upperHalf,
                                  std::function<void(const ExportReport&)> done) {
+    assert(jobs_.dispatcher().isMainThread());
     smoothLevelInForce = 0;
     return runExport<ttseg>(
         name, bits, 0,
@@ -504,6 +539,7 @@ bool Slicer::saveSelectedSegment(const std::string& name, uint8_t bits, bool upp
 
 bool Slicer::saveSegmentAt(int index, const std::string& name, uint8_t bits,
                            std::function<void(const ExportReport&)> done) {
+    assert(jobs_.dispatcher().isMainThread());
     if (index < 0 || index > slicePoints_.count()) {
         return false;
     }
@@ -519,6 +555,7 @@ bool Slicer::saveSegmentAt(int index, const std::string& name, uint8_t bits,
 }
 
 bool Slicer::saveRegion(const std::string& name, uint8_t bits, std::function<void(const ExportReport&)> done) {
+    assert(jobs_.dispatcher().isMainThread());
     smoothLevelInForce = 0;
     return runExport<ttsregion>(
         name, bits, 0,

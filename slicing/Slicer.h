@@ -5,8 +5,9 @@
 // point file and the exports. The session owns one Slicer; the window and the command-line tool
 // call it.
 //
-// Threads: every method is for the main thread. The long commands start a worker through the job
-// frame and return at once; their completion (and `done`) runs later on the main thread.
+// Threads: every method is for the main thread (the commands assert it). The long commands start
+// a worker through the job frame and return at once; their completion (and `done`) runs later on
+// the main thread.
 #include "jobs/JobFrame.h"
 #include "sample/PeakTable.h"
 #include "sample/SampleStore.h"
@@ -69,7 +70,7 @@ public:
     uint32_t right() const { return right_; }
     // Sets the loop region as it stands (L <= R, both within the sample) and recomputes the tempo.
     void setLoop(uint32_t left, uint32_t right);
-    // A locator released at `position`: it snaps to the nearer slice point (Part of the mouse tools).
+    // A locator released at `position`: it snaps to the nearer slice point.
     void releaseLeft(uint32_t position);
     void releaseRight(uint32_t position);
     // A locator dragged by the user and dropped at `position` (dropLocator's rules), tempo recomputed.

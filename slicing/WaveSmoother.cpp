@@ -32,7 +32,21 @@ void TWaveSmoother::configure(const Settings& settings) {
         block.first = 0;
         block.samples.clear();
     }
+    settings_.inputBits = settings.inputBits == 8 ? 8 : 16;
     const uint64_t frameBytes = 2 * uint64_t(settings_.channels);
+    if (settings_.lengthPerChannel) {
+        // The smoothing rule applies to one channel's length; every channel follows it.
+        const uint64_t channelLength = settings_.length & ~uint64_t(1);
+        if (settings_.level <= 0) {
+            outputBytes_ = channelLength * uint64_t(settings_.channels);
+            return;
+        }
+        const uint64_t smoothed = smoothedLength(channelLength, settings_.level) & ~uint64_t(1);
+        outputBytes_ = smoothed * uint64_t(settings_.channels);
+        lastFrame_ = int64_t(smoothed / 2) - 1;
+        findPeaks(int64_t(channelLength / 2), int64_t((4 * (roundHalfEven(0.23 * double(channelLength)) / 4)) / 2));
+        return;
+    }
     const uint64_t length = settings_.length - settings_.length % frameBytes;
     if (settings_.level <= 0) {
         outputBytes_ = length;
@@ -41,8 +55,10 @@ void TWaveSmoother::configure(const Settings& settings) {
     outputBytes_ = smoothedLength(length, settings_.level);
     outputBytes_ -= outputBytes_ % frameBytes;
     lastFrame_ = int64_t(outputBytes_ / frameBytes) - 1;
-    const int64_t frames = int64_t(length / frameBytes);
-    const int64_t zoneFrames = int64_t((4 * (roundHalfEven(0.23 * double(length)) / 4)) / frameBytes);
+    findPeaks(int64_t(length / frameBytes), int64_t((4 * (roundHalfEven(0.23 * double(length)) / 4)) / frameBytes));
+}
+
+void TWaveSmoother::findPeaks(int64_t frames, int64_t zoneFrames) {
     // Each channel's tail starts at its own largest (most positive) sample of the last 23 %; the
     // first one wins a tie. An empty zone puts the peak on the stretch's last frame.
     for (int c = 0; c < settings_.channels; ++c) {
@@ -69,15 +85,23 @@ int16_t TWaveSmoother::inputSample(int channel, int64_t frame) {
         const int64_t first = (have > 0 && frame < block.first) ? std::max<int64_t>(0, frame - perBlock + 1) : frame;
         const size_t inputSamples = size_t(perBlock * settings_.channels * settings_.step);
         raw_.assign(inputSamples, 0);
-        const uint64_t at = uint64_t(settings_.start) + uint64_t(first) * settings_.channels * settings_.step * 2;
-        if (settings_.input != nullptr) {
+        const uint64_t sampleBytes = settings_.inputBits == 8 ? 1 : 2;
+        const uint64_t at = uint64_t(settings_.start) + uint64_t(first) * settings_.channels * settings_.step * sampleBytes;
+        if (settings_.input != nullptr && sampleBytes == 2) {
             settings_.input->readAt(at, raw_.data(), inputSamples * 2);
+        } else if (settings_.input != nullptr) {
+            // 8-bit data is unsigned: 0x80 is silence. Unread bytes stay silent.
+            bytes_.assign(inputSamples, 0x80);
+            settings_.input->readAt(at, bytes_.data(), inputSamples);
+            for (size_t i = 0; i < inputSamples; ++i) {
+                raw_[i] = int16_t((int(bytes_[i]) - 128) * 256);
+            }
         }
         block.first = first;
         block.samples.resize(size_t(perBlock));
         for (int64_t f = 0; f < perBlock; ++f) {
             int16_t v = raw_[size_t((f * settings_.channels + channel) * settings_.step)];
-            block.samples[size_t(f)] = settings_.inputOrder == ByteOrder::Big ? swap16(v) : v;
+            block.samples[size_t(f)] = (settings_.inputOrder == ByteOrder::Big && settings_.inputBits == 16) ? swap16(v) : v;
         }
     }
     return block.samples[size_t(frame - block.first)];

@@ -31,6 +31,10 @@ public:
         ByteOrder outputOrder = ByteOrder::Little;
         size_t blockBytes = 2048;   // input read per block
         int level = 0;              // smoothing level in per cent (0..60); 0 passes the audio through
+        // The sampler drivers' reading: `length` is the bytes of one channel (16-bit output), and
+        // the frames of two delivered channels cover twice that.
+        bool lengthPerChannel = false;
+        int inputBits = 16;         // 8: unsigned bytes, widened to 16 bits on the way out
     };
 
     TWaveSmoother() = default;
@@ -40,6 +44,9 @@ public:
 
     size_t read(int16_t* out, size_t count) override;
     uint64_t outputBytes() const override { return outputBytes_; }
+    // Output bytes of one channel (the header length of a sampler dump).
+    uint64_t channelBytes() const { return outputBytes_ / uint64_t(settings_.channels); }
+    const Settings& settings() const { return settings_; }
 
     // The smoothed length for a stretch of `length` bytes:
     // S - 4 * (round(0.23 S) / 4) + 4 * (round((level + 23) / 100 * S) / 4).
@@ -48,6 +55,7 @@ public:
     int64_t peakFrame(int channel) const { return peak_[size_t(channel)]; }
 
 private:
+    void findPeaks(int64_t frames, int64_t zoneFrames);
     int16_t inputSample(int channel, int64_t frame);
     int16_t outputSample(uint64_t index);
 
@@ -62,6 +70,7 @@ private:
     };
     std::array<Block, 2> blocks_;
     std::vector<int16_t> raw_;
+    std::vector<uint8_t> bytes_;
 };
 
 } // namespace cleavix::slicing

@@ -114,11 +114,22 @@ TEST(CliSample, DemoLoopIsARealLoop) {
     }
 }
 
-TEST(CliSample, HelpDocumentsEveryCommand) {
+TEST(CliSample, HelpAndTheReadmeDocumentEveryCommand) {
+    // Every command the tool registers: its usage line in --help, and a row of its own in the
+    // README's command table.
+    const RunResult listed = runCli({"--commands"});
+    ASSERT_EQ(listed.status, 0) << listed.err;
+    const auto commands = nlohmann::json::parse(listed.out);
+    ASSERT_GE(commands.size(), 10u);
     const RunResult r = runCli({"--help"});
     EXPECT_EQ(r.status, 0);
-    for (const char* command : {"info FILE", "load FILE [--store-out RAW]", "save FILE OUT [--bits 8|16]",
-                                "demo OUT.wav"}) {
-        EXPECT_NE(r.out.find(command), std::string::npos) << command;
+    const Bytes readmeBytes = readFile(std::string(CLEAVIX_SOURCE_DIR) + "/README.md");
+    const std::string readme(readmeBytes.begin(), readmeBytes.end());
+    for (const auto& command : commands) {
+        const std::string name = command["name"];
+        const std::string usage = command["usage"];
+        EXPECT_EQ(usage.rfind(name, 0), 0u) << usage;
+        EXPECT_NE(r.out.find("\n  " + usage + "\n"), std::string::npos) << usage;
+        EXPECT_NE(readme.find("| `" + name), std::string::npos) << "README lacks a row for " << name;
     }
 }

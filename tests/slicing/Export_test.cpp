@@ -145,6 +145,16 @@ TEST(SegmentExport, NamesArePaddedToTheListCount) {
     EXPECT_EQ(segmentFileName("loop.aiff", 2, 12, "L"), "loop02L.aiff");
 }
 
+TEST(SegmentExport, ANameWithoutExtensionIsNumberedAtItsEndInItsOwnFolder) {
+    // Cutting four characters off a name without extension would number the folder instead
+    // ("/x/loops/kick" to "/x/loops1/kick") or put the digits first ("seg" to "1seg").
+    EXPECT_EQ(segmentFileName("/x/loops/kick", 1, 9, ""), "/x/loops/kick01");
+    EXPECT_EQ(segmentFileName("seg", 1, 9, ""), "seg01");
+    EXPECT_EQ(segmentFileName("/x.y/seg", 2, 12, "L"), "/x.y/seg02L");
+    EXPECT_EQ(segmentFileName("/x/a.b", 3, 9, ""), "/x/a.b03");
+    EXPECT_EQ(segmentFileName("/x/.wav", 3, 9, ""), "/x/03.wav");
+}
+
 TEST(SegmentExport, NinePointsGiveTenNumberedFiles) {
     sample::SampleFormat f;
     f.channels = 1;

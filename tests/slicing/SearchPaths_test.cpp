@@ -59,7 +59,7 @@ PlainBlock followBlock(const int16_t* s, size_t stride, int before) {
     return {positive - negative, positivePeak - negativePeak};
 }
 
-// Step 1 one pass after the other, reporting before every block; `reports` counts the reports
+// Detection one pass after the other, reporting before every block; `reports` counts the reports
 // and the detection stops (returning false) at report number stopAt.
 bool plainDetection(const std::vector<int16_t>& s, uint16_t channels, CandidateList& list, bool& limitReached,
                     int64_t stopAt = -1) {
@@ -498,9 +498,10 @@ TEST(SearchPaths, AnAbortWhileTakingOnsetsLeavesTheOnsetsOfTheBlocksReportedSoFa
 
 // ---- Refinement, levels and strengths ----
 
-// Steps 2 to 9 as the steps are written: each pass over every candidate, through the functions
-// that read the store afresh for every look; a report before every candidate of steps 2, 5, 8 and
-// 9 and one before step 8, stopping at report number stopAt. Returns false when stopped.
+// Refinement, levels and strengths in their plainest form: each pass over every candidate, through
+// the functions that read the store afresh for every look; a report before every candidate of the
+// quiet window, the quiet pair, the levels and the strengths, and one before the levels, stopping
+// at report number stopAt. Returns false when stopped.
 bool plainRefinement(const sample::SampleStore& store, CandidateList& list, int64_t stopAt = -1) {
     int64_t reports = 0;
     const auto report = [&] { return ++reports == stopAt; };
@@ -610,7 +611,7 @@ void placeCandidates(CandidateList& list, uint32_t dataLength, uint16_t channels
     }
 }
 
-// Steps 2 to 9 on the candidates in the list, unlinked, with or without a peak table.
+// Refinement, levels and strengths on the candidates in the list, unlinked, with or without a peak table.
 SearchOutcome refineOnlySearch(const sample::SampleStore& store, CandidateList& list,
                                const sample::PeakTable* peaks = nullptr) {
     SearchFlags flags;
@@ -707,7 +708,8 @@ TEST(SearchPaths, AnAbortAtAnyReportOfTheRefinementLeavesWhatThePlainStepsLeave)
         CandidateList placed;
         placeCandidates(placed, store->dataLength(), 2, 78);
         const int64_t n = placed.count();
-        // Reports: n in step 2, n in step 5, one before step 8, n in step 8, n in step 9.
+        // Reports: n in the quiet window, n in the quiet pair, one before the levels, n in the
+        // levels, n in the strengths.
         for (int64_t stopAt : {int64_t(1), int64_t(2), n / 2, n, n + 1, n + n / 2, 2 * n, 2 * n + 1,
                                2 * n + 2, 3 * n, 3 * n + 1, 3 * n + 2, 4 * n, 4 * n + 1}) {
             CandidateList fast = placed;

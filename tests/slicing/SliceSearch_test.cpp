@@ -275,6 +275,59 @@ TEST(SliceSearch, NoPassMovesAPointPastTheEndOrIntoTheOtherChannel) {
     }
 }
 
+
+// A header may claim any rate up to 4294967295 Hz; the refinement windows grow with the rate, past
+// the length of the sample at absurd ones. Every point must still stay inside the sample, in its
+// own channel, whether the passes run in the search or one by one.
+TEST(SliceSearch, PointsStayInsideTheSampleAtAnyRate) {
+    using Pass = void (*)(const sample::SampleStore&, SlicePoint&);
+    const Pass passes[] = {quietWindow, backwardDescent, forwardDescent, quietPair, snapToQuiet};
+    for (uint32_t rate : {1u, 4000u, 192000u, 50000000u, 4000000000u, 4294967295u}) {
+        for (uint16_t channels : {uint16_t(1), uint16_t(2)}) {
+            for (int64_t frames : {308, 1000, 20000}) {
+                const auto where = [&] {
+                    return ::testing::Message() << rate << " Hz, " << channels << " channels, " << frames << " frames";
+                };
+                std::vector<int16_t> s(size_t(frames * channels), 0);
+                addFloor(s, 30);
+                for (int c = 0; c < channels; ++c) {
+                    addBurst(s, channels, c, 100, 105); // an onset in the first detection block
+                    for (int64_t f = frames / 4; f < frames; f += frames / 4) {
+                        addHit(s, channels, c, f + 37 * c, 15000);
+                    }
+                }
+                auto store = makeStore(s, channels, rate);
+                const uint32_t end = store->dataLength();
+                for (bool linked : {false, true}) {
+                    CandidateList list;
+                    search(*store, list, linked);
+                    EXPECT_GE(list.count(), 1) << where();
+                    for (int k = 1; k <= list.count(); ++k) {
+                        EXPECT_LT(list.at(k).position, end) << where() << ", linked " << linked << ", point " << k;
+                    }
+                }
+                const uint32_t frameBytes = 2u * channels;
+                for (uint32_t frame : {0u, 3u, uint32_t(frames / 2), uint32_t(frames - 2), uint32_t(frames - 1)}) {
+                    for (int c = 0; c < channels; ++c) {
+                        SlicePoint start;
+                        start.position = frame * frameBytes + 2u * uint32_t(c);
+                        start.channel = uint8_t(channels == 2 && c == 0 ? 2 : 1);
+                        SlicePoint chained = start;
+                        for (Pass pass : passes) {
+                            SlicePoint alone = start;
+                            pass(*store, alone);
+                            pass(*store, chained);
+                            for (const SlicePoint& p : {alone, chained}) {
+                                EXPECT_LT(p.position, end) << where() << ", frame " << frame << ", channel " << c;
+                                EXPECT_EQ(p.position % frameBytes, 2u * uint32_t(c)) << where() << ", frame " << frame;
+                            }
+                        }
+                    }
+                }
+            }
+        }
+    }
+}
 TEST(SliceSearch, EveryHitGetsOnePointJustBeforeItsAttack) {
     for (uint32_t rate : {44100u, 22050u}) {
         for (uint16_t channels : {uint16_t(1), uint16_t(2)}) {

@@ -6,7 +6,7 @@
 #include "sampler/ScsiTestKit.h"
 #include "sampler/virtual/VirtualScsiBus.h"
 #include "support/TestSupport.h"
-#include "ui/QtDispatcher.h"
+#include "ui/platform/QtDispatcher.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,0 +1,464 @@
+#include "ScsiTestKit.h"
+#include "sample/FileAndMemoryStream.h"
+#include "sampler/akai/AkaiS2000Driver.h"
+#include "sampler/virtual/VirtualAkaiSampler.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace cleavix::sampler::akai {
+namespace {
+
+using scsi::VirtualAkaiSampler;
+using scsi::testkit::runUntil;
+
+constexpr uint8_t kId = VirtualAkaiSampler::kDefaultId;
+
+class AkaiDriver : public ::testing::Test {
+protected:
+    AkaiDriver() {
+        bus = std::make_shared<scsi::VirtualScsiBus>();
+        device = std::make_shared<VirtualAkaiSampler>(std::string{});
+        bus->attach(kId, device);
+        layer.addBackend(bus);
+        SamplerProfile profile;
+        profile.deviceType = 5;
+        profile.scsiDevice = kId;
+        driver.setProfile(profile);
+        driver.setSampleStore(&store);
+        driver.setScratchDirectory(scratch.path());
+        driver.setStatusPanel([this](const std::string& text) { statuses.push_back(text); });
+        driver.setDoneEvent([this] { ++doneSignals; });
+    }
+
+    void fillStore(const std::vector<int16_t>& samples) {
+        store.clear();
+        store.seek(0);
+        store.writeAll(samples.data(), samples.size() * 2);
+    }
+
+    SendSampleArgs mono(uint32_t bytes, uint32_t rate = 44100) {
+        SendSampleArgs args;
+        args.name = "kick";
+        args.length = bytes;
+        args.sampleRate = rate;
+        args.single = true;
+        args.rootKey = 60;
+        return args;
+    }
+
+    // Sends and waits for the done event; whether the driver ended without error.
+    bool send(const SendSampleArgs& args) {
+        const int before = doneSignals;
+        driver.clearError();
+        driver.sendSample(args);
+        EXPECT_TRUE(runUntil(loop, [&] { return doneSignals > before && !driver.busy(); }));
+        return !driver.hasError();
+    }
+
+    std::optional<ReceivedSample> receive(int32_t number) {
+        std::optional<ReceivedSample> result;
+        driver.clearError();
+        driver.receiveSample(number, [&](const ReceivedSample& r) { result = r; });
+        EXPECT_TRUE(runUntil(loop, [&] { return result.has_value() && !driver.busy(); }));
+        return result;
+    }
+
+    std::vector<SamplerSampleEntry> list() {
+        std::optional<std::vector<SamplerSampleEntry>> rows;
+        driver.listSamples([&](const std::vector<SamplerSampleEntry>& all) { rows = all; });
+        EXPECT_TRUE(runUntil(loop, [&] { return rows.has_value() && !driver.busy(); }));
+        return rows.value_or(std::vector<SamplerSampleEntry>{});
+    }
+
+    bool map(const MapSamplesArgs& args) {
+        bool finished = false;
+        MapSamplesArgs copy = args;
+        copy.finished = [&] { finished = true; };
+        driver.clearError();
+        driver.mapSamples(copy);
+        EXPECT_TRUE(runUntil(loop, [&] { return finished && !driver.busy(); }, std::chrono::milliseconds(10000)));
+        return !driver.hasError();
+    }
+
+    std::vector<uint8_t> storeBytes() {
+        std::vector<uint8_t> out(size_t(store.size()));
+        store.readAt(0, out.data(), out.size());
+        return out;
+    }
+
+    jobs::MainLoop loop;
+    std::shared_ptr<scsi::VirtualScsiBus> bus;
+    std::shared_ptr<VirtualAkaiSampler> device;
+    scsi::ScsiLayer layer{loop};
+    test::ScriptedPrompter prompter;
+    test::TempDir scratch;
+    sample::TFileAndMemoryStream store;
+    TAkaiS2000Driver driver{layer, prompter};
+    std::vector<std::string> statuses;
+    int doneSignals = 0;
+};
+
+std::vector<uint8_t> asBytes(const std::vector<int16_t>& samples) {
+    std::vector<uint8_t> out(samples.size() * 2);
+    std::memcpy(out.data(), samples.data(), out.size());
+    return out;
+}
+
+TEST_F(AkaiDriver, IdentifiesTheSamplerAndReportsAFailureThroughTheContinuation) {
+    bool continued = false;
+    driver.checkDevice([&] { continued = true; });
+    ASSERT_TRUE(runUntil(loop, [&] { return continued; }));
+    EXPECT_FALSE(driver.hasError());
+    EXPECT_TRUE(prompter.asked.empty());
+
+    // Nothing at the ID: the continuation still runs, with the error set.
+    SamplerProfile nobody;
+    nobody.scsiDevice = 5;
+    driver.setProfile(nobody);
+    continued = false;
+    driver.checkDevice([&] { continued = true; });
+    ASSERT_TRUE(runUntil(loop, [&] { return continued; }));
+    EXPECT_TRUE(driver.hasError());
+    ASSERT_EQ(prompter.asked.size(), 1u);
+    EXPECT_EQ(prompter.asked[0], "Error communicating with sampler");
+}
+
+TEST_F(AkaiDriver, SendListReceiveRoundTripsAt22050And44100) {
+    const auto a = test::testSignal(3000, 7);
+    fillStore(a);
+    auto args = mono(6000, 22050);
+    args.name = "Don't stop";
+    ASSERT_TRUE(send(args));
+    const auto b = test::testSignal(1250, 9);
+    fillStore(b);
+    ASSERT_TRUE(send(mono(2500, 44100)));
+    EXPECT_EQ(statuses.back(), "Inactive");
+    EXPECT_NE(std::find(statuses.begin(), statuses.end(), "Sending # 100.00%"), statuses.end());
+    EXPECT_FALSE(device->modeOn());
+
+    const auto held = device->samples();
+    ASSERT_EQ(held.size(), 2u);
+    EXPECT_EQ(held[0].name, "DON T STOP  ");
+    EXPECT_EQ(held[0].rate, 0);
+    EXPECT_EQ(held[1].rate, 1);
+    EXPECT_EQ(held[0].data, asBytes(a));
+    EXPECT_EQ(held[1].data, asBytes(b));
+
+    const auto rows = list();
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].name, "DON T STOP");
+    EXPECT_EQ(rows[0].sampleRate, 22050u);
+    EXPECT_EQ(rows[0].lengthWords, 3000u);
+    EXPECT_EQ(rows[1].sampleRate, 44100u);
+    EXPECT_EQ(listingSize(rows[0].lengthWords * 2), "5kb");
+    EXPECT_EQ(listingSize(1000), "1000 bytes");
+
+    auto got = receive(0);
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->channels, 1);
+    EXPECT_EQ(got->sampleRate, 22050u);
+    EXPECT_EQ(got->bytes, 6000u);
+    EXPECT_EQ(storeBytes(), asBytes(a));
+    EXPECT_EQ(driver.receivedName(), "DON T STOP");
+    got = receive(1);
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->sampleRate, 44100u);
+    EXPECT_EQ(storeBytes(), asBytes(b));
+    EXPECT_TRUE(scratch.entries().empty()); // the working file is gone
+    EXPECT_TRUE(prompter.asked.empty());
+}
+
+TEST_F(AkaiDriver, SendsInChunksOf1024) {
+    fillStore(test::testSignal(1250));
+    ASSERT_TRUE(send(mono(2500)));
+    // 1024, 1024 and 452 bytes of data, as three progress steps.
+    std::vector<std::string> sending;
+    for (const auto& s : statuses) {
+        if (s.rfind("Sending", 0) == 0) {
+            sending.push_back(s);
+        }
+    }
+    EXPECT_EQ(sending, (std::vector<std::string>{"Sending # 40.96%", "Sending # 81.92%", "Sending # 100.00%"}));
+}
+
+TEST_F(AkaiDriver, RefusesWhatTheSamplerCannotTake) {
+    fillStore(test::testSignal(2000));
+    auto stereo = mono(2000);
+    stereo.channels = 2;
+    stereo.keepStereo = true;
+    EXPECT_FALSE(send(stereo));
+    EXPECT_EQ(prompter.asked.back(), "Akai driver cannot handle stereo at this time!");
+    EXPECT_FALSE(send(mono(2000, 48000)));
+    EXPECT_EQ(prompter.asked.back(), "Akai samplers take 22050 or 44100 Hz samples");
+    EXPECT_FALSE(send(mono(0)));
+    EXPECT_EQ(prompter.asked.back(), "The sample is empty");
+    // Exactly twice the free memory in words is refused; one word more memory takes it.
+    device->setFreeWords(1000);
+    EXPECT_FALSE(send(mono(2000)));
+    EXPECT_EQ(prompter.asked.back(), "Insufficient memory in sampler!");
+    device->setFreeWords(1001);
+    EXPECT_TRUE(send(mono(2000)));
+    EXPECT_EQ(device->samples().size(), 1u);
+    EXPECT_FALSE(device->modeOn());
+}
+
+TEST_F(AkaiDriver, HandshakeAfterTheHeader) {
+    fillStore(test::testSignal(600));
+    VirtualAkaiSampler::Faults faults;
+    faults.waits = 3;
+    device->setFaults(faults);
+    EXPECT_TRUE(send(mono(1200)));
+    EXPECT_EQ(device->samples().size(), 1u);
+
+    faults.waits = -1; // WAIT for ever: a bounded poll gives up
+    device->setFaults(faults);
+    EXPECT_FALSE(send(mono(1200)));
+    EXPECT_EQ(prompter.asked.back(), "Error communicating with sampler!");
+
+    faults = {};
+    faults.nakAfterHeader = true;
+    device->setFaults(faults);
+    EXPECT_FALSE(send(mono(1200)));
+    EXPECT_EQ(prompter.asked.back(), "Error communicating with sampler!");
+
+    faults = {};
+    faults.malformedHandshake = true;
+    device->setFaults(faults);
+    EXPECT_FALSE(send(mono(1200)));
+    EXPECT_EQ(prompter.asked.back(), "Error communicating with sampler!");
+    EXPECT_EQ(device->samples().size(), 1u);
+    EXPECT_FALSE(device->modeOn());
+}
+
+TEST_F(AkaiDriver, AbortBetweenChunksEndsTheSendAsAFailure) {
+    fillStore(test::testSignal(20000));
+    driver.setStatusPanel([this](const std::string& text) {
+        if (text.rfind("Sending", 0) == 0) {
+            driver.abort();
+        }
+    });
+    EXPECT_FALSE(send(mono(40000)));
+    EXPECT_EQ(prompter.asked.back(), "Operation aborted!");
+    EXPECT_TRUE(device->samples().empty());
+    EXPECT_FALSE(device->modeOn());
+}
+
+TEST_F(AkaiDriver, FailedReceiveCompletesWithZerosAndKeepsTheStore) {
+    device->addSample({"LOOP", 1, 60, asBytes(test::testSignal(5000))});
+    const std::vector<int16_t> before = test::testSignal(10, 3);
+    fillStore(before);
+
+    VirtualAkaiSampler::Faults faults;
+    faults.checkConditionAt = 13; // in the middle of the data (after three chunks)
+    device->setFaults(faults);
+    auto got = receive(0);
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->channels, 0);
+    EXPECT_EQ(got->bytes, 0u);
+    EXPECT_EQ(got->sampleRate, 0u);
+    EXPECT_EQ(prompter.asked.back(), "Operation aborted!");
+    EXPECT_EQ(storeBytes(), asBytes(before));
+    EXPECT_TRUE(scratch.entries().empty());
+
+    // A user abort as the data arrive.
+    device->setFaults({});
+    driver.setStatusPanel([this](const std::string& text) {
+        if (text.rfind("Receiving", 0) == 0) {
+            driver.abort();
+        }
+    });
+    got = receive(0);
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->channels, 0);
+    EXPECT_EQ(storeBytes(), asBytes(before));
+    EXPECT_FALSE(device->modeOn());
+}
+
+TEST_F(AkaiDriver, UntrustworthyAnswersFailTheReceive) {
+    device->addSample({"LOOP", 0, 60, asBytes(test::testSignal(3000))});
+    const auto before = test::testSignal(4, 5);
+    std::vector<VirtualAkaiSampler::Faults> cases(4);
+    cases[0].shortAnswers = true;
+    cases[1].absurdPending = true;
+    cases[2].dataShortBy = 10;
+    cases[3].pendingNeverZero = true;
+    for (size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(i);
+        fillStore(before);
+        device->setFaults(cases[i]);
+        const auto got = receive(0);
+        ASSERT_TRUE(got);
+        EXPECT_EQ(got->channels, 0);
+        EXPECT_TRUE(driver.hasError());
+        EXPECT_EQ(prompter.asked.back(), "Error communicating with sampler!");
+        EXPECT_EQ(storeBytes(), asBytes(before));
+        EXPECT_FALSE(device->modeOn());
+    }
+    // A header of length 0 is a failure, not a division by zero.
+    device->addSample({"EMPTY", 0, 60, {}});
+    device->setFaults({});
+    const auto got = receive(1);
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->channels, 0);
+    // A number the sampler does not have.
+    EXPECT_EQ(receive(9)->channels, 0);
+}
+
+TEST_F(AkaiDriver, ListingStopsOnAFailedCommand) {
+    device->addSample({"A", 0, 60, {1, 2}});
+    device->addSample({"B", 0, 60, {1, 2}});
+    VirtualAkaiSampler::Faults faults;
+    faults.checkConditionAt = 9; // during the second header
+    device->setFaults(faults);
+    const auto rows = list();
+    EXPECT_EQ(rows.size(), 1u);
+    EXPECT_TRUE(driver.hasError());
+    EXPECT_EQ(prompter.asked.back(), "Operation aborted!");
+}
+
+TEST_F(AkaiDriver, MapsEightAndFortySamples) {
+    MapSamplesArgs args;
+    args.programName = "pads";
+    args.baseSampleName = "strings.wav";
+    args.baseNote = 36;
+    args.keySpan = 2;
+    args.sampleCount = 8;
+    ASSERT_TRUE(map(args));
+    auto programs = device->programs();
+    ASSERT_EQ(programs.size(), 1u);
+    EXPECT_EQ(programs[0].name, "PADS        ");
+    EXPECT_EQ(programs[0].baseNote, 36);
+    ASSERT_EQ(programs[0].keygroups.size(), 8u);
+    EXPECT_EQ(programs[0].keygroups[0].sampleName, "STRINGS001  ");
+    EXPECT_EQ(programs[0].keygroups[0].lowKey, 35);
+    EXPECT_EQ(programs[0].keygroups[7].highKey, 36 + 7 * 3 + 1);
+    EXPECT_EQ(programs[0].lastKey, 36 + 7 * 3 + 1);
+    EXPECT_EQ(driver.lastMapMessages().size(), 9u);
+
+    // 40 white keys from 60 pass 127: keys are clamped and the last key is the highest assigned.
+    std::vector<std::string> names;
+    for (int i = 0; i < 40; ++i) {
+        names.push_back("s" + std::to_string(i));
+    }
+    driver.setNameList(names);
+    args.whiteKeysOnly = true;
+    args.baseNote = 60;
+    ASSERT_TRUE(map(args));
+    programs = device->programs();
+    ASSERT_EQ(programs.size(), 2u);
+    ASSERT_EQ(programs[1].keygroups.size(), 40u);
+    EXPECT_EQ(programs[1].keygroups[39].sampleName, "S39         ");
+    EXPECT_EQ(programs[1].keygroups[39].lowKey, 127);
+    EXPECT_EQ(programs[1].lastKey, 127);
+    EXPECT_FALSE(device->modeOn());
+
+    // One sample more would put a root beyond 127: refused before anything is sent.
+    names.push_back("s40");
+    driver.setNameList(names);
+    EXPECT_FALSE(map(args));
+    EXPECT_EQ(prompter.asked.back(), "The samples do not fit on the keyboard from this base note");
+    EXPECT_EQ(device->programs().size(), 2u);
+}
+
+TEST_F(AkaiDriver, ProgramEndsAtTheHighestKeyAssigned) {
+    // White keys from 60, five samples: 60, 62, 64, 65, 67.
+    MapSamplesArgs args;
+    args.programName = "w";
+    args.baseSampleName = "w";
+    args.baseNote = 60;
+    args.whiteKeysOnly = true;
+    args.sampleCount = 5;
+    ASSERT_TRUE(map(args));
+    const auto programs = device->programs();
+    ASSERT_EQ(programs.size(), 1u);
+    std::vector<int> roots;
+    for (const auto& k : programs[0].keygroups) {
+        roots.push_back(k.lowKey);
+        EXPECT_EQ(k.lowKey, k.highKey);
+    }
+    EXPECT_EQ(roots, (std::vector<int>{60, 62, 64, 65, 67}));
+    EXPECT_EQ(programs[0].lastKey, 67);
+}
+
+TEST_F(AkaiDriver, RefusedProgramOrKeygroupAndAbortEndTheMap) {
+    MapSamplesArgs args;
+    args.programName = "x";
+    args.baseSampleName = "x";
+    args.sampleCount = 3;
+    VirtualAkaiSampler::Faults faults;
+    faults.refuseProgram = true;
+    device->setFaults(faults);
+    EXPECT_FALSE(map(args));
+    EXPECT_EQ(prompter.asked.back(), "Error writing program!");
+    faults = {};
+    faults.refuseKeygroup = true;
+    device->setFaults(faults);
+    EXPECT_FALSE(map(args));
+    EXPECT_EQ(prompter.asked.back(), "Error writing keygroup!");
+    device->setFaults({});
+    driver.setStatusPanel([](const std::string&) {});
+    // Abort between keygroups.
+    bool finished = false;
+    args.finished = [&] { finished = true; };
+    driver.clearError();
+    driver.mapSamples(args);
+    driver.abort();
+    ASSERT_TRUE(runUntil(loop, [&] { return finished; }));
+    EXPECT_TRUE(driver.hasError());
+    EXPECT_EQ(prompter.asked.back(), "Operation aborted!");
+    EXPECT_FALSE(device->modeOn());
+}
+
+TEST_F(AkaiDriver, VendorCommandsNeedTheModeOn) {
+    // The emulator refuses a status read while the mode is off.
+    std::array<uint8_t, 6> status{};
+    scsi::Request request;
+    request.target = kId;
+    request.direction = scsi::Direction::In;
+    request.cdb = {0x0D, 0, 0, 0, 0, 0};
+    request.buffer = status.data();
+    request.length = 6;
+    std::optional<scsi::Completion> done;
+    layer.execute(request, [&](const scsi::Completion& c) { done = c; });
+    ASSERT_TRUE(runUntil(loop, [&] { return done.has_value(); }));
+    EXPECT_EQ(done->targetStatus, scsi::target_status::kCheckCondition);
+
+    // It answers INQUIRY as an AKAI S2000 processor device.
+    std::vector<uint8_t> inquiry(96);
+    request.cdb = scsi::inquiryCdb();
+    request.buffer = inquiry.data();
+    request.length = 96;
+    done.reset();
+    layer.execute(request, [&](const scsi::Completion& c) { done = c; });
+    ASSERT_TRUE(runUntil(loop, [&] { return done.has_value(); }));
+    const auto parsed = scsi::parseInquiry(std::span(inquiry.data(), done->transferred));
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->vendor, "AKAI");
+    EXPECT_EQ(parsed->product, "S2000");
+    EXPECT_EQ(parsed->peripheralType, 3);
+}
+
+TEST(AkaiEmulator, KeepsItsStateInTheFolderGiven) {
+    test::TempDir dir;
+    const std::string file = dir.file("akai-s2000.state");
+    {
+        VirtualAkaiSampler first(file);
+        first.addSample({"KEPT", 1, 61, {1, 2, 3, 4}});
+        first.setFreeWords(777);
+    }
+    VirtualAkaiSampler second(file);
+    ASSERT_EQ(second.samples().size(), 1u);
+    EXPECT_EQ(second.samples()[0].name, "KEPT");
+    EXPECT_EQ(second.samples()[0].data, (std::vector<uint8_t>{1, 2, 3, 4}));
+    EXPECT_EQ(second.freeWords(), 777u);
+    // A damaged file is ignored.
+    test::writeFile(file, {'x', 'y'});
+    VirtualAkaiSampler third(file);
+    EXPECT_TRUE(third.samples().empty());
+}
+
+} // namespace
+} // namespace cleavix::sampler::akai

@@ -294,11 +294,12 @@ jobs::ProcessMode Editor::firstMode(jobs::ProcessMode mode, bool backs) const {
 
 bool Editor::launch(std::unique_ptr<jobs::Job> job, jobs::ProcessMode mode, std::function<void()> after) {
     edit_.applied = false;
+    edit_.refused = false;
     failed_ = false;
     auto failed = std::make_shared<bool>(false);
     auto guarded = std::make_unique<GuardedJob>(std::move(job), *this, failed);
     const bool started = parts_.jobs->start(std::move(guarded), mode, [this, failed, after = std::move(after)] {
-        failed_ = *failed;
+        failed_ = *failed || edit_.refused;
         if (failed_) {
             rollBack();
         } else {

@@ -49,6 +49,9 @@ struct EditState {
     // Set by a worker once it got past its backup and began to change the data; the completion
     // applies the results only then.
     bool applied = false;
+    // Set by a worker that found nothing it could do (a normalise of pure silence): the completion
+    // then puts everything back as a failure does, the undo record included.
+    bool refused = false;
 };
 
 // The one level of undo.

@@ -253,6 +253,7 @@ void TNormThread::run(jobs::JobContext& context) {
     if (!(peak > 0)) {
         // Nothing but the offset in the range: there is no gain that would normalise it.
         context.call([this] { editor_.reportLater(editing::kMsgProcessingError); });
+        e.refused = true;
         finish(editor_, pace, false);
         return;
     }

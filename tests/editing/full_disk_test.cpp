@@ -161,6 +161,22 @@ TEST(FullDisk, BackupThatFindsNoSpaceKeepsThePreviousUndo) {
     EXPECT_EQ(Picture::of(b).differs(before), "");
 }
 
+// A normalise that finds nothing but silence changes nothing, so the last edit stays undoable.
+TEST(FullDisk, NormaliseOfSilenceKeepsThePreviousUndo) {
+    EditBench b;
+    std::vector<int16_t> audio = ramp(3000);
+    std::fill(audio.begin() + 2000, audio.end(), int16_t(0));
+    ASSERT_TRUE(b.loadSamples(audio, 1));
+    b.editor().setupSelections(0, 1000);
+    ASSERT_TRUE(b.run([&](editing::Done d) { return b.processor().reverse(std::move(d)); }));
+    b.editor().setupSelections(4000, 6000);
+    const Picture before = Picture::of(b);
+    EXPECT_FALSE(b.run([&](editing::Done d) { return b.processor().normalise(std::move(d)); }));
+    EXPECT_EQ(Picture::of(b).differs(before), "");
+    ASSERT_TRUE(b.run([&](editing::Done d) { return b.editor().undo(std::move(d)); }));
+    EXPECT_EQ(b.samples(), audio);
+}
+
 // After a good edit, an Undo that runs out of space leaves the edit, Undo and the mark.
 TEST(FullDisk, UndoThatCannotFinishKeepsTheEditAndTheUndo) {
     struct Case {

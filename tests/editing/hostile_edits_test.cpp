@@ -86,8 +86,9 @@ TEST(HalfFrames, ReadingAPartFrameImageRoundsDownToWholeFrames) {
 TEST(PositionLimit, PasteAtTheEndOfANearlyFourGigabyteStoreIsRefused) {
     EditBench b;
     ASSERT_TRUE(b.loadSamples(std::vector<int16_t>(1000, 5), 1));
-    auto img = editing::imageHeader(1, 44100, 4000);
-    img.resize(img.size() + 4000, 1);
+    // 0xFFFFF000 + 8000 passes the limit (4 GB less the store's 80 guard bytes); 4000 would fit.
+    auto img = editing::imageHeader(1, 44100, 8000);
+    img.resize(img.size() + 8000, 1);
     b.editor().setClipboardImage(img);
     // The store reads as silence past its bytes, so a long format needs no long file here.
     b.s().format().dataLength = 0xFFFFF000u;

@@ -1,5 +1,7 @@
 #include "sample/WavParser.h"
 
+#include "sample/SafeFiles.h"
+
 #include "sample/Extended80.h"
 #include "sample/SampleFormat.h"
 
@@ -52,12 +54,13 @@ void TWavParser::open(const std::string& fileName) {
     if (fileName.empty()) {
         return;
     }
-    fd_ = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+    // Regular files only, opened without waiting on a FIFO planted under the name.
+    fd_ = openRegularFile(fileName);
     if (fd_ < 0) {
         throw EWavParserError(kCannotChangePosition);
     }
     struct stat st {};
-    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(fd_, &st) != 0) {
         close();
         throw EWavParserError(kCannotChangePosition);
     }
@@ -301,6 +304,16 @@ SampleFileCheck CheckSampleFile(const std::string& fileName, bool previewMode) {
     struct stat st {};
     if (fileName.empty() || ::stat(fileName.c_str(), &st) != 0) {
         check.result = CheckUnsupported;
+        return check;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        check.result = CheckUnparseable;
+        return check;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        // A FIFO, device or socket: never opened, so a FIFO cannot block the open.
+        check.result = CheckUnsupported;
+        check.refusal = kMsgUnrecognised;
         return check;
     }
     check.readOnly = (st.st_mode & 0222) == 0 || ::access(fileName.c_str(), W_OK) != 0;

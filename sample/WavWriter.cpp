@@ -1,13 +1,13 @@
 #include "sample/WavWriter.h"
 
 #include "sample/Extended80.h"
+#include "sample/SafeFiles.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <libgen.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -42,19 +42,6 @@ std::string lower(std::string text) {
 
 bool endsWith(const std::string& text, const std::string& tail) {
     return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-std::string directoryOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string baseOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 struct SaveError {
@@ -108,6 +95,15 @@ private:
 
 } // namespace
 
+bool isNoSpaceReason(const std::string& reason) {
+    for (const int code : {ENOSPC, EDQUOT, EFBIG}) {
+        if (reason.find(std::strerror(code)) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool isAiffName(const std::string& fileName) {
     const std::string name = lower(fileName);
     return endsWith(name, ".aif") || endsWith(name, ".aiff");
@@ -124,39 +120,9 @@ WriteResult WriteSplit(const WriteRequest& request, const TFileAndMemoryStream& 
 
     // The new file is written beside the target and renamed over it only once complete, so a
     // failed save leaves whatever was there whole.
-    const std::string target = request.fileName;
-    std::string temp;
-    int fd = -1;
     try {
-        struct stat existing {};
-        const bool exists = ::stat(target.c_str(), &existing) == 0;
-        if (exists && S_ISDIR(existing.st_mode)) {
-            fail("The target is a folder");
-        }
-        if (exists && (existing.st_mode & 0222) == 0) {
-            fail("The target is read-only");
-        }
-        if (exists && ::access(target.c_str(), W_OK) != 0) {
-            failErrno("The target cannot be written");
-        }
-        temp = directoryOf(target) + "/." + baseOf(target) + ".XXXXXX";
-        std::vector<char> pattern(temp.begin(), temp.end());
-        pattern.push_back('\0');
-        fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-        if (fd < 0) {
-            temp.clear();
-            failErrno("Cannot create the file");
-        }
-        temp = pattern.data();
-        mode_t mode = 0;
-        if (exists) {
-            mode = existing.st_mode & 07777;
-        } else {
-            const mode_t mask = ::umask(0);
-            ::umask(mask);
-            mode = 0666 & ~mask;
-        }
-        ::fchmod(fd, mode);
+        ReplacingFile file(request.fileName);
+        const int fd = file.fd();
 
         OutFile out(fd);
         const uint32_t pad = dataBytes & 1; // chunks are padded to an even length
@@ -252,29 +218,12 @@ WriteResult WriteSplit(const WriteRequest& request, const TFileAndMemoryStream& 
             out.patch(4, size, 4);
         }
         out.flush();
-        if (::fsync(fd) != 0 && errno != EINVAL) {
-            failErrno("Cannot write");
-        }
-        if (::close(fd) != 0) {
-            fd = -1;
-            failErrno("Cannot write");
-        }
-        fd = -1;
-        if (::rename(temp.c_str(), target.c_str()) != 0) {
-            failErrno("Cannot replace the file");
-        }
-        temp.clear();
+        file.commit();
         result.ok = true;
     } catch (const SaveError& error) {
         result.error = error.text;
     } catch (const std::exception& error) {
         result.error = error.what();
-    }
-    if (fd >= 0) {
-        ::close(fd);
-    }
-    if (!temp.empty()) {
-        ::unlink(temp.c_str());
     }
     return result;
 }

@@ -1,12 +1,12 @@
 // akai: an Akai S2000-family sampler over SCSI (a real one through /dev/sg, or the emulated S2000
 // at ID 2 of the Cleavix virtual SCSI bus): identify, list, send, receive and key maps.
 #include "cli/Cli.h"
-#include "cli/ProfileOption.h"
+#include "cli/SamplerOptions.h"
 #include "sample/FileAndMemoryStream.h"
 #include "sample/WavParser.h"
 #include "sampler/akai/AkaiS2000Driver.h"
 #include "sampler/scsi/SystemBackends.h"
-#include "sampler/virtual/VirtualAkaiSampler.h"
+#include "sampler/virtual/EmulatedScsiBus.h"
 
 #include <filesystem>
 #include <fstream>
@@ -19,71 +19,6 @@ namespace {
 
 namespace akai = sampler::akai;
 
-std::string hex(const std::vector<uint8_t>& bytes) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string out;
-    for (uint8_t b : bytes) {
-        if (!out.empty()) {
-            out.push_back(' ');
-        }
-        out.push_back(digits[b >> 4]);
-        out.push_back(digits[b & 15]);
-    }
-    return out;
-}
-
-std::vector<std::string> splitNames(const std::string& list) {
-    std::vector<std::string> names;
-    std::stringstream in(list);
-    std::string name;
-    while (std::getline(in, name, ',')) {
-        if (!name.empty()) {
-            names.push_back(name);
-        }
-    }
-    return names;
-}
-
-int noteIndexOf(const std::string& note) {
-    static const char* const names[] = {"C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"};
-    std::string upper;
-    for (char c : note) {
-        upper.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
-    }
-    for (int i = 0; i < 12; ++i) {
-        if (upper == names[i]) {
-            return i + 1;
-        }
-    }
-    throw UsageError("--note must be C, C#, D, ... B");
-}
-
-void writeMonoWave(const std::string& fileName, const std::vector<uint8_t>& data, uint32_t rate) {
-    auto le = [](std::ostream& out, uint32_t v, int bytes) {
-        for (int i = 0; i < bytes; ++i) {
-            out.put(static_cast<char>((v >> (8 * i)) & 0xFF));
-        }
-    };
-    std::ofstream out(fileName, std::ios::binary | std::ios::trunc);
-    const auto size = static_cast<uint32_t>(data.size());
-    out.write("RIFF", 4);
-    le(out, 36 + size, 4);
-    out.write("WAVEfmt ", 8);
-    le(out, 16, 4);
-    le(out, 1, 2);
-    le(out, 1, 2);
-    le(out, rate, 4);
-    le(out, rate * 2, 4);
-    le(out, 2, 2);
-    le(out, 16, 2);
-    out.write("data", 4);
-    le(out, size, 4);
-    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(size));
-    if (!out) {
-        throw std::runtime_error("Cannot write " + fileName);
-    }
-}
-
 int runAkai(Args& args) {
     if (args.empty()) {
         throw UsageError("missing identify, list, send, receive or map");
@@ -93,47 +28,18 @@ int runAkai(Args& args) {
     if (verb != "identify" && verb != "list" && verb != "send" && verb != "receive" && verb != "map") {
         throw UsageError("unknown akai command: " + verb);
     }
-    const auto profileName = takeOption(args, "--profile");
-    const auto adaptorText = takeOption(args, "--adaptor");
-    const auto targetText = takeOption(args, "--target");
-
     jobs::MainLoop loop;
-    auto bus = std::make_shared<sampler::scsi::VirtualScsiBus>();
-    bus->attach(sampler::scsi::kVirtualDiskId, std::make_shared<sampler::scsi::VirtualDiskTarget>());
-    auto emulated = std::make_shared<sampler::scsi::VirtualAkaiSampler>();
-    bus->attach(sampler::scsi::VirtualAkaiSampler::kDefaultId, emulated);
-    auto layer = sampler::scsi::makeScsiLayer(loop, bus);
+    const auto virtualBus = sampler::virt::makeEmulatedScsiBus();
+    const auto& emulated = virtualBus.akai;
+    auto layer = sampler::scsi::makeScsiLayer(loop, virtualBus.bus);
     const auto adaptors = layer->adaptors();
 
-    sampler::SamplerProfile profile;
-    profile.deviceType = 5;
-    if (profileName) {
-        auto store = takeProfileStore(args);
-        sampler::profiles::InstalledDevices devices;
-        devices.scsiAdaptors = static_cast<int>(adaptors.size());
-        devices.midiInputs = devices.midiOutputs = 256;
-        const auto choice = checkProfile(store, *profileName, devices, layer->available());
-        if (!choice.check.ok() || !choice.check.profile) {
-            std::cerr << "cleavix-cli: " << choice.check.message << "\n";
-            return 1;
-        }
-        profile = *choice.check.profile;
-        if (profile.deviceType != 5) {
-            throw UsageError("profile " + *profileName + " is not an Akai S2000 profile");
-        }
-    } else {
-        if (!adaptorText || !targetText) {
-            throw UsageError("give --profile NAME, or --adaptor A and --target T");
-        }
-        const long long adaptor = parseInteger(*adaptorText, "--adaptor");
-        const long long target = parseInteger(*targetText, "--target");
-        if (adaptor < 0 || adaptor >= static_cast<long long>(adaptors.size()) || target < 0 || target > 7) {
-            throw UsageError("--adaptor must be 0 to " + std::to_string(adaptors.size() - 1) +
-                             " and --target 0 to 7");
-        }
-        profile.scsiAdaptor = static_cast<uint8_t>(adaptor);
-        profile.scsiDevice = static_cast<uint8_t>(target);
+    const auto chosen = takeScsiSampler(args, adaptors, layer->available(), 5, [](uint8_t type) { return type == 5; },
+                                        "an Akai S2000");
+    if (!chosen) {
+        return 1;
     }
+    const sampler::SamplerProfile profile = *chosen;
     const bool onVirtualBus = profile.scsiAdaptor < adaptors.size() && adaptors[profile.scsiAdaptor].virtualBus &&
                               profile.scsiDevice == sampler::scsi::VirtualAkaiSampler::kDefaultId;
 
@@ -176,24 +82,7 @@ int runAkai(Args& args) {
     } else if (verb == "send") {
         const std::string file = takePositional(args, "FILE");
         refuseLeftovers(args);
-        const auto info = sample::parseSampleFile(file);
-        if (!info.pcm) {
-            throw UsageError(file + " is not PCM audio");
-        }
-        std::vector<uint8_t> data(info.dataLength);
-        sample::TWavParser parser;
-        parser.open(file);
-        parser.readAt(info.dataOffset, data.data(), data.size());
-        store.writeAll(data.data(), data.size());
-        sampler::SendSampleArgs send;
-        send.name = std::filesystem::path(file).stem().string();
-        send.channels = static_cast<uint8_t>(info.format.channels);
-        send.length = static_cast<uint32_t>(info.dataLength / std::max<uint16_t>(1, info.format.channels));
-        send.sampleRate = info.format.sampleRate;
-        send.bits = static_cast<uint8_t>(info.format.bitsPerSample);
-        send.keepStereo = info.format.channels == 2;
-        send.single = true;
-        send.bigEndian = info.container == sample::Container::Aiff;
+        const sampler::SendSampleArgs send = loadSendFile(file, store);
         out["name"] = send.name;
         out["bytes"] = send.length;
         operation = [&driver, send] { driver.sendSample(send); };
@@ -211,33 +100,11 @@ int runAkai(Args& args) {
             });
         };
     } else {
-        const auto names = takeOption(args, "--names");
-        const auto bank = takeOption(args, "--bank");
-        const auto note = takeOption(args, "--note");
-        const auto octave = takeOption(args, "--octave");
-        const auto interval = takeOption(args, "--interval");
-        const bool white = takeFlag(args, "--white-keys");
+        auto options = takeKeyMapOptions(args);
         refuseLeftovers(args);
-        if (!names) {
-            throw UsageError("map needs --names a,b,c");
-        }
-        const auto list = splitNames(*names);
-        driver.setNameList(list);
-        sampler::MapSamplesArgs map;
-        map.programName = bank.value_or("PROGRAM");
-        const int base = sampler::baseNoteOf(note ? noteIndexOf(*note) : 1,
-                                             octave ? static_cast<int>(parseInteger(*octave, "--octave")) : 3);
-        if (base < 0 || base > 127) {
-            throw UsageError("--note and --octave give a key outside 0..127");
-        }
-        map.baseNote = static_cast<uint8_t>(base);
-        const long long span = interval ? parseInteger(*interval, "--interval") : 0;
-        if (span < 0 || span > 127) {
-            throw UsageError("--interval must be 0 to 127");
-        }
-        map.keySpan = static_cast<uint8_t>(span);
-        map.whiteKeysOnly = white;
-        map.sampleCount = static_cast<uint8_t>(std::min<size_t>(list.size(), 255));
+        driver.setNameList(options.names);
+        sampler::MapSamplesArgs map = options.map;
+        const int base = map.baseNote;
         map.finished = [&] { ended = true; };
         out["baseNote"] = base;
         operation = [&driver, map] { driver.mapSamples(map); };
@@ -256,17 +123,17 @@ int runAkai(Args& args) {
     if (verb == "receive" && !driver.hasError()) {
         std::vector<uint8_t> data(static_cast<size_t>(store.size()));
         store.readAt(0, data.data(), data.size());
-        writeMonoWave(outFile, data, receivedRate);
+        writeWave(outFile, data, receivedRate, 1);
         out["name"] = driver.receivedName();
         out["file"] = outFile;
     }
     if (verb == "map") {
         const auto& messages = driver.lastMapMessages();
         if (!messages.empty()) {
-            out["program"] = hex(messages.front());
+            out["program"] = hexBytes(messages.front());
             nlohmann::json groups = nlohmann::json::array();
             for (size_t i = 1; i < messages.size(); ++i) {
-                groups.push_back(hex(messages[i]));
+                groups.push_back(hexBytes(messages[i]));
             }
             out["keygroups"] = groups;
         }

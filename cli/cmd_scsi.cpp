@@ -2,6 +2,7 @@
 #include "cli/Cli.h"
 #include "sampler/scsi/ScsiListing.h"
 #include "sampler/scsi/SystemBackends.h"
+#include "sampler/virtual/EmulatedScsiBus.h"
 
 #include <iostream>
 
@@ -13,7 +14,7 @@ int runScsiDevices(Args& args) {
     const auto only = takeOption(args, "--adaptor");
     refuseLeftovers(args);
     jobs::MainLoop loop;
-    auto layer = sampler::scsi::makeScsiLayer(loop);
+    auto layer = sampler::scsi::makeScsiLayer(loop, sampler::virt::makeEmulatedScsiBus().bus);
     const auto adaptors = layer->adaptors();
     std::optional<long long> wanted;
     if (only) {
@@ -68,8 +69,9 @@ int runScsiDevices(Args& args) {
 const CommandRegistration scsiDevices({
     "scsi-devices",
     "scsi-devices [--adaptor A]",
-    "The SCSI host adaptors (those with /dev/sg devices first, then the Cleavix virtual SCSI bus)\n"
-    "and the devices at IDs 0 to 6 of each (or of adaptor A), found by INQUIRY:\n"
+    "The SCSI host adaptors (those with /dev/sg devices first, then the Cleavix virtual SCSI bus, with\n"
+    "the emulated Akai S2000 at ID 2, SMDI sampler at 3, E-mu at 4 and a disk at 6) and the devices\n"
+    "at IDs 0 to 6 of each (or of adaptor A), found by INQUIRY:\n"
     "{\"adaptors\": [{\"index\", \"host\", \"identifier\", \"virtual\", \"line\"}], \"devices\": [{\"adaptor\",\n"
     "\"target\", \"vendor\", \"product\", \"revision\", \"type\", \"line\"}]}. The lines read as in the\n"
     "profile manager (\"ID:5 AKAI S3000XL 1.00\", \"(*)\" marking a processor device, that is an SMDI\n"

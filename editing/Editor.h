@@ -205,6 +205,9 @@ public:
 
     // A load or Close: the record goes, Undo is disabled.
     void resetForLoad();
+    // The sample was saved as it is now: the state an undo or redo would return to is no longer
+    // the saved one, so crossing back makes the sample modified.
+    void sampleSaved() { record_.wasUnmodified = false; }
 
 private:
     void pointsChanging(slicing::PointChange change, const slicing::CandidateSnapshot& snapshot);

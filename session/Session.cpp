@@ -82,6 +82,7 @@ Session::Session(jobs::Dispatcher& dispatcher, jobs::Prompter& prompter, Setting
     parts.setModified = [this](bool modified) { setModified(modified); };
     parts.becameUntitled = [this] {
         fileName_ = "Untitled.wav";
+        untitled_ = true; // a name to show, not a file to save into
         loaded_ = true;
         readOnly_ = false;
         modified_ = true;
@@ -439,6 +440,7 @@ void Session::resetForLoad(const std::string& fileName) {
     store_->clear();
     peaks_->reset();
     fileName_ = fileName;
+    untitled_ = false;
     modified_ = false;
 }
 
@@ -449,6 +451,7 @@ void Session::finishLoad(const std::string& fileName) {
     player_->Channels = static_cast<uint8_t>(format().channels);
     player_->BitsPerSample = 16;
     fileName_ = fileName;
+    untitled_ = false;
     loaded_ = true;
     modified_ = false;
     notifyTitle();
@@ -480,7 +483,7 @@ void Session::runSave(const std::string& fileName, std::function<void(bool)> com
 }
 
 void Session::save(std::function<void(bool)> done) {
-    if (!loaded_ || fileName_.empty()) {
+    if (!loaded_ || fileName_.empty() || untitled_) {
         saveAs(std::move(done));
         return;
     }
@@ -491,8 +494,10 @@ void Session::saveUnder(const std::string& path, std::function<void(bool)> done)
     runSave(path, [this, path, done = std::move(done)](bool ok) mutable {
         if (ok) {
             fileName_ = path;
+            untitled_ = false;
             readOnly_ = false;
             modified_ = false;
+            editor_->sampleSaved();
             modifiedStamp_ = fileStamp(path); // our own save is not an outside change
             notifyTitle();
             if (listener_ != nullptr) {
@@ -567,7 +572,7 @@ void Session::promptToSave(std::function<void()> pending) {
             pending();
         }
     };
-    if (!fileName_.empty() && !readOnly_) {
+    if (!fileName_.empty() && !readOnly_ && !untitled_) {
         save(std::move(then));
         return;
     }
@@ -587,6 +592,7 @@ void Session::close() {
     }
     loaded_ = false;
     modified_ = false;
+    untitled_ = false;
     fileName_.clear();
     store_->clear();
     peaks_->reset();

@@ -219,6 +219,7 @@ private:
     std::string fileName_;
     bool loaded_ = false;
     bool modified_ = false;
+    bool untitled_ = false; // "Untitled.wav" from a paste, a take or a received sample: Save asks for a name
     bool readOnly_ = false;
     bool lastSaveFailed_ = false;
     std::string lastLoadError_;

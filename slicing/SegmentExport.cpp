@@ -21,7 +21,6 @@ int digitsOf(int value) {
 
 std::vector<Segment> loopSegments(const SlicePointList& list, uint32_t left, uint32_t right,
                                   const sample::SampleFormat& format, int channel) {
-    const bool stereo = format.channels == 2;
     int64_t from = 0;
     int64_t to = 0;
     int code = 0; // 0: every point
@@ -37,12 +36,10 @@ std::vector<Segment> loopSegments(const SlicePointList& list, uint32_t left, uin
         from = int64_t(left & ~3u) + 2;
         to = right & ~3u;
     }
-    // Every segment ends where the next begins; the last ends 2 bytes before R, and in a stereo
-    // file on the whole frame before that, so no file ends in half a frame.
-    int64_t lastEnd = to - 2;
-    if (channel == 0 && stereo) {
-        lastEnd = to - 4;
-    }
+    // Every segment ends where the next begins and the last at R (on a whole frame), so the
+    // segments of a loop add up to the loop exactly. One channel of a stereo file ends on its own
+    // sample of the frame at R.
+    const int64_t lastEnd = channel == 0 ? to : to + 2;
     std::vector<int64_t> bounds{from};
     for (int k = 1; k <= list.count(); ++k) {
         const SlicePoint& p = list.at(k);

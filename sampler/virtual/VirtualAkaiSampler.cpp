@@ -1,6 +1,7 @@
 #include "sampler/virtual/VirtualAkaiSampler.h"
 
 #include "sampler/scsi/ScsiCommands.h"
+#include "sampler/virtual/StateFile.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -60,13 +61,6 @@ uint32_t groups7(const Bytes& m, size_t at, size_t count) {
     return v;
 }
 
-std::string stateFileFromEnvironment() {
-    const char* dir = std::getenv("CLEAVIX_VIRTUAL_SAMPLERS");
-    if (!dir || !*dir) {
-        return {};
-    }
-    return (std::filesystem::path(dir) / "akai-s2000.state").string();
-}
 
 void writeString(std::ostream& out, const std::string& s) {
     const auto n = static_cast<uint32_t>(s.size());
@@ -85,7 +79,7 @@ bool readString(std::istream& in, std::string& s) {
 
 } // namespace
 
-VirtualAkaiSampler::VirtualAkaiSampler() : VirtualAkaiSampler(stateFileFromEnvironment()) {}
+VirtualAkaiSampler::VirtualAkaiSampler() : VirtualAkaiSampler(virt::stateFileFromEnvironment("akai-s2000.state")) {}
 
 VirtualAkaiSampler::VirtualAkaiSampler(std::string stateFile) : stateFile_(std::move(stateFile)) { load(); }
 
@@ -446,14 +440,7 @@ void VirtualAkaiSampler::load() {
 }
 
 void VirtualAkaiSampler::save() const {
-    if (stateFile_.empty()) {
-        return;
-    }
-    std::error_code ignored;
-    std::filesystem::create_directories(std::filesystem::path(stateFile_).parent_path(), ignored);
-    const std::string temporary = stateFile_ + ".new";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    virt::saveStateFile(stateFile_, [this](std::ostream& out) {
         out << "cleavix-akai-s2000 1\n";
         auto count = static_cast<uint32_t>(samples_.size());
         out.write(reinterpret_cast<const char*>(&freeWords_), 4);
@@ -480,11 +467,7 @@ void VirtualAkaiSampler::save() const {
                 writeString(out, k.sampleName);
             }
         }
-        if (!out) {
-            return;
-        }
-    }
-    std::filesystem::rename(temporary, stateFile_, ignored);
+    });
 }
 
 } // namespace cleavix::sampler::scsi

@@ -12,7 +12,7 @@ namespace {
 using nlohmann::json;
 using test::runCli;
 
-TEST(ProfileCli, ScsiDevicesListsTheVirtualBusAndItsDisk) {
+TEST(ProfileCli, ScsiDevicesListsTheVirtualBusItsSamplersAndItsDisk) {
     const auto r = runCli({"scsi-devices"});
     ASSERT_EQ(r.status, 0) << r.err;
     const json j = json::parse(r.out);
@@ -29,6 +29,9 @@ TEST(ProfileCli, ScsiDevicesListsTheVirtualBusAndItsDisk) {
     }
     ASSERT_EQ(lines.size(), 7u);
     EXPECT_EQ(lines[0], "ID:0 No Device Found");
+    EXPECT_EQ(lines[2], "ID:2 AKAI S2000 1.00 (*)");
+    EXPECT_EQ(lines[3], "ID:3 CLEAVIX SMDI SAMPLER 1.0 (*)");
+    EXPECT_EQ(lines[4], "ID:4 E-MU SYS E4XT ULTRA 4.70 (*)");
     EXPECT_EQ(lines[6], "ID:6 CLEAVIX VIRTUAL DISK 1.0");
     const auto one = runCli({"scsi-devices", "--adaptor", std::to_string(bus)});
     ASSERT_EQ(one.status, 0);

@@ -454,3 +454,56 @@ TEST(SessionPasteToNew, ThePastedSampleIsSetUpAsAFreshLoad) {
     EXPECT_EQ(f.session->slicer().right(), f.session->format().dataLength);
     EXPECT_EQ(f.session->slicer().tempo().bars, 1);
 }
+
+// The modified mark compares with what was last saved, across an undo and a redo.
+TEST(SessionModifiedMark, AnUndoThatCrossesASaveMakesTheSampleModified) {
+    TempDir files;
+    SessionFixture f;
+    const std::string path = makeLoop(files, "loop.wav");
+    ASSERT_TRUE(f.load(path));
+    auto& editor = f.session->editor();
+    EXPECT_TRUE(f.runAndWait([&](auto done) { f.session->processor().reverse(done); }));
+    EXPECT_TRUE(f.session->modified());
+    EXPECT_TRUE(f.runAndWait([&](auto done) { f.session->save(done); }));
+    EXPECT_FALSE(f.session->modified());
+    // Undo goes back to the state before the save: it differs from the file.
+    EXPECT_TRUE(f.runAndWait([&](auto done) { editor.undo(done); }));
+    EXPECT_TRUE(f.session->modified());
+    EXPECT_EQ(f.session->title(), "loop.wav* - Cleavix");
+    // Redo returns to what was saved.
+    EXPECT_TRUE(f.runAndWait([&](auto done) { editor.undo(done); }));
+    EXPECT_FALSE(f.session->modified());
+    // And without a save in between, an undo of the first edit still gives the unmodified file.
+    TempDir files2;
+    SessionFixture g;
+    ASSERT_TRUE(g.load(makeLoop(files2, "other.wav")));
+    EXPECT_TRUE(g.runAndWait([&](auto done) { g.session->processor().reverse(done); }));
+    EXPECT_TRUE(g.runAndWait([&](auto done) { g.session->editor().undo(done); }));
+    EXPECT_FALSE(g.session->modified());
+}
+
+// An untitled sample (Paste To New) has no file behind it: Save asks for a name, in the save
+// dialog and in the unsaved-changes question alike, instead of writing "Untitled.wav" into the
+// current folder.
+TEST(SessionModifiedMark, SavingAnUntitledSampleAsksForAName) {
+    TempDir files;
+    SessionFixture f;
+    ASSERT_TRUE(f.load(makeLoop(files, "loop.wav")));
+    EXPECT_TRUE(f.runAndWait([&](auto done) { f.session->editor().copy(done); }));
+    EXPECT_TRUE(f.runAndWait([&](auto done) { f.session->editor().pasteToNew(done); }));
+    f.waitIdle();
+    ASSERT_EQ(f.session->title(), "Untitled.wav* - Cleavix");
+    // Cancelled dialog: nothing written anywhere.
+    EXPECT_FALSE(f.runAndWait([&](auto done) { f.session->save(done); }));
+    ASSERT_EQ(f.prompter.suggested.size(), 1u);
+    EXPECT_TRUE(f.session->modified());
+    // A name given: the sample is saved there and from then on Save writes there directly.
+    const std::string named = files.file("pasted.wav");
+    f.prompter.targets.push_back(jobs::SaveTarget{named, 16});
+    EXPECT_TRUE(f.runAndWait([&](auto done) { f.session->save(done); }));
+    EXPECT_TRUE(fileExists(named));
+    EXPECT_FALSE(f.session->modified());
+    EXPECT_TRUE(f.runAndWait([&](auto done) { f.session->processor().reverse(done); }));
+    EXPECT_TRUE(f.runAndWait([&](auto done) { f.session->save(done); }));
+    EXPECT_EQ(f.prompter.suggested.size(), 2u); // no third dialog
+}

@@ -172,7 +172,7 @@ TEST(SegmentExport, NinePointsGiveTenNumberedFiles) {
         EXPECT_EQ(files[i].start, i * 2000);
         EXPECT_EQ(files[i].length, 2000u);
     }
-    EXPECT_EQ(files[9].length, 2000u - 2); // the last ends 2 bytes before R
+    EXPECT_EQ(files[9].length, 2000u); // the last ends at R: the files add up to the loop
 }
 
 TEST(SegmentExport, ALoopWithoutPointsGivesOneFileAndStereoEndsOnAWholeFrame) {
@@ -183,11 +183,15 @@ TEST(SegmentExport, ALoopWithoutPointsGivesOneFileAndStereoEndsOnAWholeFrame) {
     auto files = planSegmentsInLoop(none, 1000, 9000, f, {}, "a.wav");
     ASSERT_EQ(files.size(), 1u);
     EXPECT_EQ(files[0].start, 1000u);
-    EXPECT_EQ(files[0].length, 7998u);
+    EXPECT_EQ(files[0].length, 8000u);
     f.channels = 2;
     files = planSegmentsInLoop(none, 1000, 9000, f, {}, "a.wav");
     ASSERT_EQ(files.size(), 1u);
-    EXPECT_EQ(files[0].length, 7996u);
+    EXPECT_EQ(files[0].start, 1000u);
+    EXPECT_EQ(files[0].length, 8000u);
+    // R inside a frame: the loop ends on the whole frame before it.
+    files = planSegmentsInLoop(none, 1000, 9002, f, {}, "a.wav");
+    EXPECT_EQ(files[0].length, 8000u);
     EXPECT_EQ(files[0].length % 4, 0u);
     EXPECT_EQ(files[0].layout, sample::LayoutStereo);
 }
@@ -210,11 +214,14 @@ TEST(SegmentExport, UnlinkedStereoGivesMonoFilesPerChannelEachNumberedFromOne) {
     EXPECT_EQ(files[0].length, 4000u);
     EXPECT_EQ(files[1].start, 8000u);
     EXPECT_EQ(files[2].start, 20000u);
-    EXPECT_EQ(files[2].length, (40000u - 4 - 20000) / 2);
+    EXPECT_EQ(files[2].length, (40000u - 20000) / 2);
     EXPECT_EQ(files[3].start, 2u);
     EXPECT_EQ(files[3].length, 6000u);
     EXPECT_EQ(files[4].start, 12002u);
-    EXPECT_EQ(files[4].length, (40000u - 2 - 12002) / 2);
+    EXPECT_EQ(files[4].length, (40000u + 2 - 12002) / 2);
+    // Each channel's files together hold every frame of the loop, once.
+    EXPECT_EQ(files[0].length + files[1].length + files[2].length, 40000u / 2);
+    EXPECT_EQ(files[3].length + files[4].length, 40000u / 2);
 }
 
 TEST(SegmentExport, RegionAndSelectionCoverWholeFrames) {

@@ -4,6 +4,7 @@
 #include "ui/UiTestSupport.h"
 
 #include <QApplication>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <vector>
@@ -25,6 +26,10 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
+    // Qt keeps its file dialogs' history (the last folder visited) in the user's configuration:
+    // the tests keep theirs apart, so neither leaks into the other.
+    QTemporaryDir configHome;
+    qputenv("XDG_CONFIG_HOME", configHome.path().toLocal8Bit());
     QApplication app(argc, argv);
     QApplication::setApplicationName("Cleavix");
     QApplication::setOrganizationName("Cleavix");

@@ -14,6 +14,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -184,6 +185,8 @@ private slots:
     void segmentBarZoomsOnRelease();
     void regionBarMovesAndZoomsTheView();
     void draggedSliceIsAWaveFileOfTheSegment();
+    void anEightBitExportLeavesTheSamplesOwnDepth();
+    void zoomToSegmentZoomsToTheSelectedSegment();
 };
 
 void ExportTest::saveSegmentsInLoopWritesOneFilePerSegment() {
@@ -217,8 +220,8 @@ void ExportTest::saveSegmentsInLoopWritesOneFilePerSegment() {
     }
     // The save dialog offered the sample's own name.
     QCOMPARE(prefill, QString("demo.wav"));
-    // N files numbered to the width of (points in the list + 1), covering L to the frame before
-    // R - 2 exactly, each readable by sox.
+    // N files numbered to the width of (points in the list + 1), covering L to R exactly (the
+    // segments of a loop add up to the loop), each readable by sox.
     const QStringList files = wavesIn(out);
     QCOMPARE(files.size(), expected);
     const int width = QString::number(m + 1).size();
@@ -231,7 +234,7 @@ void ExportTest::saveSegmentsInLoopWritesOneFilePerSegment() {
         QVERIFY(stereoWaveOf(out + "/" + name, h.dataBytes));
         total += h.dataBytes;
     }
-    QCOMPARE(total, uint64_t(R - L - 4));
+    QCOMPARE(total, uint64_t(R - L));
     // The loop and the points are as they were; the sample is not marked saved or changed.
     QCOMPARE(slicer.left(), L);
     QCOMPARE(slicer.right(), R);
@@ -600,3 +603,74 @@ void ExportTest::draggedSliceIsAWaveFileOfTheSegment() {
 
 static uitest::Register<ExportTest> registerExportTest;
 #include "export_test.moc"
+
+// "8 Bit" in the export's save dialog is the exported files' depth only: a plain Save afterwards
+// writes the sample at its own 16 bits.
+void ExportTest::anEightBitExportLeavesTheSamplesOwnDepth() {
+    Sandbox box;
+    Window w;
+    QVERIFY(openDemoWithPoints(*w.form, box));
+    auto& session = w->session();
+    QCOMPARE(int(session.format().saveBits), 16);
+    const QString out = box.path("eight");
+    QVERIFY(QDir().mkpath(out));
+    {
+        ModalScript script;
+        answerKeymap(script, false, true);
+        script.handle([&](QWidget* widget) {
+            auto* dialog = qobject_cast<ui::TSaveForm*>(widget);
+            if (dialog == nullptr) {
+                return false;
+            }
+            dialog->formatBox()->setCurrentIndex(0); // 8 Bit
+            return uitest::chooseFile(dialog, out + "/loop.wav");
+        });
+        w->action("SaveSegmentsInLoop1")->trigger();
+        QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }));
+        QVERIFY(uitest::waitIdle(*w.form));
+    }
+    const QStringList files = wavesIn(out);
+    QVERIFY(!files.isEmpty());
+    QCOMPARE(int(readWave(out + "/" + files[0]).bits), 8);
+    QCOMPARE(int(session.format().saveBits), 16);
+    // Save As the sample itself: the dialog offers 16 bits, and the file is written at 16.
+    const QString saved = box.path("whole.wav");
+    {
+        ModalScript script;
+        int offered = -1;
+        script.handle([&](QWidget* widget) {
+            auto* dialog = qobject_cast<ui::TSaveForm*>(widget);
+            if (dialog == nullptr) {
+                return false;
+            }
+            if (offered < 0) {
+                offered = dialog->formatBox()->currentIndex();
+            }
+            return uitest::chooseFile(dialog, saved);
+        });
+        w->action("SaveAs1")->trigger();
+        QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }));
+        QVERIFY(uitest::waitIdle(*w.form));
+        QCOMPARE(offered, 1);
+    }
+    QCOMPARE(int(readWave(saved).bits), 16);
+}
+
+// Zoom To Segment (toolbar and View menu) shows the selected segment, wherever the pointer is.
+void ExportTest::zoomToSegmentZoomsToTheSelectedSegment() {
+    Sandbox box;
+    Window w;
+    QVERIFY(openDemoWithPoints(*w.form, box));
+    auto& session = w->session();
+    const auto& list = session.slicer().slicePoints();
+    QVERIFY(list.count() > 4);
+    QVERIFY(session.selection().selectSegment(1));
+    w->action("ZoomToSegment1")->trigger();
+    QCOMPARE(w->view().start, list.at(1).position & ~3u);
+    QCOMPARE(w->view().end, slicing::segmentEnd(list, 1) & ~3u);
+    QCOMPARE(session.slicer().selectedIndex, 1);
+    // Another one, selected while zoomed in elsewhere.
+    QVERIFY(session.selection().selectSegment(list.count() - 1));
+    w->action("ZoomToSegment1")->trigger();
+    QCOMPARE(w->view().start, list.at(list.count() - 1).position & ~3u);
+}

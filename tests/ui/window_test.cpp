@@ -10,6 +10,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -79,6 +80,7 @@ private slots:
     void savePromptWithScriptedAnswers();
     void saveAsWritesTheChosenFormat();
     void recentFilesKeepTheirOrderForAListedFile();
+    void saveDialogStartsOnlyInAnOrdinaryFolder();
     void missingCommandLineFileIsReported();
 };
 
@@ -95,7 +97,12 @@ void WindowTest::firstRunWritesDefaultsAndSecondRunHonoursThem() {
         QCOMPARE(configValue(box, "DivColour"), QString("clRed"));
         QCOMPARE(configValue(box, "DisabledColour"), QString("clGray"));
         QCOMPARE(configValue(box, "BarColour"), QString("$00C08000"));
-        QCOMPARE(configValue(box, "SelectedWaveColour"), QString("$00A04000"));
+        // The selected waveform stands out from the background and from the selection's edges,
+        // so a click that selects the whole view does not blank it.
+        QCOMPARE(configValue(box, "SelectedWaveColour"), QString("clYellow"));
+        QCOMPARE(configValue(box, "SelectedBGColour"), QString("clWhite"));
+        QVERIFY(w->config().colours[ui::ColSelectedWave] != w->config().colours[ui::ColBackground]);
+        QVERIFY(w->config().colours[ui::ColSelectedWave] != w->config().colours[ui::ColSelectedBG]);
         QCOMPARE(configValue(box, "Units"), QString("2"));
         QCOMPARE(configValue(box, "Seconds"), QString("4"));
         QCOMPARE(configValue(box, "Buffers"), QString("6"));
@@ -432,6 +439,55 @@ void WindowTest::saveAsWritesTheChosenFormat() {
     // 8-bit stereo: one byte a sample, 54 bytes of header.
     QCOMPARE(file.size(), qint64(54 + w->session().format().dataLength / 2));
     QCOMPARE(w->config().recentFiles.value(0), target);
+}
+
+// A remembered save folder in a kernel file system (where reading a file can block for good) or
+// one that is gone gives way to the home folder; a folder is remembered only once a save into it
+// has succeeded, so a cancelled dialog leaves the remembered one.
+void WindowTest::saveDialogStartsOnlyInAnOrdinaryFolder() {
+    QVERIFY(!ui::isOrdinaryFolder("/proc"));
+    QVERIFY(!ui::isOrdinaryFolder("/sys/kernel"));
+    QVERIFY(!ui::isOrdinaryFolder("/dev"));
+    QVERIFY(!ui::isOrdinaryFile("/proc/kmsg"));
+    QVERIFY(!ui::isOrdinaryFile("/dev/null"));
+    Sandbox box;
+    Window w;
+    w->show();
+    QVERIFY(uitest::openThroughMenu(*w.form, box.demoLoop()));
+    const QString home = QDir::homePath();
+    auto startsIn = [&](const QString& remembered, const QString& choose) {
+        w->config().saveDir = remembered;
+        ModalScript script;
+        QString seen;
+        script.handle([&](QWidget* widget) {
+            auto* form = qobject_cast<ui::TSaveForm*>(widget);
+            if (form == nullptr) {
+                return false;
+            }
+            if (seen.isNull()) {
+                seen = form->directory().absolutePath();
+            }
+            if (choose.isEmpty()) {
+                QMetaObject::invokeMethod(form, "reject", Qt::QueuedConnection);
+                return true;
+            }
+            return uitest::chooseFile(form, choose);
+        });
+        w->action("SaveAs1")->trigger();
+        uitest::waitFor([&] { return script.pending() == 0 && !w->session().busy(); });
+        return seen;
+    };
+    QCOMPARE(startsIn("/proc", ""), home);
+    QCOMPARE(w->config().saveDir, QString("/proc")); // cancelled: nothing new remembered
+    QCOMPARE(startsIn(box.path("gone"), ""), home);
+    QVERIFY(QDir().mkpath(box.path("here")));
+    QCOMPARE(startsIn(box.path("here"), ""), QDir(box.path("here")).absolutePath());
+    // A save that succeeds remembers its folder.
+    const QString out = box.path("kept");
+    QVERIFY(QDir().mkpath(out));
+    startsIn("/proc", out + "/saved.wav");
+    QVERIFY(QFile::exists(out + "/saved.wav"));
+    QCOMPARE(QDir(w->config().saveDir).absolutePath(), QDir(out).absolutePath());
 }
 
 void WindowTest::recentFilesKeepTheirOrderForAListedFile() {

@@ -87,18 +87,20 @@ int ExportCommands::segmentsInLoop() const {
 void ExportCommands::run(const std::string& suggested, const QString& status, const Start& start) {
     auto& session = *form_.session_;
     form_.transport_->stop();
-    const auto target = form_.runSaveDialog(suggested, session.format().saveBits, false);
+    const auto target = form_.runSaveDialog(suggested, session.format().saveBits);
     if (!target) {
         return;
     }
-    // The format list's choice stays until the next load.
-    session.format().saveBits = target->saveBits;
+    // The depth chosen here belongs to the exported files only; the sample's own save depth stays.
     if (start(target->fileName, target->saveBits, [this](const slicing::ExportReport& report) { finished(report); })) {
         session.jobs().showStatus(status.toStdString());
     }
 }
 
 void ExportCommands::finished(const slicing::ExportReport& report) {
+    if (!report.written.empty()) {
+        form_.rememberSaveFolder(QString::fromStdString(report.written.front()));
+    }
     form_.saveForm_->selectFile("*.wav");
     if (!report.ok && !report.failed.empty() && !report.written.empty()) {
         // Some files exist and some do not: say which are missing.

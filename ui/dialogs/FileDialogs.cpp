@@ -10,6 +10,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QDir>
+
+#include <sys/stat.h>
+#include <sys/vfs.h>
 
 namespace cleavix::ui {
 
@@ -29,6 +33,33 @@ void touchRecentFolder(QStringList& folders, const QString& folder, int limit) {
 }
 
 namespace {
+
+// Kernel file systems: reading their files can block (/proc/kmsg) or never end.
+bool onKernelFileSystem(const QString& path) {
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    for (const char* root : {"/proc", "/sys", "/dev"}) {
+        const QString r = QString::fromLatin1(root);
+        if (canonical == r || canonical.startsWith(r + "/")) {
+            return true;
+        }
+    }
+    struct statfs fs {};
+    if (statfs(QFile::encodeName(path).constData(), &fs) != 0) {
+        return false;
+    }
+    switch (static_cast<unsigned long>(fs.f_type)) {
+    case 0x9fa0UL:     // proc
+    case 0x62656572UL: // sysfs
+    case 0x1cd1UL:     // devpts
+    case 0x64626720UL: // debugfs
+    case 0x74726163UL: // tracefs
+    case 0x27e0ebUL:   // cgroup
+    case 0x63677270UL: // cgroup2
+        return true;
+    default:
+        return false;
+    }
+}
 
 // The extras go in a row of their own below the dialog's own controls.
 void addExtras(QFileDialog& dialog, QWidget* extras) {
@@ -94,13 +125,31 @@ void noteRecent(QStringList& recent, QComboBox* box, const QString& file) {
 
 bool auditionable(const QString& file) {
     const QString lower = file.toLower();
-    return !file.contains('*') && (lower.endsWith(".wav") || lower.endsWith(".aif")) && QFileInfo(file).isFile();
+    return !file.contains('*') && (lower.endsWith(".wav") || lower.endsWith(".aif")) && isOrdinaryFile(file);
 }
 
 } // namespace
 
+bool isOrdinaryFolder(const QString& folder) {
+    if (folder.isEmpty()) {
+        return false;
+    }
+    const QFileInfo info(folder);
+    return info.isDir() && info.isReadable() && info.isExecutable() && !onKernelFileSystem(folder);
+}
+
+QString ordinaryFolderOrHome(const QString& folder) { return isOrdinaryFolder(folder) ? folder : QDir::homePath(); }
+
+bool isOrdinaryFile(const QString& file) {
+    struct stat st {};
+    if (file.isEmpty() || stat(QFile::encodeName(file).constData(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return false;
+    }
+    return !onKernelFileSystem(file);
+}
+
 TOdForm::TOdForm(QWidget* parent)
-    : QFileDialog(parent, "Open Waveform"), recentBox_(nullptr), format_(new QLabel(this)), size_(new QLabel(this)),
+    : QFileDialog(parent, "Open Waveform", QDir::homePath()), recentBox_(nullptr), format_(new QLabel(this)), size_(new QLabel(this)),
       autoPlay_(new QCheckBox("Auto Play", this)), play_(new QPushButton("Play", this)) {
     setObjectName("TOdForm");
     setOption(QFileDialog::DontUseNativeDialog);
@@ -150,7 +199,7 @@ void TOdForm::setAutoPlay(bool on) { autoPlay_->setChecked(on); }
 void TOdForm::preview(const QString& file) {
     format_->clear();
     size_->clear();
-    if (file.isEmpty() || !QFileInfo(file).isFile()) {
+    if (!isOrdinaryFile(file)) {
         return;
     }
     const sample::SampleFileCheck check = sample::CheckSampleFile(file.toStdString(), true);
@@ -194,7 +243,7 @@ bool TOdForm::playbackEnded() {
 }
 
 TSaveForm::TSaveForm(QWidget* parent)
-    : QFileDialog(parent, "Save Waveform As"), recentBox_(nullptr), formatBox_(new QComboBox(this)) {
+    : QFileDialog(parent, "Save Waveform As", QDir::homePath()), recentBox_(nullptr), formatBox_(new QComboBox(this)) {
     setObjectName("TSaveForm");
     setOption(QFileDialog::DontUseNativeDialog);
     setAcceptMode(QFileDialog::AcceptSave);

@@ -18,6 +18,14 @@ class QPushButton;
 
 namespace cleavix::ui {
 
+// A folder a file dialog may start in: it exists, can be listed and is not a kernel's file system
+// (/proc, /sys, /dev), whose files block or never end when read.
+bool isOrdinaryFolder(const QString& folder);
+// `folder` when it is ordinary, else the home folder.
+QString ordinaryFolderOrHome(const QString& folder);
+// A regular file on an ordinary file system: the only kind a preview, an audition or a drop reads.
+bool isOrdinaryFile(const QString& file);
+
 // Moves `folder` to the top of the list (inserting it when absent), keeping the newest `limit`.
 void touchRecentFolder(QStringList& folders, const QString& folder, int limit = 8);
 

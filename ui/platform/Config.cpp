@@ -14,9 +14,9 @@ namespace cleavix::ui {
 const std::array<const char*, kColourCount> kColourValueNames = {
     "BGColour",   "LineColour",  "WaveColour",   "DivColour",          "DisabledColour",  "BarColour",
     "SegColour",  "RegBarColour", "RegSegColour", "SelectedWaveColour", "SelectedBGColour"};
-const std::array<const char*, 9> kColourItemNames = {"Background",       "Zero line",   "Waveform",
-                                                     "Cut Line",         "Disabled Channel", "Segment Bar",
-                                                     "Selected Segment", "Region Bar",  "Region"};
+const std::array<const char*, kColourCount> kColourItemNames = {
+    "Background",       "Zero line",  "Waveform", "Cut Line",           "Disabled Channel",  "Segment Bar",
+    "Selected Segment", "Region Bar", "Region",   "Selected Waveform", "Selection Edges"};
 
 namespace {
 
@@ -120,7 +120,7 @@ ColourSet builtInColours() {
 ColourSet firstRunColours() {
     return {fromBgr(0x804000), fromBgr(0x000000), fromBgr(0x0080FF), fromBgr(0x0000FF),
             fromBgr(0x808080), fromBgr(0xC08000), fromBgr(0xA04000), fromBgr(0xA04000),
-            fromBgr(0x0080FF), fromBgr(0xA04000), fromBgr(0xA04000)};
+            fromBgr(0x0080FF), fromBgr(0x00FFFF), fromBgr(0xFFFFFF)};
 }
 
 QString defaultFolder() {

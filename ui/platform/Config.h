@@ -37,7 +37,7 @@ enum ColourIndex : int {
 
 // The value names of the colours, in index order, and the "Select:" items of the colours page.
 extern const std::array<const char*, kColourCount> kColourValueNames;
-extern const std::array<const char*, 9> kColourItemNames;
+extern const std::array<const char*, kColourCount> kColourItemNames;
 
 // $00BBGGRR as a colour, and back; colour names for the sixteen standard colours.
 QColor colourFromConfigText(const QString& text, bool* ok = nullptr);

@@ -87,9 +87,7 @@ void TMainForm::OpenFile() {
     }
     transport_->closeOutput(); // the dialog's auditions use the output
     odForm_->setRecentFolders(config_.recentFolders);
-    if (QFileInfo(config_.openDir).isDir()) {
-        odForm_->setDirectory(config_.openDir);
-    }
+    odForm_->setDirectory(ordinaryFolderOrHome(config_.openDir));
     odForm_->selectNameFilter(kOpenFilters[1]);
     odForm_->setAutoPlay(config_.autoPlay);
     const bool accepted = odForm_->exec() == QDialog::Accepted && !odForm_->selectedFiles().isEmpty();
@@ -154,11 +152,11 @@ void TMainForm::SaveAsItemClick() {
     session_->saveAs();
 }
 
-std::optional<jobs::SaveTarget> TMainForm::runSaveDialog(const std::string& suggested, uint8_t bits, bool addRecent) {
+std::optional<jobs::SaveTarget> TMainForm::runSaveDialog(const std::string& suggested, uint8_t bits) {
     saveForm_->setRecentFolders(config_.recentFolders);
-    if (QFileInfo(config_.saveDir).isDir()) {
-        saveForm_->setDirectory(config_.saveDir);
-    }
+    // A folder is remembered only after a save into it succeeded; one that cannot be listed (or
+    // whose files block when read) gives way to the home folder.
+    saveForm_->setDirectory(ordinaryFolderOrHome(config_.saveDir));
     const QString name = QString::fromStdString(suggested);
     if (QFileInfo(name).isAbsolute()) {
         saveForm_->setDirectory(QFileInfo(name).absolutePath());
@@ -171,20 +169,20 @@ std::optional<jobs::SaveTarget> TMainForm::runSaveDialog(const std::string& sugg
         return std::nullopt;
     }
     const QString file = saveForm_->selectedFiles().first();
+    return jobs::SaveTarget{file.toStdString(), saveForm_->saveBits()};
+}
+
+void TMainForm::rememberSaveFolder(const QString& file) {
     saveForm_->noteChosen(file);
     config_.recentFolders = saveForm_->recentFolders();
     config_.saveDir = QFileInfo(file).absolutePath();
-    if (addRecent) {
-        AddRecentFile(file);
-    }
-    return jobs::SaveTarget{file.toStdString(), saveForm_->saveBits()};
 }
 
 void TMainForm::OpenPointFile() {
     if (!session_->loaded() || session_->busy()) {
         return;
     }
-    const QString file = QFileDialog::getOpenFileName(this, "Load point file", config_.openPoint,
+    const QString file = QFileDialog::getOpenFileName(this, "Load point file", ordinaryFolderOrHome(config_.openPoint),
                                                       "CX / Vantrel point files (*.clx);;All files (*)");
     if (file.isEmpty()) {
         return;
@@ -200,7 +198,7 @@ void TMainForm::SavePointFile() {
     if (!session_->loaded() || session_->busy()) {
         return;
     }
-    QString file = QFileDialog::getSaveFileName(this, "Save point file", config_.savePoint + "/*.clx",
+    QString file = QFileDialog::getSaveFileName(this, "Save point file", ordinaryFolderOrHome(config_.savePoint) + "/*.clx",
                                                 "CX / Vantrel point files (*.clx)");
     if (file.isEmpty()) {
         return;

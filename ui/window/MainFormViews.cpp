@@ -236,7 +236,11 @@ void TMainForm::zoomToSegmentAt(uint32_t position) {
     if (list.count() == 0) {
         return; // no slice points, no segments to zoom to
     }
-    const int index = session_->selection().segmentAt(position);
+    zoomToSegmentIndex(session_->selection().segmentAt(position));
+}
+
+void TMainForm::zoomToSegmentIndex(int index) {
+    const auto& list = session_->slicer().slicePoints();
     view_.zoomTo(list.at(index).position, slicing::segmentEnd(list, index), session_->format().dataLength);
     session_->selection().selectSegment(index);
     viewChanged();
@@ -272,9 +276,21 @@ void TMainForm::Zoom11() {
 }
 
 void TMainForm::ZoomToSegment() {
-    if (session_->loaded() && !session_->busy()) {
-        zoomToSegmentAt(zoomCentre());
+    if (!session_->loaded() || session_->busy()) {
+        return;
     }
+    // The selected segment, not whatever lies under the pointer where the button was clicked;
+    // without one, the segment in the middle of the view.
+    const auto& slicer = session_->slicer();
+    if (slicer.slicePoints().count() == 0) {
+        return;
+    }
+    const int selected = slicer.selectedIndex;
+    if (selected >= 0 && selected <= slicer.slicePoints().count()) {
+        zoomToSegmentIndex(selected);
+        return;
+    }
+    zoomToSegmentAt(view_.start + view_.length() / 2);
 }
 
 void TMainForm::showPosition(int x) {

@@ -240,6 +240,7 @@ void TMainForm::sampleChanged() {
 void TMainForm::fileSaved(const std::string& fileName) {
     const QString path = QString::fromStdString(fileName);
     AddRecentFile(path);
+    rememberSaveFolder(path);
     saveForm_->setDirectory(QFileInfo(path).absolutePath());
     saveForm_->selectFile("*.wav");
     updateEnabling();

@@ -152,9 +152,12 @@ private:
     uint32_t zoomCentre() const;
     void zoom(const std::function<void(uint32_t centre, uint32_t total, uint32_t frameBytes)>& change);
     void zoomToSegmentAt(uint32_t position);
+    void zoomToSegmentIndex(int index);
     TransportInput transportInput() const;
-    // addRecent: the chosen file joins the Reopen list (not for exports).
-    std::optional<jobs::SaveTarget> runSaveDialog(const std::string& suggested, uint8_t bits, bool addRecent = true);
+    // The save dialog; nothing is remembered until the file is written (rememberSaveFolder).
+    std::optional<jobs::SaveTarget> runSaveDialog(const std::string& suggested, uint8_t bits);
+    // A save or an export into `file` succeeded: its folder becomes the save dialog's.
+    void rememberSaveFolder(const QString& file);
     void paintWave(TWaveBox& box, QPainter& painter);
     void paintBars(TWaveBox& box, QPainter& painter);
     void paintSegmentBar2(TWaveBox& box, QPainter& painter);

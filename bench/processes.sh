@@ -55,10 +55,12 @@ for ((r = 1; r <= rounds; r++)); do
         rm -f out.wav sox.wav copy.wav
         start=$(date +%s%N)
         # shellcheck disable=SC2086
-        /usr/bin/time -f %M -o rss.txt ${commands[$k]} > /dev/null 2>&1
+        /usr/bin/time -f '%M %U %S' -o rss.txt ${commands[$k]} > /dev/null 2>&1
         end=$(date +%s%N)
         echo "$(( (end - start) / 1000 ))" >> "t_$k"
-        cat rss.txt >> "m_$k"
+        read -r rss user system < rss.txt
+        echo "$rss" >> "m_$k"
+        awk -v u="$user" -v s="$system" 'BEGIN {printf "%d\n", (u + s) * 1e6}' >> "c_$k"
     done
 done
 echo "load average after:  $(cut -d' ' -f1-3 /proc/loadavg)"
@@ -67,21 +69,30 @@ median() { sort -g "$1" | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 maxof() { sort -g "$1" | tail -1; }
 sec() { awk -v u="$1" 'BEGIN {printf "%.3f", u / 1e6}'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
-declare -A t
-for k in "${order[@]}"; do t[$k]=$(median "t_$k"); done
-cut_own=$((t[c_cut] - t[c_open]))
+declare -A t c
+for k in "${order[@]}"; do
+    t[$k]=$(median "t_$k")
+    c[$k]=$(median "c_$k")
+done
 
-printf '%-10s %10s %10s %7s %12s   %s\n' operation cleavix_s ref_s ratio peak_RSS_MB reference
-row() { # label cleavix_microseconds ref_microseconds rss_key reference_text
-    printf '%-10s %10s %10s %7s %12s   %s\n' "$1" "$(sec "$2")" "$(sec "$3")" "$(ratio "$2" "$3")" \
-        "$(awk -v k="$(maxof "m_$4")" 'BEGIN {printf "%.1f", k / 1024}')" "$5"
+printf '%-9s %9s %9s %6s %9s %9s %6s %8s   %s\n' operation wall_s ref_s ratio cpu_s ref_cpu ratio RSS_MB reference
+row() { # label cleavix_key ref_key reference_text [open_key: taken off the cleavix figures]
+    local tw=${t[$2]} tc=${c[$2]}
+    if [ -n "${5:-}" ]; then
+        tw=$((tw - t[$5]))
+        tc=$((tc - c[$5]))
+    fi
+    printf '%-9s %9s %9s %6s %9s %9s %6s %8s   %s\n' "$1" "$(sec "$tw")" "$(sec "${t[$3]}")" "$(ratio "$tw" "${t[$3]}")" \
+        "$(sec "$tc")" "$(sec "${c[$3]}")" "$(ratio "$tc" "${c[$3]}")" \
+        "$(awk -v k="$(maxof "m_$2")" 'BEGIN {printf "%.1f", k / 1024}')" "$4"
 }
-row normalise "${t[c_norm]}" "${t[s_norm]}" c_norm "sox norm"
-row reverse "${t[c_reverse]}" "${t[s_reverse]}" c_reverse "sox reverse"
-row invert "${t[c_invert]}" "${t[s_invert]}" c_invert "sox vol -1"
-row invert "${t[c_invert]}" "${t[c_reverse]}" c_invert "cleavix reverse"
-row quantise "${t[c_quantise]}" "${t[c_reverse]}" c_quantise "cleavix reverse"
-row load "${t[c_open]}" "${t[cp]}" c_open "cp to a new file"
-row cut+undo "$cut_own" "${t[cp]}" c_cut "cp to a new file (the script less the open)"
-row cut+undo "${t[c_cut]}" "${t[cp]}" c_cut "cp to a new file (the whole script)"
-echo "medians of $rounds rounds, wall time of the whole process; peak RSS the largest of the rounds"
+row normalise c_norm s_norm "sox norm"
+row reverse c_reverse s_reverse "sox reverse"
+row invert c_invert s_invert "sox vol -1"
+row invert c_invert c_reverse "cleavix reverse"
+row quantise c_quantise c_reverse "cleavix reverse"
+row load c_open cp "cp to a new file"
+row cut+undo c_cut cp "cp to a new file (the script less the open)" c_open
+row cut+undo c_cut cp "cp to a new file (the whole script)"
+echo "medians of $rounds rounds of the whole process: wall time, and CPU time (user + system, all threads);"
+echo "RSS_MB: the largest peak resident memory of the rounds"

@@ -5,6 +5,7 @@
 # Each round runs every command once, in turn, so a burst of load on a shared machine falls on
 # all of them alike; the load average is printed before and after. Warm cache throughout.
 #   normalise: open + select-all + normalise 100 + save     vs  sox IN OUT norm
+#              (the normalise's fresh slice search included; a second row without it)
 #   reverse:   open + select-all + reverse + save           vs  sox IN OUT reverse
 #   invert:    open + select-all + invert + save            vs  sox IN OUT vol -1
 #   quantise:  open + select-all + quantise 4 + save        (against reverse, as it does as little)
@@ -30,6 +31,7 @@ script() { # name lines...
 }
 script open 'open ten.wav'
 script norm 'open ten.wav' 'select-all' 'normalise 100' 'save out.wav'
+script normonly 'open ten.wav' 'select-all' 'normalise 100 --no-recut' 'save out.wav'
 script reverse 'open ten.wav' 'select-all' 'reverse' 'save out.wav'
 script invert 'open ten.wav' 'select-all' 'invert' 'save out.wav'
 script quantise 'open ten.wav' 'select-all' 'quantise 4' 'save out.wav'
@@ -38,6 +40,7 @@ script cut 'open ten.wav' 'select 0 176400' 'cut' 'undo'
 declare -A commands=(
     [c_open]="$cli run open.txt"
     [c_norm]="$cli run norm.txt"
+    [c_normonly]="$cli run normonly.txt"
     [c_reverse]="$cli run reverse.txt"
     [c_invert]="$cli run invert.txt"
     [c_quantise]="$cli run quantise.txt"
@@ -47,7 +50,7 @@ declare -A commands=(
     [s_invert]="sox -D ten.wav sox.wav vol -1"
     [cp]="cp ten.wav copy.wav"
 )
-order=(c_open cp c_norm s_norm c_reverse s_reverse c_invert s_invert c_quantise c_cut)
+order=(c_open cp c_norm c_normonly s_norm c_reverse s_reverse c_invert s_invert c_quantise c_cut)
 
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 for ((r = 1; r <= rounds; r++)); do
@@ -87,6 +90,7 @@ row() { # label cleavix_key ref_key reference_text [open_key: taken off the clea
         "$(awk -v k="$(maxof "m_$2")" 'BEGIN {printf "%.1f", k / 1024}')" "$4"
 }
 row normalise c_norm s_norm "sox norm"
+row "  no recut" c_normonly s_norm "sox norm (normalise 100 --no-recut: without the slice search after it)"
 row reverse c_reverse s_reverse "sox reverse"
 row invert c_invert s_invert "sox vol -1"
 row invert c_invert c_reverse "cleavix reverse"

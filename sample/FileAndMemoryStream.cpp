@@ -328,6 +328,45 @@ int64_t TFileAndMemoryStream::copyFrom(TFileAndMemoryStream& source, int64_t cou
     return done;
 }
 
+int64_t TFileAndMemoryStream::copyRangeFrom(const TFileAndMemoryStream& source, uint64_t sourceOffset,
+                                            uint64_t offset, size_t count) {
+    if (memoryBacked_ || source.memoryBacked_ || fd_ < 0 || source.fd_ < 0) {
+        return -1;
+    }
+    if (count == 0) {
+        return 0;
+    }
+    if (&source == this && sourceOffset < offset + count && offset < sourceOffset + count) {
+        return -1; // the kernel copies only between ranges that do not overlap
+    }
+    const int64_t end = static_cast<int64_t>(offset + count);
+    if (claimSpace(end) < end) {
+        return -1; // the copy through memory writes what fits and names the full disk
+    }
+    changed();
+    size_t done = 0;
+    while (done < count) {
+        auto in = static_cast<loff_t>(sourceOffset + done);
+        auto out = static_cast<loff_t>(offset + done);
+        const ssize_t n = ::copy_file_range(source.fd_, &in, fd_, &out, count - done, 0);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || errno == EBADF) {
+                // Not between these files: what is left goes through memory.
+                return done > 0 ? static_cast<int64_t>(done) : -1;
+            }
+            throw StreamError(errnoText("Cannot write", fileName_));
+        }
+        if (n == 0) {
+            break; // the source ended
+        }
+        done += static_cast<size_t>(n);
+    }
+    return static_cast<int64_t>(done);
+}
+
 void TFileAndMemoryStream::loadFromFile(const std::string& fileName) {
     if (!memoryBacked_) {
         return;

@@ -64,6 +64,13 @@ public:
     int64_t position() const { return position_; }
     // Copies count bytes from source (at its position) to this stream (at its position).
     int64_t copyFrom(TFileAndMemoryStream& source, int64_t count);
+    // Copies up to count bytes of source from sourceOffset to offset in this stream inside the
+    // kernel (copy_file_range), when both are files and the ranges do not overlap. Returns the
+    // bytes copied, fewer when the source ends first, or -1 when the kernel copies none of them
+    // (memory backing, overlap, a file system that cannot, no disk space under the testing limit):
+    // the caller then copies through memory, which fails as a write would. Positions stay alone;
+    // disk space is taken as writeAllAt takes it. Throws StreamError as writeAllAt does.
+    int64_t copyRangeFrom(const TFileAndMemoryStream& source, uint64_t sourceOffset, uint64_t offset, size_t count);
 
     // Memory backing only; nothing happens on a file-backed stream.
     void loadFromFile(const std::string& fileName);

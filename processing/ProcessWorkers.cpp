@@ -8,6 +8,10 @@
 #include <cstring>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace cleavix::processing {
 
 using editing::Pace;
@@ -117,6 +121,40 @@ struct Levels {
     uint64_t count = 0;
 };
 
+#if defined(__SSE2__)
+// The extremes and sum of the first count - count % 8 samples, 8 at a time, folded into lowest,
+// highest and sum; returns how many samples it took. At most 32768 samples: each 32-bit lane of
+// the sum then holds at most 8192 of them, well inside its range.
+size_t levelsOfEights(const int16_t* w, size_t count, int& lowest, int& highest, int64_t& sum) {
+    const size_t whole = count - count % 8;
+    if (whole == 0) {
+        return 0;
+    }
+    const __m128i ones = _mm_set1_epi16(1);
+    __m128i lo = _mm_set1_epi16(int16_t(std::max(lowest, -32768)));
+    __m128i hi = _mm_set1_epi16(int16_t(std::min(highest, 32767)));
+    __m128i total = _mm_setzero_si128();
+    for (size_t k = 0; k < whole; k += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + k));
+        lo = _mm_min_epi16(lo, v);
+        hi = _mm_max_epi16(hi, v);
+        total = _mm_add_epi32(total, _mm_madd_epi16(v, ones)); // pairs of samples, as 32-bit sums
+    }
+    alignas(16) int16_t l[8];
+    alignas(16) int16_t h[8];
+    alignas(16) int32_t t[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(l), lo);
+    _mm_store_si128(reinterpret_cast<__m128i*>(h), hi);
+    _mm_store_si128(reinterpret_cast<__m128i*>(t), total);
+    for (int j = 0; j < 8; ++j) {
+        lowest = std::min<int>(lowest, l[j]);
+        highest = std::max<int>(highest, h[j]);
+    }
+    sum += int64_t(t[0]) + t[1] + t[2] + t[3];
+    return whole;
+}
+#endif
+
 // One pass over the samples `words` picks of [start, end), in blocks. False when stopped.
 bool measure(editing::Editor& editor, Pace& pace, uint32_t start, uint32_t end, const Words& words, int from, int to,
              Levels& levels) {
@@ -133,7 +171,14 @@ bool measure(editing::Editor& editor, Pace& pace, uint32_t start, uint32_t end, 
         int highest = levels.highest;
         int64_t sum = 0;
         size_t taken = 0;
-        for (size_t k = words.firstIn(size_t(done / 2)); k < count; k += words.step) {
+        size_t k = words.firstIn(size_t(done / 2));
+#if defined(__SSE2__)
+        if (words.step == 1) {
+            k = levelsOfEights(w, count, lowest, highest, sum);
+            taken = k;
+        }
+#endif
+        for (; k < count; k += words.step) {
             const int v = w[k];
             lowest = std::min(lowest, v);
             highest = std::max(highest, v);
@@ -307,9 +352,12 @@ void TNormThread::run(jobs::JobContext& context) {
             table[size_t(v + 32768)] = normaliseSample(int16_t(v), offset, gain);
         }
     }
-    const bool complete = transform(editor_, pace, e.opStart, end, 32768, 60, 90, words, [&](int16_t v) {
-        return tabled ? table[size_t(v + 32768)] : normaliseSample(v, offset, gain);
-    });
+    const int16_t* results = table.data();
+    const bool complete =
+        tabled ? transform(editor_, pace, e.opStart, end, 32768, 60, 90, words,
+                           [results](int16_t v) { return results[v + 32768]; })
+               : transform(editor_, pace, e.opStart, end, 32768, 60, 90, words,
+                           [offset, gain](int16_t v) { return normaliseSample(v, offset, gain); });
     finish(editor_, pace, !complete);
 }
 

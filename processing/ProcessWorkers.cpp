@@ -198,6 +198,15 @@ bool measure(editing::Editor& editor, Pace& pace, uint32_t start, uint32_t end, 
     return true;
 }
 
+// The m units of `in` into `out` in reverse order; of each unit the first Keep bytes (a size the
+// compiler knows, so each copy is one move).
+template <size_t Unit, size_t Keep>
+void reverseUnits(const uint8_t* in, uint8_t* out, size_t m) {
+    for (size_t j = 0; j < m; ++j) {
+        std::memcpy(out + (m - 1 - j) * Unit, in + j * Unit, Keep);
+    }
+}
+
 void finish(editing::Editor& editor, Pace& pace, bool stopped) {
     editing::rebuildPeaksAfter(editor, pace, editor.store().dataLength(), editor.store().format().channels, stopped);
 }
@@ -275,8 +284,12 @@ void TReverseThread::run(jobs::JobContext& context) {
             const size_t there = data.readAt(at, out.data(), bytes);
             std::memset(out.data() + there, 0, bytes - there);
         }
-        for (size_t j = 0; j < m; ++j) {
-            std::memcpy(out.data() + (m - 1 - j) * unit, in.data() + j * unit, keep);
+        if (unit == 4 && keep == 4) {
+            reverseUnits<4, 4>(in.data(), out.data(), m);
+        } else if (unit == 4) {
+            reverseUnits<4, 2>(in.data(), out.data(), m);
+        } else {
+            reverseUnits<2, 2>(in.data(), out.data(), m);
         }
         const size_t writable = size_t(std::min<uint64_t>(m * unit, at < dataLength ? dataLength - at : 0));
         data.writeAllAt(at, out.data(), writable);

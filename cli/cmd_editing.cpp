@@ -3,6 +3,8 @@
 #include "cli/PluginScript.h"
 #include "cli/TransferScript.h"
 #include "editing/ClipboardImage.h"
+#include "sample/SafeFiles.h"
+#include "sample/SampleFormat.h"
 #include "session/RecordTake.h"
 #include "slicing/Slicer.h"
 
@@ -288,6 +290,9 @@ bool Script::run(Args a) {
         env_.prompter.answer = jobs::Answer::No;
         const bool ok = wait([&](editing::Done done) { return env_.session.saveTo(file, depth, std::move(done)); });
         env_.prompter.answer.reset();
+        if (!ok && env_.session.loaded() && env_.session.lastSaveFailed()) {
+            throw ScriptError("save " + file + ": " + env_.session.lastSaveError());
+        }
         return ok;
     }
     if (c == "select") {
@@ -366,11 +371,13 @@ bool Script::run(Args a) {
     }
     if (c == "load-clipboard") {
         need(a, 1, "load-clipboard FILE");
-        std::ifstream in(a[0], std::ios::binary);
-        if (!in) {
-            throw ScriptError("cannot read " + a[0]);
+        std::vector<uint8_t> bytes;
+        try {
+            // Regular files only: a FIFO would block the run.
+            bytes = sample::readRegularFile(a[0], uint64_t(sample::kMaxDataLength) + 4096);
+        } catch (const sample::FileError& e) {
+            throw ScriptError(std::string("cannot read clipboard file: ") + e.what());
         }
-        std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         editor_.setClipboardImage(bytes);
         return true;
     }
@@ -552,6 +559,9 @@ bool Script::run(Args a) {
         env_.prompter.answer.reset();
         if (started) {
             printJson({{"files", report.written}, {"failed", report.failed}});
+        }
+        if (started && !report.failed.empty()) {
+            throw ScriptError("export: " + report.failed.front());
         }
         return started && report.ok;
     }

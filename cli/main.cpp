@@ -1,6 +1,7 @@
 // cleavix-cli: Cleavix's engine without a window, for scripts, batch work and tests.
 #include "cli/Cli.h"
 
+#include <csignal>
 #include <iostream>
 
 namespace {
@@ -29,6 +30,9 @@ void printHelp() {
 } // namespace
 
 int main(int argc, char** argv) {
+    // A file-size limit makes write() fail with EFBIG, which every save reports, instead of
+    // killing the process half way through a file.
+    std::signal(SIGXFSZ, SIG_IGN);
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.size() == 1 && args[0] == "--commands") {
         // The registry itself, for scripts and for the test that checks the documentation.
@@ -55,7 +59,8 @@ int main(int argc, char** argv) {
         std::cerr << "cleavix-cli: " << error.what() << "\nusage: cleavix-cli " << found->second.usage << "\n";
         return 64;
     } catch (const std::exception& error) {
+        // A failure of the command (an unwritable working folder, a full disk): as documented, 1.
         std::cerr << "cleavix-cli: " << error.what() << "\n";
-        return 70;
+        return 1;
     }
 }

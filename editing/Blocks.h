@@ -16,6 +16,7 @@ namespace cleavix::editing {
 
 inline constexpr size_t kCopyBlock = 65536;  // copies and transforms
 inline constexpr size_t kMoveChunk = 512000; // moves inside one stream
+inline constexpr size_t kKernelChunk = 1 << 20; // copies the kernel makes between two files
 
 // Progress and stop for one worker. Without a context it never stops and reports nowhere.
 class Pace {

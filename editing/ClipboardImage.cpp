@@ -83,6 +83,8 @@ ImageInfo readImage(const std::vector<uint8_t>& image) {
     info.dataOffset = data + 4;
     // A size claiming more than the image holds would paste bytes that are not there.
     info.dataSize = uint32_t(std::min<uint64_t>(get32(image, data), image.size() - info.dataOffset));
+    // Whole frames only: half a stereo frame pasted would swap the channels of all that follows.
+    info.dataSize -= info.dataSize % (info.channels * 2u);
     info.status = info.bits == 16 ? ImageInfo::Ok : ImageInfo::Not16Bit;
     return info;
 }

@@ -236,6 +236,10 @@ void TPasteToNewThread::run(jobs::JobContext& context) {
     // Once the old sample starts to go, the new one is written whole.
     Pace firm = pace.firm();
     auto& data = editor_.store().stream();
+    // The space first: a full disk then refuses before the old sample is overwritten.
+    if (int64_t(e.scratchLength) > data.size()) {
+        data.setSize(e.scratchLength);
+    }
     const std::vector<uint8_t>& image = editor_.clipboard().memory();
     std::vector<uint8_t> block(source_ != nullptr ? kCopyBlock : 0);
     for (uint64_t done = 0; done < e.scratchLength;) {

@@ -19,11 +19,14 @@ namespace {
 // completion, which still runs.
 class GuardedJob final : public jobs::Job {
 public:
-    GuardedJob(std::unique_ptr<jobs::Job> job, Editor& editor) : job_(std::move(job)), editor_(editor) {}
+    GuardedJob(std::unique_ptr<jobs::Job> job, Editor& editor, std::shared_ptr<bool> failed)
+        : job_(std::move(job)), editor_(editor), failed_(std::move(failed)) {}
     void run(jobs::JobContext& context) override {
         try {
             job_->run(context);
         } catch (const std::exception&) {
+            // Read by the completion, which the frame runs after this worker ended.
+            *failed_ = true;
             context.call([this] { editor_.reportLater(kMsgProcessingError); });
         }
     }
@@ -31,6 +34,7 @@ public:
 private:
     std::unique_ptr<jobs::Job> job_;
     Editor& editor_;
+    std::shared_ptr<bool> failed_;
 };
 
 uint8_t pointCode(slicing::PointChange change) {
@@ -152,8 +156,64 @@ PasteQuestion Editor::pasteQuestion(bool intoSegment) const {
 }
 
 void Editor::beginOperation() {
+    keepBefore();
     undoCaption_ = kCaptionUndo;
     pendingUnmodified_ = parts_.modified ? !parts_.modified() : false;
+}
+
+void Editor::keepBefore() {
+    before_.record = record_;
+    before_.undoAvailable = undoAvailable_;
+    before_.caption = undoCaption_;
+    before_.storeSize = store().stream().size();
+    before_.format = store().format();
+    before_.points = parts_.slicer->snapshot();
+    before_.locators[0] = parts_.slicer->left();
+    before_.locators[1] = parts_.slicer->right();
+    before_.selection = selection_;
+}
+
+void Editor::rollBack() {
+    // The workers take all the space they need (backup, redo copy, growth of the store) before
+    // they change a byte of the sample, so a failure finds the audio itself untouched: what is
+    // left is to give back the size and everything the operation had set up for itself.
+    pendingUndo_.reset();
+    scratch_.reset();
+    try {
+        if (store().stream().size() != before_.storeSize) {
+            store().stream().setSize(before_.storeSize);
+        }
+    } catch (const std::exception&) {
+    }
+    record_ = before_.record;
+    undoAvailable_ = before_.undoAvailable;
+    undoCaption_ = before_.caption;
+    store().format() = before_.format;
+    parts_.slicer->restore(before_.points);
+    parts_.slicer->setLoop(before_.locators[0], before_.locators[1]);
+    selection_ = before_.selection;
+    edit_.applied = false;
+}
+
+void Editor::keepLocatorsInside() {
+    // Whatever an operation did to the length, no locator stays past the end of the sample,
+    // where a play or an export would read what is not there.
+    const uint32_t length = store().dataLength();
+    const uint32_t left = parts_.slicer->left();
+    const uint32_t right = parts_.slicer->right();
+    if (left > length || right > length) {
+        parts_.slicer->setLoop(std::min(left, length), std::min(right, length));
+    }
+}
+
+void Editor::commitBackup() {
+    if (!pendingUndo_) {
+        return;
+    }
+    auto fresh = pendingUndo_->take();
+    pendingUndo_.reset();
+    sample::ReleaseWorkFile(*parts_.undoFile);
+    *parts_.undoFile = std::move(fresh);
 }
 
 void Editor::SetupUndo(uint8_t code, uint32_t start, uint32_t length, uint8_t channels, uint8_t linked, uint32_t rate,
@@ -167,7 +227,7 @@ void Editor::SetupUndo(uint8_t code, uint32_t start, uint32_t length, uint8_t ch
     }
     record_.undoLinked = linked;
     record_.undoChannels = channels;
-    if (record_.undoLength != 0) {
+    if (record_.undoLength != 0 && !pendingUndo_) {
         emptyUndoFile();
     }
     record_.undoLength = length;
@@ -183,8 +243,10 @@ void Editor::SetupUndo(uint8_t code, uint32_t start, uint32_t length, uint8_t ch
 
 void Editor::prepareBackup(uint8_t code, uint32_t start, uint32_t length) {
     scratch_.reset();
+    pendingUndo_.reset();
     scratchName_.clear();
     if (edit_.undoEnabled) {
+        pendingUndo_ = std::make_unique<ScratchFile>(parts_.workDir, sample::kStorePrefix);
         const auto& f = store().format();
         SetupUndo(code, start, length, uint8_t(f.channels), parts_.slicer->channelMode().linked ? 1 : 0, f.sampleRate,
                   true);
@@ -217,6 +279,9 @@ void Editor::DoUndo(uint8_t code) {
 }
 
 sample::TFileAndMemoryStream* Editor::backupStream() {
+    if (pendingUndo_) {
+        return &pendingUndo_->stream();
+    }
     if (edit_.undoEnabled) {
         return parts_.undoFile->get();
     }
@@ -229,25 +294,48 @@ jobs::ProcessMode Editor::firstMode(jobs::ProcessMode mode, bool backs) const {
 
 bool Editor::launch(std::unique_ptr<jobs::Job> job, jobs::ProcessMode mode, std::function<void()> after) {
     edit_.applied = false;
-    auto guarded = std::make_unique<GuardedJob>(std::move(job), *this);
-    const bool started = parts_.jobs->start(std::move(guarded), mode, [this, after = std::move(after)] {
+    edit_.refused = false;
+    failed_ = false;
+    auto failed = std::make_shared<bool>(false);
+    auto guarded = std::make_unique<GuardedJob>(std::move(job), *this, failed);
+    const bool started = parts_.jobs->start(std::move(guarded), mode, [this, failed, after = std::move(after)] {
+        failed_ = *failed || edit_.refused;
+        if (failed_) {
+            rollBack();
+        } else {
+            commitBackup();
+        }
         if (after) {
             after();
         }
+        failed_ = false;
+        keepLocatorsInside();
         showReports();
     });
     if (!started) {
         scratch_.reset();
+        pendingUndo_.reset();
     }
     return started;
 }
 
 void Editor::finishEdit(bool changedData) {
+    if (failed_) {
+        return; // everything is as it was, the undo record too
+    }
     undoAvailable_ = edit_.undoEnabled && parts_.jobs->undoReady();
     scratch_.reset();
     if (changedData && parts_.setModified) {
         parts_.setModified(true);
     }
+}
+
+bool Editor::fitsPositions(uint64_t newLength) {
+    if (newLength <= sample::kMaxDataLength) {
+        return true;
+    }
+    parts_.jobs->prompter().ask(jobs::MessageKind::Error, kMsgTooLong, "", jobs::Buttons::Ok);
+    return false;
 }
 
 void Editor::reportLater(const std::string& message) { reports_.push_back(message); }
@@ -490,6 +578,13 @@ bool Editor::startPaste(bool findNew, int choice, Done done) {
         }
         type = info.channels == 2 ? choice + 1 : choice + 4;
     }
+    {
+        const uint32_t a = f.frameStart(selectionStart());
+        const uint32_t z = onlyCursor() ? a : f.frameStart(selectionEnd());
+        if (!fitsPositions(uint64_t(f.dataLength) - (z - a) + convertedBytes(type, info.dataSize))) {
+            return false;
+        }
+    }
     beginOperation();
     edit_.fadeLeadIn = false;
     // Whole frames: a stereo paste between the words of a frame would swap the channels after it.
@@ -592,7 +687,7 @@ bool Editor::pasteToNew(Done done) {
         return false;
     }
     const ImageInfo info = pasteImage();
-    if (info.status != ImageInfo::Ok || info.sampleRate == 0) {
+    if (info.status != ImageInfo::Ok || info.sampleRate == 0 || !fitsPositions(info.dataSize)) {
         return false;
     }
     const uint32_t length = info.dataSize - info.dataSize % (info.channels * 2u);
@@ -629,7 +724,7 @@ bool Editor::startNewSample(const sample::TFileAndMemoryStream* source, size_t o
     return launch(std::make_unique<TPasteToNewThread>(*this, input, backupOld, channels, source),
                   firstMode(mode, backupOld), [this, channels, rate, backupOld, done = std::move(done)] {
                       finishEdit(false);
-                      if (!backupOld) {
+                      if (!backupOld && !failed_) {
                           undoAvailable_ = false;
                       }
                       if (edit_.applied) {
@@ -696,6 +791,7 @@ bool Editor::undo(Done done) {
     if (!undoAvailable_ || parts_.jobs->busy()) {
         return false;
     }
+    keepBefore();
     undoCaption_ = undoCaption_ == kCaptionUndo ? kCaptionRedo : kCaptionUndo;
     if (record_.undoCode == 0) {
         if (done) {
@@ -706,6 +802,14 @@ bool Editor::undo(Done done) {
     auto outcome = std::make_shared<UndoOutcome>();
     return launch(std::make_unique<TUndoThread>(*this, *outcome), jobs::ProcessMode::Undoing,
                   [this, outcome, done = std::move(done)] {
+                      if (failed_) {
+                          // An undo that could not finish keeps the sample, the Undo and the
+                          // modified mark as they are.
+                          if (done) {
+                              done(false);
+                          }
+                          return;
+                      }
                       const uint8_t code = outcome->code;
                       auto& f = store().format();
                       if (code == 2) {
@@ -781,6 +885,13 @@ bool Editor::randomise(bool keepPoints, Done done) {
         std::make_unique<TRandomiseBackupThread>(*this), jobs::ProcessMode::CreatingUndo,
         [this, start, length, keepPoints, done]() mutable {
             const bool backedUp = parts_.jobs->undoReady();
+            if (failed_) {
+                randomising_ = false;
+                if (done) {
+                    done(false);
+                }
+                return;
+            }
             if (!backedUp) {
                 randomising_ = false;
                 undoAvailable_ = false;

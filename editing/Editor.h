@@ -29,6 +29,8 @@ inline constexpr const char* kMsgCutOneChannel =
 inline constexpr const char* kMsgProcessingError =
     "A processing error has occured!\r\n\r\nPlease check that there is sufficient disk space available for temporary "
     "\r\nfiles.";
+inline constexpr const char* kMsgTooLong =
+    "The sample would be too large;\r\n\r\nThe audio must stay under 4 GB.";
 inline constexpr const char* kCaptionUndo = "&Undo";
 inline constexpr const char* kCaptionRedo = "&Redo";
 
@@ -47,6 +49,9 @@ struct EditState {
     // Set by a worker once it got past its backup and began to change the data; the completion
     // applies the results only then.
     bool applied = false;
+    // Set by a worker that found nothing it could do (a normalise of pure silence): the completion
+    // then puts everything back as a failure does, the undo record included.
+    bool refused = false;
 };
 
 // The one level of undo.
@@ -149,10 +154,11 @@ public:
     bool randomise(bool keepPoints, Done done = {});
 
     // --- the frame, for processes ---
-    // Every operation begins here: it resets the caption and remembers whether the sample was unmodified.
+    // A new operation resets the caption and remembers whether the sample was unmodified, and
+    // what a failure would put back.
     void beginOperation();
-    // The backup before an edit: with undo on, SetupUndo; else a scratch file. Throws when the scratch file cannot
-    // be made.
+    // With undo on, SetupUndo and a fresh file for the backup, which becomes the undo file only
+    // when the operation does not fail; else a scratch file. Throws when the file cannot be made.
     void prepareBackup(uint8_t code, uint32_t start, uint32_t length);
     void SetupUndo(uint8_t code, uint32_t start, uint32_t length, uint8_t channels, uint8_t linked, uint32_t rate,
                    bool reset);
@@ -163,11 +169,17 @@ public:
     bool launch(std::unique_ptr<jobs::Job> job, jobs::ProcessMode mode, std::function<void()> after);
     // The mode a worker shows first: "Creating undo file..." while it makes its backup.
     jobs::ProcessMode firstMode(jobs::ProcessMode mode, bool backs) const;
-    // The completion every edit shares: Undo enabled := undoReady, scratch deleted, modified mark.
+    // The completion's shared part: Undo enabled := undoReady, scratch deleted, modified mark.
     void finishEdit(bool changed = true);
+    // Whether the worker of the operation now completing failed (a full disk, a vanished file).
+    // The store, the format, the points, the locators, the selection and the undo record are
+    // then as they were before the operation began.
+    bool failed() const { return failed_; }
     // Adjust Sample Rate (no worker): code 18 when undo is on.
     void adjustRate(uint32_t rate);
     void setUndoAvailable(bool on) { undoAvailable_ = on; }
+    // Whether a result of newLength bytes fits the 32-bit positions; refuses aloud when not.
+    bool fitsPositions(uint64_t newLength);
     // A failure while a worker ran, to be shown by its completion.
     void reportLater(const std::string& message);
     void showReports();
@@ -208,6 +220,21 @@ private:
     void completePaste(bool findNew, uint32_t opStart, uint32_t opEnd, bool wasCursor, Done done);
     void emptyUndoFile();
     void changed();
+    // What an operation that fails puts back.
+    struct Before {
+        UndoRecord record;
+        bool undoAvailable = false;
+        std::string caption;
+        int64_t storeSize = 0;
+        sample::SampleFormat format;
+        slicing::CandidateSnapshot points;
+        uint32_t locators[2] = {0, 0};
+        std::vector<uint32_t> selection;
+    };
+    void keepBefore();
+    void rollBack();
+    void commitBackup();
+    void keepLocatorsInside();
 
     EditorParts parts_;
     EditState edit_;
@@ -216,6 +243,10 @@ private:
     std::string undoCaption_ = kCaptionUndo;
     std::vector<uint32_t> selection_{0, 0, 0};
     std::unique_ptr<ScratchFile> scratch_;
+    // The backup an operation with undo on writes; the undo file once the operation succeeded.
+    std::unique_ptr<ScratchFile> pendingUndo_;
+    Before before_;
+    bool failed_ = false;
     std::string scratchName_;
     std::vector<std::string> reports_;
     bool randomising_ = false;

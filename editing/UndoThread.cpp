@@ -137,7 +137,8 @@ void TUndoThread::restoreData(sample::TFileAndMemoryStream& redo, Pace& pace) {
     case 2: {
         data.seek(0);
         copyBlocks(data, redo, length, pace, 0, 30);
-        data.setSize(0);
+        // Sized first, so that a full disk refuses before a byte of the sample is overwritten.
+        data.setSize(r.undoLength);
         data.seek(0);
         copyBlocks(undo, data, r.undoLength, pace, 0, 30);
         const uint32_t before = length;

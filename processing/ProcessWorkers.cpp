@@ -8,6 +8,10 @@
 #include <cstring>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace cleavix::processing {
 
 using editing::Pace;
@@ -28,7 +32,18 @@ int16_t normaliseSample(int16_t v, double offset, double gain) {
 
 int16_t fadeSample(int16_t v, int i) { return int16_t(std::nearbyint(double(v) * (249 - i) / 249.0)); }
 
+int16_t quantiseShifted(int16_t v, int shift) {
+    // Division by 2^shift rounding toward zero, as int division does: negative values are
+    // raised by 2^shift - 1 before the arithmetic shift.
+    const int q = 1 << shift;
+    const int x = v;
+    return int16_t(((x + ((x >> 31) & (q - 1))) >> shift) * q);
+}
+
 namespace {
+
+// Above this many samples the normalise looks its results up in a table of all 65536 inputs.
+constexpr uint64_t kTableAfter = 65536;
 
 int16_t wordAt(const uint8_t* p) { return int16_t(uint16_t(p[0] | p[1] << 8)); }
 void setWordAt(uint8_t* p, int16_t v) {
@@ -41,6 +56,8 @@ struct Words {
     size_t step = 1;  // in words
     size_t first = 0; // word offset within a step
     bool takes(size_t wordIndex) const { return wordIndex % step == first; }
+    // The first word a process takes in a block whose first word has index `at`, as an offset into the block.
+    size_t firstIn(size_t at) const { return (first + step - at % step) % step; }
 };
 
 // For Invert, Normalise and Quantise: the range is whole frames; one channel picks its word.
@@ -56,20 +73,37 @@ uint32_t clampedEnd(editing::Editor& editor) {
     return std::min(editor.edit().opEnd, editor.store().dataLength());
 }
 
-// Reads, changes and writes back [start, end) in blocks; fn(words, count, firstWordIndex).
-// Returns false when stopped.
+// Reads [start + done, start + done + n) into the block; what lies past the store reads as silence.
+void readBlock(const sample::TFileAndMemoryStream& data, uint64_t at, int16_t* block, size_t n) {
+    const size_t got = data.readAt(at, block, n);
+    if (got < n) {
+        std::memset(reinterpret_cast<uint8_t*>(block) + got, 0, n - got);
+    }
+}
+
+// Reads, changes and writes back the words `words` picks of [start, end) in blocks; fn maps one
+// sample to its new value. Returns false when stopped.
 template <class Fn>
 bool transform(editing::Editor& editor, Pace& pace, uint32_t start, uint32_t end, size_t block, int from, int to,
-               Fn fn) {
+               const Words& words, Fn fn) {
     auto& data = editor.store().stream();
-    std::vector<uint8_t> buffer;
     const uint64_t total = end > start ? end - start : 0;
+    std::vector<int16_t> buffer(size_t(std::min<uint64_t>(block, total) + 1) / 2);
     for (uint64_t done = 0; done < total;) {
         const size_t n = size_t(std::min<uint64_t>(block, total - done));
-        buffer.assign(n, 0);
-        data.readAt(start + done, buffer.data(), n);
-        fn(buffer.data(), n / 2, size_t(done / 2));
-        data.writeAllAt(start + done, buffer.data(), n);
+        int16_t* w = buffer.data();
+        readBlock(data, start + done, w, n);
+        const size_t count = n / 2;
+        if (words.step == 1) {
+            for (size_t k = 0; k < count; ++k) {
+                w[k] = fn(w[k]);
+            }
+        } else {
+            for (size_t k = words.firstIn(size_t(done / 2)); k < count; k += words.step) {
+                w[k] = fn(w[k]);
+            }
+        }
+        data.writeAllAt(start + done, w, n);
         done += n;
         pace.report(double(done), double(total), from, to);
         if (done < total && pace.stopped()) {
@@ -79,23 +113,82 @@ bool transform(editing::Editor& editor, Pace& pace, uint32_t start, uint32_t end
     return true;
 }
 
-// Every processed sample of [start, end), in blocks, for the measuring passes.
-template <class Fn>
+// What the normalise needs to know of the samples it changes: their extremes, sum and count.
+struct Levels {
+    int lowest = 32767;
+    int highest = -32768;
+    int64_t sum = 0; // exact: 2^31 samples of at most 2^15 stay far below 2^63
+    uint64_t count = 0;
+};
+
+#if defined(__SSE2__)
+// The extremes and sum of the first count - count % 8 samples, 8 at a time, folded into lowest,
+// highest and sum; returns how many samples it took. At most 32768 samples: each 32-bit lane of
+// the sum then holds at most 8192 of them, well inside its range.
+size_t levelsOfEights(const int16_t* w, size_t count, int& lowest, int& highest, int64_t& sum) {
+    const size_t whole = count - count % 8;
+    if (whole == 0) {
+        return 0;
+    }
+    const __m128i ones = _mm_set1_epi16(1);
+    __m128i lo = _mm_set1_epi16(int16_t(std::max(lowest, -32768)));
+    __m128i hi = _mm_set1_epi16(int16_t(std::min(highest, 32767)));
+    __m128i total = _mm_setzero_si128();
+    for (size_t k = 0; k < whole; k += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + k));
+        lo = _mm_min_epi16(lo, v);
+        hi = _mm_max_epi16(hi, v);
+        total = _mm_add_epi32(total, _mm_madd_epi16(v, ones)); // pairs of samples, as 32-bit sums
+    }
+    alignas(16) int16_t l[8];
+    alignas(16) int16_t h[8];
+    alignas(16) int32_t t[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(l), lo);
+    _mm_store_si128(reinterpret_cast<__m128i*>(h), hi);
+    _mm_store_si128(reinterpret_cast<__m128i*>(t), total);
+    for (int j = 0; j < 8; ++j) {
+        lowest = std::min<int>(lowest, l[j]);
+        highest = std::max<int>(highest, h[j]);
+    }
+    sum += int64_t(t[0]) + t[1] + t[2] + t[3];
+    return whole;
+}
+#endif
+
+// One pass over the samples `words` picks of [start, end), in blocks. False when stopped.
 bool measure(editing::Editor& editor, Pace& pace, uint32_t start, uint32_t end, const Words& words, int from, int to,
-             Fn fn) {
+             Levels& levels) {
     auto& data = editor.store().stream();
-    std::vector<uint8_t> buffer;
     const uint64_t total = end > start ? end - start : 0;
     constexpr size_t kBlock = 32768;
+    std::vector<int16_t> buffer(size_t(std::min<uint64_t>(kBlock, total) + 1) / 2);
     for (uint64_t done = 0; done < total;) {
         const size_t n = size_t(std::min<uint64_t>(kBlock, total - done));
-        buffer.assign(n, 0);
-        data.readAt(start + done, buffer.data(), n);
-        for (size_t w = 0; w < n / 2; ++w) {
-            if (words.takes(size_t(done / 2) + w)) {
-                fn(wordAt(buffer.data() + w * 2));
-            }
+        const int16_t* w = buffer.data();
+        readBlock(data, start + done, buffer.data(), n);
+        const size_t count = n / 2;
+        int lowest = levels.lowest;
+        int highest = levels.highest;
+        int64_t sum = 0;
+        size_t taken = 0;
+        size_t k = words.firstIn(size_t(done / 2));
+#if defined(__SSE2__)
+        if (words.step == 1) {
+            k = levelsOfEights(w, count, lowest, highest, sum);
+            taken = k;
         }
+#endif
+        for (; k < count; k += words.step) {
+            const int v = w[k];
+            lowest = std::min(lowest, v);
+            highest = std::max(highest, v);
+            sum += v;
+            ++taken;
+        }
+        levels.lowest = lowest;
+        levels.highest = highest;
+        levels.sum += sum;
+        levels.count += taken;
         done += n;
         pace.report(double(done), double(total), from, to);
         if (done < total && pace.stopped()) {
@@ -103,6 +196,15 @@ bool measure(editing::Editor& editor, Pace& pace, uint32_t start, uint32_t end, 
         }
     }
     return true;
+}
+
+// The m units of `in` into `out` in reverse order; of each unit the first Keep bytes (a size the
+// compiler knows, so each copy is one move).
+template <size_t Unit, size_t Keep>
+void reverseUnits(const uint8_t* in, uint8_t* out, size_t m) {
+    for (size_t j = 0; j < m; ++j) {
+        std::memcpy(out + (m - 1 - j) * Unit, in + j * Unit, Keep);
+    }
 }
 
 void finish(editing::Editor& editor, Pace& pace, bool stopped) {
@@ -140,12 +242,8 @@ void TSilenceThread::run(jobs::JobContext& context) {
         data.writeAllAt(e.opStart, fade.data(), fadeBytes);
         zeroFrom = e.opStart + fadeBytes;
     }
-    const bool complete = transform(editor_, pace, zeroFrom, end, editing::kCopyBlock, 0, 100,
-                                    [&](uint8_t* block, size_t count, size_t) {
-                                        for (size_t w = 0; w < count; w += e.channelStep) {
-                                            setWordAt(block + w * 2, 0);
-                                        }
-                                    });
+    const bool complete =
+        transform(editor_, pace, zeroFrom, end, editing::kCopyBlock, 0, 100, words, [](int16_t) { return int16_t(0); });
     finish(editor_, pace, !complete);
 }
 
@@ -170,20 +268,28 @@ void TReverseThread::run(jobs::JobContext& context) {
     // frame's word lies at opEnd - 4.
     const uint64_t units = (uint64_t(e.opEnd - e.opStart) + (e.channelStep == 2 ? 2 : 0)) / unit;
     const size_t blockUnits = editing::kCopyBlock / unit;
-    std::vector<uint8_t> in;
-    std::vector<uint8_t> out;
+    std::vector<uint8_t> in(size_t(std::min<uint64_t>(blockUnits, units)) * unit);
+    std::vector<uint8_t> out(in.size());
     bool stopped = false;
     for (uint64_t done = 0; done < units;) {
         const size_t m = size_t(std::min<uint64_t>(blockUnits, units - done));
-        in.assign(m * unit, 0);
-        backup.readAt(done * unit, in.data(), m * unit);
+        const size_t bytes = m * unit;
+        const size_t got = backup.readAt(done * unit, in.data(), bytes);
+        std::memset(in.data() + got, 0, bytes - got);
         // Source units [done, done + m) land on [units - done - m, units - done), in reverse.
         const uint64_t targetUnit = units - done - m;
         const uint64_t at = e.opStart + targetUnit * unit;
-        out.assign(m * unit, 0);
-        data.readAt(at, out.data(), m * unit);
-        for (size_t j = 0; j < m; ++j) {
-            std::memcpy(out.data() + (m - 1 - j) * unit, in.data() + j * unit, keep);
+        if (keep < unit) {
+            // One channel: the other channel's words stay as the store has them.
+            const size_t there = data.readAt(at, out.data(), bytes);
+            std::memset(out.data() + there, 0, bytes - there);
+        }
+        if (unit == 4 && keep == 4) {
+            reverseUnits<4, 4>(in.data(), out.data(), m);
+        } else if (unit == 4) {
+            reverseUnits<4, 2>(in.data(), out.data(), m);
+        } else {
+            reverseUnits<2, 2>(in.data(), out.data(), m);
         }
         const size_t writable = size_t(std::min<uint64_t>(m * unit, at < dataLength ? dataLength - at : 0));
         data.writeAllAt(at, out.data(), writable);
@@ -208,14 +314,8 @@ void TInvertThread::run(jobs::JobContext& context) {
     }
     e.applied = true;
     const Words words = channelWords(editor_);
-    const bool complete = transform(editor_, pace, e.opStart, end, editing::kCopyBlock, 10, 90,
-                                    [&](uint8_t* block, size_t count, size_t first) {
-                                        for (size_t w = 0; w < count; ++w) {
-                                            if (words.takes(first + w)) {
-                                                setWordAt(block + w * 2, invertSample(wordAt(block + w * 2)));
-                                            }
-                                        }
-                                    });
+    const bool complete =
+        transform(editor_, pace, e.opStart, end, editing::kCopyBlock, 10, 90, words, [](int16_t v) { return invertSample(v); });
     finish(editor_, pace, !complete);
 }
 
@@ -231,42 +331,46 @@ void TNormThread::run(jobs::JobContext& context) {
         return;
     }
     const Words words = channelWords(editor_);
-    double offset = 0;
-    if (settings_.dcCentre) {
-        long double sum = 0;
-        uint64_t count = 0;
-        if (!measure(editor_, pace, e.opStart, end, words, 0, 30, [&](int16_t v) {
-                sum += v;
-                ++count;
-            })) {
-            finish(editor_, pace, true);
-            return;
-        }
-        offset = count == 0 ? 0.0 : double(sum / count);
-    }
-    double peak = -1000000.0;
-    if (!measure(editor_, pace, e.opStart, end, words, 30, 60,
-                 [&](int16_t v) { peak = std::max(peak, std::fabs(double(v) - offset)); })) {
+    // One pass finds the mean and the extremes. The peak distance from the mean lies at one of
+    // the extremes: v - offset rounds monotonically in v, so no sample between them is farther.
+    Levels levels;
+    if (!measure(editor_, pace, e.opStart, end, words, settings_.dcCentre ? 0 : 30, 60, levels)) {
         finish(editor_, pace, true);
         return;
+    }
+    double offset = 0;
+    if (settings_.dcCentre && levels.count > 0) {
+        // The mean as a long double sum of the samples gave it (that sum was exact too).
+        offset = double(static_cast<long double>(levels.sum) / levels.count);
+    }
+    double peak = -1000000.0;
+    if (levels.count > 0) {
+        peak = std::max(std::fabs(double(levels.lowest) - offset), std::fabs(double(levels.highest) - offset));
     }
     if (!(peak > 0)) {
         // Nothing but the offset in the range: there is no gain that would normalise it.
         context.call([this] { editor_.reportLater(editing::kMsgProcessingError); });
+        e.refused = true;
         finish(editor_, pace, false);
         return;
     }
     e.applied = true;
     const double gain = settings_.percent / 100.0 * 32767.0 / peak;
-    const bool complete = transform(editor_, pace, e.opStart, end, 32768, 60, 90,
-                                    [&](uint8_t* block, size_t count, size_t first) {
-                                        for (size_t w = 0; w < count; ++w) {
-                                            if (words.takes(first + w)) {
-                                                setWordAt(block + w * 2,
-                                                          normaliseSample(wordAt(block + w * 2), offset, gain));
-                                            }
-                                        }
-                                    });
+    // Every input value's result once, looked up after: the same doubles, far fewer of them.
+    std::vector<int16_t> table;
+    const bool tabled = levels.count > kTableAfter;
+    if (tabled) {
+        table.resize(65536);
+        for (int v = -32768; v <= 32767; ++v) {
+            table[size_t(v + 32768)] = normaliseSample(int16_t(v), offset, gain);
+        }
+    }
+    const int16_t* results = table.data();
+    const bool complete =
+        tabled ? transform(editor_, pace, e.opStart, end, 32768, 60, 90, words,
+                           [results](int16_t v) { return results[v + 32768]; })
+               : transform(editor_, pace, e.opStart, end, 32768, 60, 90, words,
+                           [offset, gain](int16_t v) { return normaliseSample(v, offset, gain); });
     finish(editor_, pace, !complete);
 }
 
@@ -283,14 +387,9 @@ void TQuantThread::run(jobs::JobContext& context) {
     }
     e.applied = true;
     const Words words = channelWords(editor_);
-    const bool complete = transform(editor_, pace, e.opStart, end, 32768, 0, 90,
-                                    [&](uint8_t* block, size_t count, size_t first) {
-                                        for (size_t w = 0; w < count; ++w) {
-                                            if (words.takes(first + w)) {
-                                                setWordAt(block + w * 2, quantiseSample(wordAt(block + w * 2), level_));
-                                            }
-                                        }
-                                    });
+    const int shift = 16 - std::clamp(level_, 0, 16);
+    const bool complete = transform(editor_, pace, e.opStart, end, 32768, 0, 90, words,
+                                    [shift](int16_t v) { return quantiseShifted(v, shift); });
     finish(editor_, pace, !complete);
 }
 

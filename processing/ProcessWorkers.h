@@ -84,5 +84,7 @@ int16_t quantiseSample(int16_t v, int level);
 int16_t normaliseSample(int16_t v, double offset, double gain);
 // round((249 - i) / 249 * v), ties to even.
 int16_t fadeSample(int16_t v, int i);
+// quantiseSample by a shift: q * (v div q) with q = 2^shift, shift 0..16.
+int16_t quantiseShifted(int16_t v, int shift);
 
 } // namespace cleavix::processing

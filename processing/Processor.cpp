@@ -225,6 +225,9 @@ bool Processor::convertChannels(int choice, editing::Done done) {
         return false;
     }
     const uint32_t length = f.dataLength;
+    if (f.channels == 1 && !editor_.fitsPositions(uint64_t(length) * 2)) {
+        return false;
+    }
     auto& e = editor_.edit();
     e.opStart = 0;
     e.opEnd = length;
@@ -288,7 +291,10 @@ bool Processor::stripSilence(editing::Done done) {
     }
     settings.stripThreshold = std::clamp(settings.stripThreshold, 1, 5000);
     settings.stripGap = std::clamp(settings.stripGap, 10, 15000);
-    const int mode = std::clamp(settings.stripMode, 0, 2);
+    if (settings.stripMode < 0 || settings.stripMode > 2) {
+        return false; // no such mode
+    }
+    const int mode = settings.stripMode;
     auto [a, b] = editor_.operationRange();
     auto& e = editor_.edit();
     e.opStart = f.frameStart(a);
@@ -310,6 +316,12 @@ bool Processor::stripSilence(editing::Done done) {
         [this, outcome, oldPoints, mode, opStart, done = std::move(done)] {
             const bool applied = editor_.edit().applied;
             editor_.finishEdit(applied);
+            if (!applied && editor_.failed()) {
+                if (done) {
+                    done(false);
+                }
+                return;
+            }
             if (!applied) {
                 if (outcome->silences.empty() && !outcome->stopped && editor_.undoEnabled()) {
                     editor_.setUndoAvailable(false); // nothing was removed: nothing to undo

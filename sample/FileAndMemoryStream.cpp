@@ -35,7 +35,48 @@ int openFlags(uint16_t mode) {
 
 std::atomic<uint64_t> lastChange{0};
 
+constexpr int64_t kNoLimit = -1;
+std::atomic<int64_t> freeSpace{kNoLimit};
+
+int64_t fileSize(int fd) {
+    struct stat st {};
+    return fd >= 0 && ::fstat(fd, &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
+}
+
 } // namespace
+
+void setFreeSpaceForTesting(int64_t bytes) { freeSpace = bytes < 0 ? kNoLimit : bytes; }
+
+int64_t freeSpaceForTesting() { return freeSpace.load(); }
+
+int64_t TFileAndMemoryStream::claimSpace(int64_t end) {
+    if (end <= allocated_) {
+        return end;
+    }
+    int64_t left = freeSpace.load();
+    for (;;) {
+        if (left < 0) {
+            allocated_ = end;
+            return end;
+        }
+        const int64_t take = std::min(left, end - allocated_);
+        if (freeSpace.compare_exchange_weak(left, left - take)) {
+            allocated_ += take;
+            return allocated_;
+        }
+    }
+}
+
+void TFileAndMemoryStream::returnSpace(int64_t newSize) {
+    if (newSize >= allocated_) {
+        return;
+    }
+    const int64_t back = allocated_ - std::max<int64_t>(0, newSize);
+    allocated_ = std::max<int64_t>(0, newSize);
+    int64_t left = freeSpace.load();
+    while (left >= 0 && !freeSpace.compare_exchange_weak(left, left + back)) {
+    }
+}
 
 void TFileAndMemoryStream::changed() { changes_ = ++lastChange; }
 
@@ -47,16 +88,19 @@ TFileAndMemoryStream::TFileAndMemoryStream(uint16_t openMode, const std::string&
     if (fd_ < 0) {
         throw StreamError(errnoText("Cannot open", fileName));
     }
+    allocated_ = fileSize(fd_);
 }
 
 TFileAndMemoryStream::TFileAndMemoryStream(int fd, const std::string& fileName)
-    : memoryBacked_(false), openMode_(fmCreate), fd_(fd), fileName_(fileName), changes_(++lastChange) {}
+    : memoryBacked_(false), openMode_(fmCreate), fd_(fd), fileName_(fileName), changes_(++lastChange),
+      allocated_(fileSize(fd)) {}
 
 TFileAndMemoryStream::TFileAndMemoryStream(TFileAndMemoryStream&& other) noexcept
     : memoryBacked_(other.memoryBacked_), openMode_(other.openMode_), recordedSize_(other.recordedSize_),
       fd_(other.fd_), fileName_(std::move(other.fileName_)), memory_(std::move(other.memory_)),
-      position_(other.position_), changes_(other.changes_) {
+      position_(other.position_), changes_(other.changes_), allocated_(other.allocated_) {
     other.fd_ = -1;
+    other.allocated_ = 0;
     other.memoryBacked_ = false;
     other.position_ = 0;
     other.changed();
@@ -111,6 +155,17 @@ void TFileAndMemoryStream::writeAllAt(uint64_t offset, const void* buffer, size_
     }
     if (fd_ < 0) {
         throw StreamError("No file to write to");
+    }
+    const int64_t end = static_cast<int64_t>(offset + count);
+    const int64_t room = claimSpace(end);
+    if (room < end) {
+        // The disk fills up part way: what fits is written, as write() would.
+        const size_t fits = room > static_cast<int64_t>(offset) ? static_cast<size_t>(room - int64_t(offset)) : 0;
+        if (fits > 0) {
+            writeAllAt(offset, buffer, fits);
+        }
+        errno = ENOSPC;
+        throw StreamError(errnoText("Cannot write", fileName_));
     }
     size_t done = 0;
     const auto* in = static_cast<const uint8_t*>(buffer);
@@ -179,12 +234,42 @@ void TFileAndMemoryStream::setSizeOnly(int64_t newSize) {
     if (memoryBacked_) {
         memory_.resize(static_cast<size_t>(newSize));
     } else if (fd_ >= 0) {
-        if (::ftruncate(fd_, static_cast<off_t>(newSize)) != 0) {
-            throw StreamError(errnoText("Cannot resize", fileName_));
+        const int64_t old = fileSize(fd_);
+        if (newSize > old) {
+            growFile(old, newSize);
+        } else {
+            if (::ftruncate(fd_, static_cast<off_t>(newSize)) != 0) {
+                throw StreamError(errnoText("Cannot resize", fileName_));
+            }
+            returnSpace(newSize);
         }
     }
     if (position_ > newSize) {
         position_ = newSize;
+    }
+}
+
+void TFileAndMemoryStream::growFile(int64_t old, int64_t newSize) {
+    // The blocks are taken now rather than at the first write into them, so that a full disk
+    // refuses the growth itself and not a write half way through moving the data.
+    if (claimSpace(newSize) < newSize) {
+        returnSpace(old);
+        errno = ENOSPC;
+        throw StreamError(errnoText("Cannot resize", fileName_));
+    }
+    if (::ftruncate(fd_, static_cast<off_t>(newSize)) != 0) {
+        const int error = errno;
+        returnSpace(old);
+        errno = error;
+        throw StreamError(errnoText("Cannot resize", fileName_));
+    }
+    if (::fallocate(fd_, 0, static_cast<off_t>(old), static_cast<off_t>(newSize - old)) != 0 &&
+        (errno == ENOSPC || errno == EFBIG || errno == EDQUOT)) {
+        const int error = errno;
+        (void)::ftruncate(fd_, static_cast<off_t>(old));
+        returnSpace(old);
+        errno = error;
+        throw StreamError(errnoText("Cannot resize", fileName_));
     }
 }
 
@@ -209,6 +294,7 @@ void TFileAndMemoryStream::clear() {
         if (::ftruncate(fd_, 0) != 0) {
             throw StreamError(errnoText("Cannot resize", fileName_));
         }
+        returnSpace(0);
     }
     position_ = 0;
 }
@@ -240,6 +326,45 @@ int64_t TFileAndMemoryStream::copyFrom(TFileAndMemoryStream& source, int64_t cou
         done += static_cast<int64_t>(got);
     }
     return done;
+}
+
+int64_t TFileAndMemoryStream::copyRangeFrom(const TFileAndMemoryStream& source, uint64_t sourceOffset,
+                                            uint64_t offset, size_t count) {
+    if (memoryBacked_ || source.memoryBacked_ || fd_ < 0 || source.fd_ < 0) {
+        return -1;
+    }
+    if (count == 0) {
+        return 0;
+    }
+    if (&source == this && sourceOffset < offset + count && offset < sourceOffset + count) {
+        return -1; // the kernel copies only between ranges that do not overlap
+    }
+    const int64_t end = static_cast<int64_t>(offset + count);
+    if (claimSpace(end) < end) {
+        return -1; // the copy through memory writes what fits and names the full disk
+    }
+    changed();
+    size_t done = 0;
+    while (done < count) {
+        auto in = static_cast<loff_t>(sourceOffset + done);
+        auto out = static_cast<loff_t>(offset + done);
+        const ssize_t n = ::copy_file_range(source.fd_, &in, fd_, &out, count - done, 0);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || errno == EBADF) {
+                // Not between these files: what is left goes through memory.
+                return done > 0 ? static_cast<int64_t>(done) : -1;
+            }
+            throw StreamError(errnoText("Cannot write", fileName_));
+        }
+        if (n == 0) {
+            break; // the source ended
+        }
+        done += static_cast<size_t>(n);
+    }
+    return static_cast<int64_t>(done);
 }
 
 void TFileAndMemoryStream::loadFromFile(const std::string& fileName) {
@@ -290,6 +415,7 @@ void ReleaseWorkFile(std::unique_ptr<TFileAndMemoryStream>& stream) {
     }
     if (fileBacked && !name.empty()) {
         ::unlink(name.c_str());
+        stream->returnSpace(0);
     }
     stream.reset();
 }

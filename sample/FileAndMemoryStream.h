@@ -64,6 +64,13 @@ public:
     int64_t position() const { return position_; }
     // Copies count bytes from source (at its position) to this stream (at its position).
     int64_t copyFrom(TFileAndMemoryStream& source, int64_t count);
+    // Copies up to count bytes of source from sourceOffset to offset in this stream inside the
+    // kernel (copy_file_range), when both are files and the ranges do not overlap. Returns the
+    // bytes copied, fewer when the source ends first, or -1 when the kernel copies none of them
+    // (memory backing, overlap, a file system that cannot, no disk space under the testing limit):
+    // the caller then copies through memory, which fails as a write would. Positions stay alone;
+    // disk space is taken as writeAllAt takes it. Throws StreamError as writeAllAt does.
+    int64_t copyRangeFrom(const TFileAndMemoryStream& source, uint64_t sourceOffset, uint64_t offset, size_t count);
 
     // Memory backing only; nothing happens on a file-backed stream.
     void loadFromFile(const std::string& fileName);
@@ -89,8 +96,24 @@ private:
     std::vector<uint8_t> memory_;
     int64_t position_ = 0;
     uint64_t changes_;
+    // Bytes of disk this file takes, for the space limit below: its largest size since it last
+    // shrank.
+    int64_t allocated_ = 0;
     void changed();
+    // Takes the disk space for growing the file to `end` bytes; returns how far it may grow.
+    int64_t claimSpace(int64_t end);
+    void growFile(int64_t old, int64_t newSize);
+    void returnSpace(int64_t newSize);
+    friend void ReleaseWorkFile(std::unique_ptr<TFileAndMemoryStream>& stream);
 };
+
+// For tests of a full working folder: from now on the file-backed streams may take only `bytes`
+// more disk space between them. Growing a file beyond its size takes space, writing over its
+// bytes takes none, shrinking or deleting a working file gives it back, as on a real disk. A
+// write that finds no space writes what fits and throws StreamError. Negative: no limit.
+void setFreeSpaceForTesting(int64_t bytes);
+// The space left under that limit (negative when there is none).
+int64_t freeSpaceForTesting();
 
 // Releases a working stream's backing and deletes its file (file backing only). Errors are
 // swallowed: the stream is being thrown away.

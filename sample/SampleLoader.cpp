@@ -159,7 +159,8 @@ LoadOutcome loadSampleData(const std::string& fileName, TFileAndMemoryStream& st
         throw EWavParserError("Unsupported sample format");
     }
     const bool eightBit = f.bitsPerSample == 8;
-    const bool bigEndian = info.container == Container::Aiff;
+    const bool aiff = info.container == Container::Aiff;
+    const bool bigEndian = aiff && !info.littleEndianAiff;
     const uint64_t sourceLength = info.dataLength;
     const uint64_t storeLength = eightBit ? sourceLength * 2 : sourceLength;
     if (storeLength > kMaxDataLength) {
@@ -192,7 +193,7 @@ LoadOutcome loadSampleData(const std::string& fileName, TFileAndMemoryStream& st
     const size_t storeBlock = eightBit ? sourceBlock * 2 : sourceBlock;
     std::vector<uint8_t> in(sourceBlock);
     const bool direct = !eightBit && !bigEndian; // little-endian 16-bit: read straight into place
-    const std::vector<int16_t> table = eightBit ? widenTable(bigEndian) : std::vector<int16_t>{};
+    const std::vector<int16_t> table = eightBit ? widenTable(aiff) : std::vector<int16_t>{};
 
     // Blocks gather in a slot, which is written to the store in one piece (fewer, larger writes
     // cost the file system less) and then handed to the analysis.

@@ -1,5 +1,7 @@
 #include "sample/WavParser.h"
 
+#include "sample/SafeFiles.h"
+
 #include "sample/Extended80.h"
 #include "sample/SampleFormat.h"
 
@@ -52,12 +54,13 @@ void TWavParser::open(const std::string& fileName) {
     if (fileName.empty()) {
         return;
     }
-    fd_ = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+    // Regular files only, opened without waiting on a FIFO planted under the name.
+    fd_ = openRegularFile(fileName);
     if (fd_ < 0) {
         throw EWavParserError(kCannotChangePosition);
     }
     struct stat st {};
-    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(fd_, &st) != 0) {
         close();
         throw EWavParserError(kCannotChangePosition);
     }
@@ -180,11 +183,14 @@ FormatRecord TWavParser::readComm(const ChunkInfo& form) {
     if (comm.size < 18) {
         throw EChunkNotFound();
     }
-    uint8_t body[18];
-    readAt(comm.dataOffset, body, sizeof body);
+    uint8_t body[22] = {};
+    const bool aifc = !sameId(reinterpret_cast<const uint8_t*>(form.formType), "AIFF");
+    readAt(comm.dataOffset, body, aifc && comm.size >= 22 ? 22 : 18);
     FormatRecord record;
-    // Compressed AIFF is not PCM as far as this editor goes: its samples may be anything.
-    record.formatTag = sameId(reinterpret_cast<const uint8_t*>(form.formType), "AIFF") ? 1 : 0;
+    // AIFF-C is PCM when uncompressed: 'NONE' (big-endian, as AIFF) or 'sowt' (little-endian
+    // words). Every other compression may hold anything and is refused.
+    sowt_ = aifc && comm.size >= 22 && sameId(body + 18, "sowt");
+    record.formatTag = !aifc || (comm.size >= 22 && (sameId(body + 18, "NONE") || sowt_)) ? 1 : 0;
     record.channels = be16(body);
     record.bitsPerSample = be16(body + 6);
     record.sampleRate = extended80ToRate(body + 8);
@@ -241,6 +247,7 @@ SampleFileInfo parseSampleFile(const std::string& fileName) {
         const ChunkInfo form = parser.findAiffForm();
         info.format = parser.readComm(form);
         info.pcm = info.format.formatTag == 1;
+        info.littleEndianAiff = parser.littleEndianAiff();
         uint64_t offset = 0;
         uint64_t length = 0;
         parser.findSsnd(form, offset, length);
@@ -297,6 +304,16 @@ SampleFileCheck CheckSampleFile(const std::string& fileName, bool previewMode) {
     struct stat st {};
     if (fileName.empty() || ::stat(fileName.c_str(), &st) != 0) {
         check.result = CheckUnsupported;
+        return check;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        check.result = CheckUnparseable;
+        return check;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        // A FIFO, device or socket: never opened, so a FIFO cannot block the open.
+        check.result = CheckUnsupported;
+        check.refusal = kMsgUnrecognised;
         return check;
     }
     check.readOnly = (st.st_mode & 0222) == 0 || ::access(fileName.c_str(), W_OK) != 0;

@@ -48,6 +48,7 @@ struct SampleFileInfo {
     Container container = Container::Wave;
     FormatRecord format;
     bool pcm = false;              // format tag 1 (or an extensible Wave whose subformat is PCM)
+    bool littleEndianAiff = false; // AIFF-C 'sowt': the PCM words stored little-endian
     uint64_t declaredLength = 0;   // the data (SSND sound data) length the header claims
     uint64_t dataLength = 0;       // the bytes actually present, in whole frames
     uint64_t dataOffset = 0;       // file offset of the first sample
@@ -84,6 +85,8 @@ public:
     size_t readSomeAt(uint64_t offset, void* buffer, size_t count) const;
 
     bool aiff() const { return aiff_; }
+    // After readComm: an AIFF-C file whose PCM words are little-endian ('sowt').
+    bool littleEndianAiff() const { return sowt_; }
 
 private:
     // Walks the chunks of a RIFF or FORM body from `from` to `end`; returns the chunk or throws.
@@ -91,6 +94,7 @@ private:
     int fd_ = -1;
     uint64_t fileSize_ = 0;
     bool aiff_ = false;
+    bool sowt_ = false;
 };
 
 // Parses a file's header and fills info. Throws EWavParserError (or EChunkNotFound).

@@ -1,13 +1,14 @@
 #include "sample/WavWriter.h"
 
 #include "sample/Extended80.h"
+#include "sample/SafeFiles.h"
 
 #include <algorithm>
+#include <bit>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <libgen.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -51,32 +52,24 @@ struct SaveError {
 [[noreturn]] void fail(const std::string& what) { throw SaveError{what}; }
 [[noreturn]] void failErrno(const std::string& what) { fail(what + ": " + std::strerror(errno)); }
 
-// Buffered sequential writer over a descriptor.
+// Buffered sequential writer over a descriptor. Blocks of a buffer's size or more go straight
+// to the file when nothing is waiting before them.
 class OutFile {
 public:
-    explicit OutFile(int fd) : fd_(fd) { buffer_.reserve(65536); }
+    static constexpr size_t kBuffer = 65536;
+    explicit OutFile(int fd) : fd_(fd) { buffer_.reserve(kBuffer); }
     void put(const uint8_t* data, size_t count) {
+        if (buffer_.empty() && count >= kBuffer) {
+            writeOut(data, count);
+            return;
+        }
         buffer_.insert(buffer_.end(), data, data + count);
-        if (buffer_.size() >= 65536) {
+        if (buffer_.size() >= kBuffer) {
             flush();
         }
     }
     void flush() {
-        size_t done = 0;
-        while (done < buffer_.size()) {
-            const ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
-            if (n < 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
-                failErrno("Cannot write");
-            }
-            if (n == 0) {
-                fail("Cannot write: no space left");
-            }
-            done += static_cast<size_t>(n);
-        }
-        written_ += buffer_.size();
+        writeOut(buffer_.data(), buffer_.size());
         buffer_.clear();
     }
     void patch(uint64_t offset, const uint8_t* data, size_t count) {
@@ -88,10 +81,49 @@ public:
     uint64_t written() const { return written_ + buffer_.size(); }
 
 private:
+    void writeOut(const uint8_t* data, size_t count) {
+        size_t done = 0;
+        while (done < count) {
+            const ssize_t n = ::write(fd_, data + done, count - done);
+            if (n < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                failErrno("Cannot write");
+            }
+            if (n == 0) {
+                fail("Cannot write: no space left");
+            }
+            done += static_cast<size_t>(n);
+        }
+        written_ += count;
+    }
+
     int fd_;
     std::vector<uint8_t> buffer_;
     uint64_t written_ = 0;
 };
+
+// The samples in the file's layout; returns the bytes written to `bytes`.
+size_t convertBlock(const int16_t* samples, size_t count, unsigned bits, bool aiff, uint8_t* bytes) {
+    size_t n = 0;
+    if (bits == 16) {
+        const size_t high = aiff ? 0 : 1; // where each sample's high byte goes
+        for (size_t i = 0; i < count; ++i) {
+            const auto s = static_cast<uint16_t>(samples[i]);
+            bytes[n + high] = static_cast<uint8_t>(s >> 8);
+            bytes[n + (1 - high)] = static_cast<uint8_t>(s);
+            n += 2;
+        }
+        return n;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        // Rounded toward zero. Wave stores offset-128 bytes, AIFF signed bytes.
+        const int eight = samples[i] / 256;
+        bytes[n++] = static_cast<uint8_t>(aiff ? eight : eight + 128);
+    }
+    return n;
+}
 
 } // namespace
 
@@ -109,7 +141,8 @@ std::string baseOf(const std::string& path) {
 }
 
 int openBeside(const std::string& target, mode_t existingMode, std::string& tempName) {
-    const std::string pattern = directoryOf(target) + "/." + baseOf(target) + ".XXXXXX";
+    // A short name: a target name near the system's limit still leaves room for it.
+    const std::string pattern = directoryOf(target) + "/.cxw-XXXXXX";
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     const int fd = ::mkostemp(name.data(), O_CLOEXEC);
@@ -128,6 +161,15 @@ int openBeside(const std::string& target, mode_t existingMode, std::string& temp
     return fd;
 }
 
+bool isNoSpaceReason(const std::string& reason) {
+    for (const int code : {ENOSPC, EDQUOT, EFBIG}) {
+        if (reason.find(std::strerror(code)) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool isAiffName(const std::string& fileName) {
     const std::string name = lower(fileName);
     return endsWith(name, ".aif") || endsWith(name, ".aiff");
@@ -144,25 +186,9 @@ WriteResult WriteSplit(const WriteRequest& request, const TFileAndMemoryStream& 
 
     // The new file is written beside the target and renamed over it only once complete, so a
     // failed save leaves whatever was there whole.
-    const std::string target = request.fileName;
-    std::string temp;
-    int fd = -1;
     try {
-        struct stat existing {};
-        const bool exists = ::stat(target.c_str(), &existing) == 0;
-        if (exists && S_ISDIR(existing.st_mode)) {
-            fail("The target is a folder");
-        }
-        if (exists && (existing.st_mode & 0222) == 0) {
-            fail("The target is read-only");
-        }
-        if (exists && ::access(target.c_str(), W_OK) != 0) {
-            failErrno("The target cannot be written");
-        }
-        fd = openBeside(target, exists ? existing.st_mode : mode_t(0), temp);
-        if (fd < 0) {
-            failErrno("Cannot create the file");
-        }
+        ReplacingFile file(request.fileName);
+        const int fd = file.fd();
 
         OutFile out(fd);
         const uint32_t pad = dataBytes & 1; // chunks are padded to an even length
@@ -204,39 +230,29 @@ WriteResult WriteSplit(const WriteRequest& request, const TFileAndMemoryStream& 
             source = own.get();
         }
 
-        // 2048-byte blocks of 16-bit output, converted to the file's layout.
-        constexpr size_t kBlockSamples = 1024;
-        int16_t samples[kBlockSamples];
-        uint8_t bytes[kBlockSamples * 2];
+        // 64 KiB blocks of 16-bit output, converted to the file's layout. 16-bit Wave is the
+        // store's own layout: its blocks are written as they are read.
+        constexpr size_t kBlockSamples = 32768;
+        const bool asStored = bits == 16 && !aiff && std::endian::native == std::endian::little;
         const uint64_t total = request.length;
+        const size_t blockSamples = static_cast<size_t>(std::min<uint64_t>(kBlockSamples, total / 2 + 1));
+        std::vector<int16_t> samples(blockSamples);
+        std::vector<uint8_t> bytes(asStored ? 0 : blockSamples * 2);
         uint64_t consumed = 0;
         while (consumed < total) {
-            const size_t want = static_cast<size_t>(std::min<uint64_t>(kBlockSamples, (total - consumed) / 2));
+            const size_t want = static_cast<size_t>(std::min<uint64_t>(blockSamples, (total - consumed) / 2));
             if (want == 0) {
                 break;
             }
-            const size_t got = source->read(samples, want);
+            const size_t got = source->read(samples.data(), want);
             if (got == 0) {
                 fail("The sample ended early");
             }
-            size_t n = 0;
-            for (size_t i = 0; i < got; ++i) {
-                const int16_t s = samples[i];
-                if (bits == 16) {
-                    if (aiff) {
-                        bytes[n++] = static_cast<uint8_t>(static_cast<uint16_t>(s) >> 8);
-                        bytes[n++] = static_cast<uint8_t>(s);
-                    } else {
-                        bytes[n++] = static_cast<uint8_t>(s);
-                        bytes[n++] = static_cast<uint8_t>(static_cast<uint16_t>(s) >> 8);
-                    }
-                } else {
-                    // Rounded toward zero. Wave stores offset-128 bytes, AIFF signed bytes.
-                    const int eight = s / 256;
-                    bytes[n++] = static_cast<uint8_t>(aiff ? eight : eight + 128);
-                }
+            if (asStored) {
+                out.put(reinterpret_cast<const uint8_t*>(samples.data()), got * 2);
+            } else {
+                out.put(bytes.data(), convertBlock(samples.data(), got, bits, aiff, bytes.data()));
             }
-            out.put(bytes, n);
             consumed += got * 2;
             if (progress.report) {
                 progress.report(consumed, total);
@@ -258,29 +274,12 @@ WriteResult WriteSplit(const WriteRequest& request, const TFileAndMemoryStream& 
             out.patch(4, size, 4);
         }
         out.flush();
-        if (::fsync(fd) != 0 && errno != EINVAL) {
-            failErrno("Cannot write");
-        }
-        if (::close(fd) != 0) {
-            fd = -1;
-            failErrno("Cannot write");
-        }
-        fd = -1;
-        if (::rename(temp.c_str(), target.c_str()) != 0) {
-            failErrno("Cannot replace the file");
-        }
-        temp.clear();
+        file.commit();
         result.ok = true;
     } catch (const SaveError& error) {
         result.error = error.text;
     } catch (const std::exception& error) {
         result.error = error.what();
-    }
-    if (fd >= 0) {
-        ::close(fd);
-    }
-    if (!temp.empty()) {
-        ::unlink(temp.c_str());
     }
     return result;
 }

@@ -51,6 +51,12 @@ int openBeside(const std::string& target, mode_t existingMode, std::string& temp
 WriteResult WriteSplit(const WriteRequest& request, const TFileAndMemoryStream& store, SampleSource* source,
                        const BlockProgress& progress = {});
 
+// Whether a save failed for want of space (a full disk, a quota, a file-size limit): the error
+// question then says so rather than blaming open or read-only files.
+bool isNoSpaceReason(const std::string& reason);
+inline constexpr const char* kMsgSaveNoSpace =
+    "Error saving file!\r\n\r\nThere is not enough disk space for the file.\r\n\r\nSave under a different name?";
+
 // The error question of every save.
 inline constexpr const char* kMsgSaveError =
     "Error saving file!\r\n\r\nA file of that name may be open in another program, or its read only file "

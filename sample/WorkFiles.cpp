@@ -82,13 +82,20 @@ int cleanStaleWorkFiles(const std::string& dir, int minAgeSeconds) {
             continue;
         }
         const std::string path = dir + "/" + name;
-        // O_NOFOLLOW: never act on a link someone planted under one of our names.
-        const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        // Only regular files of ours: a FIFO planted under one of our names would block the open,
+        // and a link would lead elsewhere.
+        struct stat named {};
+        if (::lstat(path.c_str(), &named) != 0 || !S_ISREG(named.st_mode) || named.st_uid != ::getuid()) {
+            continue;
+        }
+        // O_NONBLOCK and O_NOFOLLOW in case the name was swapped since the lstat.
+        const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) {
             continue;
         }
         struct stat st {};
-        const bool ours = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::getuid();
+        const bool ours = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::getuid() &&
+                          st.st_ino == named.st_ino && st.st_dev == named.st_dev;
         const bool oldEnough = ours && now - st.st_mtime >= minAgeSeconds;
         if (oldEnough && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
             // Nobody holds it: a leftover of a program that ended without cleaning up.

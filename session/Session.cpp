@@ -527,7 +527,8 @@ void Session::saveUnder(const std::string& path, std::function<void(bool)> done)
             return;
         }
         // A failed save leaves the sample, its name and its modified mark as they were.
-        if (prompter_.ask(jobs::MessageKind::Error, sample::kMsgSaveError, "", jobs::Buttons::YesNo) ==
+        const char* text = sample::isNoSpaceReason(lastSaveError_) ? sample::kMsgSaveNoSpace : sample::kMsgSaveError;
+        if (prompter_.ask(jobs::MessageKind::Error, text, "", jobs::Buttons::YesNo) ==
             jobs::Answer::Yes) {
             saveAs(std::move(done));
         } else if (done) {

@@ -1,10 +1,10 @@
 #include "slicing/PointFile.h"
 
-#include "sample/FileAndMemoryStream.h"
+#include "sample/SafeFiles.h"
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
+#include <unistd.h>
 #include <vector>
 
 namespace cleavix::slicing {
@@ -20,14 +20,13 @@ PointFileResult savePointFile(const CandidateList& list, const std::string& file
     for (int k = 0; k <= kMaxPoints; ++k) {
         encodePoint(list.at(k), image.data() + 4 + size_t(k) * kPointRecordBytes);
     }
-    // Built in memory and saved in one go, as the table is small and fixed.
-    sample::TFileAndMemoryStream memory;
-    memory.writeAll(image.data(), image.size());
+    // Written beside the old file and renamed over it, so a full disk leaves the old points whole.
     try {
-        memory.saveToFile(fileName);
+        sample::ReplacingFile file(fileName);
+        file.write(image.data(), image.size());
+        file.commit();
     } catch (const std::exception& e) {
-        const int code = errno;
-        result.error = std::string(e.what()) + (code != 0 ? std::string(": ") + std::strerror(code) : "");
+        result.error = e.what();
         return result;
     }
     result.ok = true;
@@ -36,14 +35,26 @@ PointFileResult savePointFile(const CandidateList& list, const std::string& file
 
 PointFileResult loadPointFile(CandidateList& list, const std::string& fileName, uint32_t dataLength) {
     PointFileResult result;
-    std::ifstream in(fileName, std::ios::binary);
-    if (!in) {
-        result.error = std::string(std::strerror(errno));
+    // A FIFO or device under the name is refused without waiting on it.
+    const int fd = sample::openRegularFile(fileName);
+    if (fd < 0) {
+        result.error = errno == EINVAL ? kMsgBadPointFile : std::strerror(errno);
         return result;
     }
     std::vector<uint8_t> image(kPointFileBytes);
-    in.read(reinterpret_cast<char*>(image.data()), std::streamsize(image.size()));
-    if (size_t(in.gcount()) < kPointFileBytes) {
+    size_t got = 0;
+    while (got < image.size()) {
+        const ssize_t n = ::read(fd, image.data() + got, image.size() - got);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        got += size_t(n);
+    }
+    ::close(fd);
+    if (got < kPointFileBytes) {
         result.error = kMsgBadPointFile;
         return result;
     }

@@ -15,8 +15,10 @@
 namespace cleavix::slicing {
 
 inline constexpr const char* kMsgSaveFilesError =
-    "Error saving files!\r\n\r\nFiles of may be open in another program, or their read only file attributes "
+    "Error saving files!\r\n\r\nFiles of that name may be open in another program, or their read only file attributes "
     "set.\r\n\r\nSave under a different name?";
+inline constexpr const char* kMsgSaveFilesNoSpace =
+    "Error saving files!\r\n\r\nThere is not enough disk space for the files.\r\n\r\nSave under a different name?";
 
 // How the channels are shown and cut: mono; stereo linked ("L + R"); or unlinked stereo with
 // channel selection 1 (first), 2 (second) or 3 (both).

@@ -493,9 +493,12 @@ bool Slicer::runExport(const std::string& name, uint8_t bits, int smoothLevel, P
                            report.written = outcome->written;
                            report.failed = outcome->failed;
                            if (!report.ok && !outcome->aborted) {
-                               const auto answer = jobs_.prompter().ask(
-                                   jobs::MessageKind::Error, manyFiles ? kMsgSaveFilesError : sample::kMsgSaveError, "",
-                                   jobs::Buttons::YesNo);
+                               const bool noSpace =
+                                   std::any_of(report.failed.begin(), report.failed.end(), sample::isNoSpaceReason);
+                               const char* text = noSpace ? (manyFiles ? kMsgSaveFilesNoSpace : sample::kMsgSaveNoSpace)
+                                                          : (manyFiles ? kMsgSaveFilesError : sample::kMsgSaveError);
+                               const auto answer =
+                                   jobs_.prompter().ask(jobs::MessageKind::Error, text, "", jobs::Buttons::YesNo);
                                if (answer == jobs::Answer::Yes) {
                                    if (const auto target = jobs_.prompter().chooseSaveTarget(name, bits)) {
                                        if (runExport<Worker>(target->fileName, target->saveBits, smoothLevel, planner,

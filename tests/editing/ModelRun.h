@@ -356,11 +356,11 @@ inline std::string ModelRun::oneStep(std::string& what) {
             const double offset = dc && count > 0 ? double(sum / count) : 0.0;
             double peak = -1000000.0;
             eachWord(m, a, b, first, [&](int16_t& v) { peak = std::max(peak, std::fabs(double(v) - offset)); });
-            recorded(before);
             if (!(peak > 0)) {
-                // Nothing to scale: the data stays and the engine says so.
+                // Nothing to scale: the data and the undo record stay, and the engine says so.
                 return expect(ran, false) + (bench_.fx.prompter.asked.empty() ? "no message for a silent range" : "");
             }
+            recorded(before);
             const double gain = percent / 100.0 * 32767.0 / peak;
             eachWord(m, a, b, first, [&](int16_t& v) {
                 v = int16_t(std::clamp(std::trunc((double(v) - offset) * gain), -32768.0, 32767.0));

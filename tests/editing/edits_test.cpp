@@ -2,8 +2,11 @@
 #include "EditTestKit.h"
 #include "editing/Blocks.h"
 #include "editing/ClipboardImage.h"
+#include "support/TestSupport.h"
 
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <numeric>
 
 namespace cleavix::test {
@@ -19,22 +22,60 @@ std::vector<uint8_t> pattern(size_t n) {
     return v;
 }
 
-TEST(Blocks, MoveBlockActsAsMemmoveAcrossChunksBothWays) {
-    // 1.3 MB, so both directions cross several 512000-byte chunks with an overlap of a few bytes.
-    for (int64_t shift : {3, -3, 700001, -700001}) {
+// Moves 1.3 MB inside the stream by each shift and compares with memmove on the same bytes.
+void expectMovesAsMemmove(const std::function<std::unique_ptr<sample::TFileAndMemoryStream>()>& makeStream,
+                          std::initializer_list<int64_t> shifts) {
+    for (const int64_t shift : shifts) {
         const size_t n = 1300000;
         auto bytes = pattern(n + 1600000);
-        sample::TFileAndMemoryStream s;
-        s.writeAll(bytes.data(), bytes.size());
+        const auto s = makeStream();
+        s->writeAll(bytes.data(), bytes.size());
         const uint64_t from = 800000;
         const uint64_t to = uint64_t(int64_t(from) + shift);
         editing::Pace pace;
-        ASSERT_TRUE(editing::moveBlock(s, from, to, n, pace, 0, 100));
+        ASSERT_TRUE(editing::moveBlock(*s, from, to, n, pace, 0, 100));
         std::memmove(bytes.data() + to, bytes.data() + from, n);
         std::vector<uint8_t> got(bytes.size());
-        s.readAt(0, got.data(), got.size());
+        s->readAt(0, got.data(), got.size());
         EXPECT_EQ(got, bytes) << "shift " << shift;
     }
+}
+
+TEST(Blocks, MoveBlockActsAsMemmoveAcrossChunksBothWays) {
+    // Both directions cross several 512000-byte chunks with an overlap of a few bytes.
+    expectMovesAsMemmove([] { return std::make_unique<sample::TFileAndMemoryStream>(); }, {3, -3, 700001, -700001});
+}
+
+TEST(Blocks, MoveBlockInAFileActsAsMemmoveWhetherTheKernelMovesOrNot) {
+    // Distances under 64 KiB go through memory; longer ones are moved by the kernel in pieces no
+    // longer than the distance, in the order that reads every byte before it is overwritten.
+    TempDir dir;
+    expectMovesAsMemmove(
+        [&] {
+            return std::make_unique<sample::TFileAndMemoryStream>(sample::TFileAndMemoryStream::fmCreate,
+                                                                   dir.file("store"));
+        },
+        {3, -3, 70000, -70000, 700001, -700001});
+}
+
+TEST(Blocks, CopyBlocksBetweenFilesMovesExactlyCountWithSilencePastTheSourceEnd) {
+    TempDir dir;
+    const auto bytes = pattern(3000000);
+    sample::TFileAndMemoryStream source(sample::TFileAndMemoryStream::fmCreate, dir.file("source"));
+    source.writeAll(bytes.data(), bytes.size());
+    sample::TFileAndMemoryStream target(sample::TFileAndMemoryStream::fmCreate, dir.file("target"));
+    source.seek(1000);
+    target.seek(5);
+    editing::Pace pace;
+    EXPECT_EQ(editing::copyBlocks(source, target, 3100000, pace, 0, 100), 3100000u);
+    EXPECT_EQ(source.position(), 3000000);
+    EXPECT_EQ(target.position(), 3100005);
+    std::vector<uint8_t> expected(5, 0);
+    expected.insert(expected.end(), bytes.begin() + 1000, bytes.end());
+    expected.resize(3100005, 0);
+    std::vector<uint8_t> got(size_t(target.size()));
+    target.readAt(0, got.data(), got.size());
+    EXPECT_EQ(got, expected);
 }
 
 TEST(Blocks, ReadBlocksStepTwoTakesOneChannel) {

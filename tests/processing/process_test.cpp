@@ -2,6 +2,10 @@
 #include "editing/EditTestKit.h"
 #include "processing/ProcessWorkers.h"
 
+#include <algorithm>
+#include <cmath>
+#include <string>
+
 namespace cleavix::test {
 namespace {
 
@@ -79,6 +83,113 @@ TEST(Normalise, ThenRateThenUndoReturnsOnlyTheRate) {
     ASSERT_TRUE(b.run([&](editing::Done d) { return b.editor().undo(std::move(d)); }));
     EXPECT_EQ(b.s().format().sampleRate, 44100u);
     EXPECT_EQ(b.samples(), normalised);
+}
+
+// The normalise of a long sample, worked out as plainly as it is defined: the mean as a long
+// double sum, the peak as the largest distance of any sample from it, then every sample scaled.
+std::vector<int16_t> plainNormalise(std::vector<int16_t> v, size_t first, size_t step, int percent, bool dc) {
+    long double sum = 0;
+    uint64_t count = 0;
+    for (size_t k = first; k < v.size(); k += step) {
+        sum += v[k];
+        ++count;
+    }
+    const double offset = dc && count > 0 ? double(sum / count) : 0.0;
+    double peak = -1000000.0;
+    for (size_t k = first; k < v.size(); k += step) {
+        peak = std::max(peak, std::fabs(double(v[k]) - offset));
+    }
+    const double gain = percent / 100.0 * 32767.0 / peak;
+    for (size_t k = first; k < v.size(); k += step) {
+        v[k] = processing::normaliseSample(v[k], offset, gain);
+    }
+    return v;
+}
+
+// Noise with an offset, long enough for several blocks and for the table of results.
+std::vector<int16_t> offsetNoise(size_t count, int offset, int spread) {
+    std::vector<int16_t> v(count);
+    uint32_t x = 12345;
+    for (auto& s : v) {
+        x = x * 1664525u + 1013904223u;
+        s = int16_t(std::clamp(offset + int(x >> 16) % spread - spread / 2, -32768, 32767));
+    }
+    return v;
+}
+
+TEST(Normalise, LongSamplesMatchThePlainDefinition) {
+    struct Case {
+        uint16_t channels;
+        int processChannel; // 1 left, 2 right, 3 both
+        int percent;
+        bool dc;
+    };
+    for (const Case c : {Case{1, 3, 100, true}, Case{2, 3, 100, true}, Case{2, 1, 150, true}, Case{2, 2, 37, false},
+                         Case{1, 3, 400, false}}) {
+        SCOPED_TRACE(testing::Message() << c.channels << " channels, channel " << c.processChannel << ", "
+                                        << c.percent << " %, dc " << c.dc);
+        EditBench b;
+        const auto data = offsetNoise(150001 * c.channels, 1234, 20001);
+        ASSERT_TRUE(b.loadSamples(data, c.channels));
+        b.editor().setProcessChannel(c.processChannel);
+        b.processor().settings.normalisePercent = std::to_string(c.percent);
+        b.processor().settings.dcCentre = c.dc;
+        b.processor().settings.recutAfterNormalise = false;
+        ASSERT_TRUE(b.run([&](editing::Done d) { return b.processor().normalise(std::move(d)); }));
+        const size_t step = c.channels == 2 && c.processChannel != 3 ? 2 : 1;
+        const size_t first = step == 2 && c.processChannel == 2 ? 1 : 0;
+        EXPECT_EQ(b.samples(), plainNormalise(data, first, step, c.percent, c.dc));
+    }
+}
+
+TEST(Normalise, ThePeakOnTheNegativeSide) {
+    // The extremes decide the peak: here the lowest sample lies farther from the mean.
+    EditBench b;
+    std::vector<int16_t> data(70000, 10);
+    data[5] = -30000;
+    data[69999] = 20000;
+    ASSERT_TRUE(b.loadSamples(data, 1));
+    b.processor().settings.normalisePercent = "100";
+    b.processor().settings.recutAfterNormalise = false;
+    ASSERT_TRUE(b.run([&](editing::Done d) { return b.processor().normalise(std::move(d)); }));
+    EXPECT_EQ(b.samples(), plainNormalise(data, 0, 1, 100, true));
+    EXPECT_EQ(b.samples()[5], -32767);
+}
+
+TEST(Quantise, TheShiftGivesTheDivisionsResultForEveryValue) {
+    for (int level = 0; level <= 16; ++level) {
+        for (int v = -32768; v <= 32767; ++v) {
+            ASSERT_EQ(processing::quantiseShifted(int16_t(v), 16 - level), processing::quantiseSample(int16_t(v), level))
+                << "v " << v << " level " << level;
+        }
+    }
+}
+
+TEST(Quantise, OneChannelOfALongStereoSample) {
+    EditBench b;
+    const auto data = offsetNoise(100000 * 2, -50, 60001);
+    ASSERT_TRUE(b.loadSamples(data, 2));
+    b.editor().setProcessChannel(2);
+    b.processor().settings.quantiseLevel = 3;
+    ASSERT_TRUE(b.run([&](editing::Done d) { return b.processor().quantise(std::move(d)); }));
+    auto expected = data;
+    for (size_t k = 1; k < expected.size(); k += 2) {
+        expected[k] = processing::quantiseSample(expected[k], 3);
+    }
+    EXPECT_EQ(b.samples(), expected);
+}
+
+TEST(Invert, TheLeftChannelOfALongStereoSample) {
+    EditBench b;
+    const auto data = offsetNoise(90001 * 2, 0, 65535);
+    ASSERT_TRUE(b.loadSamples(data, 2));
+    b.editor().setProcessChannel(1);
+    ASSERT_TRUE(b.run([&](editing::Done d) { return b.processor().invert(std::move(d)); }));
+    auto expected = data;
+    for (size_t k = 0; k < expected.size(); k += 2) {
+        expected[k] = processing::invertSample(expected[k]);
+    }
+    EXPECT_EQ(b.samples(), expected);
 }
 
 TEST(Quantise, LevelEightOnTheSelection) {

@@ -102,6 +102,55 @@ TEST(Streams, CopyFromMovesBytesBetweenBackings) {
     EXPECT_EQ(target.copyFrom(source, 1000000), int64_t(data.size()) - 100010); // stops at the end
 }
 
+TEST(Streams, TheKernelCopyBetweenFilesAndWhereItStepsAside) {
+    TempDir dir;
+    const Bytes data = le16Bytes(testSignal(90000));
+    TFileAndMemoryStream source(TFileAndMemoryStream::fmCreate, dir.file("s"));
+    source.writeAll(data.data(), data.size());
+    TFileAndMemoryStream target(TFileAndMemoryStream::fmCreate, dir.file("t"));
+    const uint64_t marks = target.changes();
+    EXPECT_EQ(target.copyRangeFrom(source, 100, 7, 150000), 150000);
+    EXPECT_NE(target.changes(), marks);
+    Bytes expected(7, 0);
+    expected.insert(expected.end(), data.begin() + 100, data.begin() + 150100);
+    EXPECT_EQ(readFile(dir.file("t")), expected);
+    EXPECT_EQ(source.position(), int64_t(data.size())); // where the writes left it
+    EXPECT_EQ(target.position(), 0);
+    // The source ends first: the bytes it has.
+    EXPECT_EQ(target.copyRangeFrom(source, data.size() - 10, 0, 1000), 10);
+    // Memory on either side, or ranges of one file that overlap: the caller copies.
+    TFileAndMemoryStream memory;
+    memory.writeAll(data.data(), 100);
+    EXPECT_EQ(target.copyRangeFrom(memory, 0, 0, 100), -1);
+    EXPECT_EQ(memory.copyRangeFrom(source, 0, 0, 100), -1);
+    EXPECT_EQ(source.copyRangeFrom(source, 0, 50, 100), -1);
+    EXPECT_EQ(source.copyRangeFrom(source, 0, 100, 100), 100); // touching, not overlapping
+    EXPECT_EQ(target.copyRangeFrom(source, 0, 0, 0), 0);
+}
+
+TEST(Streams, TheKernelCopyTakesSpaceUnderTheTestingLimitAndStepsAsideWhenThereIsNone) {
+    TempDir dir;
+    const Bytes data = le16Bytes(testSignal(50000));
+    TFileAndMemoryStream source(TFileAndMemoryStream::fmCreate, dir.file("s"));
+    source.writeAll(data.data(), data.size());
+    TFileAndMemoryStream target(TFileAndMemoryStream::fmCreate, dir.file("t"));
+    setFreeSpaceForTesting(60000);
+    EXPECT_EQ(target.copyRangeFrom(source, 0, 0, 50000), 50000);
+    EXPECT_EQ(freeSpaceForTesting(), 10000);
+    EXPECT_EQ(target.copyRangeFrom(source, 0, 0, 50000), 50000); // over its own bytes: no space taken
+    EXPECT_EQ(freeSpaceForTesting(), 10000);
+    EXPECT_EQ(target.copyRangeFrom(source, 0, 50000, 20000), -1); // 10000 short
+    // The copy through memory then writes what fits and names the full disk.
+    try {
+        target.writeAllAt(50000, data.data(), 20000);
+        ADD_FAILURE() << "the write should have failed";
+    } catch (const StreamError& error) {
+        EXPECT_NE(std::string(error.what()).find("No space left"), std::string::npos) << error.what();
+    }
+    EXPECT_EQ(target.size(), 60000);
+    setFreeSpaceForTesting(-1);
+}
+
 TEST(Streams, LoadAndSaveToFileDoNothingOnAFileBackedStream) {
     TempDir dir;
     writeFile(dir.file("src"), Bytes{9, 8, 7});

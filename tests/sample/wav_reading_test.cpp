@@ -110,6 +110,22 @@ TEST(WaveReading, EightBitAiffIsSigned) {
     EXPECT_EQ(loaded.samples, (std::vector<int16_t>{-32767, 0, 32511, -256}));
 }
 
+TEST(WaveReading, UncompressedAiffCBigAndLittleEndianLoad) {
+    TempDir dir;
+    const auto samples = testSignal(64);
+    AiffSpec none;
+    none.aifc = true;
+    none.compression = "NONE";
+    writeFile(dir.file("none.aifc"), makeAiff(none, be16Bytes(samples)));
+    EXPECT_EQ(CheckSampleFile(dir.file("none.aifc")).result, CheckLoadable);
+    EXPECT_EQ(loadFile(dir.file("none.aifc")).samples, samples);
+    AiffSpec sowt = none;
+    sowt.compression = "sowt";
+    writeFile(dir.file("sowt.aifc"), makeAiff(sowt, le16Bytes(samples)));
+    EXPECT_EQ(CheckSampleFile(dir.file("sowt.aifc")).result, CheckLoadable);
+    EXPECT_EQ(loadFile(dir.file("sowt.aifc")).samples, samples);
+}
+
 TEST(WaveReading, StoreHasEightyZeroGuardBytes) {
     TempDir dir;
     writeFile(dir.file("g.wav"), makeWave({}, le16Bytes(testSignal(40))));
@@ -138,8 +154,11 @@ TEST(WaveReading, FormatsThatAreNotEightOrSixteenBitPcm) {
 
     AiffSpec aifc;
     aifc.aifc = true;
-    writeFile(dir.file("c.aifc"), makeAiff(aifc, Bytes(64, 1)));
-    EXPECT_EQ(CheckSampleFile(dir.file("c.aifc")).result, CheckUnsupported);
+    for (const char* compression : {"ima4", "fl32", "ulaw", "twos"}) {
+        aifc.compression = compression;
+        writeFile(dir.file("c.aifc"), makeAiff(aifc, Bytes(64, 1)));
+        EXPECT_EQ(CheckSampleFile(dir.file("c.aifc")).result, CheckUnsupported) << compression;
+    }
 
     WaveSpec zeroRate;
     zeroRate.sampleRate = 0;

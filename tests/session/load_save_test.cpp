@@ -142,6 +142,26 @@ TEST(SessionSave, SaveAsPrefillsTheNameAndAdoptsTheNewFile) {
     EXPECT_EQ(check.info.dataLength, 8000u);
 }
 
+TEST(SessionSave, AFullDiskIsNotBlamedOnOpenFiles) {
+    TempDir files;
+    SessionFixture f;
+    const std::string path = makeLoop(files, "loop.wav");
+    ASSERT_TRUE(f.load(path));
+    f.session->setModified(true);
+    f.prompter.answers.push_back(jobs::Answer::No);
+    bool saved = true;
+    {
+        const FileSizeLimit full(1000); // far below the sample, for this save alone
+        saved = f.runAndWait([&](auto done) { f.session->saveTo(files.file("copy.wav"), 16, done); });
+    }
+    EXPECT_FALSE(saved);
+    ASSERT_EQ(f.prompter.asked.size(), 1u);
+    EXPECT_EQ(f.prompter.asked[0], sample::kMsgSaveNoSpace);
+    EXPECT_TRUE(sample::isNoSpaceReason(f.session->lastSaveError())) << f.session->lastSaveError();
+    EXPECT_TRUE(f.session->modified());
+    EXPECT_FALSE(fileExists(files.file("copy.wav")));
+}
+
 TEST(SessionSave, FailedSaveAsksAndNoKeepsTheMark) {
     TempDir files;
     SessionFixture f;

@@ -14,6 +14,7 @@ namespace cleavix::slicing {
 namespace {
 
 using cleavix::test::SessionFixture;
+using cleavix::test::FileSizeLimit;
 using cleavix::test::TempDir;
 
 session::Settings quietSettings() {
@@ -293,15 +294,37 @@ TEST(Slicer, RandomiseShufflesWholeSegmentsAndOneSegmentStaysPut) {
     }
 }
 
-TEST(Slicer, ExportFailureAsksOnceAndRetriesUnderANewName) {
-    TempDir dir;
+// A session with a stereo sample cut in three segments by points at 8000 and 16000.
+bool loadThreeSegments(const TempDir& dir, SessionFixture& f) {
     const std::string file = dir.file("e.wav");
     writeWave(file, cleavix::test::testSignal(2 * 8000), 2);
+    return f.load(file) && f.session->slicer().addPoint(8000) && f.session->slicer().addPoint(16000);
+}
+
+TEST(Slicer, AnExportOntoAFullDiskSaysSoRatherThanBlamingOpenFiles) {
+    TempDir dir;
     SessionFixture f(quietSettings());
-    ASSERT_TRUE(f.load(file));
+    ASSERT_TRUE(loadThreeSegments(dir, f));
     auto& slicer = f.session->slicer();
-    ASSERT_TRUE(slicer.addPoint(8000));
-    ASSERT_TRUE(slicer.addPoint(16000));
+    f.prompter.answers = {jobs::Answer::No};
+    ExportReport report;
+    bool started = false;
+    {
+        const FileSizeLimit full(1000); // below every segment, for this export alone
+        started = slicer.saveSegmentsInLoop(dir.file("cut.wav"), 16, [&](const ExportReport& r) { report = r; });
+        f.waitIdle();
+    }
+    ASSERT_TRUE(started);
+    EXPECT_FALSE(report.ok);
+    ASSERT_EQ(f.prompter.asked.size(), 1u);
+    EXPECT_EQ(f.prompter.asked[0], kMsgSaveFilesNoSpace);
+}
+
+TEST(Slicer, ExportFailureAsksOnceAndRetriesUnderANewName) {
+    TempDir dir;
+    SessionFixture f(quietSettings());
+    ASSERT_TRUE(loadThreeSegments(dir, f));
+    auto& slicer = f.session->slicer();
     f.prompter.answers = {jobs::Answer::Yes};
     f.prompter.targets = {jobs::SaveTarget{dir.file("ok.wav"), 16}};
     // The progress window counts the files as they are written.

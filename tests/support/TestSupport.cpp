@@ -1,6 +1,7 @@
 #include "support/TestSupport.h"
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -10,6 +11,7 @@
 #include <poll.h>
 #include <spawn.h>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -156,7 +158,7 @@ Bytes makeAiff(const AiffSpec& spec, const Bytes& data) {
     const auto rate = extendedBytes(spec.sampleRate);
     comm.insert(comm.end(), rate.begin(), rate.end());
     if (spec.aifc) {
-        putId(comm, "NONE");
+        putId(comm, spec.compression);
         comm.push_back(0);
         comm.push_back(0);
     }
@@ -317,6 +319,49 @@ std::optional<jobs::SaveTarget> ScriptedPrompter::chooseSaveTarget(const std::st
     auto t = targets.front();
     targets.pop_front();
     return t;
+}
+
+FileSizeLimit::FileSizeLimit(uint64_t bytes) {
+    rlimit old{};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    oldSoft_ = old.rlim_cur;
+    oldHard_ = old.rlim_max;
+    oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit tight{rlim_t(bytes), old.rlim_max};
+    if (::setrlimit(RLIMIT_FSIZE, &tight) != 0) {
+        throw std::runtime_error("setrlimit failed");
+    }
+}
+
+FileSizeLimit::~FileSizeLimit() {
+    const rlimit old{rlim_t(oldSoft_), rlim_t(oldHard_)};
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler_);
+}
+
+int exitWithin(int seconds, const std::function<int()>& body) {
+    const pid_t child = ::fork();
+    if (child < 0) {
+        throw std::runtime_error("fork failed");
+    }
+    if (child == 0) {
+        int code = 99;
+        try {
+            code = body();
+        } catch (...) {
+        }
+        ::_exit(code);
+    }
+    for (int waited = 0; waited < seconds * 100; ++waited) {
+        int status = 0;
+        if (::waitpid(child, &status, WNOHANG) == child) {
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+        }
+        ::usleep(10000);
+    }
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    return -1;
 }
 
 } // namespace cleavix::test

@@ -68,6 +68,7 @@ struct AiffSpec {
     uint16_t bits = 16;
     uint32_t ssndOffset = 0;
     bool aifc = false;
+    const char* compression = "NONE"; // AIFF-C only
     bool oddChunkFirst = false; // an odd-sized "NAME" chunk (padded) before COMM
 };
 // An AIFF file holding `data` (already big-endian) as its sound data.
@@ -89,6 +90,25 @@ struct RunResult {
 RunResult run(const std::vector<std::string>& argv);
 RunResult runCli(const std::vector<std::string>& args);
 std::string soxPath(); // empty when sox is not installed
+
+// A file-size limit (RLIMIT_FSIZE, with SIGXFSZ ignored) for as long as it lives: writes past
+// bytes fail with EFBIG, standing for a full disk.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(uint64_t bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    uint64_t oldSoft_ = 0;
+    uint64_t oldHard_ = 0;
+    void (*oldHandler_)(int) = nullptr;
+};
+
+// Runs body in a forked child and returns its exit status, or -1 when it has not ended within
+// seconds (the child is then killed): for calls that could block forever, such as an open of a FIFO.
+int exitWithin(int seconds, const std::function<int()>& body);
 
 // A prompter that answers from a script and remembers what it was asked.
 class ScriptedPrompter final : public jobs::Prompter {

@@ -1,0 +1,51 @@
+// A refused save or clipboard load in a `run` script: exit status 1 and the real
+// reason on standard error, never a hang on a special file.
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+using namespace cleavix::test;
+
+namespace {
+
+std::string script(const TempDir& dir, const std::string& text) {
+    const std::string path = dir.file("script.txt");
+    writeFile(path, Bytes(text.begin(), text.end()));
+    return path;
+}
+
+bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+} // namespace
+
+TEST(CliFailures, ARefusedSaveInARunScriptSaysWhy) {
+    TempDir dir;
+    writeFile(dir.file("in.wav"), makeWave({}, le16Bytes(testSignal(2000))));
+    writeFile(dir.file("locked.wav"), Bytes{1, 2, 3});
+    ::chmod(dir.file("locked.wav").c_str(), 0444);
+    RunResult r = runCli({"run", script(dir, "open " + dir.file("in.wav") + "\nsave " + dir.file("locked.wav") + "\n")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(has(r.err, "read-only")) << r.err;
+    EXPECT_EQ(readFile(dir.file("locked.wav")), (Bytes{1, 2, 3}));
+
+    ASSERT_EQ(::mkfifo(dir.file("pipe.wav").c_str(), 0600), 0);
+    const std::string s = script(dir, "open " + dir.file("in.wav") + "\nsave " + dir.file("pipe.wav") + "\n");
+    const int code = exitWithin(20, [&] {
+        const RunResult p = runCli({"run", s});
+        return p.status == 1 && has(p.err, "not a regular file") ? 0 : 1;
+    });
+    EXPECT_EQ(code, 0);
+}
+
+TEST(CliFailures, AFifoAsAClipboardFileIsRefusedWithoutBlocking) {
+    TempDir dir;
+    ASSERT_EQ(::mkfifo(dir.file("clip.wav").c_str(), 0600), 0);
+    const std::string s = script(dir, "load-clipboard " + dir.file("clip.wav") + "\n");
+    const int code = exitWithin(20, [&] {
+        const RunResult r = runCli({"run", s});
+        return r.status == 1 && has(r.err, "clipboard") ? 0 : 1;
+    });
+    EXPECT_EQ(code, 0);
+}

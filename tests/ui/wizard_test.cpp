@@ -207,13 +207,11 @@ QStringList sendWith(Rig& rig, const QString& name, int position) {
     sampler.selectProfile(name.toStdString());
     ModalScript script;
     script.answer(QMessageBox::Ok);
-    if (!sampler.sendRegion(position, false, 1)) {
-        return {"(refused)"};
-    }
+    const bool started = sampler.sendRegion(position, false, 1);
     if (!uitest::waitFor([&] { return !sampler.running() && script.pending() == 0; }, kWatchdogMs)) {
         return {"(no end)"};
     }
-    return script.texts;
+    return started ? script.texts : QStringList{"(refused)"} + script.texts;
 }
 
 const QString kSdsPort = "Cleavix virtual SDS sampler";
@@ -230,6 +228,8 @@ private slots:
     void skipGoesToTheEndAndStoresNothing();
     void storedNameIsReplacedOnlyWhenAsked();
     void cancelAtTheEndStoresNothing();
+    void cancelWhileTheDevicesAreListed();
+    void withoutAdaptorsAScsiProfileIsStoredButRefused();
 };
 
 void WizardTest::eachProtocolMakesAProfileThatSends_data() {
@@ -464,6 +464,79 @@ void WizardTest::cancelAtTheEndStoresNothing() {
     QVERIFY(walk.done);
     QVERIFY(walk.completeText.contains("\"Wizard profile\""));
     QVERIFY(rig.store().names().empty());
+}
+
+void WizardTest::cancelWhileTheDevicesAreListed() {
+    Rig rig;
+    rig.w().show();
+    // The Akai at ID 2 answers late, so the listing is still running when the wizard goes.
+    rig.scsi.bus->injectFault(2, sampler::scsi::VirtualScsiFault::late(std::chrono::milliseconds(500)));
+    ModalScript script;
+    bool wasRunning = false;
+    script.handle([&](QWidget* modal) {
+        auto* wizard = qobject_cast<Wizard*>(modal);
+        if (wizard == nullptr) {
+            return false;
+        }
+        switch (wizard->currentId()) {
+        case Wizard::Protocol:
+            wizard->samplerPages().protocolList()->setCurrentRow(5);
+            break;
+        case Wizard::ScsiDevices:
+            wasRunning = wizard->samplerPages().scsiLists()->running() &&
+                         !wizard->button(QWizard::NextButton)->isEnabled();
+            QTimer::singleShot(0, wizard, &QWizard::reject);
+            return true;
+        default:
+            break;
+        }
+        wizard->next();
+        return false;
+    });
+    rig.w().action("ConfigurationWizard1")->trigger();
+    QVERIFY(uitest::waitFor([&] { return script.pending() == 0 && QApplication::activeModalWidget() == nullptr; },
+                            kWatchdogMs));
+    QVERIFY(wasRunning);
+    // The late answers come after the wizard has gone: nothing is left to take them.
+    QTest::qWait(900);
+    QVERIFY(rig.store().names().empty());
+
+    // The next wizard lists the bus afresh.
+    Plan plan;
+    plan.protocol = 5;
+    plan.scsiId = 2;
+    const Walk walk = runWizard(rig, plan);
+    QVERIFY(walk.done);
+    QCOMPARE(walk.deviceLines.value(2), QString("ID:2 AKAI S2000 1.00 (*)"));
+    QCOMPARE(int(rig.store().read("Wizard profile").profile->scsiDevice), 2);
+}
+
+void WizardTest::withoutAdaptorsAScsiProfileIsStoredButRefused() {
+    Rig rig;
+    QVERIFY(uitest::openDemo(rig.w(), rig.box));
+    rig.w().session().slicer().setLoop(4000, 8000);
+    rig.scsi.bus->setListed(false);
+    Plan plan;
+    plan.protocol = 5;
+    plan.scsiId = 2;
+    const Walk walk = runWizard(rig, plan);
+    QVERIFY(walk.done);
+    QCOMPARE(walk.adaptorLines, QStringList{"No host adaptor found"});
+    QCOMPARE(walk.deviceLines, QStringList{"No devices found"});
+    const auto read = rig.store().read("Wizard profile");
+    QVERIFY(read.ok());
+    QCOMPARE(int(read.profile->deviceType), 5);
+    QCOMPARE(int(read.profile->scsiInUse), 1);
+    // A transfer with it is refused with the binding's message; nothing starts.
+    const QStringList shown = sendWith(rig, "Wizard profile", 1);
+    QCOMPARE(shown.size(), 2);
+    QCOMPARE(shown[0], QString("(refused)"));
+    // The message box shows the text's line breaks as plain ones.
+    const QString text = QString(shown[1]).replace("\r\n", "\n");
+    QVERIFY2(text == QString(sampler::profiles::kOutOfRangeBinding).replace("\r\n", "\n") ||
+                 text == QString(sampler::profiles::kCannotInitialiseScsi),
+             qPrintable(text));
+    QVERIFY(rig.scsi.akai->samples().empty());
 }
 
 static uitest::Register<WizardTest> registerWizardTest;

@@ -1,11 +1,13 @@
 // The Sampler menu and the transfer dialogs, driven through the window on the offscreen platform
-// with profiles bound to the emulated samplers (the SDS sampler on the virtual MIDI port, the
-// S2000 on the virtual SCSI bus).
+// with profiles bound to the emulated samplers (the SDS sampler and the Yamaha key-map listener on
+// the virtual MIDI ports; the S2000, a generic SMDI sampler and an E-mu on the virtual SCSI bus).
 #include "ui/UiTestSupport.h"
 
 #include "sampler/virtual/MidiBackendList.h"
 #include "sampler/virtual/VirtualAkaiSampler.h"
 #include "sampler/virtual/VirtualSdsSampler.h"
+#include "sampler/virtual/VirtualSmdiSampler.h"
+#include "sampler/virtual/VirtualYamahaListener.h"
 #include "session/SamplerTransfer.h"
 #include "slicing/Slicer.h"
 #include "ui/dialogs/KeymapForm.h"
@@ -18,6 +20,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
@@ -39,6 +42,11 @@ struct Rig {
     Sandbox box;
     std::shared_ptr<sampler::virt::VirtualSdsSampler> sds = std::make_shared<sampler::virt::VirtualSdsSampler>("", "");
     std::shared_ptr<sampler::scsi::VirtualAkaiSampler> akai = std::make_shared<sampler::scsi::VirtualAkaiSampler>("");
+    std::shared_ptr<sampler::scsi::VirtualSmdiSampler> smdi = std::make_shared<sampler::scsi::VirtualSmdiSampler>();
+    std::shared_ptr<sampler::scsi::VirtualSmdiSampler> emu =
+        std::make_shared<sampler::scsi::VirtualSmdiSampler>(sampler::scsi::VirtualSmdiSampler::Flavour::Emu);
+    std::shared_ptr<sampler::virt::VirtualYamahaListener> yamaha =
+        std::make_shared<sampler::virt::VirtualYamahaListener>(sampler::virt::VirtualYamahaListener::Model::A3000);
     std::unique_ptr<uitest::Window> window;
 
     Rig() {
@@ -51,13 +59,29 @@ struct Rig {
         akaiProfile.deviceType = 5;
         akaiProfile.scsiDevice = sampler::scsi::VirtualAkaiSampler::kDefaultId;
         store.store("B Akai", akaiProfile);
+        sampler::SamplerProfile emuProfile;
+        emuProfile.deviceType = 4;
+        emuProfile.scsiInUse = 1;
+        emuProfile.scsiDevice = sampler::scsi::VirtualSmdiSampler::kEmuId;
+        emuProfile.sampleNumberOffset = 1;
+        store.store("C E-mu", emuProfile);
+        sampler::SamplerProfile yamahaProfile;
+        yamahaProfile.deviceType = 2; // A3000
+        yamahaProfile.scsiInUse = yamahaProfile.midiOutInUse = 1;
+        yamahaProfile.scsiDevice = sampler::scsi::VirtualSmdiSampler::kGenericId;
+        yamahaProfile.midiOutput = 2; // the listener, after the cable and the SDS sampler
+        store.store("D Yamaha", yamahaProfile);
         ui::StartOptions options;
         options.backends = [this] {
             session::Backends b;
-            b.midi = {sampler::virt::makeVirtualMidiBackend(sds)};
+            auto midi = sampler::virt::makeVirtualMidiBackend(sds);
+            midi->addEndpoint(yamaha);
+            b.midi = {midi};
             b.systemScsi = false;
             b.scsiBus = std::make_shared<sampler::scsi::VirtualScsiBus>();
             b.scsiBus->attach(sampler::scsi::VirtualAkaiSampler::kDefaultId, akai);
+            b.scsiBus->attach(sampler::scsi::VirtualSmdiSampler::kGenericId, smdi);
+            b.scsiBus->attach(sampler::scsi::VirtualSmdiSampler::kEmuId, emu);
             return b;
         };
         window = std::make_unique<uitest::Window>(options);
@@ -109,6 +133,46 @@ struct Rig {
 
 void selectProfile(ui::TransferDialogBase& dialog, int index) { dialog.profileBox()->setCurrentIndex(index); }
 
+// Slices the demo loop and writes the slices with Save Segments in Loop; their files in order.
+QStringList exportSlices(Rig& rig, int count) {
+    auto& slicer = rig.w().session().slicer();
+    rig.w().sensitivitySlider()->setValue(65000);
+    const QString out = rig.box.path("slices");
+    QDir().mkpath(out);
+    slicing::ExportReport report;
+    bool exported = false;
+    if (slicer.slicePoints().count() <= 3 ||
+        !slicer.saveSegmentsInLoop((out + "/slice.wav").toStdString(), 16, [&](const slicing::ExportReport& r) {
+            report = r;
+            exported = true;
+        })) {
+        return {};
+    }
+    if (!uitest::waitFor([&] { return exported && !rig.w().session().busy(); }, kWatchdogMs) ||
+        int(report.written.size()) < count) {
+        return {};
+    }
+    QStringList files;
+    for (int i = 0; i < count; ++i) {
+        files << QString::fromStdString(report.written[size_t(i)]);
+    }
+    return files;
+}
+
+// The progress texts a transfer shows in the dialog, recorded as they come.
+QStringList* recordStatus(Rig& rig) {
+    auto* seen = new QStringList;
+    auto& sampler = rig.sampler();
+    auto shown = sampler.onStatus;
+    sampler.onStatus = [seen, shown](const std::string& text) {
+        *seen << QString::fromStdString(text);
+        if (shown) {
+            shown(text);
+        }
+    };
+    return seen;
+}
+
 } // namespace
 
 class TransferTest : public QObject {
@@ -121,6 +185,9 @@ private slots:
     void listingRowsAndFetch();
     void batchOfExportedSlicesWithNumbers();
     void batchToTheAkaiWithAutoMap();
+    void batchOfSlicesToTheEmuWithKeyRanges();
+    void batchOfSlicesToAYamahaSendsItsKeyMapByMidi();
+    void batchKeyMapDialogRefusesKeysPastTheTop();
     void injectedFaultsEndWithTheWindowEnabled();
 };
 
@@ -375,6 +442,137 @@ void TransferTest::batchToTheAkaiWithAutoMap() {
     QCOMPARE(rig.clickAnswering(dialog.sendButton()), QStringList{"WARNING! -  Samples exceed available notes"});
     QVERIFY(!rig.sampler().running());
     QVERIFY(rig.windowEnabled());
+    dialog.hide();
+}
+
+void TransferTest::batchOfSlicesToTheEmuWithKeyRanges() {
+    Rig rig;
+    QVERIFY(rig.open());
+    const QStringList slices = exportSlices(rig, 3);
+    QCOMPARE(slices.size(), 3);
+    auto& dialog = rig.batch();
+    dialog.show();
+    selectProfile(dialog, 2);
+    QVERIFY(dialog.autoMapBox()->isEnabled());
+    QVERIFY(dialog.autoMapBox()->isChecked());
+    dialog.addFiles(slices);
+    auto k = rig.w().samplerCommands()->keymap();
+    k.interval = 2;
+    rig.w().samplerCommands()->setKeymap(k);
+    std::unique_ptr<QStringList> status(recordStatus(rig));
+    dialog.positionBox()->setValue(10);
+    QCOMPARE(rig.clickAnswering(dialog.sendButton()), QStringList{"Batch transfer complete!"});
+    // Samples 11, 12 and 13 on the sampler, shown to the user as 1, 2 and 3.
+    for (int shown = 1; shown <= 3; ++shown) {
+        QVERIFY2(!status->filter(QString("Sending # %1: ").arg(shown)).isEmpty(), qPrintable(status->join(" | ")));
+    }
+    QVERIFY(status->filter("Sending # 11").isEmpty());
+    // Interval 2 from C2: roots 48, 51, 54, each a key either side, kept by the E-mu from the
+    // key-range headers.
+    const auto held = rig.emu->samples();
+    const int roots[] = {48, 51, 54};
+    for (int i = 0; i < 3; ++i) {
+        const auto it = held.find(uint32_t(11 + i));
+        QVERIFY(it != held.end());
+        QVERIFY(it->second.rootKey && it->second.lowKey && it->second.highKey);
+        QCOMPARE(int(*it->second.rootKey), roots[i]);
+        QCOMPARE(int(*it->second.lowKey), roots[i] - 1);
+        QCOMPARE(int(*it->second.highKey), roots[i] + 1);
+        QCOMPARE(QString::fromStdString(it->second.name).trimmed(),
+                 QFileInfo(slices[i]).completeBaseName());
+    }
+    const auto& sent = rig.sampler().lastBatch();
+    QVERIFY(sent.mapped);
+    QCOMPARE(int(sent.sent.size()), 3);
+    QCOMPARE(sent.sent[2].number, 13);
+    QCOMPARE(sent.sent[2].displayNumber, 3);
+    QVERIFY(sent.sent[2].keys);
+    QCOMPARE(sent.sent[2].keys->root, 54);
+    QVERIFY(rig.windowEnabled());
+    dialog.hide();
+}
+
+void TransferTest::batchOfSlicesToAYamahaSendsItsKeyMapByMidi() {
+    Rig rig;
+    QVERIFY(rig.open());
+    const QStringList slices = exportSlices(rig, 4);
+    QCOMPARE(slices.size(), 4);
+    auto& dialog = rig.batch();
+    dialog.show();
+    selectProfile(dialog, 3);
+    QVERIFY(dialog.autoMapBox()->isChecked());
+    dialog.addFiles(slices);
+    auto k = rig.w().samplerCommands()->keymap();
+    k.whiteKeys = true;
+    k.bankName = "LOOP KIT";
+    rig.w().samplerCommands()->setKeymap(k);
+    dialog.positionBox()->setValue(20);
+    QCOMPARE(rig.clickAnswering(dialog.sendButton()), QStringList{"Batch transfer complete!"});
+    // The samples over SCSI, numbered from the position (no offset in this profile) ...
+    const auto held = rig.smdi->samples();
+    for (int i = 0; i < 4; ++i) {
+        QVERIFY(held.count(uint32_t(20 + i)) == 1);
+    }
+    // ... and the key map over MIDI: a program naming the four slices, on white keys from C2.
+    QVERIFY(uitest::waitFor([&] { return !rig.yamaha->programs().empty(); }, kWatchdogMs));
+    const auto broken = rig.yamaha->errors();
+    QVERIFY2(broken.empty(), broken.empty() ? "" : broken.front().c_str());
+    const auto program = rig.yamaha->programs().back();
+    QCOMPARE(QString::fromStdString(program.name).trimmed(), QString("LOOP KIT"));
+    QCOMPARE(program.declaredSamples, 4);
+    QStringList names;
+    for (const auto& name : program.sampleNames) {
+        names << QString::fromStdString(name).trimmed();
+    }
+    QStringList expected;
+    for (const auto& file : slices) {
+        expected << QFileInfo(file).completeBaseName().left(12);
+    }
+    QCOMPARE(names, expected);
+    const auto keys = rig.yamaha->keys();
+    QCOMPARE(int(keys.size()), 4);
+    const int whites[] = {48, 50, 52, 53};
+    for (int i = 0; i < 4; ++i) {
+        QCOMPARE(keys[size_t(i)].root, whites[i]);
+        QCOMPARE(keys[size_t(i)].low, whites[i]);
+        QCOMPARE(keys[size_t(i)].high, whites[i]);
+    }
+    QVERIFY(rig.sampler().lastBatch().mapped);
+    QVERIFY(rig.windowEnabled());
+    dialog.hide();
+}
+
+void TransferTest::batchKeyMapDialogRefusesKeysPastTheTop() {
+    Rig rig;
+    QVERIFY(rig.open());
+    auto& dialog = rig.batch();
+    dialog.show();
+    selectProfile(dialog, 1);
+    const QString file = rig.wave("one.wav", std::vector<int16_t>(100, 5));
+    dialog.addFiles(QStringList(40, file));
+    auto k = rig.w().samplerCommands()->keymap();
+    k.interval = 2;
+    rig.w().samplerCommands()->setKeymap(k);
+    // Set Mapping counts the batch list: 40 samples at interval 2 from C2 pass note 127.
+    ModalScript script;
+    QStringList seen;
+    script.handle([&](QWidget* modal) {
+        auto* form = qobject_cast<ui::TForm6*>(modal);
+        if (form == nullptr) {
+            return false;
+        }
+        seen << QString("ok %1 warning %2").arg(form->okButton()->isEnabled()).arg(!form->warningLabel()->isHidden());
+        form->intervalBox()->setValue(0); // 40 keys from 48 fit
+        seen << QString("ok %1 warning %2").arg(form->okButton()->isEnabled()).arg(!form->warningLabel()->isHidden());
+        form->intervalBox()->setValue(2);
+        seen << QString("ok %1").arg(form->okButton()->isEnabled());
+        form->reject();
+        return true;
+    });
+    dialog.mappingButton()->click();
+    QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }, kWatchdogMs));
+    QCOMPARE(seen, (QStringList{"ok 0 warning 1", "ok 1 warning 0", "ok 0"}));
+    QCOMPARE(rig.w().samplerCommands()->keymap().interval, 2); // Cancel kept the settings
     dialog.hide();
 }
 

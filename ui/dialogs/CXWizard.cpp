@@ -1,5 +1,10 @@
 #include "ui/dialogs/CXWizard.h"
 
+#include "ui/dialogs/WizardSamplerPages.h"
+#include "ui/sampler/SamplerCommands.h"
+#include "ui/window/StartForm.h"
+
+#include <QAction>
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
@@ -7,47 +12,58 @@
 #include <QWizardPage>
 
 #include <algorithm>
+#include <functional>
 
 namespace cleavix::ui {
 
 namespace {
 
-QWizardPage* textPage(const QString& title, const QString& text) {
-    auto* page = new QWizardPage;
-    page->setTitle(title);
-    auto* label = new QLabel(text, page);
-    label->setWordWrap(true);
-    auto* column = new QVBoxLayout(page);
-    column->addWidget(label);
-    column->addStretch();
-    return page;
-}
-
-// The sampler profile page: "Skip" leads to the end.
-class SamplerPage final : public QWizardPage {
+class TextPage final : public QWizardPage {
 public:
-    SamplerPage() {
-        setTitle("Sampler Profile");
-        auto* label = new QLabel("A sampler profile names a hardware sampler and how to reach it (MIDI or SCSI).\n\n"
-                                 "This build of Cleavix has no sampler support, so no profile can be made now. "
-                                 "Press Skip to finish the wizard.",
-                                 this);
-        label->setWordWrap(true);
+    TextPage(const QString& title, const QString& text) : label_(new QLabel(text, this)) {
+        setTitle(title);
+        label_->setWordWrap(true);
         auto* column = new QVBoxLayout(this);
-        column->addWidget(label);
+        column->addWidget(label_);
         column->addStretch();
     }
-    int nextId() const override { return TCXWizard::Complete; }
+    void initializePage() override {
+        if (text_) {
+            label_->setText(text_());
+        }
+    }
+    std::function<QString()> text_;
+
+private:
+    QLabel* label_;
 };
+
+// The main window's profile manager settings; none when the window cannot keep profiles (its
+// "&Profile Manager" item is disabled then).
+std::optional<ProfileManagerSetup> samplerSetupOf(QWidget* parent) {
+    auto* main = qobject_cast<TMainForm*>(parent);
+    if (main == nullptr || main->samplerCommands() == nullptr) {
+        return std::nullopt;
+    }
+    const QAction* manager = main->action("ProfileManager1");
+    if (manager == nullptr || !manager->isEnabled()) {
+        return std::nullopt;
+    }
+    return main->samplerCommands()->profileManager()->setup();
+}
 
 } // namespace
 
 TCXWizard::TCXWizard(Config& config, TransportControl& transport, QWidget* parent)
+    : TCXWizard(config, transport, samplerSetupOf(parent), parent) {}
+
+TCXWizard::TCXWizard(Config& config, TransportControl& transport, std::optional<ProfileManagerSetup> sampler,
+                     QWidget* parent)
     : QWizard(parent), config_(config), transport_(transport) {
     setObjectName("TCXWizard");
     setWizardStyle(QWizard::ClassicStyle);
-    setPage(Welcome, textPage("Welcome", "This wizard sets up Cleavix: the device it plays through and, "
-                                         "when sampler support is present, a sampler profile."));
+    setPage(Welcome, new TextPage("Welcome", "This wizard sets up Cleavix: the device it plays through and a "
+                                             "sampler profile for sending samples to a sampler."));
     auto* audio = new QWizardPage;
     audio->setTitle("Audio Device Selection");
     auto* column = new QVBoxLayout(audio);
@@ -65,12 +81,34 @@ TCXWizard::TCXWizard(Config& config, TransportControl& transport, QWidget* paren
     column->addWidget(devices_);
     column->addStretch();
     setPage(AudioDevice, audio);
-    setPage(SamplerProfile, new SamplerPage);
-    setPage(Complete, textPage("Configuration Complete", "Cleavix is set up. Press Finish to apply the settings."));
+
+    sampler_ = new WizardSamplerPages(
+        *this, {SamplerProfile, Protocol, ScsiDevices, MidiDevices, SamplerOptions, ProfileName, Complete},
+        std::move(sampler));
+    auto* complete = new TextPage("Configuration Complete", QString());
+    complete->text_ = [this] {
+        if (sampler_->profileMade()) {
+            return QString("Cleavix is set up. Press Finish to apply the settings and store the sampler profile "
+                           "\"%1\".")
+                .arg(sampler_->profileName());
+        }
+        return QString("Cleavix is set up. Press Finish to apply the settings.");
+    };
+    setPage(Complete, complete);
+
     setButtonText(QWizard::NextButton, "&Next >");
+    setButtonText(QWizard::CustomButton1, "Skip");
+    connect(this, &QWizard::customButtonClicked, this, [this](int which) {
+        if (which == QWizard::CustomButton1) {
+            sampler_->skip();
+        }
+    });
     connect(this, &QWizard::currentIdChanged, this, [this](int id) {
         captionFor(id);
-        setButtonText(QWizard::NextButton, id == SamplerProfile ? "Skip" : "&Next >");
+        sampler_->pageEntered(id);
+        // "Skip" only where a profile may be begun.
+        setOption(QWizard::HaveCustomButton1, id == SamplerProfile && sampler_->canMakeProfile());
+        setButtonText(QWizard::NextButton, id == SamplerProfile && !sampler_->canMakeProfile() ? "Skip" : "&Next >");
     });
     setStartId(Welcome);
     captionFor(Welcome);
@@ -82,6 +120,14 @@ void TCXWizard::captionFor(int id) {
 }
 
 void TCXWizard::accept() {
+    // The profile first: when it cannot be stored the wizard stays open on its last page.
+    if (!sampler_->store()) {
+        return;
+    }
+    if (sampler_->profileMade()) {
+        // The transfer dialogs open on the profile just made.
+        config_.pNo = sampler_->storedPosition();
+    }
     if (devices_->isEnabled()) {
         transport_.closeOutput();
         config_.waveId = devices_->currentIndex() - 1;

@@ -50,12 +50,117 @@ std::optional<QString> askProfileName(QWidget* parent, const QString& prefill) {
     return edit->text();
 }
 
+sampler::SamplerProfile buildProfileRecord(const ProfileFields& f) {
+    const pf::Enabling uses = pf::enablingFor(f.deviceType);
+    sampler::SamplerProfile p;
+    p.midiInput = static_cast<uint8_t>(std::clamp(f.midiInput, 0, 255));
+    p.midiOutput = static_cast<uint8_t>(std::clamp(f.midiOutput, 0, 255));
+    p.scsiAdaptor = static_cast<uint8_t>(std::clamp(f.scsiAdaptor, 0, pf::kMaxAdaptor));
+    p.scsiDevice = static_cast<uint8_t>(std::clamp(f.scsiDevice, 0, pf::kMaxDevice));
+    p.sysexId = static_cast<uint8_t>(std::clamp(f.sysexId, 1, 16));
+    p.midiChannel = static_cast<uint8_t>(pf::clampMidiChannel(f.midiChannel));
+    p.openLoop = f.openLoop ? 1 : 0;
+    p.scsiInUse = uses.scsi ? 1 : 0;
+    p.midiOutInUse = uses.midiOut ? 1 : 0;
+    p.deviceType = static_cast<uint8_t>(std::clamp(f.deviceType, 0, pf::kDeviceTypeCount - 1));
+    p.sampleNumberOffset = std::clamp(f.offset, pf::kMinOffset, pf::kMaxOffset);
+    return p;
+}
+
+void fillMidiList(QComboBox* box, const QStringList& names) {
+    const int previous = box->currentIndex();
+    box->clear();
+    box->addItems(names);
+    selectRow(box, std::max(previous, 0));
+}
+
+ScsiDeviceLists::ScsiDeviceLists(scsi::ScsiLayer* layer, QComboBox* adaptors, QComboBox* devices, QObject* parent)
+    : QObject(parent), scsi_(layer), adaptors_(adaptors), devices_(devices) {
+    if (scsi_) {
+        listing_ = std::make_unique<scsi::DeviceListing>(*scsi_);
+    }
+    adaptors_->addItem(kNoHostAdaptorFound);
+    devices_->addItem(kNoDevicesFound);
+    connect(adaptors_, &QComboBox::currentIndexChanged, this, [this](int) { listIfAdaptorChanged(); });
+}
+
+ScsiDeviceLists::~ScsiDeviceLists() = default;
+
+void ScsiDeviceLists::fill() {
+    if (running()) {
+        return; // never under a running listing; the list is filled again next time
+    }
+    adaptors_->blockSignals(true);
+    adaptors_->clear();
+    adaptors_->addItem(kNoHostAdaptorFound);
+    adaptorsFound_ = false;
+    if (scsi_ && scsi_->available()) {
+        const auto adaptors = scsi_->adaptors();
+        for (const auto& adaptor : adaptors) {
+            adaptors_->addItem(qs(scsi::adaptorLine(adaptor)));
+        }
+        if (!adaptors.empty()) {
+            adaptors_->removeItem(0);
+            adaptorsFound_ = true;
+        }
+    }
+    adaptors_->setCurrentIndex(0);
+    adaptors_->blockSignals(false);
+    devices_->clear();
+    devices_->addItem(kNoDevicesFound);
+    if (listing_) {
+        // A fresh list: the adaptor counts as changed.
+        listing_ = std::make_unique<scsi::DeviceListing>(*scsi_);
+    }
+    listIfAdaptorChanged();
+}
+
+bool ScsiDeviceLists::running() const {
+    return listing_ && listing_->running();
+}
+
+void ScsiDeviceLists::listIfAdaptorChanged() {
+    if (!listing_ || !adaptorsFound_ || listing_->running()) {
+        return;
+    }
+    const int adaptor = adaptors_->currentIndex();
+    if (adaptor < 0 || listing_->lastListed() == adaptor) {
+        return;
+    }
+    devices_->clear();
+    devices_->addItem(kNoDevicesFound);
+    listing_->start(
+        adaptor, [this](const scsi::DeviceEntry& entry) { devices_->addItem(qs(entry.line)); },
+        [this](const std::vector<scsi::DeviceEntry>&) {
+            devices_->removeItem(0);
+            selectRow(devices_, wantedDevice_);
+            emit listed();
+            // The adaptor may have changed while the listing ran.
+            listIfAdaptorChanged();
+        });
+}
+
+void ScsiDeviceLists::select(int adaptor, int device) {
+    wantedDevice_ = device;
+    selectRow(adaptors_, adaptor);
+    if (!running()) {
+        selectRow(devices_, device);
+    }
+}
+
+int ScsiDeviceLists::adaptorPosition() const {
+    return adaptorsFound_ ? std::max(adaptors_->currentIndex(), 0) : 0;
+}
+
+int ScsiDeviceLists::deviceId() const {
+    // The device lines are the targets 0 to 6 in order once a listing ended.
+    const bool listed = devices_->count() == scsi::kListedTargets && devices_->itemText(0) != kNoDevicesFound;
+    return listed ? std::max(devices_->currentIndex(), 0) : wantedDevice_;
+}
+
 TGeneralProfileManagerForm::TGeneralProfileManagerForm(ProfileManagerSetup setup, QWidget* parent)
     : QDialog(parent), setup_(std::move(setup)), profiles_(setup_.settingsFile) {
     setWindowTitle("Sampler profile manager");
-    if (setup_.scsi) {
-        listing_ = std::make_unique<scsi::DeviceListing>(*setup_.scsi);
-    }
 
     type_ = new QComboBox(this);
     for (const auto& type : pf::kDeviceTypes) {
@@ -107,11 +212,12 @@ TGeneralProfileManagerForm::TGeneralProfileManagerForm(ProfileManagerSetup setup
     layout->addLayout(form);
     layout->addLayout(buttons);
 
+    scsiLists_ = new ScsiDeviceLists(setup_.scsi, adaptor_, device_, this);
+    connect(scsiLists_, &ScsiDeviceLists::listed, this, &TGeneralProfileManagerForm::devicesListed);
     connect(type_, &QComboBox::currentIndexChanged, this, [this](int row) {
         applyType(row);
-        listDevicesIfAdaptorChanged();
+        scsiLists_->listIfAdaptorChanged();
     });
-    connect(adaptor_, &QComboBox::currentIndexChanged, this, [this](int) { listDevicesIfAdaptorChanged(); });
     connect(profile_, &QComboBox::currentIndexChanged, this, [this](int) {
         if (!loading_) {
             loadSelected();
@@ -150,75 +256,17 @@ void TGeneralProfileManagerForm::showEvent(QShowEvent* event) {
 
 void TGeneralProfileManagerForm::refresh() {
     fillMidiLists();
-    fillAdaptors();
+    scsiLists_->fill();
     const int wanted = pendingSelect_ ? *pendingSelect_ : setup_.lastUsed ? setup_.lastUsed() : 0;
     fillProfiles(pf::lastUsedPosition(wanted, static_cast<int>(profiles_.listLines().size())));
 }
 
 void TGeneralProfileManagerForm::fillMidiLists() {
-    auto fill = [](QComboBox* box, const QStringList& names) {
-        const int previous = box->currentIndex();
-        box->clear();
-        box->addItems(names);
-        selectRow(box, std::max(previous, 0));
-    };
-    fill(midiIn_, setup_.midiInputs ? setup_.midiInputs() : QStringList());
-    fill(midiOut_, setup_.midiOutputs ? setup_.midiOutputs() : QStringList());
+    fillMidiList(midiIn_, setup_.midiInputs ? setup_.midiInputs() : QStringList());
+    fillMidiList(midiOut_, setup_.midiOutputs ? setup_.midiOutputs() : QStringList());
 }
 
-void TGeneralProfileManagerForm::fillAdaptors() {
-    if (listingRunning()) {
-        return; // never under a running listing; the list is filled again next time
-    }
-    adaptor_->blockSignals(true);
-    adaptor_->clear();
-    adaptor_->addItem(kNoHostAdaptorFound);
-    adaptorsFound_ = false;
-    if (setup_.scsi && setup_.scsi->available()) {
-        const auto adaptors = setup_.scsi->adaptors();
-        for (const auto& adaptor : adaptors) {
-            adaptor_->addItem(qs(scsi::adaptorLine(adaptor)));
-        }
-        if (!adaptors.empty()) {
-            adaptor_->removeItem(0);
-            adaptorsFound_ = true;
-        }
-    }
-    adaptor_->setCurrentIndex(0);
-    adaptor_->blockSignals(false);
-    device_->clear();
-    device_->addItem(kNoDevicesFound);
-    if (listing_) {
-        // A fresh list: the adaptor counts as changed.
-        listing_ = std::make_unique<scsi::DeviceListing>(*setup_.scsi);
-    }
-    listDevicesIfAdaptorChanged();
-}
-
-bool TGeneralProfileManagerForm::listingRunning() const {
-    return listing_ && listing_->running();
-}
-
-void TGeneralProfileManagerForm::listDevicesIfAdaptorChanged() {
-    if (!listing_ || !adaptorsFound_ || listing_->running()) {
-        return;
-    }
-    const int adaptor = adaptor_->currentIndex();
-    if (adaptor < 0 || listing_->lastListed() == adaptor) {
-        return;
-    }
-    device_->clear();
-    device_->addItem(kNoDevicesFound);
-    listing_->start(
-        adaptor, [this](const scsi::DeviceEntry& entry) { device_->addItem(qs(entry.line)); },
-        [this](const std::vector<scsi::DeviceEntry>&) {
-            device_->removeItem(0);
-            selectRow(device_, wantedDevice_);
-            emit devicesListed();
-            // The adaptor may have changed while the listing ran.
-            listDevicesIfAdaptorChanged();
-        });
-}
+bool TGeneralProfileManagerForm::listingRunning() const { return scsiLists_->running(); }
 
 void TGeneralProfileManagerForm::fillProfiles(int select) {
     loading_ = true;
@@ -244,7 +292,7 @@ pf::InstalledDevices TGeneralProfileManagerForm::installed() const {
     pf::InstalledDevices devices;
     devices.midiInputs = midiIn_->count();
     devices.midiOutputs = midiOut_->count();
-    devices.scsiAdaptors = adaptorsFound_ ? adaptor_->count() : 0;
+    devices.scsiAdaptors = scsiLists_->adaptorsFound() ? adaptor_->count() : 0;
     return devices;
 }
 
@@ -271,17 +319,13 @@ void TGeneralProfileManagerForm::loadSelected() {
         selectRow(midiOut_, p.midiOutput);
     }
     if (p.scsiInUse) {
-        wantedDevice_ = p.scsiDevice;
-        selectRow(adaptor_, p.scsiAdaptor);
-        if (!listingRunning()) {
-            selectRow(device_, p.scsiDevice);
-        }
+        scsiLists_->select(p.scsiAdaptor, p.scsiDevice);
     }
     offset_->setValue(p.sampleNumberOffset);
     sysex_->setValue(p.sysexId);
     openLoop_->setChecked(p.openLoop != 0);
     channel_->setValue(p.midiChannel);
-    listDevicesIfAdaptorChanged();
+    scsiLists_->listIfAdaptorChanged();
 }
 
 void TGeneralProfileManagerForm::applyType(int type) {
@@ -300,22 +344,17 @@ void TGeneralProfileManagerForm::applyType(int type) {
 }
 
 sampler::SamplerProfile TGeneralProfileManagerForm::recordFromFields() const {
-    sampler::SamplerProfile p;
-    p.midiInput = static_cast<uint8_t>(std::clamp(midiIn_->currentIndex(), 0, 255));
-    p.midiOutput = static_cast<uint8_t>(std::clamp(midiOut_->currentIndex(), 0, 255));
-    p.scsiAdaptor = static_cast<uint8_t>(adaptorsFound_ ? std::clamp(adaptor_->currentIndex(), 0, pf::kMaxAdaptor) : 0);
-    // The device lines are the targets 0 to 6 in order once a listing ended.
-    const bool listed = device_->count() == scsi::kListedTargets && device_->itemText(0) != kNoDevicesFound;
-    p.scsiDevice = static_cast<uint8_t>(listed ? std::clamp(device_->currentIndex(), 0, pf::kMaxDevice)
-                                               : std::clamp(wantedDevice_, 0, pf::kMaxDevice));
-    p.sysexId = static_cast<uint8_t>(sysex_->value());
-    p.midiChannel = static_cast<uint8_t>(channel_->value());
-    p.openLoop = openLoop_->isChecked() ? 1 : 0;
-    p.scsiInUse = adaptor_->isEnabled() ? 1 : 0;
-    p.midiOutInUse = midiOut_->isEnabled() ? 1 : 0;
-    p.deviceType = static_cast<uint8_t>(std::clamp(type_->currentIndex(), 0, pf::kDeviceTypeCount - 1));
-    p.sampleNumberOffset = offset_->value();
-    return p;
+    ProfileFields f;
+    f.deviceType = type_->currentIndex();
+    f.midiInput = midiIn_->currentIndex();
+    f.midiOutput = midiOut_->currentIndex();
+    f.scsiAdaptor = scsiLists_->adaptorPosition();
+    f.scsiDevice = scsiLists_->deviceId();
+    f.sysexId = sysex_->value();
+    f.midiChannel = channel_->value();
+    f.openLoop = openLoop_->isChecked();
+    f.offset = offset_->value();
+    return buildProfileRecord(f);
 }
 
 void TGeneralProfileManagerForm::storeClicked() {

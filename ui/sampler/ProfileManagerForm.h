@@ -2,7 +2,8 @@
 // TGeneralProfileManagerForm, the "Sampler profile manager": makes, changes and deletes the
 // sampler profiles kept in the settings file. The device lists are filled afresh each time the
 // dialog is shown; the SCSI device list fills from the SCSI layer's completions, one target after
-// another, without holding up the dialog.
+// another, without holding up the dialog. The SCSI lists and the record builder are shared with
+// the configuration wizard's sampler pages, so both store a profile by the same rules.
 //
 // Threads: main thread only (the SCSI completions arrive there through the dispatcher).
 #include "sampler/profiles/ProfileBinding.h"
@@ -42,13 +43,72 @@ struct ProfileManagerSetup {
     // Message boxes and the "Name Profile:" dialog; tests replace them.
     std::function<void(const QString& text)> showMessage;
     std::function<std::optional<QString>(const QString& prefill)> askName;
+    // A yes/no question (the wizard's "replace the stored profile?"); true for yes.
+    std::function<bool(const QString& question)> confirm;
 };
+
+// What a dialog's fields hold when a profile is stored: list positions and values.
+struct ProfileFields {
+    int deviceType = 0;
+    int midiInput = 0;  // list positions of the installed devices
+    int midiOutput = 0;
+    int scsiAdaptor = 0; // list position among the adaptors found (0 when none was)
+    int scsiDevice = 0;  // SCSI target ID
+    int sysexId = 1;
+    int midiChannel = 1;
+    bool openLoop = false;
+    int offset = 0;
+};
+
+// The one record builder of the profile manager and the wizard. "SCSI in use" and "MIDI out in
+// use" are what the type enables (the lists a dialog shows enabled for it), so a record never
+// claims a connection its type does not use.
+sampler::SamplerProfile buildProfileRecord(const ProfileFields& fields);
+
+// The "SCSI  Adaptor:" and "SCSI Device:" lists: the adaptors found ("No host adaptor found"
+// when none), and the targets 0 to 6 of the selected adaptor, listed one after another from the
+// layer's completions whenever the selected adaptor differs from the one last listed (never while
+// a listing runs). Main thread only.
+class ScsiDeviceLists final : public QObject {
+    Q_OBJECT
+public:
+    ScsiDeviceLists(sampler::scsi::ScsiLayer* scsi, QComboBox* adaptors, QComboBox* devices, QObject* parent);
+    ~ScsiDeviceLists() override;
+
+    // Fills the adaptor list afresh and lists the first adaptor's devices.
+    void fill();
+    void listIfAdaptorChanged();
+    bool running() const;
+    bool adaptorsFound() const { return adaptorsFound_; }
+    // Selects a stored profile's lines; the device line once its listing has ended.
+    void select(int adaptor, int device);
+    // What a record stores: the adaptor's list position and the selected target ID.
+    int adaptorPosition() const;
+    int deviceId() const;
+
+signals:
+    void listed();
+
+private:
+    sampler::scsi::ScsiLayer* scsi_;
+    QComboBox* adaptors_;
+    QComboBox* devices_;
+    std::unique_ptr<sampler::scsi::DeviceListing> listing_;
+    int wantedDevice_ = 0; // the device line to select when a listing ends
+    bool adaptorsFound_ = false;
+};
+
+// The product names of a MIDI list, keeping the row selected before when it is still there.
+void fillMidiList(QComboBox* box, const QStringList& names);
 
 class TGeneralProfileManagerForm final : public QDialog {
     Q_OBJECT
 public:
     explicit TGeneralProfileManagerForm(ProfileManagerSetup setup, QWidget* parent = nullptr);
     ~TGeneralProfileManagerForm() override;
+
+    // What the dialog works with (the wizard's sampler pages take the same).
+    const ProfileManagerSetup& setup() const { return setup_; }
 
     // Shows the dialog modally with the profile at `index` selected (the transfer dialog's "Edit").
     int DisplayPresets(int index);
@@ -90,8 +150,6 @@ protected:
 
 private:
     void fillMidiLists();
-    void fillAdaptors();
-    void listDevicesIfAdaptorChanged();
     void fillProfiles(int select);
     void loadSelected();
     void applyType(int type);
@@ -103,10 +161,8 @@ private:
 
     ProfileManagerSetup setup_;
     sampler::profiles::ProfileStore profiles_;
-    std::unique_ptr<sampler::scsi::DeviceListing> listing_;
-    int wantedDevice_ = 0; // the device line to select when a listing ends
+    ScsiDeviceLists* scsiLists_ = nullptr;
     std::optional<int> pendingSelect_; // the profile DisplayPresets asked for
-    bool adaptorsFound_ = false;
     bool loading_ = false;
 
     QComboBox* type_ = nullptr;

@@ -136,6 +136,8 @@ bool PluginHost::process(std::unique_ptr<PluginChain> chain, PluginScope scope,
     editor_.edit().opStart = job.start;
     editor_.edit().opEnd = job.end;
     editor_.jobs().clearCancel();
+    // What a failed run gives back: the undo record, format, points and selection as they are now.
+    editor_.beginOperation();
     running_ = std::move(chain);
     auto outcome = std::make_shared<PluginOutcome>();
     const uint16_t oldChannels = f.channels;

@@ -230,7 +230,9 @@ void ToolsTest::clickSelectsAndPlaysTheSegment() {
     QCOMPARE(editor.selectionEnd(), list.at(4).position);
     QVERIFY(w->transportButton("button4")->isChecked());
     QVERIFY(w->session().player().state().Playing);
-    QVERIFY(w->action("Cut1")->isEnabled());
+    // Cut waits while the segment plays, and comes back when it has played.
+    QVERIFY(!w->action("Cut1")->isEnabled());
+    QVERIFY(uitest::waitFor([&] { return w->action("Cut1")->isEnabled(); }, 10000));
 
     // Before the first point: the segment from the sample's start.
     click(*w.form, QPoint(1, view(*w.form)->height() / 2));

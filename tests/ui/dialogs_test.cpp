@@ -80,7 +80,8 @@ void pickFile(ModalScript& script, const QString& file, QStringList& seen) {
             return false;
         }
         if (seen.isEmpty()) {
-            seen << dialog->windowTitle() << dialog->nameFilters().join(";;");
+            auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+            seen << dialog->windowTitle() << dialog->nameFilters().join(";;") << (name ? name->text() : QString("?"));
         }
         return uitest::chooseFile(dialog, file);
     });
@@ -797,7 +798,8 @@ void DialogsTest::pointFileRoundTripAndLocks() {
     QStringList seen;
     pickFile(script, file, seen);
     w->action("SavePointFile1")->trigger();
-    QCOMPARE(seen, (QStringList{"Save point file", "CX / Vantrel point files (*.clx)"}));
+    // The sample's name is offered, in the sample's folder the first time.
+    QCOMPARE(seen, (QStringList{"Save point file", "CX / Vantrel point files (*.clx)", "demo.clx"}));
     QFile written(file);
     QVERIFY(written.open(QIODevice::ReadOnly));
     const QByteArray bytes = written.readAll();
@@ -816,7 +818,7 @@ void DialogsTest::pointFileRoundTripAndLocks() {
     seen.clear();
     pickFile(script, file, seen);
     w->action("OpenPointFile1")->trigger();
-    QCOMPARE(seen, (QStringList{"Load point file", "CX / Vantrel point files (*.clx);;All files (*)"}));
+    QCOMPARE(seen, (QStringList{"Load point file", "CX / Vantrel point files (*.clx);;All files (*)", "demo.clx"}));
     QCOMPARE(slicer.candidates().count(), saved.count);
     for (int k = 0; k <= saved.count + 1; ++k) {
         QVERIFY2(slicer.candidates().at(k) == saved.entries[size_t(k)], qPrintable(QString("entry %1").arg(k)));

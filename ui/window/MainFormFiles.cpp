@@ -178,11 +178,20 @@ void TMainForm::rememberSaveFolder(const QString& file) {
     config_.saveDir = QFileInfo(file).absolutePath();
 }
 
+// Where a point-file dialog starts: its remembered folder (else the sample's), with the sample's
+// name and ".clx" in the name box, since a point file belongs to one sample.
+QString TMainForm::pointFileStart(const QString& remembered) const {
+    const QFileInfo sample(QString::fromStdString(session_->fileName()));
+    const QString folder = ordinaryFolderOrHome(remembered.isEmpty() ? sample.absolutePath() : remembered);
+    const QString base = sample.completeBaseName();
+    return folder + "/" + (base.isEmpty() ? QString("*") : base) + ".clx";
+}
+
 void TMainForm::OpenPointFile() {
     if (!session_->loaded() || session_->busy()) {
         return;
     }
-    const QString file = QFileDialog::getOpenFileName(this, "Load point file", ordinaryFolderOrHome(config_.openPoint),
+    const QString file = QFileDialog::getOpenFileName(this, "Load point file", pointFileStart(config_.openPoint),
                                                       "CX / Vantrel point files (*.clx);;All files (*)");
     if (file.isEmpty()) {
         return;
@@ -198,7 +207,7 @@ void TMainForm::SavePointFile() {
     if (!session_->loaded() || session_->busy()) {
         return;
     }
-    QString file = QFileDialog::getSaveFileName(this, "Save point file", ordinaryFolderOrHome(config_.savePoint) + "/*.clx",
+    QString file = QFileDialog::getSaveFileName(this, "Save point file", pointFileStart(config_.savePoint),
                                                 "CX / Vantrel point files (*.clx)");
     if (file.isEmpty()) {
         return;

@@ -134,6 +134,7 @@ protected:
     void dropEvent(QDropEvent* event) override;
     bool isOwnDraggedSlice(const QMimeData* mime) const;
     void clearPointerPanels();
+    QString pointFileStart(const QString& remembered) const;
     bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 

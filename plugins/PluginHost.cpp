@@ -133,6 +133,8 @@ bool PluginHost::process(std::unique_ptr<PluginChain> chain, PluginScope scope,
         }
         job.wholeSample = chain->outChannels() != int(f.channels);
     }
+    // What a failed run puts back is what is there now (the previous edit's undo included).
+    editor_.beginOperation();
     editor_.edit().opStart = job.start;
     editor_.edit().opEnd = job.end;
     editor_.jobs().clearCancel();

@@ -14,8 +14,10 @@ case "$san" in
     thread) build=build-tsan ;;
 esac
 
+launcher=()
+if command -v ccache > /dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache); fi
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCLEAVIX_WERROR=ON \
-      -DCLEAVIX_SANITIZE="$san" > /dev/null
+      -DCLEAVIX_SANITIZE="$san" "${launcher[@]}" > /dev/null
 cmake --build "$build" --parallel "$(nproc)"
 cd "$build"
 ctest --output-on-failure --timeout 600 -j "$(nproc)" "$@"

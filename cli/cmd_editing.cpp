@@ -1,6 +1,7 @@
 // run: a script of edit, process, undo and point commands on one session, one command a line.
 #include "cli/Cli.h"
 #include "cli/PluginScript.h"
+#include "cli/RunScript.h"
 #include "cli/TransferScript.h"
 #include "editing/ClipboardImage.h"
 #include "sample/SafeFiles.h"
@@ -607,41 +608,15 @@ int runScript(Args& args) {
     if (args.size() != 1) {
         throw UsageError("run needs exactly one SCRIPT (or - for standard input)");
     }
-    std::ifstream file;
-    std::istream* in = &std::cin;
-    if (args[0] != "-") {
-        file.open(args[0]);
-        if (!file) {
-            std::cerr << "cleavix-cli: cannot read " << args[0] << "\n";
-            return 66;
-        }
-        in = &file;
+    if (args[0] == "-") {
+        return runScriptLines(std::cin, std::cerr);
     }
-    CliEnv env(defaultSettings());
-    Script script(env);
-    std::string line;
-    int number = 0;
-    while (std::getline(*in, line)) {
-        ++number;
-        Args words = splitWords(line);
-        if (words.empty()) {
-            continue;
-        }
-        const std::string command = words.front();
-        try {
-            if (!script.run(words)) {
-                std::cerr << "cleavix-cli: line " << number << ": " << command << " did nothing (refused or failed)\n";
-                return 1;
-            }
-        } catch (const UsageError& e) {
-            std::cerr << "cleavix-cli: line " << number << ": " << e.what() << "\n";
-            return 64;
-        } catch (const ScriptError& e) {
-            std::cerr << "cleavix-cli: line " << number << ": " << e.what() << "\n";
-            return 1;
-        }
+    std::ifstream file(args[0]);
+    if (!file) {
+        std::cerr << "cleavix-cli: cannot read " << args[0] << "\n";
+        return 66;
     }
-    return 0;
+    return runScriptLines(file, std::cerr);
 }
 
 const CommandRegistration runCommand(
@@ -677,5 +652,33 @@ const CommandRegistration runCommand(
      runScript});
 
 } // namespace
+
+int runScriptLines(std::istream& in, std::ostream& err) {
+    CliEnv env(defaultSettings());
+    Script script(env);
+    std::string line;
+    int number = 0;
+    while (std::getline(in, line)) {
+        ++number;
+        Args words = splitWords(line);
+        if (words.empty()) {
+            continue;
+        }
+        const std::string command = words.front();
+        try {
+            if (!script.run(words)) {
+                err << "cleavix-cli: line " << number << ": " << command << " did nothing (refused or failed)\n";
+                return 1;
+            }
+        } catch (const UsageError& e) {
+            err << "cleavix-cli: line " << number << ": " << e.what() << "\n";
+            return 64;
+        } catch (const ScriptError& e) {
+            err << "cleavix-cli: line " << number << ": " << e.what() << "\n";
+            return 1;
+        }
+    }
+    return 0;
+}
 
 } // namespace cleavix::cli

@@ -1,6 +1,6 @@
-// The AVX2 detection kernel and extremes. Compiled for AVX2 function by function (the target
-// pragma), not by a flag for the whole file: code the compiler shares between files must not
-// carry AVX2 instructions to processors without them.
+// The AVX2 detection kernel and extremes. Compiled for AVX2 function by function (GCC's target
+// pragma, clang's attribute pragma), not by a flag for the whole file: code the compiler shares
+// between files must not carry AVX2 instructions to processors without them.
 #include "slicing/search/KernelsX86.h"
 #include "slicing/search/MinMaxBody.h"
 #include "slicing/search/X86Columns.h"
@@ -12,8 +12,12 @@ namespace cleavix::slicing::search {
 // Four lanes to an AVX register. First the pre-emphasis of every sample of the eight lanes (no
 // chain runs from one sample to the next there), then the envelope chains over the results: two
 // groups of four lanes side by side, so that while one waits on its chain the other computes.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2")
+#endif
 
 namespace {
 
@@ -98,7 +102,11 @@ void followAvx2(const int16_t* const* blocks, const int* before, double* ranges,
 template void followAvx2<1>(const int16_t* const*, const int*, double*, int*);
 template void followAvx2<2>(const int16_t* const*, const int*, double*, int*);
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 __attribute__((target("avx2"))) void minMaxAvx2(const uint8_t* p, size_t frames, size_t channels, int& largest,
                                                 int& smallest) {

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <sys/stat.h>
 
 using namespace cleavix::test;
@@ -48,4 +50,28 @@ TEST(CliFailures, AFifoAsAClipboardFileIsRefusedWithoutBlocking) {
         return r.status == 1 && has(r.err, "clipboard") ? 0 : 1;
     });
     EXPECT_EQ(code, 0);
+}
+
+// A file-size limit is a full disk to the tool: the write that reaches it (here the working copy of
+// the sample) fails and says so, and the tool exits 1 instead of being killed by SIGXFSZ.
+TEST(CliFailures, AFileSizeLimitIsAFailureNotAKill) {
+    TempDir dir;
+    writeFile(dir.file("in.wav"), makeWave({}, le16Bytes(testSignal(20000))));
+    const std::string s = script(dir, "open " + dir.file("in.wav") + "\nsave " + dir.file("out.wav") + "\n");
+    const RunResult r = run({"/usr/bin/prlimit", "--fsize=4096", CLEAVIX_CLI, "run", s});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_TRUE(has(r.err, std::strerror(EFBIG))) << r.err;
+    EXPECT_FALSE(fileExists(dir.file("out.wav")));
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"in.wav", "script.txt"})) << "no temporary file left";
+}
+
+// A working folder where no file can be made (here /proc, which refuses even root) is a failed
+// command: exit status 1, as documented, with the reason.
+TEST(CliFailures, AWorkingFolderThatTakesNoFilesExitsWithOne) {
+    TempDir dir;
+    writeFile(dir.file("in.wav"), makeWave({}, le16Bytes(testSignal(200))));
+    const std::string s = script(dir, "open " + dir.file("in.wav") + "\n");
+    const RunResult r = run({"/usr/bin/env", "CLEAVIX_TEMP=/proc", CLEAVIX_CLI, "run", s});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_TRUE(has(r.err, "working file")) << r.err;
 }

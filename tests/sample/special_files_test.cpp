@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -109,12 +110,18 @@ TEST(SpecialFiles, SavingOntoAFifoOrADeviceIsRefusedAndLeavesIt) {
     });
     EXPECT_EQ(code, 0);
     EXPECT_TRUE(isFifo(fifo));
-    const WriteResult device = saveSilence("/dev/null");
-    EXPECT_FALSE(device.ok);
-    struct stat st {};
-    ASSERT_EQ(::stat("/dev/null", &st), 0);
-    EXPECT_TRUE(S_ISCHR(st.st_mode));
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"out.wav"}); // no temporary file left
+    // A device node of our own (the null device's numbers), never the system's: a save that
+    // renamed over it would otherwise replace /dev/null for the whole machine. Making one needs
+    // root; elsewhere the FIFO above stands for every special file.
+    const std::string node = dir.file("null.wav");
+    if (::mknod(node.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0) {
+        EXPECT_FALSE(saveSilence(node).ok);
+        struct stat st {};
+        ASSERT_EQ(::lstat(node.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISCHR(st.st_mode));
+        EXPECT_EQ(dir.entries(), (std::vector<std::string>{"null.wav", "out.wav"}));
+    }
 }
 
 TEST(SpecialFiles, SavingThroughALinkReplacesItsTargetAndKeepsTheLink) {

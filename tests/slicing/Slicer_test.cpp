@@ -354,6 +354,8 @@ TEST(Slicer, ExportFailureAsksOnceAndRetriesUnderANewName) {
     EXPECT_EQ(counter.seen, twice);
     ASSERT_EQ(f.prompter.asked.size(), 1u);
     EXPECT_EQ(f.prompter.asked[0], kMsgSaveFilesError);
+    // A missing folder is no full disk, and the message names what may hold the files.
+    EXPECT_NE(f.prompter.asked[0].find("Files of that name may be open"), std::string::npos);
     EXPECT_TRUE(report.ok);
     EXPECT_EQ(report.written, (std::vector<std::string>{dir.file("ok1.wav"), dir.file("ok2.wav"), dir.file("ok3.wav")}));
     // The region export covers L..R whole.

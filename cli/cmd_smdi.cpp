@@ -6,6 +6,7 @@
 #include "sample/FileAndMemoryStream.h"
 #include "sample/WavParser.h"
 #include "sampler/TransferWatchdog.h"
+#include "sampler/profiles/DeviceTypes.h"
 #include "sampler/midi/MidiOut.h"
 #include "sampler/scsi/SystemBackends.h"
 #include "sampler/smdi/SMIDIDriver.h"
@@ -23,7 +24,11 @@ namespace {
 namespace smdi = sampler::smdi;
 using Listener = sampler::virt::VirtualYamahaListener;
 
-bool smdiType(uint8_t type) { return type >= 1 && type <= 7 && type != 5; }
+// The device types bound to the SMDI driver, as the profiles' type table says.
+bool smdiType(uint8_t type) {
+    const auto* entry = sampler::profiles::deviceType(type);
+    return entry != nullptr && entry->driver == sampler::profiles::DriverKind::Smdi;
+}
 
 Listener::Model listenerModel(uint8_t type) {
     switch (type) {

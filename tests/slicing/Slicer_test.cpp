@@ -278,7 +278,7 @@ TEST(Slicer, RandomiseShufflesWholeSegmentsAndOneSegmentStaysPut) {
     std::vector<int> sorted = order;
     std::sort(sorted.begin(), sorted.end());
     EXPECT_EQ(sorted, (std::vector<int>{1, 2, 3, 4}));
-    // The draw at step k stays in 0..k-1, so the last segment never stays last.
+    // Each swap draws a partner strictly before the segment it moves, so the last segment never stays last.
     EXPECT_NE(order.back(), 4);
     EXPECT_EQ(slicer.candidates().count(), 3); // kept
 

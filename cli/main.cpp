@@ -7,7 +7,8 @@
 namespace {
 
 void printHelp() {
-    std::cout << "Usage: cleavix-cli COMMAND [ARGUMENTS]\n\n"
+    std::cout << "Usage: cleavix-cli COMMAND [ARGUMENTS]\n"
+                 "       cleavix-cli --help | --version\n\n"
                  "Cleavix's engine without a window. JSON results go to standard output, messages to\n"
                  "standard error. Working files go to $CLEAVIX_TEMP when it names a folder, else to\n"
                  "$TMPDIR or /tmp.\n\nCommands:\n";
@@ -35,12 +36,16 @@ int main(int argc, char** argv) {
     std::signal(SIGXFSZ, SIG_IGN);
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.size() == 1 && args[0] == "--commands") {
-        // The registry itself, for scripts and for the test that checks the documentation.
+        // The registry itself, for scripts, the manual page and the test that checks the documentation.
         nlohmann::json list = nlohmann::json::array();
         for (const auto& [name, command] : cleavix::cli::commands()) {
-            list.push_back({{"name", name}, {"usage", command.usage}});
+            list.push_back({{"name", name}, {"usage", command.usage}, {"summary", command.summary}});
         }
         cleavix::cli::printJson(list);
+        return 0;
+    }
+    if (args.size() == 1 && args[0] == "--version") {
+        std::cout << "cleavix-cli " << CLEAVIX_VERSION << "\n";
         return 0;
     }
     if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {

@@ -4,6 +4,7 @@
 // The second form renders the window (with FILE loaded and searched for slice points, the slider
 // at PERCENT when given) to a PNG and exits; it asks nothing and leaves the configuration as read.
 #include "sample/WavParser.h"
+#include "ui/dialogs/AboutForm.h"
 #include "ui/platform/QtDispatcher.h"
 #include "ui/window/StartForm.h"
 
@@ -23,8 +24,33 @@ using cleavix::ui::TMainForm;
 void usage() {
     std::cout << "Usage: cleavix [FILE [ostrel]]\n"
                  "       cleavix --screenshot OUT.png [FILE] [--sensitivity PERCENT]\n"
+                 "       cleavix --help | --version\n"
                  "Opens FILE (a Wave or AIFF file) in the Cleavix window. With --screenshot, renders\n"
                  "the window to OUT.png and exits.\n";
+}
+
+// --help and --version answer without a display (over ssh, from a script): they make no GUI
+// application, which would abort where no display can be opened. -1 when neither is asked.
+int answerWithoutWindow(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--version") {
+            std::cout << "cleavix " << CLEAVIX_VERSION << "\n";
+            return 0;
+        }
+        if (a == "--help" || a == "-h") {
+            QCoreApplication core(argc, argv); // for the program's folder, where the guide is looked for
+            usage();
+            const QString guide = cleavix::ui::helpFile("index.html");
+            if (guide.isEmpty()) {
+                std::cout << "The user guide (HTML) is not installed.\n";
+            } else {
+                std::cout << "The user guide (HTML): " << guide.toStdString() << "\n";
+            }
+            return 0;
+        }
+    }
+    return -1;
 }
 
 // Runs the event loop until `done` holds, or `seconds` have passed; false on timeout.
@@ -79,6 +105,9 @@ int screenshot(TMainForm& window, const QString& out, const QString& file, int s
 } // namespace
 
 int main(int argc, char** argv) {
+    if (const int answered = answerWithoutWindow(argc, argv); answered >= 0) {
+        return answered;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName("Cleavix");
     QApplication::setOrganizationName("Cleavix");
@@ -90,14 +119,6 @@ int main(int argc, char** argv) {
     int sensitivity = -1;
     for (int i = 0; i < args.size(); ++i) {
         const QString& a = args[i];
-        if (a == "--help" || a == "-h") {
-            usage();
-            return 0;
-        }
-        if (a == "--version") {
-            std::cout << "cleavix " << CLEAVIX_VERSION << "\n";
-            return 0;
-        }
         if (a == "--screenshot" || a == "--sensitivity") {
             if (i + 1 >= args.size()) {
                 usage();

@@ -14,11 +14,11 @@
 namespace cleavix::ui {
 
 QString helpFile(const QString& page) {
-    // Beside the program first (an installed tree: bin/../share/doc/cleavix/help), then the
-    // configured install location, then a source tree holding the build folder, then the sources
-    // the program was built from.
+    // Where the install put it relative to the program first (an installed or staged tree, at any
+    // prefix), then the configured install location, then a source tree holding the build folder,
+    // then the sources the program was built from.
     const QString dir = QCoreApplication::applicationDirPath();
-    for (const QString& candidate : {dir + "/../share/doc/cleavix/help/" + page, QString(CLEAVIX_HELP_INSTALLED "/") + page,
+    for (const QString& candidate : {dir + "/" CLEAVIX_HELP_FROM_BIN "/" + page, QString(CLEAVIX_HELP_INSTALLED "/") + page,
                                      dir + "/../../docs/help/" + page, QString(CLEAVIX_HELP_SOURCE "/") + page}) {
         if (QFileInfo(candidate).isFile()) {
             return QFileInfo(candidate).canonicalFilePath();
@@ -34,7 +34,7 @@ bool showHelpPage(QWidget* parent, const QString& page, const QString& anchor) {
     if (file.isEmpty()) {
         QMessageBox::warning(parent, "Cleavix",
                              QString("The help page %1 cannot be found.\nThe user guide is installed with Cleavix "
-                                     "in share/doc/cleavix/help, and is in the source tree's docs/help folder.")
+                                     "in share/cleavix/help, and is in the source tree's docs/help folder.")
                                  .arg(page));
         return false;
     }

@@ -118,6 +118,9 @@ for page in cleavix cleavix-cli; do
     out="$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$gz" 2>&1 > "$scratch/$page.txt")" && [ -z "$out" ] && pass ||
         fail "man --warnings on $page.1: $out"
 done
+for page in cleavix cleavix-cli; do
+    grep -q "$prefix/share/cleavix/help" "$scratch/$page.txt" && pass || fail "$page.1 does not name the installed guide"
+done
 for option in --screenshot --sensitivity --help --version ostrel; do
     grep -q -- "$option" <<< "$window_help" || fail "cleavix --help does not name $option"
     grep -q -- "$option" "$scratch/cleavix.txt" && pass || fail "cleavix.1 does not name $option"

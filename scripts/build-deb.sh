@@ -9,7 +9,7 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 launcher=()
 if command -v ccache > /dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache); fi
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCLEAVIX_WERROR=ON "${launcher[@]}" > /dev/null
-cmake --build build --parallel "$(nproc)" --target cleavix cleavix-cli cleavix_man cleavix_icons
+cmake --build build --parallel "$(nproc)" --target cleavix cleavix-cli cleavix_man cleavix_icons cleavix_changelog
 rm -f build/cleavix_*.deb
 (cd build && cpack -G DEB)
 deb="$(ls build/cleavix_*.deb)"

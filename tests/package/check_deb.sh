@@ -74,7 +74,8 @@ members="$(dpkg-deb -I "$deb" | awk '/^ +[0-9]+ bytes,/ {
 listing="$(dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|')"
 for f in /usr/bin/cleavix /usr/bin/cleavix-cli /usr/share/applications/cleavix.desktop \
          /usr/share/icons/hicolor/scalable/apps/cleavix.svg /usr/share/mime/packages/cleavix.xml \
-         /usr/share/man/man1/cleavix.1.gz /usr/share/man/man1/cleavix-cli.1.gz /usr/share/cleavix/help/index.html; do
+         /usr/share/man/man1/cleavix.1.gz /usr/share/man/man1/cleavix-cli.1.gz /usr/share/cleavix/help/index.html \
+         /usr/share/doc/cleavix/changelog.gz; do
     grep -qxF "$f" <<< "$listing" && pass || fail "the package lacks $f"
 done
 outside="$(grep -v '^/usr/\|^/$' <<< "$listing" || true)"

@@ -34,7 +34,8 @@ expected=(bin/cleavix bin/cleavix-cli
           share/applications/cleavix.desktop
           share/icons/hicolor/scalable/apps/cleavix.svg
           share/mime/packages/cleavix.xml
-          share/man/man1/cleavix.1.gz share/man/man1/cleavix-cli.1.gz)
+          share/man/man1/cleavix.1.gz share/man/man1/cleavix-cli.1.gz
+          share/doc/cleavix/changelog.gz)
 for size in $icon_sizes; do
     expected+=("share/icons/hicolor/${size}x${size}/apps/cleavix.png")
 done
@@ -82,26 +83,6 @@ else
     fail "cleavix --screenshot from the staged tree: $(cat "$scratch/shot.log")"
 fi
 
-# The desktop entry: valid, starting the installed program with the installed icon, for types the
-# system's MIME database knows.
-desktop="$root/share/applications/cleavix.desktop"
-out="$(desktop-file-validate "$desktop" 2>&1)" && [ -z "$out" ] && pass || fail "desktop-file-validate: $out"
-exec_program="$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$desktop")"
-[ -x "$root/bin/$exec_program" ] && pass || fail "Exec=$exec_program is not an installed program"
-icon="$(sed -n 's/^Icon=//p' "$desktop")"
-[ -f "$root/share/icons/hicolor/scalable/apps/$icon.svg" ] && pass || fail "Icon=$icon is not installed"
-mime_types="$(sed -n 's/^MimeType=//p' "$desktop" | tr ';' ' ')"
-for type in audio/x-wav audio/x-aiff; do
-    grep -qw "$type" <<< "$mime_types" && pass || fail "MimeType lacks $type"
-done
-for type in $mime_types; do
-    if [ -f "/usr/share/mime/$type.xml" ] || grep -q "^$type " /usr/share/mime/aliases; then
-        pass
-    else
-        fail "MimeType names $type, which the MIME database does not know"
-    fi
-done
-
 # The MIME file: well-formed, accepted by update-mime-database, naming *.clx as a point file.
 mime="$root/share/mime/packages/cleavix.xml"
 out="$(xmllint --noout "$mime" 2>&1)" && pass || fail "xmllint: $out"
@@ -110,6 +91,27 @@ cp "$mime" "$XDG_DATA_HOME/mime/packages/"
 out="$(update-mime-database "$XDG_DATA_HOME/mime" 2>&1)" && [ -z "$out" ] && pass || fail "update-mime-database: $out"
 grep -qx 'application/x-cleavix-points:\*\.clx' <<< "$(cut -d: -f2- "$XDG_DATA_HOME/mime/globs2")" && pass ||
     fail "the MIME database does not name *.clx"
+
+# The desktop entry: valid, starting the installed program with the installed icon, for types the
+# system's MIME database knows or the installed MIME file adds.
+desktop="$root/share/applications/cleavix.desktop"
+out="$(desktop-file-validate "$desktop" 2>&1)" && [ -z "$out" ] && pass || fail "desktop-file-validate: $out"
+exec_program="$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$desktop")"
+[ -x "$root/bin/$exec_program" ] && pass || fail "Exec=$exec_program is not an installed program"
+icon="$(sed -n 's/^Icon=//p' "$desktop")"
+[ -f "$root/share/icons/hicolor/scalable/apps/$icon.svg" ] && pass || fail "Icon=$icon is not installed"
+mime_types="$(sed -n 's/^MimeType=//p' "$desktop" | tr ';' ' ')"
+for type in audio/x-wav audio/x-aiff application/x-cleavix-points; do
+    grep -qw "$type" <<< "$mime_types" && pass || fail "MimeType lacks $type"
+done
+for type in $mime_types; do
+    if [ -f "/usr/share/mime/$type.xml" ] || grep -q "^$type " /usr/share/mime/aliases ||
+       [ -f "$XDG_DATA_HOME/mime/$type.xml" ]; then
+        pass
+    else
+        fail "MimeType names $type, which the MIME database does not know"
+    fi
+done
 
 # The manual pages: render without a warning, and name what the programs take.
 for page in cleavix cleavix-cli; do

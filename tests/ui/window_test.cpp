@@ -11,6 +11,7 @@
 #include "ui/dialogs/SensitivityForm.h"
 #include "ui/commands/TransportControl.h"
 #include "ui/view/WaveBox.h"
+#include "ui/window/MainFormParts.h"
 
 #include <QAction>
 #include <QAbstractItemView>
@@ -94,6 +95,7 @@ private slots:
     void recentFilesKeepTheirOrderForAListedFile();
     void saveDialogStartsOnlyInAnOrdinaryFolder();
     void missingCommandLineFileIsReported();
+    void commandLinePointFileOpensItsSample();
     void zoomLabelAndStatusPanelsFollowTheSample();
     void openDialogTakesItsCompleterAlong();
     void shortDialogsShowTheirWholeTitleAndNotes();
@@ -529,17 +531,79 @@ void WindowTest::recentFilesKeepTheirOrderForAListedFile() {
     QCOMPARE(w->windowTitle(), QString("a.wav - Cleavix"));
 }
 
-void WindowTest::missingCommandLineFileIsReported() {
-    Sandbox box;
+namespace {
+
+// Starts a window with `file` on its command line and answers the message it shows: the message's
+// text (empty when none came), and whether a sample and the scan-on-load setting ended up there.
+struct StartMessage {
+    QString text;
+    bool loaded = false;
+    bool scanOnLoad = false;
+};
+StartMessage startWith(const QString& file) {
     ui::StartOptions options;
-    options.file = box.path("nowhere.wav");
+    options.file = file;
     Window w(options);
     ModalScript script;
     script.answer(QMessageBox::Ok);
     w->show();
-    QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }, 5000));
-    QVERIFY(script.texts.contains("Error opening file - check path!"));
-    QVERIFY(!w->session().loaded());
+    StartMessage seen;
+    if (uitest::waitFor([&] { return script.pending() == 0; }, 5000)) {
+        seen.text = script.texts.value(0);
+    }
+    seen.loaded = w->session().loaded();
+    seen.scanOnLoad = w->session().settings().scanOnLoad;
+    return seen;
+}
+
+} // namespace
+
+void WindowTest::missingCommandLineFileIsReported() {
+    Sandbox box;
+    const StartMessage seen = startWith(box.path("nowhere.wav"));
+    QCOMPARE(seen.text, QString("Error opening file - check path!"));
+    QVERIFY(!seen.loaded);
+}
+
+// A point file named on the command line (as the desktop opens one) opens the sample of its name
+// beside it with the file's points in place of a search; without such a sample a message says so.
+void WindowTest::commandLinePointFileOpensItsSample() {
+    Sandbox box;
+    slicing::CandidateSnapshot saved;
+    {
+        // Locked points, which no search makes, tell the file's points from a search's.
+        Window first;
+        QVERIFY(uitest::openDemoWithPoints(*first.form, box));
+        first->action("LockAll1")->trigger();
+        QVERIFY(first->session().slicer().savePoints(box.path("demo.clx").toStdString()).ok);
+        saved = first->session().slicer().snapshot();
+    }
+    int locked = 0;
+    for (int k = 1; k <= saved.count; ++k) {
+        locked += saved.entries[size_t(k)].locked;
+    }
+    QVERIFY(locked > 0);
+
+    ui::StartOptions options;
+    options.file = box.path("demo.clx");
+    Window w(options);
+    w->show();
+    QVERIFY(uitest::waitLoaded(*w.form));
+    const auto& slicer = w->session().slicer();
+    QVERIFY(uitest::waitFor([&] { return slicer.candidates().count() == saved.count; }, 5000));
+    for (int k = 0; k <= saved.count + 1; ++k) {
+        QVERIFY2(slicer.candidates().at(k) == saved.entries[size_t(k)], qPrintable(QString("entry %1").arg(k)));
+    }
+    QCOMPARE(w->windowTitle(), QString("demo.wav - Cleavix"));
+    QVERIFY(w->session().settings().scanOnLoad); // off for that load only
+
+    QDir().mkpath(box.path("alone"));
+    QVERIFY(QFile::copy(box.path("demo.clx"), box.path("alone/alone.clx")));
+    const StartMessage seen = startWith(box.path("alone/alone.clx"));
+    QCOMPARE(seen.text, QString(ui::mainform::kMsgNoSampleForPoints)
+                            .arg("alone", QFileInfo(box.path("alone/alone.clx")).absoluteFilePath()));
+    QVERIFY(!seen.loaded);
+    QVERIFY(seen.scanOnLoad);
 }
 
 namespace {

@@ -39,10 +39,13 @@
 #include <QSlider>
 #include <QStatusBar>
 #include <QStatusTipEvent>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 #include <sys/stat.h>
 
@@ -55,6 +58,51 @@ using namespace mainform;
 bool TMainForm::loadFile(const QString& file) {
     transport_->closeOutput();
     return session_->open(file.toStdString(), session::OpenOrigin::Menu);
+}
+
+// The sample a point file belongs to: the same name in the same folder, Wave before AIFF.
+static QString sampleBesidePointFile(const QFileInfo& points) {
+    const QDir folder = points.absoluteDir();
+    const QString base = points.completeBaseName();
+    QStringList found = folder.entryList({base + ".wav", base + ".aif", base + ".aiff"}, QDir::Files | QDir::Readable);
+    std::sort(found.begin(), found.end(), [](const QString& a, const QString& b) {
+        return a.endsWith(".wav", Qt::CaseInsensitive) && !b.endsWith(".wav", Qt::CaseInsensitive);
+    });
+    return found.isEmpty() ? QString() : folder.filePath(found.first());
+}
+
+bool TMainForm::openPointFileWithSample(const QString& pointFile) {
+    const QFileInfo points(pointFile);
+    const QString sample = sampleBesidePointFile(points);
+    if (sample.isEmpty()) {
+        message(jobs::MessageKind::Warning,
+                QString(kMsgNoSampleForPoints).arg(points.completeBaseName(), points.absoluteFilePath()));
+        return false;
+    }
+    // The points replace whatever a search would find, so none runs on this load. The loaded
+    // hooks (where the search would start) run after the open's completion: the setting comes
+    // back, and the points are loaded, once the event loop is reached again.
+    auto& settings = session_->settings();
+    const bool scan = settings.scanOnLoad;
+    settings.scanOnLoad = false;
+    transport_->closeOutput();
+    const QString file = points.absoluteFilePath();
+    const bool started = session_->open(sample.toStdString(), session::OpenOrigin::CommandLine, [this, scan, file](bool ok) {
+        QTimer::singleShot(0, this, [this, scan, file, ok] {
+            session_->settings().scanOnLoad = scan;
+            if (!ok || !session_->loaded() || session_->busy()) {
+                return;
+            }
+            const auto result = session_->slicer().loadPoints(file.toStdString());
+            if (!result.ok) {
+                message(jobs::MessageKind::Error, QString::fromStdString(result.error));
+            }
+        });
+    });
+    if (!started) {
+        settings.scanOnLoad = scan;
+    }
+    return started;
 }
 
 void TMainForm::fileOpened(const std::string& fileName, session::OpenOrigin origin) {

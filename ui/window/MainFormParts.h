@@ -12,6 +12,8 @@ inline constexpr const char* kMsgConfigUpdate = "Configuration File Update Faile
 inline constexpr const char* kMsgInitialise = "An error occurred when initialising Cleavix!";
 inline constexpr const char* kMsgNoSoundcard = "Error! - no soundcard found - check system sound settings";
 inline constexpr const char* kMsgCommandLineFile = "Error opening file - check path!";
+inline constexpr const char* kMsgNoSampleForPoints =
+    "No sample named %1 (.wav, .aif or .aiff) was found beside the point file %2.";
 inline constexpr const char* kMsgNoControlPanel = "No control panel specified!";
 inline constexpr const char* kMsgControlPanel = "Error opening control panel; check path in options";
 inline constexpr const char* kHomePage = "https://cleavix.brindlecote.example/";

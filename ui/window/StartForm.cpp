@@ -189,7 +189,9 @@ void TMainForm::FormShow() {
     }
     if (!options_.file.isEmpty()) {
         // The file the user named is opened even on the first run.
-        if (QFileInfo(options_.file).isFile()) {
+        if (QFileInfo(options_.file).isFile() && QFileInfo(options_.file).suffix().compare("clx", Qt::CaseInsensitive) == 0) {
+            openPointFileWithSample(options_.file);
+        } else if (QFileInfo(options_.file).isFile()) {
             transport_->closeOutput();
             session_->open(options_.file.toStdString(), session::OpenOrigin::CommandLine);
         } else {

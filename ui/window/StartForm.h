@@ -122,6 +122,10 @@ public:
     void ZoomToSegment();
     // Loads `file` with File Open's checks and messages (the command-line file, a drop, Revert).
     bool loadFile(const QString& file);
+    // A point file named at start-up (the desktop opens .clx files with Cleavix): opens the sample
+    // of the same name beside it (.wav, .aif or .aiff) and loads the points onto it in place of a
+    // slice search. False, after a message, when there is no such sample or its open was refused.
+    bool openPointFileWithSample(const QString& pointFile);
     // Applies the live preferences (colours, bars, legend, units...) after the options dialog.
     void applyPreferences();
     // Writes the configuration (FormClose); false when it could not be written.

@@ -277,6 +277,24 @@ TEST_F(AkaiDriver, FailedReceiveCompletesWithZerosAndKeepsTheStore) {
     EXPECT_FALSE(device->modeOn());
 }
 
+TEST_F(AkaiDriver, AFullScratchFolderFailsTheReceiveAndKeepsTheStore) {
+    device->addSample({"LOOP", 1, 60, asBytes(test::testSignal(5000))});
+    const auto before = test::testSignal(10, 3);
+    fillStore(before);
+    sample::setFreeSpaceForTesting(3000); // the 10000 bytes stop after two chunks
+    const auto got = receive(0);
+    sample::setFreeSpaceForTesting(-1);
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->channels, 0);
+    EXPECT_FALSE(got->error.empty());
+    EXPECT_TRUE(driver.hasError());
+    EXPECT_EQ(storeBytes(), asBytes(before));
+    EXPECT_TRUE(scratch.entries().empty());
+    EXPECT_FALSE(device->modeOn());
+    // The next receive, with room, comes through.
+    EXPECT_EQ(receive(0)->bytes, 10000u);
+}
+
 TEST_F(AkaiDriver, UntrustworthyAnswersFailTheReceive) {
     device->addSample({"LOOP", 0, 60, asBytes(test::testSignal(3000))});
     const auto before = test::testSignal(4, 5);

@@ -33,6 +33,14 @@ protected:
         return atTarget("smdi", std::move(args), target);
     }
 
+    // The bytes of a test signal of `words` 16-bit values.
+    static test::Bytes signalBytes(size_t words, uint32_t seed) {
+        const auto samples = test::testSignal(words, seed);
+        test::Bytes data(samples.size() * 2);
+        std::memcpy(data.data(), samples.data(), data.size());
+        return data;
+    }
+
     test::TempDir dir;
 };
 
@@ -40,9 +48,7 @@ TEST_F(ScsiSamplerCli, AkaiSendListReceiveAndMap) {
     test::WaveSpec spec;
     spec.channels = 1;
     spec.sampleRate = 22050;
-    const auto samples = test::testSignal(1500, 4);
-    test::Bytes data(samples.size() * 2);
-    std::memcpy(data.data(), samples.data(), data.size());
+    const auto data = signalBytes(1500, 4);
     test::writeFile(dir.file("snare.wav"), test::makeWave(spec, data));
 
     auto r = akai({"identify"});
@@ -83,9 +89,7 @@ TEST_F(ScsiSamplerCli, SmdiSendListReceiveMonoAndStereo) {
     test::WaveSpec spec;
     spec.channels = 2;
     spec.sampleRate = 22050;
-    const auto samples = test::testSignal(30000, 4);
-    test::Bytes data(samples.size() * 2);
-    std::memcpy(data.data(), samples.data(), data.size());
+    const auto data = signalBytes(30000, 4);
     test::writeFile(dir.file("wide.wav"), test::makeWave(spec, data));
     spec.channels = 1;
     test::writeFile(dir.file("mono.wav"), test::makeWave(spec, test::Bytes(data.begin(), data.begin() + 2000)));
@@ -131,9 +135,7 @@ TEST_F(ScsiSamplerCli, SmdiSendListReceiveMonoAndStereo) {
 TEST_F(ScsiSamplerCli, SmdiEmuKeepsTheKeyRangeAndNumbersFromOne) {
     test::WaveSpec spec;
     spec.channels = 1;
-    const auto samples = test::testSignal(20000, 2);
-    test::Bytes data(samples.size() * 2);
-    std::memcpy(data.data(), samples.data(), data.size());
+    const auto data = signalBytes(20000, 2);
     test::writeFile(dir.file("pad.wav"), test::makeWave(spec, data));
     auto r = smdi({"send", dir.file("pad.wav"), "--type", "4", "--keys", "60", "55", "65"}, "4");
     ASSERT_EQ(r.status, 0) << r.out;

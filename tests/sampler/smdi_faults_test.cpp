@@ -53,7 +53,6 @@ protected:
 struct SendFault {
     const char* name;
     Faults faults{};
-void PrintTo(const SendFault& c, std::ostream* out) { *out << c.name; }
     std::optional<scsi::VirtualScsiFault> bus{}; // the next command on the bus
     size_t words = 40000;
     const char* error = nullptr; // none: the send succeeds
@@ -63,6 +62,8 @@ void PrintTo(const SendFault& c, std::ostream* out) { *out << c.name; }
     std::optional<int> testUnitReadies{};
     std::optional<uint16_t> lastMessage{}; // the last message the sampler saw
 };
+
+void PrintTo(const SendFault& c, std::ostream* out) { *out << c.name; }
 
 class SmdiSendFaults : public SmdiFaults, public ::testing::WithParamInterface<SendFault> {};
 
@@ -147,7 +148,6 @@ INSTANTIATE_TEST_SUITE_P(Faults, SmdiSendFaults, ::testing::ValuesIn(kSendFaults
 struct ReceiveFault {
     const char* name;
     Faults faults{};
-void PrintTo(const ReceiveFault& c, std::ostream* out) { *out << c.name; }
     std::optional<scsi::VirtualScsiFault> bus{};
     std::function<void(VirtualSmdiSampler::Sample&)> held{}; // changes to the sample the sampler holds
     int32_t number = 0;
@@ -155,6 +155,8 @@ void PrintTo(const ReceiveFault& c, std::ostream* out) { *out << c.name; }
     ::testing::Matcher<std::string> error = Eq(std::string(kCommunicationError));
     std::optional<uint16_t> lastMessage{};
 };
+
+void PrintTo(const ReceiveFault& c, std::ostream* out) { *out << c.name; }
 
 class SmdiReceiveFaults : public SmdiFaults, public ::testing::WithParamInterface<ReceiveFault> {};
 
@@ -237,9 +239,10 @@ struct QueryFault {
     const char* name;
     bool listing; // else identification
     Faults faults{};
-void PrintTo(const QueryFault& c, std::ostream* out) { *out << c.name; }
     std::optional<scsi::VirtualScsiFault> bus{};
 };
+
+void PrintTo(const QueryFault& c, std::ostream* out) { *out << c.name; }
 
 class SmdiQueryFaults : public SmdiFaults, public ::testing::WithParamInterface<QueryFault> {};
 

@@ -183,6 +183,8 @@ struct SharedCase {
     std::string otherType; // a profile type the command does not take
 };
 
+void PrintTo(const SharedCase& c, std::ostream* out) { *out << c.command; }
+
 class ScsiSamplerShared : public ScsiSamplerCli, public ::testing::WithParamInterface<SharedCase> {};
 
 TEST_P(ScsiSamplerShared, VerbsAndSamplerOptionsAreCheckedAlike) {

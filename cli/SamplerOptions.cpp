@@ -4,6 +4,7 @@
 #include "sample/FileAndMemoryStream.h"
 #include "sample/WavParser.h"
 #include "sampler/KeyAssignment.h"
+#include "sampler/scsi/SystemBackends.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -28,6 +29,58 @@ std::vector<std::string> splitNames(const std::string& list) {
 }
 
 } // namespace
+
+std::string takeSamplerVerb(Args& args, const std::string& command) {
+    if (args.empty()) {
+        throw UsageError("missing identify, list, send, receive or map");
+    }
+    std::string verb = args.front();
+    args.erase(args.begin());
+    if (verb != "identify" && verb != "list" && verb != "send" && verb != "receive" && verb != "map") {
+        throw UsageError("unknown " + command + " command: " + verb);
+    }
+    return verb;
+}
+
+SamplerBus::SamplerBus()
+    : emulated(sampler::virt::makeEmulatedScsiBus()), layer(sampler::scsi::makeScsiLayer(loop, emulated.bus)),
+      adaptors(layer->adaptors()) {}
+
+SamplerRun::SamplerRun(jobs::MainLoop& loop, sampler::TSamplerClass& driver, std::function<bool()> busy)
+    : loop_(loop), driver_(driver), busy_(std::move(busy)), watchdog_(loop, kQuiet) {
+    watchdog_.begin([this] {
+        lost_ = sampler::kLostEndText;
+        driver_.abort();
+        ended_ = true;
+    });
+    end_ = watchdog_.guard(std::function<void()>([this] { ended_ = true; }));
+}
+
+sampler::StatusSink SamplerRun::statusPanel() {
+    return [this](const std::string& text) {
+        lastStatus_ = text;
+        watchdog_.alive();
+    };
+}
+
+void SamplerRun::run(const std::function<void()>& operation) {
+    driver_.clearError();
+    driver_.checkDevice([this, operation] {
+        if (driver_.hasError()) {
+            end_();
+            return;
+        }
+        operation();
+    });
+    // A lost transfer is not waited for: its driver may never become idle.
+    loop_.runUntil([this] { return ended_ && (!busy_() || !lost_.empty()); });
+}
+
+nlohmann::json sampleRow(const sampler::SamplerSampleEntry& row, const std::string& size, int bits, bool stereo) {
+    return {{"number", row.number}, {"name", row.name},         {"words", row.lengthWords},
+            {"size", size},         {"sampleRate", row.sampleRate}, {"bits", bits},
+            {"channels", stereo ? "stereo" : "mono"}};
+}
 
 int noteIndexOf(const std::string& note) {
     static const char* const names[] = {"C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"};
@@ -172,6 +225,13 @@ void writeWave(const std::string& fileName, const std::vector<uint8_t>& data, ui
     if (!out) {
         throw std::runtime_error("Cannot write " + fileName);
     }
+}
+
+void writeStoreAsWave(const sample::TFileAndMemoryStream& store, const std::string& fileName, uint32_t rate,
+                      uint16_t channels) {
+    std::vector<uint8_t> data(static_cast<size_t>(store.size()));
+    store.readAt(0, data.data(), data.size());
+    writeWave(fileName, data, rate, channels);
 }
 
 } // namespace cleavix::cli

@@ -3,15 +3,7 @@
 #include "cli/Cli.h"
 #include "cli/SamplerOptions.h"
 #include "sample/FileAndMemoryStream.h"
-#include "sample/WavParser.h"
 #include "sampler/akai/AkaiS2000Driver.h"
-#include "sampler/scsi/SystemBackends.h"
-#include "sampler/virtual/EmulatedScsiBus.h"
-
-#include <filesystem>
-#include <fstream>
-#include <iostream>
-#include <sstream>
 
 namespace cleavix::cli {
 
@@ -20,38 +12,27 @@ namespace {
 namespace akai = sampler::akai;
 
 int runAkai(Args& args) {
-    if (args.empty()) {
-        throw UsageError("missing identify, list, send, receive or map");
-    }
-    const std::string verb = args.front();
-    args.erase(args.begin());
-    if (verb != "identify" && verb != "list" && verb != "send" && verb != "receive" && verb != "map") {
-        throw UsageError("unknown akai command: " + verb);
-    }
-    jobs::MainLoop loop;
-    const auto virtualBus = sampler::virt::makeEmulatedScsiBus();
-    const auto& emulated = virtualBus.akai;
-    auto layer = sampler::scsi::makeScsiLayer(loop, virtualBus.bus);
-    const auto adaptors = layer->adaptors();
-
-    const auto chosen = takeScsiSampler(args, adaptors, layer->available(), 5, [](uint8_t type) { return type == 5; },
-                                        "an Akai S2000");
+    const std::string verb = takeSamplerVerb(args, "akai");
+    SamplerBus bus;
+    const auto chosen = takeScsiSampler(args, bus.adaptors, bus.layer->available(), 5,
+                                        [](uint8_t type) { return type == 5; }, "an Akai S2000");
     if (!chosen) {
         return 1;
     }
     const sampler::SamplerProfile profile = *chosen;
+    const auto& adaptors = bus.adaptors;
     const bool onVirtualBus = profile.scsiAdaptor < adaptors.size() && adaptors[profile.scsiAdaptor].virtualBus &&
                               profile.scsiDevice == sampler::scsi::VirtualAkaiSampler::kDefaultId;
 
     CliPrompter prompter;
-    akai::TAkaiS2000Driver driver(*layer, prompter);
+    akai::TAkaiS2000Driver driver(*bus.layer, prompter);
     driver.setProfile(profile);
     sample::TFileAndMemoryStream store;
     driver.setSampleStore(&store);
-    std::string lastStatus;
-    driver.setStatusPanel([&](const std::string& text) { lastStatus = text; });
-    bool ended = false;
-    driver.setDoneEvent([&] { ended = true; });
+    SamplerRun transfer(bus.loop, driver, [&driver] { return driver.busy(); });
+    driver.setStatusPanel(transfer.statusPanel());
+    const auto& end = transfer.end();
+    driver.setDoneEvent(end);
     nlohmann::json out = {{"command", verb}};
 
     // What each verb starts once the sampler is identified.
@@ -60,23 +41,17 @@ int runAkai(Args& args) {
     uint32_t receivedRate = 0;
     if (verb == "identify") {
         refuseLeftovers(args);
-        operation = [&] { ended = true; };
+        operation = end;
     } else if (verb == "list") {
         refuseLeftovers(args);
         operation = [&] {
             driver.listSamples([&](const std::vector<sampler::SamplerSampleEntry>& rows) {
                 nlohmann::json list = nlohmann::json::array();
                 for (const auto& row : rows) {
-                    list.push_back({{"number", row.number},
-                                    {"name", row.name},
-                                    {"words", row.lengthWords},
-                                    {"size", akai::listingSize(row.lengthWords * 2)},
-                                    {"sampleRate", row.sampleRate},
-                                    {"bits", 16},
-                                    {"channels", "mono"}});
+                    list.push_back(sampleRow(row, akai::listingSize(row.lengthWords * 2), 16, false));
                 }
                 out["samples"] = list;
-                ended = true;
+                end();
             });
         };
     } else if (verb == "send") {
@@ -96,7 +71,7 @@ int runAkai(Args& args) {
                 out["sampleRate"] = got.sampleRate;
                 out["bytes"] = got.bytes;
                 receivedRate = got.sampleRate;
-                ended = true;
+                end();
             });
         };
     } else {
@@ -105,25 +80,20 @@ int runAkai(Args& args) {
         driver.setNameList(options.names);
         sampler::MapSamplesArgs map = options.map;
         const int base = map.baseNote;
-        map.finished = [&] { ended = true; };
+        map.finished = end;
         out["baseNote"] = base;
         operation = [&driver, map] { driver.mapSamples(map); };
     }
 
-    driver.clearError();
-    driver.checkDevice([&] {
-        if (driver.hasError()) {
-            ended = true;
-            return;
-        }
-        operation();
-    });
-    loop.runUntil([&] { return ended && !driver.busy(); });
+    transfer.run(operation);
 
-    if (verb == "receive" && !driver.hasError()) {
-        std::vector<uint8_t> data(static_cast<size_t>(store.size()));
-        store.readAt(0, data.data(), data.size());
-        writeWave(outFile, data, receivedRate, 1);
+    // A transfer the watchdog ended is a failure, shown among the messages.
+    const bool ok = !driver.hasError() && transfer.lost().empty();
+    if (!transfer.lost().empty()) {
+        prompter.shown.push_back(transfer.lost());
+    }
+    if (verb == "receive" && ok) {
+        writeStoreAsWave(store, outFile, receivedRate, 1);
         out["name"] = driver.receivedName();
         out["file"] = outFile;
     }
@@ -137,7 +107,7 @@ int runAkai(Args& args) {
             }
             out["keygroups"] = groups;
         }
-        const auto programs = emulated->programs();
+        const auto programs = bus.emulated.akai->programs();
         if (onVirtualBus && !programs.empty()) {
             nlohmann::json ranges = nlohmann::json::array();
             for (const auto& group : programs.back().keygroups) {
@@ -146,11 +116,11 @@ int runAkai(Args& args) {
             out["keyRanges"] = ranges;
         }
     }
-    out["ok"] = !driver.hasError();
+    out["ok"] = ok;
     out["messages"] = prompter.shown;
-    out["status"] = lastStatus;
+    out["status"] = transfer.lastStatus();
     printJson(out);
-    return driver.hasError() ? 1 : 0;
+    return ok ? 0 : 1;
 }
 
 const CommandRegistration akaiCommand({

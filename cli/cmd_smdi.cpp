@@ -4,14 +4,10 @@
 #include "cli/Cli.h"
 #include "cli/SamplerOptions.h"
 #include "sample/FileAndMemoryStream.h"
-#include "sample/WavParser.h"
-#include "sampler/TransferWatchdog.h"
 #include "sampler/profiles/DeviceTypes.h"
 #include "sampler/midi/MidiOut.h"
-#include "sampler/scsi/SystemBackends.h"
 #include "sampler/smdi/SMIDIDriver.h"
 #include "sampler/smdi/YamahaKeyMap.h"
-#include "sampler/virtual/EmulatedScsiBus.h"
 #include "sampler/virtual/MidiBackendList.h"
 #include "sampler/virtual/VirtualYamahaListener.h"
 
@@ -39,19 +35,8 @@ Listener::Model listenerModel(uint8_t type) {
     }
 }
 
-// The longest a sampler may keep quiet before the command gives the transfer up (the driver's own
-// limits end it well before).
-constexpr std::chrono::milliseconds kQuiet{90000};
-
 int runSmdi(Args& args) {
-    if (args.empty()) {
-        throw UsageError("missing identify, list, send, receive or map");
-    }
-    const std::string verb = args.front();
-    args.erase(args.begin());
-    if (verb != "identify" && verb != "list" && verb != "send" && verb != "receive" && verb != "map") {
-        throw UsageError("unknown smdi command: " + verb);
-    }
+    const std::string verb = takeSamplerVerb(args, "smdi");
     uint8_t type = 1;
     if (const auto typeText = takeOption(args, "--type")) {
         const long long t = parseInteger(*typeText, "--type");
@@ -62,12 +47,10 @@ int runSmdi(Args& args) {
     }
     const auto midiOutText = takeOption(args, "--midi-out");
 
-    jobs::MainLoop loop;
-    const auto virtualBus = sampler::virt::makeEmulatedScsiBus();
-    auto layer = sampler::scsi::makeScsiLayer(loop, virtualBus.bus);
-    const auto adaptors = layer->adaptors();
+    SamplerBus bus;
+    auto& loop = bus.loop;
     const bool byProfile = std::find(args.begin(), args.end(), "--profile") != args.end();
-    const auto chosen = takeScsiSampler(args, adaptors, layer->available(), type, smdiType, "an SMDI");
+    const auto chosen = takeScsiSampler(args, bus.adaptors, bus.layer->available(), type, smdiType, "an SMDI");
     if (!chosen) {
         return 1;
     }
@@ -91,25 +74,14 @@ int runSmdi(Args& args) {
     }
     const bool toListener = profile.midiOutput + 1u == outputs.size();
 
-    smdi::TSMIDIDriver driver(*layer, loop);
+    smdi::TSMIDIDriver driver(*bus.layer, loop);
     driver.setProfile(profile);
     driver.setMidiPorts(nullptr, &output);
     sample::TFileAndMemoryStream store;
     driver.setSampleStore(&store);
-    std::string lastStatus;
-    sampler::TransferWatchdog watchdog(loop, kQuiet);
-    driver.setStatusPanel([&](const std::string& text) {
-        lastStatus = text;
-        watchdog.alive();
-    });
-    bool ended = false;
-    std::string lost;
-    watchdog.begin([&] {
-        lost = sampler::kLostEndText;
-        driver.abort();
-        ended = true;
-    });
-    auto end = watchdog.guard(std::function<void()>([&] { ended = true; }));
+    SamplerRun transfer(loop, driver, [&driver] { return driver.busy(); });
+    driver.setStatusPanel(transfer.statusPanel());
+    const auto& end = transfer.end();
     driver.setDoneEvent(end);
     nlohmann::json out = {{"command", verb}, {"type", profile.deviceType}};
 
@@ -127,13 +99,7 @@ int runSmdi(Args& args) {
                 nlohmann::json list = nlohmann::json::array();
                 for (const auto& row : rows) {
                     const auto& entry = driver.sampleTable()[size_t(row.number)];
-                    list.push_back({{"number", row.number},
-                                    {"name", row.name},
-                                    {"words", row.lengthWords},
-                                    {"size", smdi::sizeText(row.lengthWords)},
-                                    {"sampleRate", row.sampleRate},
-                                    {"bits", entry.bits},
-                                    {"channels", row.channels == 2 ? "stereo" : "mono"}});
+                    list.push_back(sampleRow(row, smdi::sizeText(row.lengthWords), entry.bits, row.channels == 2));
                 }
                 out["samples"] = list;
                 end();
@@ -197,16 +163,9 @@ int runSmdi(Args& args) {
         operation = [&driver, map] { driver.mapSamples(map); };
     }
 
-    driver.clearError();
-    driver.checkDevice([&] {
-        if (driver.hasError()) {
-            end();
-            return;
-        }
-        operation();
-    });
-    loop.runUntil([&] { return ended && !driver.busy(); });
+    transfer.run(operation);
 
+    const std::string& lost = transfer.lost();
     const bool ok = !driver.hasError() && lost.empty();
     if (const auto& inquiry = driver.inquiry()) {
         out["vendor"] = inquiry->vendor;
@@ -214,9 +173,7 @@ int runSmdi(Args& args) {
         out["revision"] = inquiry->revision;
     }
     if (verb == "receive" && ok) {
-        std::vector<uint8_t> data(static_cast<size_t>(store.size()));
-        store.readAt(0, data.data(), data.size());
-        writeWave(outFile, data, received.sampleRate, received.channels);
+        writeStoreAsWave(store, outFile, received.sampleRate, received.channels);
         out["channels"] = received.channels;
         out["sampleRate"] = received.sampleRate;
         out["bytes"] = received.bytes;
@@ -248,7 +205,7 @@ int runSmdi(Args& args) {
     }
     out["ok"] = ok;
     out["error"] = lost.empty() ? driver.errorText() : lost;
-    out["status"] = lastStatus;
+    out["status"] = transfer.lastStatus();
     printJson(out);
     return ok ? 0 : 1;
 }

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <unistd.h>
 
 namespace cleavix::sampler::akai {
 
@@ -55,9 +54,6 @@ TAkaiS2000Driver::TAkaiS2000Driver(scsi::ScsiLayer& layer, jobs::Prompter& promp
 
 TAkaiS2000Driver::~TAkaiS2000Driver() {
     *alive_ = false;
-    if (!scratchName_.empty()) {
-        ::unlink(scratchName_.c_str());
-    }
 }
 
 void TAkaiS2000Driver::command(scsi::Direction direction, const scsi::Cdb& cdb, uint8_t* buffer, uint32_t length,
@@ -190,26 +186,17 @@ void TAkaiS2000Driver::finish() {
         break;
     case Op::Receiving: {
         ReceivedSample result;
-        if (!abort_ && store_ && scratch_) {
-            try {
-                scratch_->seek(0);
-                store_->clear();
-                store_->seek(0);
-                store_->copyFrom(*scratch_, header_.bytes());
-                store_->setSize(header_.bytes());
+        if (!abort_ && store_ && scratch_.isOpen()) {
+            result.error = scratch_.commitTo(*store_, header_.bytes());
+            if (result.error.empty()) {
                 result = {1, header_.sampleRate, header_.bytes(), {}};
-            } catch (const std::exception& e) {
+            } else {
                 abort_ = true;
-                result.error = e.what();
             }
         } else {
             result.error = kAborted;
         }
-        scratch_.reset();
-        if (!scratchName_.empty()) {
-            ::unlink(scratchName_.c_str());
-            scratchName_.clear();
-        }
+        scratch_.discard();
         if (auto done = std::move(receiveDone_)) {
             done(result);
         }
@@ -336,23 +323,14 @@ void TAkaiS2000Driver::receiveSample(int32_t number, ReceiveCompletion completio
     bytesDone_ = 0;
     idleRounds_ = 0;
     // The scratch working file first: without it nothing can be received.
-    const std::string dir = scratchDirectory_.empty() ? std::filesystem::temp_directory_path().string()
-                                                      : scratchDirectory_;
-    std::string name = (std::filesystem::path(dir) / "cleavix-akai-XXXXXX").string();
-    const int fd = ::mkstemp(name.data());
-    if (fd < 0 || number < 0) {
-        if (fd >= 0) {
-            ::close(fd);
-            ::unlink(name.c_str());
-        }
+    const std::string refusal = number < 0 ? std::string(kAborted) : scratch_.open(scratchDirectory_, "cleavix-akai-");
+    if (!refusal.empty()) {
+        scratch_.discard();
         abort_ = true;
-        show(jobs::MessageKind::Error, fd < 0 ? "Cannot create a working file in " + dir : kAborted);
-        op_ = Op::Receiving;
+        show(jobs::MessageKind::Error, refusal);
         finish();
         return;
     }
-    scratchName_ = name;
-    scratch_ = std::make_unique<sample::TFileAndMemoryStream>(fd, name);
     modeOn([this, number] {
         auto got = std::make_shared<bool>(false);
         transact(
@@ -372,7 +350,10 @@ void TAkaiS2000Driver::receiveSample(int32_t number, ReceiveCompletion completio
                     return;
                 }
                 receivedName_ = header_.name;
-                scratch_->setSize(0);
+                if (const auto error = scratch_.clear(); !error.empty()) {
+                    fail(error, jobs::MessageKind::Error);
+                    return;
+                }
                 transact({sampleDataRequest(uint32_t(number), 0, header_.lengthWords)},
                          [](const Bytes&) -> Verdict { return {}; }, [this] { receiveData(); });
             });
@@ -414,7 +395,11 @@ void TAkaiS2000Driver::receiveData() {
                                 fail(kCommunicationError, jobs::MessageKind::Error);
                                 return;
                             }
-                            scratch_->writeAllAt(bytesDone_, in_.data(), chunk);
+                            // A full scratch folder fails the receive; the store stays as it was.
+                            if (const auto error = scratch_.write(bytesDone_, in_.data(), chunk); !error.empty()) {
+                                fail(error, jobs::MessageKind::Error);
+                                return;
+                            }
                             bytesDone_ += chunk;
                             status("Receiving: " + percent(bytesDone_, total) + "%");
                             receiveData();

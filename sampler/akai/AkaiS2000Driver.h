@@ -18,6 +18,7 @@
 // shown from there.
 #include "jobs/Prompter.h"
 #include "sampler/KeyAssignment.h"
+#include "sampler/ReceiveScratch.h"
 #include "sampler/SamplerClass.h"
 #include "sampler/akai/AkaiCodec.h"
 #include "sampler/scsi/ScsiLayer.h"
@@ -131,8 +132,7 @@ private:
     ReceiveCompletion receiveDone_;
     std::string receivedName_;
     SampleHeader header_;
-    std::unique_ptr<sample::TFileAndMemoryStream> scratch_;
-    std::string scratchName_;
+    ReceiveScratch scratch_;
     uint32_t bytesDone_ = 0;
     int idleRounds_ = 0;
     // Sending.

@@ -4,8 +4,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
-#include <unistd.h>
 
 namespace cleavix::sampler::smdi {
 
@@ -50,10 +48,6 @@ TSMIDIDriver::~TSMIDIDriver() {
         timer_.join();
     }
     alive_.reset();
-    scratch_.reset();
-    if (!scratchName_.empty()) {
-        ::unlink(scratchName_.c_str());
-    }
 }
 
 void TSMIDIDriver::setMidiPorts(midi::TMidiInput* /*input*/, midi::TMidiOutput* output) { output_ = output; }
@@ -128,11 +122,7 @@ void TSMIDIDriver::finish() {
         std::lock_guard lock(timerMutex_);
         timerStep_ = nullptr;
     }
-    scratch_.reset();
-    if (!scratchName_.empty()) {
-        ::unlink(scratchName_.c_str());
-        scratchName_.clear();
-    }
+    scratch_.discard();
     status("Inactive");
     auto end = std::move(end_);
     end_ = nullptr;
@@ -515,16 +505,10 @@ void TSMIDIDriver::receiveSample(int32_t number, ReceiveCompletion completion) {
         return;
     }
     // The scratch working file first: without it nothing can be received.
-    const std::string dir =
-        scratchDirectory_.empty() ? std::filesystem::temp_directory_path().string() : scratchDirectory_;
-    std::string name = (std::filesystem::path(dir) / "cleavix-smdi-XXXXXX").string();
-    const int fd = ::mkstemp(name.data());
-    if (fd < 0) {
-        refuse("Cannot create a working file in " + dir);
+    if (const auto refusal = scratch_.open(scratchDirectory_, "cleavix-smdi-"); !refusal.empty()) {
+        refuse(refusal);
         return;
     }
-    scratchName_ = name;
-    scratch_ = std::make_unique<sample::TFileAndMemoryStream>(fd, name);
     number_ = uint32_t(number);
     exchange(sampleHeaderRequest(number_), uint32_t(kHeaderBytes + kKeyRangeHeaderLength),
              [this](std::span<const uint8_t> answer) { onReceiveHeader(answer); });
@@ -563,7 +547,10 @@ void TSMIDIDriver::onReceiveAck(std::span<const uint8_t> answer) {
         return;
     }
     state_ = State::RecvPackets;
-    scratch_->setSize(0);
+    if (const auto error = scratch_.clear(); !error.empty()) {
+        fail(error);
+        return;
+    }
     requestPacket();
 }
 
@@ -601,10 +588,8 @@ void TSMIDIDriver::onReceivePacket(std::span<const uint8_t> answer) {
         words[i] = packet->data[i + 1];
         words[i + 1] = packet->data[i];
     }
-    try {
-        scratch_->writeAllAt(received_, words.data(), words.size());
-    } catch (const std::exception& e) {
-        fail(e.what());
+    if (const auto error = scratch_.write(received_, words.data(), words.size()); !error.empty()) {
+        fail(error);
         return;
     }
     received_ += take;
@@ -619,14 +604,8 @@ void TSMIDIDriver::onReceivePacket(std::span<const uint8_t> answer) {
 }
 
 bool TSMIDIDriver::storeReceived() {
-    try {
-        scratch_->seek(0);
-        store_->clear();
-        store_->seek(0);
-        store_->copyFrom(*scratch_, int64_t(expected_));
-        store_->setSize(int64_t(expected_));
-    } catch (const std::exception& e) {
-        fail(e.what());
+    if (const auto error = scratch_.commitTo(*store_, int64_t(expected_)); !error.empty()) {
+        fail(error);
         return false;
     }
     return true;

@@ -15,6 +15,7 @@
 // is the pause timer after a Wait: it only sleeps and posts the next step through the dispatcher.
 #include "jobs/Dispatcher.h"
 #include "sampler/KeyAssignment.h"
+#include "sampler/ReceiveScratch.h"
 #include "sampler/SamplerClass.h"
 #include "sampler/scsi/ScsiCommands.h"
 #include "sampler/scsi/ScsiLayer.h"
@@ -209,8 +210,7 @@ private:
     uint32_t rate_ = 0;
     uint64_t expected_ = 0;
     uint64_t received_ = 0;
-    std::unique_ptr<sample::TFileAndMemoryStream> scratch_;
-    std::string scratchName_;
+    ReceiveScratch scratch_;
     std::string receivedName_;
     std::vector<SamplerSampleEntry> rows_;
     std::vector<TableEntry> table_ = std::vector<TableEntry>(kTableEntries);

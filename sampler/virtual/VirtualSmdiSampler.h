@@ -47,22 +47,22 @@ public:
     };
 
     struct Faults {
-        std::optional<uint32_t> packetLength; // what the sampler negotiates instead of its own
-        int repeatSendNextPacket = 0;          // asks for the same packet again, this many times
-        bool shortDataPacket = false;          // the first Data Packet to the host lacks 2 bytes
-        bool skipSendNextPacket = false;       // asks for a packet past the next one
-        bool askPastEnd = false;               // asks for one packet more instead of ending
-        bool unknownAnswer = false;            // the next answer carries an ID of no message
-        std::optional<uint32_t> shortAnswer;   // the next answer cut to this many bytes
-        bool dropTag = false;                  // the next answer without "SMDI"
-        bool notSmdi = false;                  // Master Identify answered with noise
-        int waits = 0;                         // Wait answers before the next real one
-        int busyPolls = 0;                     // TEST UNIT READY busy after each Wait
-        bool failPolls = false;                // TEST UNIT READY meets CHECK CONDITION, hardware error
-        std::optional<uint32_t> claimedWords;  // headers to the host claim this length
-        std::optional<int> abortAfterPackets;  // Abort Procedure after this many data packets
-        bool wrongDataPacketNumber = false;    // Data Packets to the host carry a wrong number
-        bool rejectHeaders = false;            // Message Reject to every Sample Header sent
+        std::optional<uint32_t> packetLength{}; // what the sampler negotiates instead of its own
+        int repeatSendNextPacket = 0;           // asks for the same packet again, this many times
+        bool shortDataPacket = false;           // the first Data Packet to the host lacks 2 bytes
+        bool skipSendNextPacket = false;        // asks for a packet past the next one
+        bool askPastEnd = false;                // asks for one packet more instead of ending
+        bool unknownAnswer = false;             // the next answer carries an ID of no message
+        std::optional<uint32_t> shortAnswer{};  // the next answer cut to this many bytes
+        bool dropTag = false;                   // the next answer without "SMDI"
+        bool notSmdi = false;                   // Master Identify answered with noise
+        int waits = 0;                          // Wait answers before the next real one
+        int busyPolls = 0;                      // TEST UNIT READY busy after each Wait
+        bool failPolls = false;                 // TEST UNIT READY meets CHECK CONDITION, hardware error
+        std::optional<uint32_t> claimedWords{}; // headers to the host claim this length
+        std::optional<int> abortAfterPackets{}; // Abort Procedure after this many data packets
+        bool wrongDataPacketNumber = false;     // Data Packets to the host carry a wrong number
+        bool rejectHeaders = false;             // Message Reject to every Sample Header sent
     };
 
     // The IDs the program puts them at on its virtual bus (the Akai sampler is at 2, the disk at 6).

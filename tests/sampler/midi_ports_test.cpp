@@ -31,6 +31,21 @@ struct Ports {
         });
         return !late;
     }
+    // Opens both ends of the cable, the input started.
+    static void open(TMidiInput& in, TMidiOutput& out) {
+        in.openDevice();
+        in.startInput();
+        out.setDeviceId(0);
+        out.openDevice();
+    }
+    // An input handler that reads every event there is into `events`.
+    static std::function<void()> collect(TMidiInput& in, std::vector<TMyMidiEvent>& events) {
+        return [&in, &events] {
+            while (auto e = in.readEvent()) {
+                events.push_back(std::move(*e));
+            }
+        };
+    }
 };
 
 std::vector<uint8_t> sysex(size_t size, uint8_t fill = 0x11) {
@@ -100,11 +115,7 @@ TEST(MidiPorts, CableCarriesBlocksAndShortMessages) {
     TMidiOutput out(p.loop, p.backends());
     std::vector<TMyMidiEvent> events;
     size_t completions = 0;
-    in.OnMidiInput = [&] {
-        while (auto e = in.readEvent()) {
-            events.push_back(std::move(*e));
-        }
-    };
+    in.OnMidiInput = Ports::collect(in, events);
     out.Onmidioutput = [&] { ++completions; };
     in.openDevice();
     in.startInput();
@@ -159,15 +170,8 @@ TEST(MidiPorts, OverlongSysexArrivesFlagged) {
     in.setSysexBufferSize(64);
     TMidiOutput out(p.loop, p.backends());
     std::vector<TMyMidiEvent> events;
-    in.OnMidiInput = [&] {
-        while (auto e = in.readEvent()) {
-            events.push_back(std::move(*e));
-        }
-    };
-    in.openDevice();
-    in.startInput();
-    out.setDeviceId(0);
-    out.openDevice();
+    in.OnMidiInput = Ports::collect(in, events);
+    Ports::open(in, out);
     const auto block = sysex(100);
     out.sendLong(block.data(), block.size());
     ASSERT_TRUE(p.runUntil([&] { return events.size() == 1; }));
@@ -183,10 +187,7 @@ TEST(MidiPorts, FullQueueLosesEventsAndSaysSoOnce) {
     int overflows = 0;
     in.OnOverflow = [&] { ++overflows; };
     in.OnMidiInput = [] {}; // reads nothing: the queue fills
-    in.openDevice();
-    in.startInput();
-    out.setDeviceId(0);
-    out.openDevice();
+    Ports::open(in, out);
     for (int i = 0; i < 6; ++i) {
         out.sendShort(0x90, uint8_t(i), 0x40);
     }
@@ -212,10 +213,7 @@ TEST(MidiPorts, AHandlerThatStopsEarlyIsCalledAgain) {
             read.push_back(e->data1);
         }
     };
-    in.openDevice();
-    in.startInput();
-    out.setDeviceId(0);
-    out.openDevice();
+    Ports::open(in, out);
     for (int i = 0; i < 5; ++i) {
         out.sendShort(0xB0, uint8_t(i), 0);
     }
@@ -230,15 +228,8 @@ TEST(MidiPorts, SysexOnlyDropsShortMessages) {
     in.setSysexOnly(true);
     TMidiOutput out(p.loop, p.backends());
     std::vector<TMyMidiEvent> events;
-    in.OnMidiInput = [&] {
-        while (auto e = in.readEvent()) {
-            events.push_back(std::move(*e));
-        }
-    };
-    in.openDevice();
-    in.startInput();
-    out.setDeviceId(0);
-    out.openDevice();
+    in.OnMidiInput = Ports::collect(in, events);
+    Ports::open(in, out);
     out.sendShort(0x90, 1, 2);
     const auto block = sysex(10);
     out.sendLong(block.data(), block.size());
@@ -282,10 +273,7 @@ TEST(MidiPorts, SysexLostToAFullQueueKeepsItsBuffer) {
     int overflows = 0;
     in.OnOverflow = [&] { ++overflows; };
     in.OnMidiInput = [] {};
-    in.openDevice();
-    in.startInput();
-    out.setDeviceId(0);
-    out.openDevice();
+    Ports::open(in, out);
     const auto block = sysex(20);
     for (int i = 0; i < 4; ++i) {
         out.sendLong(block.data(), block.size());
@@ -295,11 +283,7 @@ TEST(MidiPorts, SysexLostToAFullQueueKeepsItsBuffer) {
     }
     // Every buffer is free again: as many blocks as there are buffers still arrive, one by one.
     std::vector<TMyMidiEvent> events;
-    in.OnMidiInput = [&] {
-        while (auto e = in.readEvent()) {
-            events.push_back(std::move(*e));
-        }
-    };
+    in.OnMidiInput = Ports::collect(in, events);
     for (size_t i = 0; i < 6; ++i) {
         out.sendLong(block.data(), block.size());
         ASSERT_TRUE(p.runUntil([&] { return events.size() == i + 1; })) << "block " << i << " was lost";

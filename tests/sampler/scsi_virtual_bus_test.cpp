@@ -177,13 +177,29 @@ TEST_F(VirtualBusTest, NeverCompletingCommandEndsOnceAtItsTimeOut) {
     EXPECT_TRUE(next.last.completed);
 }
 
-TEST_F(VirtualBusTest, HostAdaptorErrorEndsNotCompleted) {
-    bus->injectFault(2, VirtualScsiFault::hostError());
-    const Ends ends = run(inquiry(2));
-    EXPECT_EQ(ends.count, 1);
-    EXPECT_FALSE(ends.last.completed);
-    EXPECT_EQ(ends.last.hostStatus, host_status::kError);
-    EXPECT_EQ(ends.last.transferred, 0u);
+TEST_F(VirtualBusTest, HostErrorAndBusyEndOnceNotCompletedWithTheirStatus) {
+    struct Case {
+        const char* name;
+        VirtualScsiFault fault;
+        uint8_t hostStatus;
+        uint8_t targetStatus;
+    };
+    const Case cases[] = {
+        {"host adaptor error", VirtualScsiFault::hostError(), host_status::kError, target_status::kGood},
+        {"busy", VirtualScsiFault::busy(), host_status::kOk, target_status::kBusy},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        bus->injectFault(2, c.fault);
+        const Ends ends = run(inquiry(2));
+        EXPECT_EQ(ends.count, 1);
+        EXPECT_FALSE(ends.last.completed);
+        EXPECT_EQ(ends.last.hostStatus, c.hostStatus);
+        EXPECT_EQ(ends.last.targetStatus, c.targetStatus);
+        EXPECT_EQ(ends.last.transferred, 0u);
+        // The next command to the same target goes through.
+        EXPECT_TRUE(run(inquiry(2)).last.completed);
+    }
 }
 
 TEST_F(VirtualBusTest, CheckConditionCarriesItsSenseToTheCaller) {
@@ -198,14 +214,6 @@ TEST_F(VirtualBusTest, CheckConditionCarriesItsSenseToTheCaller) {
     EXPECT_EQ(ends.last.sense[12], 0x04);
     EXPECT_EQ(ends.last.sense[13], 0x01);
     EXPECT_EQ(describeFailure(ends.last), "CHECK CONDITION, sense key 0x2, ASC 0x04, ASCQ 0x01");
-}
-
-TEST_F(VirtualBusTest, BusyEndsNotCompletedWithTheBusyStatus) {
-    bus->injectFault(2, VirtualScsiFault::busy());
-    const Ends ends = run(inquiry(2));
-    EXPECT_EQ(ends.count, 1);
-    EXPECT_FALSE(ends.last.completed);
-    EXPECT_EQ(ends.last.targetStatus, target_status::kBusy);
 }
 
 TEST_F(VirtualBusTest, ShortTransferReportsOnlyTheBytesMoved) {

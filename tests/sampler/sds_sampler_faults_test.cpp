@@ -87,44 +87,58 @@ void expectFailure(const sampler::ReceivedSample& result, Receiving& r, const st
 
 // ---- the sampler taking our dump ----
 
-TEST(SdsSamplerFaults, NakOncePacketIsResentAndStoredOnce) {
-    Sending s("nak:3");
-    const auto report = s.send();
-    EXPECT_EQ(report.error, "");
-    EXPECT_EQ(report.naks, 1u);
-    EXPECT_EQ(report.resends, 1u);
-    EXPECT_TRUE(s.stored());
-    bool shown = false;
-    for (const auto& text : s.rig.statuses) {
-        shown |= text == "Resending packet 3";
+// One fault of the sampler taking our dump: recovered from and stored once, or failed with its
+// text, a Cancel sent and nothing stored.
+struct SendCase {
+    const char* fault;
+    std::string error{};   // empty: the send succeeds
+    unsigned naks = 0;
+    unsigned resends = 0;
+    unsigned waits = 0;
+    double atLeast = 0;    // seconds the send must take
+    double atMost = 60;
+    std::string shown{};   // a status text the send shows
+};
+
+TEST(SdsSamplerFaults, SendsEndAsTheirFaultDemands) {
+    const std::string noAnswer = "No answer from the sampler within 400 ms";
+    const SendCase cases[] = {
+        {"nak:3", "", 1, 1, 0, 0, 60, "Resending packet 3"},
+        {"nak:header,nak:2x9", "", 10, 10},
+        {"nak:all", "The sampler refused packet 0 ten times", 10, 9},
+        // Held for the sampler's second, longer than the 400 ms time-out.
+        {"wait:2", "", 0, 0, 1, 0.9},
+        {"dupack:header,dupack:1", ""},
+        {"cancel:2", "The sampler cancelled the transfer"},
+        // The time-out, then the drain of the closing output.
+        {"silence", noAnswer, 0, 0, 0, 0, 2.5},
+        // An acknowledgement with the wrong number does not count; a late one counts only inside
+        // the time-out.
+        {"wrongack:2", noAnswer},
+        {"lateack:1@900", noAnswer},
+        {"lateack:1@100", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        Sending s(c.fault);
+        const auto report = s.send();
+        if (c.error.empty()) {
+            EXPECT_EQ(report.error, "");
+            EXPECT_TRUE(s.stored());
+        } else {
+            expectFailure(report, s, c.error);
+            EXPECT_FALSE(s.rig.sampler->sample(5));
+        }
+        EXPECT_EQ(report.naks, c.naks);
+        EXPECT_EQ(report.resends, c.resends);
+        EXPECT_EQ(report.waits, c.waits);
+        EXPECT_EQ(s.sentCancel(), !c.error.empty());
+        EXPECT_GE(s.seconds, c.atLeast);
+        EXPECT_LT(s.seconds, c.atMost);
+        if (!c.shown.empty()) {
+            EXPECT_NE(std::find(s.rig.statuses.begin(), s.rig.statuses.end(), c.shown), s.rig.statuses.end());
+        }
     }
-    EXPECT_TRUE(shown);
-}
-
-TEST(SdsSamplerFaults, NakOnHeaderAndNineTimesStillSucceed) {
-    Sending s("nak:header,nak:2x9");
-    const auto report = s.send();
-    EXPECT_EQ(report.error, "");
-    EXPECT_EQ(report.naks, 10u);
-    EXPECT_TRUE(s.stored());
-}
-
-TEST(SdsSamplerFaults, TenNaksInARowCancel) {
-    Sending s("nak:all");
-    const auto report = s.send();
-    expectFailure(report, s, "The sampler refused packet 0 ten times");
-    EXPECT_EQ(report.naks, 10u);
-    EXPECT_TRUE(s.sentCancel());
-    EXPECT_FALSE(s.rig.sampler->sample(5));
-}
-
-TEST(SdsSamplerFaults, WaitHoldsPastTheTimeOutThenGoesOn) {
-    Sending s("wait:2");
-    const auto report = s.send();
-    EXPECT_EQ(report.error, "");
-    EXPECT_EQ(report.waits, 1u);
-    EXPECT_GE(s.seconds, 0.9); // held for the sampler's second, longer than the 400 ms time-out
-    EXPECT_TRUE(s.stored());
 }
 
 TEST(SdsSamplerFaults, WaitForEverEndsOnAbort) {
@@ -145,42 +159,6 @@ TEST(SdsSamplerFaults, WaitForEverEndsOnAbort) {
     EXPECT_LT(std::chrono::duration<double>(Clock::now() - abortAt).count(), 0.5);
     EXPECT_EQ(s.rig.driver.errorText(), "Transfer aborted");
     EXPECT_TRUE(s.sentCancel());
-}
-
-TEST(SdsSamplerFaults, CancelFromTheSampler) {
-    Sending s("cancel:2");
-    expectFailure(s.send(), s, "The sampler cancelled the transfer");
-    EXPECT_FALSE(s.rig.sampler->sample(5));
-}
-
-TEST(SdsSamplerFaults, SilenceTimesOutWithCancel) {
-    Sending s("silence");
-    const auto report = s.send();
-    expectFailure(report, s, "No answer from the sampler within 400 ms");
-    EXPECT_LT(s.seconds, 2.5); // the time-out, then the drain of the closing output
-    EXPECT_TRUE(s.sentCancel());
-}
-
-TEST(SdsSamplerFaults, DuplicatedAcksChangeNothing) {
-    Sending s("dupack:header,dupack:1");
-    EXPECT_EQ(s.send().error, "");
-    EXPECT_TRUE(s.stored());
-}
-
-TEST(SdsSamplerFaults, AckWithTheWrongNumberDoesNotCount) {
-    Sending s("wrongack:2");
-    expectFailure(s.send(), s, "No answer from the sampler within 400 ms");
-}
-
-TEST(SdsSamplerFaults, LateAckPastTheTimeOutFails) {
-    Sending s("lateack:1@900");
-    expectFailure(s.send(), s, "No answer from the sampler within 400 ms");
-}
-
-TEST(SdsSamplerFaults, LateAckInsideTheTimeOutIsFine) {
-    Sending s("lateack:1@100");
-    EXPECT_EQ(s.send().error, "");
-    EXPECT_TRUE(s.stored());
 }
 
 TEST(SdsSamplerFaults, AbortedSendFromAFileStillEndsItsBatchStep) {
@@ -212,33 +190,32 @@ TEST(SdsSamplerFaults, RecoverableDumpFaultsArriveByteExact) {
     }
 }
 
-TEST(SdsSamplerFaults, SkippedPacketFailsAfterTenRefusals) {
-    Receiving r("skip:2");
-    expectFailure(r.receive(), r, "Packet 3 arrived damaged or out of order ten times");
-    EXPECT_GE(r.rig.sampler->stats().cancelsReceived, 1u);
-}
-
-TEST(SdsSamplerFaults, HeadersThatCannotBeTaken) {
-    const std::pair<std::string, std::string> cases[] = {
-        {"bits:8", "Incorrect sample format (must be 16 bit!)"},
-        {"bits:24", "Incorrect sample format (must be 16 bit!)"},
-        {"period0", "The dump header gives a sample period of 0"},
-        {"length0", "The dump header gives a sample length of 0"},
-        {"channel:5", "No dump from the sampler within 400 ms"},
-        {"silence", "No dump from the sampler within 400 ms"},
+TEST(SdsSamplerFaults, ReceivesThatCannotBeTaken) {
+    struct Case {
+        const char* fault;
+        int32_t number;
+        std::string text;
     };
-    for (const auto& [fault, text] : cases) {
-        SCOPED_TRACE(fault);
-        Receiving r(fault);
-        const auto result = r.receive();
-        expectFailure(result, r, text);
+    const Case cases[] = {
+        {"bits:8", 9, "Incorrect sample format (must be 16 bit!)"},
+        {"bits:24", 9, "Incorrect sample format (must be 16 bit!)"},
+        {"period0", 9, "The dump header gives a sample period of 0"},
+        {"length0", 9, "The dump header gives a sample length of 0"},
+        {"channel:5", 9, "No dump from the sampler within 400 ms"},
+        {"silence", 9, "No dump from the sampler within 400 ms"},
+        {"", 44, "No dump from the sampler within 400 ms"}, // a sample it does not have
+        {"skip:2", 9, "Packet 3 arrived damaged or out of order ten times"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        Receiving r(c.fault);
+        const auto result = r.receive(c.number);
+        expectFailure(result, r, c.text);
         EXPECT_LT(r.seconds, 3.0);
+        if (std::string(c.fault) == "skip:2") {
+            EXPECT_GE(r.rig.sampler->stats().cancelsReceived, 1u);
+        }
     }
-}
-
-TEST(SdsSamplerFaults, MissingSampleTimesOut) {
-    Receiving r("");
-    expectFailure(r.receive(44), r, "No dump from the sampler within 400 ms");
 }
 
 TEST(SdsSamplerFaults, OpenLoopReceiveAfterTheSamplersWait) {

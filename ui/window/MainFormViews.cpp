@@ -18,6 +18,7 @@
 #include "ui/dialogs/SensitivityForm.h"
 #include "ui/view/WaveBox.h"
 
+#include <QDoubleSpinBox>
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
@@ -326,6 +327,7 @@ TransportInput TMainForm::transportInput() const {
     in.processChannel = session_->editor().processChannel();
     in.segmentInLeft = slicer.selectedIndex < 0 ||
                        slicer.slicePoints().at(slicer.selectedIndex).channel == slicing::kCodeFirst;
+    in.tempo = renderTempo_ != nullptr ? renderTempo_->value() : 0.0; // 0: "Own"
     return in;
 }
 

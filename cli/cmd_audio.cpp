@@ -58,13 +58,13 @@ std::optional<TempoOptions> takeTempoOptions(Args& args) {
     const auto bars = takeOption(args, "--bars");
     const auto beats = takeOption(args, "--beats");
     const auto sensitivity = takeOption(args, "--sensitivity");
-    const SearchOptions search = takeSearchOptions(args);
     if (!tempo) {
         if (bars || beats || sensitivity) {
             throw UsageError("--bars, --beats and --sensitivity go with --tempo");
         }
-        return std::nullopt;
+        return std::nullopt; // --unlinked and --width are then left over, and refused
     }
+    const SearchOptions search = takeSearchOptions(args);
     if (!bars || !beats) {
         throw UsageError("--tempo needs --bars B and --beats C");
     }

@@ -37,12 +37,8 @@ session::Settings quiet() {
     return s;
 }
 
-std::vector<uint8_t> times(const std::vector<uint8_t>& pass, int n) {
-    std::vector<uint8_t> out;
-    for (int i = 0; i < n; ++i) {
-        out.insert(out.end(), pass.begin(), pass.end());
-    }
-    return out;
+std::vector<uint8_t> times(const std::vector<uint8_t>& pass, size_t n) {
+    return audio::test::repeated(pass, 0, pass.size(), n);
 }
 
 // The sample rate decides how the player holds the loop: at 8000 Hz a buffer (one second) is

@@ -43,6 +43,7 @@
 #include <QSlider>
 #include <QStatusBar>
 #include <QStatusTipEvent>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
@@ -444,7 +445,12 @@ void TMainForm::buildToolbars() {
     renderTempo_->setSuffix(" BPM");
     setHint(renderTempo_, "Tempo|The tempo Loop and Save Region at Tempo play the loop's slices at (Own: its own tempo)");
     panel4_->addWidget(renderTempo_);
-    connect(renderTempo_, &QDoubleSpinBox::valueChanged, this, [this] { transport_->tempoChanged(transportInput()); });
+    // A playing loop restarts at the new tempo once the typing has settled, not at every digit.
+    auto* tempoSettled = new QTimer(renderTempo_);
+    tempoSettled->setSingleShot(true);
+    tempoSettled->setInterval(400);
+    connect(renderTempo_, &QDoubleSpinBox::valueChanged, tempoSettled, qOverload<>(&QTimer::start));
+    connect(tempoSettled, &QTimer::timeout, this, [this] { transport_->tempoChanged(transportInput()); });
 }
 
 void TMainForm::applyLegend(bool legend) {

@@ -18,13 +18,13 @@
 #include "ui/dialogs/SensitivityForm.h"
 #include "ui/view/WaveBox.h"
 
-#include <QDoubleSpinBox>
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>

@@ -29,6 +29,12 @@ public:
     }
     uint64_t storePosition(uint64_t offset) const override { return 50000 + offset / 8 * 4; }
     const std::vector<uint8_t>& bytes() const { return bytes_; }
+    // The rendering changes (the store under it was edited).
+    void invert() {
+        for (auto& b : bytes_) {
+            b = uint8_t(~b);
+        }
+    }
     bool fail = false;
     int reads = 0;
 
@@ -93,6 +99,28 @@ TEST_F(RenderedPlay, CountedPassesEndOnceAndASinglePlayPlaysItOnce) {
     play(100000);
     EXPECT_EQ(ends, 2);
     EXPECT_EQ(device->played().size(), 9000u * 4);
+}
+
+TEST_F(RenderedPlay, AReloadReadsTheQueuedBuffersAgainAtTheirOffsetsInTheRendering) {
+    auto looped = std::make_shared<FakeRendering>(2600);
+    audio.PlayRendered(looped, true);
+    looped->invert();
+    audio.ReloadQueued();
+    play(2600 * 5);
+    EXPECT_TRUE(device->played() == repeated(looped->bytes(), 0, 2600, 5));
+    auto streamed = std::make_shared<FakeRendering>(30000);
+    audio.PlayRendered(streamed, false);
+    const size_t before = device->played().size();
+    play(1000); // inside the first buffer
+    const auto original = streamed->bytes();
+    streamed->invert();
+    audio.ReloadQueued();
+    play(100000);
+    const std::vector<uint8_t> out(device->played().begin() + long(before), device->played().end());
+    ASSERT_EQ(out.size(), 30000u);
+    // The buffer the device had begun plays as it was; every later one as the rendering is now.
+    EXPECT_TRUE(std::equal(out.begin(), out.begin() + 4000, original.begin()));
+    EXPECT_TRUE(std::equal(out.begin() + 4000, out.end(), streamed->bytes().begin() + 4000));
 }
 
 TEST_F(RenderedPlay, StopEndsOnceAndLetsGoOfTheRendering) {

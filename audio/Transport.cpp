@@ -131,6 +131,7 @@ void TTransport::playVisible(PlayButton button, bool fromPlaySelection) {
         return;
     }
     stopCursorTimer();
+    rendered_.reset();
     const bool wholeSample = view.viewStart >= view.viewEnd;
     PlayLength = wholeSample ? view.totalLength : view.viewEnd - view.viewStart;
     PlayStart = wholeSample ? 0 : view.viewStart;
@@ -166,8 +167,18 @@ void TTransport::PlayLoop() {
         Button24Click();
         return;
     }
+    std::shared_ptr<PlaySource> rendering;
+    if (view.tempo > 0 && loopAtTempo) {
+        std::string refused;
+        rendering = loopAtTempo(view.locatorL, view.locatorR, view.tempo, refused);
+        if (!rendering && !refused.empty()) {
+            Button24Click();
+            return;
+        }
+    }
     stopCursorTimer();
-    PlayLength = R - L;
+    rendered_ = rendering;
+    PlayLength = rendering ? rendering->length() : R - L;
     workOutInterval(true);
     cursorDrawn = false;
     PlayStart = view.locatorL;
@@ -175,7 +186,11 @@ void TTransport::PlayLoop() {
     LoopPlaying = true;
     timerEnabled = true;
     CursorRunning = true;
-    player_.PlayRegion(L, R - L, true);
+    if (rendering) {
+        player_.PlayRendered(std::move(rendering), true);
+    } else {
+        player_.PlayRegion(L, R - L, true);
+    }
 }
 
 void TTransport::Button4Click() {
@@ -196,6 +211,7 @@ void TTransport::PlaySelection() {
     playButtonsEnabled = true;
     down = PlayButton::None;
     LoopPlaying = false;
+    rendered_.reset();
     CursorRunning = false;
     timerIntervalMs = 5;
     player_.SetChannelVolume(channelModeForSegment(view));
@@ -226,6 +242,7 @@ void TTransport::Button24Click() {
     }
     down = PlayButton::None;
     LoopPlaying = false;
+    rendered_.reset();
     cursorDrawn = false;
     CursorX = 0;
 }
@@ -246,7 +263,11 @@ void TTransport::waveAudio1Waveoutput() {
     Button24Click();
 }
 
-void TTransport::LocatorDropped() {
+void TTransport::LocatorDropped() { restartLoop(); }
+
+void TTransport::TempoChanged() { restartLoop(); }
+
+void TTransport::restartLoop() {
     if (!LoopPlaying) {
         return;
     }
@@ -271,7 +292,8 @@ void TTransport::SuperTimer1Timer() {
     const uint64_t p = player_.GetPosition();
     uint64_t position = PlayStart;
     if (PlayLength > 0) {
-        position = PlayStart + p % PlayLength;
+        // A rendering maps its offset back to the store byte of the slice that sounds.
+        position = rendered_ ? rendered_->storePosition(p % PlayLength) : PlayStart + p % PlayLength;
     }
     CursorX = columnOf(static_cast<double>(position));
     if (CursorX != 0 && p != 0) {

@@ -10,6 +10,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <string>
 
 namespace cleavix::audio {
 
@@ -33,6 +35,8 @@ struct TransportView {
     bool rightTicked = true;    // "Right Channel"
     int processChannel = 3;     // 1 left, 2 right, 3 both
     bool segmentInLeft = true;  // separate mode: the selected segment's channel
+    // The Play toolbar's "Tempo": beats per minute the loop plays at; 0 for the loop's own.
+    double tempo = 0;
 };
 
 enum class PlayButton { None, PlaySelectionButton, Button3, Button20, Button4 };
@@ -64,6 +68,11 @@ public:
     void waveAudio1Waveoutput();
     // A locator was dropped: restarts a running loop with the new locators at once.
     void LocatorDropped();
+    // The tempo changed (view.tempo holds the new one): a running loop restarts at once from L at
+    // the new tempo. Restarting, rather than switching at the next pass, because the player has
+    // up to BufferCount buffers of the old tempo queued: the next pass as queued could be heard
+    // many seconds after the change.
+    void TempoChanged();
     // The cursor timer's tick.
     void SuperTimer1Timer();
     // The view moved or zoomed (view holds the new range): a running cursor keeps pace with it.
@@ -75,6 +84,11 @@ public:
     std::function<bool()> batchDialogPlayStopped;
     // Asked to open the output in the sample's format when it is closed.
     std::function<void()> openOutput;
+    // Asked for the loop [L, R) (byte positions as the locators stand) at `tempo` beats per
+    // minute. Null with `refused` empty: the loop plays from the store as it is (no hook, the
+    // loop's own tempo). Null with `refused` set: nothing plays (the reason has been shown).
+    std::function<std::shared_ptr<PlaySource>(uint64_t L, uint64_t R, double tempo, std::string& refused)>
+        loopAtTempo;
 
     // State.
     uint64_t PlayStart = 0;
@@ -90,6 +104,8 @@ public:
     bool timerEnabled = false;
     int timerIntervalMs = 5;
     bool cursorDrawn = false;
+    // The rendering the running loop plays; null when it plays the store's bytes.
+    const PlaySource* rendered() const { return rendered_.get(); }
 
 private:
     void ensureOutput();
@@ -98,8 +114,10 @@ private:
     void playVisible(PlayButton button, bool fromPlaySelection);
     uint64_t viewLength() const;
     int columnOf(double position) const;
+    void restartLoop();
 
     twabeAudio& player_;
+    std::shared_ptr<PlaySource> rendered_;
 };
 
 } // namespace cleavix::audio

@@ -108,6 +108,7 @@ void twabeAudio::CloseOutput() {
     st_.WholeRegionQueued = false;
     st_.FileMode = false;
     file_.reset();
+    rendered_.reset();
 }
 
 void twabeAudio::Stop() {
@@ -133,6 +134,7 @@ void twabeAudio::Stop() {
     st_.Playing = false;
     st_.StreamingLoop = false;
     st_.FileMode = false;
+    rendered_.reset(); // nothing reads it again: stale notices refill nothing
 }
 
 uint64_t twabeAudio::GetPosition() const { return IsOpen() ? output_->position() : 0; }
@@ -186,6 +188,13 @@ void twabeAudio::readSource(uint64_t position, uint8_t* out, uint64_t count) {
             if (fileAiff_) {
                 toLittleEndianPcm(out, got, BitsPerSample);
             }
+        }
+    } else if (!StoreBusy && rendered_) {
+        try {
+            rendered_->readAt(position, out, count);
+            got = count;
+        } catch (const std::exception&) {
+            got = 0;
         }
     } else if (!StoreBusy && store_) {
         try {
@@ -274,7 +283,19 @@ void twabeAudio::PlayRegion(uint64_t start, uint64_t length, bool loop) {
     if (st_.FileMode) {
         Stop(); // the device runs in the auditioned file's format
     }
+    rendered_.reset();
     startPlay(start, length, loop);
+}
+
+void twabeAudio::PlayRendered(std::shared_ptr<PlaySource> source, bool loop) {
+    if (st_.FileMode) {
+        Stop();
+    }
+    rendered_ = std::move(source);
+    if (!rendered_) {
+        return;
+    }
+    startPlay(0, rendered_->length(), loop);
 }
 
 void twabeAudio::startPlay(uint64_t start, uint64_t length, bool loop) {
@@ -461,6 +482,7 @@ int twabeAudio::PlayFile(const std::string& path) {
     if (code != kWaveOk) {
         return code;
     }
+    rendered_.reset();
     file_ = std::move(parser);
     fileAiff_ = info.container == sample::Container::Aiff;
     st_.FileMode = true;

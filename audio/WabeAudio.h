@@ -13,6 +13,10 @@
 // plays given up (a restart, a file audition stopped, a new play over an old one); stale notices
 // arrive first and are swallowed. Playback ends (OnWaveoutput, once) with the notice that takes
 // Outstanding to 0 when nothing is left to refill.
+//
+// A rendered play (PlayRendered) runs through the same buffers, refills and loop wrapping as a
+// region of the store; only its bytes come from a PlaySource, read at offsets into the rendering.
+#include "audio/PlaySource.h"
 #include "audio/WaveDevice.h"
 #include "jobs/Dispatcher.h"
 #include "jobs/Prompter.h"
@@ -133,6 +137,10 @@ public:
     bool StartRecord();
     int PlayFile(const std::string& path);
     void PlayRegion(uint64_t start, uint64_t length, bool loop);
+    // Plays the whole of a rendering, once or looped without a gap (LoopLimit counts its passes);
+    // positions are then offsets into the rendering. The player keeps the source until the next
+    // play or stop.
+    void PlayRendered(std::shared_ptr<PlaySource> source, bool loop);
     void StopRecord();
 
     bool IsOpen() const { return output_ && output_->isOpen(); }
@@ -145,6 +153,8 @@ public:
     // The final count of the last recording (kept by CloseInput).
     uint64_t lastRecordedBytes() const { return keptRecordedBytes_; }
     WaveOutDevice* outputDevice() { return output_.get(); }
+    // The rendering being played; null for a play of the store or of a file.
+    const PlaySource* rendered() const { return rendered_.get(); }
     WaveInDevice* inputDevice() { return input_.get(); }
 
 private:
@@ -197,6 +207,8 @@ private:
     std::unique_ptr<uint8_t[]> spare_; // ReloadQueued reads into it, then swaps it in
     uint32_t spareSize_ = 0;
     uint64_t B_ = 0; // bytes per buffer of the current play
+
+    std::shared_ptr<PlaySource> rendered_;
 
     // File audition.
     std::unique_ptr<sample::TWavParser> file_;

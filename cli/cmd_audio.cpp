@@ -3,6 +3,9 @@
 #include "audio/AudioDriver.h"
 #include "audio/MeterData.h"
 #include "cli/Cli.h"
+#include "cli/SliceSearch.h"
+#include "slicing/SliceSearch.h"
+#include "slicing/Slicer.h"
 #include "sample/WavWriter.h"
 #include "sample/WorkFiles.h"
 
@@ -41,11 +44,49 @@ int runDevices(Args& args) {
     return 0;
 }
 
+// --tempo BPM with the slice points and the loop's own tempo it needs.
+struct TempoOptions {
+    double tempo = 0;
+    std::string bars;
+    std::string beats;
+    double percent = 50;
+    SearchOptions search;
+};
+
+std::optional<TempoOptions> takeTempoOptions(Args& args) {
+    const auto tempo = takeOption(args, "--tempo");
+    const auto bars = takeOption(args, "--bars");
+    const auto beats = takeOption(args, "--beats");
+    const auto sensitivity = takeOption(args, "--sensitivity");
+    if (!tempo) {
+        if (bars || beats || sensitivity) {
+            throw UsageError("--bars, --beats and --sensitivity go with --tempo");
+        }
+        return std::nullopt; // --unlinked and --width are then left over, and refused
+    }
+    const SearchOptions search = takeSearchOptions(args);
+    if (!bars || !beats) {
+        throw UsageError("--tempo needs --bars B and --beats C");
+    }
+    TempoOptions options{parseNumber(*tempo, "--tempo"), *bars, *beats, 50, search};
+    if (!(options.tempo > 0) || options.tempo > 100000) {
+        throw UsageError("--tempo must be a number of beats per minute above 0");
+    }
+    if (sensitivity) {
+        options.percent = parseNumber(*sensitivity, "--sensitivity");
+        if (options.percent < 0 || options.percent > 100) {
+            throw UsageError("--sensitivity must lie between 0 and 100");
+        }
+    }
+    return options;
+}
+
 int runPlay(Args& args) {
     const auto device = takeOption(args, "--device");
     const auto times = takeOption(args, "--times");
     const auto bufferSize = takeOption(args, "--buffer-size");
     const auto bufferCount = takeOption(args, "--buffer-count");
+    const auto tempo = takeTempoOptions(args);
     std::optional<std::pair<long long, long long>> loop;
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--loop") {
@@ -68,7 +109,7 @@ int runPlay(Args& args) {
     }
 
     CliEnv env(defaultSettings());
-    if (!env.load(file)) {
+    if (tempo ? !loadAndSearch(env, file, tempo->search) : !env.load(file)) {
         return 1;
     }
     const auto& format = env.session.format();
@@ -94,6 +135,28 @@ int runPlay(Args& args) {
         length = format.frameStart(static_cast<uint32_t>(loop->second)) - start;
         player.LoopLimit = static_cast<uint64_t>(passes);
     }
+    // At another tempo the region is rendered slice by slice as the player reads it.
+    std::shared_ptr<audio::PlaySource> rendering;
+    auto& slicer = env.session.slicer();
+    if (tempo) {
+        slicer.setSlider(slicing::sliderForPercent(tempo->percent));
+        if (loop) {
+            slicer.setLoop(uint32_t(loop->first), uint32_t(loop->second));
+        }
+        if (!slicer.setBarsAndBeats(tempo->bars, tempo->beats)) {
+            throw UsageError("--bars and --beats must be whole numbers from 0 to 32767");
+        }
+        std::string refused;
+        rendering = env.session.loopAtTempo(slicer.left(), slicer.right(), tempo->tempo, &refused);
+        if (!refused.empty()) {
+            std::cerr << "cleavix-cli: " << refused << "\n";
+            return 1;
+        }
+        if (rendering) {
+            start = 0;
+            length = rendering->length();
+        }
+    }
     const int code = player.OpenOutput();
     if (code != 0) {
         return 1;
@@ -103,7 +166,11 @@ int runPlay(Args& args) {
 
     const double cpuBefore = cpuSeconds();
     const auto started = Clock::now();
-    player.PlayRegion(start, length, loop.has_value());
+    if (rendering) {
+        player.PlayRendered(rendering, loop.has_value());
+    } else {
+        player.PlayRegion(start, length, loop.has_value());
+    }
     // The time until the ALSA thread handed the first bytes to alsa-lib.
     double firstBytesMs = -1;
     if (auto* out = player.outputDevice(); out != nullptr && length > 0) {
@@ -125,7 +192,7 @@ int runPlay(Args& args) {
     env.loop.runPending();
 
     const double audioSeconds = double(bytes) / format.blockAlign() / std::max<uint32_t>(1, format.sampleRate);
-    printJson({{"file", file},
+    nlohmann::json json{{"file", file},
                {"device", player.ProductName()},
                {"start", start},
                {"length", length},
@@ -135,7 +202,14 @@ int runPlay(Args& args) {
                {"audioSeconds", audioSeconds},
                {"wallSeconds", wall},
                {"cpuSeconds", cpu},
-               {"firstBytesMs", firstBytesMs}});
+               {"firstBytesMs", firstBytesMs}};
+    if (tempo) {
+        json["tempo"] = tempo->tempo;
+        json["fromTempo"] = double(slicer.tempo().tempo);
+        json["rendered"] = rendering != nullptr;
+        json["slices"] = slicer.slicePoints().count() + 1;
+    }
+    printJson(json);
     return 0;
 }
 
@@ -243,12 +317,18 @@ const CommandRegistration devicesCommand{
      runDevices}};
 
 const CommandRegistration playCommand{
-    {"play", "play FILE [--loop L R --times N] [--device NAME] [--buffer-size S] [--buffer-count N]",
+    {"play", "play FILE [--loop L R --times N] [--tempo BPM --bars B --beats C [--sensitivity PCT] [--unlinked]] "
+             "[--device NAME] [--buffer-size S] [--buffer-count N]",
      "Loads FILE and plays it through the device (a number from 'devices', a listed name, or any ALSA\n"
      "PCM name such as null or file:'/tmp/out.raw',raw; default: the default device). With --loop,\n"
      "plays the bytes L to R (rounded down to frames) N times back to back, then stops. Prints\n"
      "{file, device, start, length, loop, passes, bytesPlayed, audioSeconds, wallSeconds, cpuSeconds,\n"
-     "firstBytesMs}: firstBytesMs is the time from the play call to the first bytes handed to ALSA.",
+     "firstBytesMs}: firstBytesMs is the time from the play call to the first bytes handed to ALSA.\n"
+     "With --tempo, searches FILE for slice points (taken at PCT per cent, default 50) and plays the\n"
+     "region (--loop, else the whole sample; B bars and C beats of 4/4 give its own tempo) at BPM:\n"
+     "each slice re-triggered at its time scaled by own tempo / BPM, as 'render' writes it, rendered\n"
+     "as it plays and looped without a gap. At the loop's own tempo it plays the region itself.\n"
+     "Adds {tempo, fromTempo, rendered, slices}; length is then the rendering's.",
      runPlay}};
 
 const CommandRegistration recordCommand{

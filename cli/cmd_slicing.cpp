@@ -1,6 +1,7 @@
 // scan, slice, tempo, export, render and points: the slice point search and what follows from it.
 #include "cli/Cli.h"
 #include "cli/SamplerOptions.h"
+#include "cli/SliceSearch.h"
 #include "slicing/Slicer.h"
 
 #include <iostream>
@@ -50,38 +51,6 @@ nlohmann::json pointsJson(const slicing::PointTable& table) {
                         {"channel", p.channel}});
     }
     return list;
-}
-
-struct SearchOptions {
-    bool unlinked = false;
-    int width = 1000;
-};
-
-SearchOptions takeSearchOptions(Args& args) {
-    SearchOptions options;
-    options.unlinked = takeFlag(args, "--unlinked");
-    if (const auto width = takeOption(args, "--width")) {
-        const long long px = parseInteger(*width, "--width");
-        if (px < 1 || px > 1000000) {
-            throw UsageError("--width must lie between 1 and 1000000");
-        }
-        options.width = int(px);
-    }
-    return options;
-}
-
-// Loads the file and runs the slice point search on it; false when the load failed.
-bool loadAndSearch(CliEnv& env, const std::string& file, const SearchOptions& options) {
-    if (!env.load(file)) {
-        return false;
-    }
-    auto& slicer = env.session.slicer();
-    slicer.channelMode().linked = !options.unlinked;
-    slicer.setViewWidth(options.width);
-    slicer.requestSearch();
-    slicer.startSliceSearch();
-    env.waitIdle();
-    return true;
 }
 
 nlohmann::json candidatesJson(CliEnv& env) {

@@ -130,6 +130,13 @@ Session::Session(jobs::Dispatcher& dispatcher, jobs::Prompter& prompter, Setting
     player_->setStore(&store_->stream());
     transport_ = std::make_unique<audio::TTransport>(*player_);
     transport_->openOutput = [this] { player_->OpenOutput(); };
+    transport_->loopAtTempo = [this](uint64_t left, uint64_t right, double tempo, std::string& refused) {
+        auto rendering = loopAtTempo(left, right, tempo, &refused);
+        if (!refused.empty()) {
+            prompter_.ask(jobs::MessageKind::Error, refused, "", jobs::Buttons::Ok);
+        }
+        return rendering;
+    };
     // Every long operation stops playback first; while it runs the player queues silence rather
     // than reading a store that a worker is rewriting.
     jobs_.onBusyChanged = [this](bool busy) {

@@ -107,6 +107,13 @@ public:
     // saying why, when there is no rendering or a job runs; otherwise done(result) once written.
     bool saveRegionAtTempo(const std::string& fileName, uint8_t bits, double tempo,
                            std::function<void(const sample::WriteResult&)> done, std::string* refused = nullptr);
+    // The loop [left, right) (byte positions) re-triggered slice by slice at `tempo` BPM, for the
+    // player to loop (PlayRendered) without rendering it anywhere first. Null when the loop plays
+    // as it is: no sample, no tempo asked for (0), or the loop's own tempo. Null with `refused`
+    // saying why when there is no rendering (no bars and beats, an empty loop, ...). The
+    // transport's Loop asks here for the Tempo box's tempo and shows a refusal.
+    std::shared_ptr<audio::PlaySource> loopAtTempo(uint64_t left, uint64_t right, double tempo,
+                                                   std::string* refused = nullptr);
     // The edit state, selection, clipboard image and undo record, and the edit commands.
     editing::Editor& editor() { return *editor_; }
     // The one selection and channel choice the edits work on and the views show.

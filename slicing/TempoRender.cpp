@@ -54,8 +54,40 @@ TempoPlan planTempo(const SlicePointList& list, uint32_t left, uint32_t right, c
     return plan;
 }
 
+namespace {
+
+// The first slice whose played part ends after `frame`. The ends never fall: each slice plays no
+// further than where the next starts.
+size_t sliceHolding(const TempoPlan& plan, uint64_t frame) {
+    const auto it = std::partition_point(plan.slices.begin(), plan.slices.end(), [frame](const TempoSlice& s) {
+        return s.outFrame + s.playFrames <= frame;
+    });
+    return size_t(it - plan.slices.begin());
+}
+
+} // namespace
+
+uint64_t sourceFrameAt(const TempoPlan& plan, uint64_t outFrame) {
+    if (plan.slices.empty()) {
+        return 0;
+    }
+    const size_t i = sliceHolding(plan, outFrame);
+    if (i < plan.slices.size() && plan.slices[i].outFrame <= outFrame) {
+        const TempoSlice& s = plan.slices[i];
+        return s.sourceFrame + (outFrame - s.outFrame);
+    }
+    // Silence: after the slice before it (or, before the first slice, at the first's start).
+    const TempoSlice& s = i == 0 ? plan.slices.front() : plan.slices[i - 1];
+    return i == 0 ? s.sourceFrame : s.sourceFrame + s.playFrames;
+}
+
 TempoSource::TempoSource(const sample::TFileAndMemoryStream& store, TempoPlan plan)
     : store_(store), plan_(std::move(plan)) {}
+
+void TempoSource::seek(uint64_t frame) {
+    frame_ = std::min(frame, plan_.outFrames);
+    slice_ = sliceHolding(plan_, frame_);
+}
 
 size_t TempoSource::read(int16_t* out, size_t count) {
     const size_t channels = plan_.channels;

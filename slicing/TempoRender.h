@@ -43,12 +43,22 @@ struct TempoPlan {
 TempoPlan planTempo(const SlicePointList& list, uint32_t left, uint32_t right, const sample::SampleFormat& format,
                     double fromTempo, double toTempo);
 
+// The loop frame (counted from the store's start) that sounds at frame `outFrame` of the
+// rendering: within a slice's played part its own frame; in the silence after a slice the frame
+// just past what it played, where the slice stopped.
+uint64_t sourceFrameAt(const TempoPlan& plan, uint64_t outFrame);
+
 // The rendering of a plan as 16-bit samples, interleaved as the store holds them.
 class TempoSource final : public sample::SampleSource {
 public:
     TempoSource(const sample::TFileAndMemoryStream& store, TempoPlan plan);
     size_t read(int16_t* out, size_t count) override;
     uint64_t outputBytes() const override { return plan_.outFrames * plan_.channels * 2; }
+    // The next read starts at output frame `frame` (clamped to the end); a read after a seek gives
+    // the same samples as reading up to there would.
+    void seek(uint64_t frame);
+    uint64_t frame() const { return frame_; }
+    const TempoPlan& plan() const { return plan_; }
 
 private:
     const sample::TFileAndMemoryStream& store_;

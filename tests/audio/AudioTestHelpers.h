@@ -58,6 +58,19 @@ inline std::vector<uint8_t> patternBytes(size_t bytes, uint32_t seed = 1) {
     return out;
 }
 
+// Moves the virtual device's clock `bytes` further, delivering the notices as buffers end, until
+// that much has played or nothing is left queued.
+inline void playThrough(VirtualWaveOut& device, jobs::MainLoop& loop, uint64_t bytes) {
+    for (;;) {
+        const uint64_t n = device.advance(bytes);
+        bytes -= n;
+        loop.runPending();
+        if (bytes == 0 || (n == 0 && device.queued() == 0)) {
+            return;
+        }
+    }
+}
+
 inline std::unique_ptr<sample::TFileAndMemoryStream> memoryStore(const std::vector<uint8_t>& bytes) {
     auto store = std::make_unique<sample::TFileAndMemoryStream>();
     store->writeAll(bytes.data(), bytes.size());

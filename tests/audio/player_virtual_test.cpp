@@ -23,14 +23,7 @@ protected:
     }
     // Plays `bytes` more and delivers the notices.
     void play(uint64_t bytes) {
-        for (;;) {
-            const uint64_t n = device->advance(bytes);
-            bytes -= n;
-            loop.runPending();
-            if (bytes == 0 || (n == 0 && device->queued() == 0)) {
-                return;
-            }
-        }
+        playThrough(*device, loop, bytes);
     }
     std::vector<uint8_t> slice(size_t start, size_t length) const {
         return {sampleBytes.begin() + static_cast<long>(start), sampleBytes.begin() + static_cast<long>(start + length)};

@@ -30,14 +30,7 @@ protected:
         v.locatorR = 14003;
     }
     void play(uint64_t bytes) {
-        for (;;) {
-            const uint64_t n = provider.lastOutput->advance(bytes);
-            bytes -= n;
-            loop.runPending();
-            if (bytes == 0 || (n == 0 && provider.lastOutput->queued() == 0)) {
-                return;
-            }
-        }
+        playThrough(*provider.lastOutput, loop, bytes);
     }
 
     jobs::MainLoop loop;

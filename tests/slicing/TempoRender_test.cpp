@@ -111,6 +111,59 @@ TEST(TempoRender, MonoAndBlockSizesGiveTheSameRendering) {
     EXPECT_EQ(render(*store, plan).size(), size_t(std::llround(kFrames * 100.0 / 133.0)));
 }
 
+TEST(TempoRender, AReadAfterASeekIsTheRenderingFromThere) {
+    const auto samples = signal();
+    auto store = makeStore(samples, 2);
+    for (double ratio : {0.5, 1.0, 2.0, 0.73}) {
+        const auto plan = planTempo(points(), 0, kFrames * 4, store->format(), 120.0, 120.0 / ratio);
+        ASSERT_TRUE(plan.error.empty());
+        const auto whole = render(*store, plan);
+        TempoSource source(store->stream(), plan);
+        // Inside a slice, at a fade, in silence, backwards, at the very end and past it.
+        const uint64_t fadeAt = plan.slices[1].outFrame + plan.slices[1].playFrames - 10;
+        for (uint64_t frame : {uint64_t(12345), fadeAt, plan.slices[2].outFrame, uint64_t(3), plan.outFrames - 7}) {
+            source.seek(frame);
+            EXPECT_EQ(source.frame(), frame);
+            std::vector<int16_t> got(2000);
+            const size_t n = source.read(got.data(), got.size());
+            ASSERT_EQ(n, std::min<size_t>(got.size(), (plan.outFrames - frame) * 2));
+            EXPECT_TRUE(std::equal(got.begin(), got.begin() + long(n), whole.begin() + long(frame * 2)))
+                << ratio << " " << frame;
+        }
+        source.seek(plan.outFrames + 100);
+        EXPECT_EQ(source.frame(), plan.outFrames);
+        std::vector<int16_t> none(8);
+        EXPECT_EQ(source.read(none.data(), none.size()), 0u);
+    }
+}
+
+TEST(TempoRender, TheSoundingFrameMapsBackThroughTheSlice) {
+    auto store = makeStore(signal(), 2);
+    // Half as fast: slices at 0, 18000, 34000, 60000 of 80000, each playing its own length.
+    const auto slow = planTempo(points(), 0, kFrames * 4, store->format(), 120.0, 60.0);
+    EXPECT_EQ(sourceFrameAt(slow, 0), 0u);
+    EXPECT_EQ(sourceFrameAt(slow, 8999), 8999u);
+    EXPECT_EQ(sourceFrameAt(slow, 9000), 9000u);  // the first slice has ended: it rests there
+    EXPECT_EQ(sourceFrameAt(slow, 17999), 9000u);
+    EXPECT_EQ(sourceFrameAt(slow, 18000), 9000u); // the second starts
+    EXPECT_EQ(sourceFrameAt(slow, 18500), 9500u);
+    EXPECT_EQ(sourceFrameAt(slow, 35000), 18000u);
+    EXPECT_EQ(sourceFrameAt(slow, 79999), 30000u + 10000u);
+    // Twice as fast: each slice cut where the next begins.
+    const auto fast = planTempo(points(), 0, kFrames * 4, store->format(), 120.0, 240.0);
+    EXPECT_EQ(sourceFrameAt(fast, 4499), 4499u);
+    EXPECT_EQ(sourceFrameAt(fast, 4500), 9000u);
+    EXPECT_EQ(sourceFrameAt(fast, 8499), 9000u + 3999u);
+    EXPECT_EQ(sourceFrameAt(fast, 8500), 17000u);
+    EXPECT_EQ(sourceFrameAt(fast, 19999), 30000u + 4999u);
+    // At its own tempo the frame is itself.
+    const auto same = planTempo(points(), 0, kFrames * 4, store->format(), 120.0, 120.0);
+    for (uint64_t f : {0u, 8999u, 9000u, 25000u, 39999u}) {
+        EXPECT_EQ(sourceFrameAt(same, f), f);
+    }
+    EXPECT_EQ(sourceFrameAt(TempoPlan{}, 5), 0u);
+}
+
 TEST(TempoRender, RefusesNoTempoABadTempoAndAnEmptyLoop) {
     auto store = makeStore(signal(), 2);
     EXPECT_NE(planTempo(points(), 0, kFrames * 4, store->format(), 0.0, 120.0).error.find("no tempo"),

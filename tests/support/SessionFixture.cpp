@@ -9,6 +9,11 @@ SessionFixture::SessionFixture(session::Settings settings) {
     session = std::make_unique<session::Session>(loop, prompter, settings);
 }
 
+SessionFixture::SessionFixture(session::Settings settings, session::Backends backends) {
+    settings.tempPath = work.path();
+    session = std::make_unique<session::Session>(loop, prompter, settings, std::move(backends));
+}
+
 void SessionFixture::waitIdle() { session->jobs().waitIdle([this] { loop.runOne(); }); }
 
 bool SessionFixture::load(const std::string& fileName) {

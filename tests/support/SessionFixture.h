@@ -14,6 +14,8 @@ namespace cleavix::test {
 // A session with its main loop and scripted prompter, working files in its own folder.
 struct SessionFixture {
     explicit SessionFixture(session::Settings settings = {});
+    // With device layers of the test's own (virtual wave devices the test plays).
+    SessionFixture(session::Settings settings, session::Backends backends);
     TempDir work;
     jobs::MainLoop loop;
     ScriptedPrompter prompter;

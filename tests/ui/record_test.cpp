@@ -4,6 +4,7 @@
 // a take discarded, the unsaved-changes question first, the "New Sample" dialog's rate check, a
 // working folder running out of room, and the LED ladder's own arithmetic.
 #include "ui/UiTestSupport.h"
+#include "ui/VirtualDevices.h"
 
 #include "audio/VirtualWaveDevice.h"
 #include "sample/FormatPosition.h"
@@ -40,19 +41,7 @@ namespace {
 
 // A window whose session records from (and plays into) virtual devices the test can feed.
 struct Recording {
-    Recording() : w(options()) {}
-    ui::StartOptions options() {
-        ui::StartOptions o;
-        o.backends = [this] {
-            session::Backends b;
-            auto devices = std::make_unique<audio::VirtualDeviceProvider>();
-            provider = devices.get();
-            b.waveDevices = std::move(devices);
-            b.systemScsi = false; // no real adaptors in a window test
-            return b;
-        };
-        return o;
-    }
+    Recording() : w(uitest::virtualDeviceOptions(provider)) {}
     bool openDemo() {
         w->show();
         return uitest::openThroughMenu(*w.form, box.demoLoop()) && uitest::waitIdle(*w.form);

@@ -121,6 +121,12 @@ void TransportControl::locatorDropped(const TransportInput& in) {
     sync();
 }
 
+void TransportControl::tempoChanged(const TransportInput& in) {
+    impl_->take(in);
+    impl_->transport.TempoChanged();
+    sync();
+}
+
 void TransportControl::viewMoved(const TransportInput& in) {
     impl_->take(in);
     impl_->transport.ViewMoved();

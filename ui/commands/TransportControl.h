@@ -58,6 +58,8 @@ public:
     void playAll(const TransportInput& in);      // Button3Click
     void stop();                                 // Button24Click
     void locatorDropped(const TransportInput& in);
+    // The Tempo box changed (in.tempo): a running loop restarts at once at the new tempo.
+    void tempoChanged(const TransportInput& in);
     // The view moved or zoomed: the cursor follows the new range, its timer's interval recomputed.
     void viewMoved(const TransportInput& in);
 

@@ -43,6 +43,7 @@
 #include <QSlider>
 #include <QStatusBar>
 #include <QStatusTipEvent>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
@@ -433,7 +434,8 @@ void TMainForm::buildToolbars() {
     tempoLabel_->setAlignment(Qt::AlignCenter);
     panel4_->addWidget(tempoLabel_);
     barsBeats_ = new TBarsBeatsControl(*session_, *panel4_, *tempoLabel_);
-    // The tempo Save Region at Tempo renders at; its lowest value stands for the loop's own.
+    // The tempo Loop plays and Save Region at Tempo renders at; its lowest value stands for the
+    // loop's own.
     panel4_->addWidget(new QLabel(" Tempo ", panel4_));
     renderTempo_ = new QDoubleSpinBox(panel4_);
     renderTempo_->setObjectName("TempoBox");
@@ -441,8 +443,14 @@ void TMainForm::buildToolbars() {
     renderTempo_->setDecimals(3);
     renderTempo_->setSpecialValueText("Own");
     renderTempo_->setSuffix(" BPM");
-    setHint(renderTempo_, "Tempo|The tempo Save Region at Tempo plays the loop's slices at (Own: its own tempo)");
+    setHint(renderTempo_, "Tempo|The tempo Loop and Save Region at Tempo play the loop's slices at (Own: its own tempo)");
     panel4_->addWidget(renderTempo_);
+    // A playing loop restarts at the new tempo once the typing has settled, not at every digit.
+    auto* tempoSettled = new QTimer(renderTempo_);
+    tempoSettled->setSingleShot(true);
+    tempoSettled->setInterval(400);
+    connect(renderTempo_, &QDoubleSpinBox::valueChanged, tempoSettled, qOverload<>(&QTimer::start));
+    connect(tempoSettled, &QTimer::timeout, this, [this] { transport_->tempoChanged(transportInput()); });
 }
 
 void TMainForm::applyLegend(bool legend) {

@@ -24,6 +24,7 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -326,6 +327,7 @@ TransportInput TMainForm::transportInput() const {
     in.processChannel = session_->editor().processChannel();
     in.segmentInLeft = slicer.selectedIndex < 0 ||
                        slicer.slicePoints().at(slicer.selectedIndex).channel == slicing::kCodeFirst;
+    in.tempo = renderTempo_ != nullptr ? renderTempo_->value() : 0.0; // 0: "Own"
     return in;
 }
 

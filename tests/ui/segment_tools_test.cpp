@@ -277,6 +277,10 @@ void SegmentToolsTest::keysSpaceCtrlAndSelections() {
         w->activateWindow();
         return QTest::qWaitForWindowActive(w.form.get());
     };
+    // The segment Return played may still sound on a device that plays in real time, and the
+    // edit keys are off while anything plays: stop it first.
+    w->transportButton("Button24")->click();
+    QVERIFY(uitest::waitFor([&] { return !w->transport()->playing(); }, 5000));
     const uint32_t total = w->session().format().dataLength;
     const uint32_t loop = slicer.right() - slicer.left();
     key(*w.form, Qt::Key_X, Qt::ControlModifier);

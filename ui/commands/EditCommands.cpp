@@ -44,11 +44,11 @@ QByteArray waveImageFrom(const QMimeData* data) {
     return {};
 }
 
-EditCommands::EditCommands(MainWindowHost& form) : QObject(&form.window()), form_(form) {}
+EditCommands::EditCommands(MainWindowHost& form) : QObject(&form.mainWindow()), form_(form) {}
 
 void EditCommands::buildActions() {
     auto make = [this](const char* name, const QString& text, const QString& hint, std::function<void()> fn) {
-        auto* a = new QAction(text, &form_.window());
+        auto* a = new QAction(text, &form_.mainWindow());
         a->setObjectName(name);
         if (!hint.isEmpty()) {
             a->setStatusTip(hint);
@@ -283,7 +283,7 @@ int EditCommands::askConversion(bool intoSegment) {
         return 2;
     }
     const bool toMono = question == editing::PasteQuestion::StereoToMono;
-    QDialog dialog(&form_.window());
+    QDialog dialog(&form_.mainWindow());
     dialog.setObjectName("TConvertForm");
     dialog.setWindowTitle(toMono ? "Paste (Stereo to Mono):" : "Paste (Mono to Stereo):");
     auto* layout = new QVBoxLayout(&dialog);

@@ -39,11 +39,11 @@ QString failureList(const std::vector<std::string>& failed) {
 
 } // namespace
 
-ExportCommands::ExportCommands(MainWindowHost& form) : QObject(&form.window()), form_(form) {}
+ExportCommands::ExportCommands(MainWindowHost& form) : QObject(&form.mainWindow()), form_(form) {}
 
 void ExportCommands::buildActions() {
     auto make = [this](const char* name, const QString& text, void (ExportCommands::*fn)()) {
-        auto* a = new QAction(text, &form_.window());
+        auto* a = new QAction(text, &form_.mainWindow());
         a->setObjectName(name);
         connect(a, &QAction::triggered, this, [this, fn] { (this->*fn)(); });
         return a;
@@ -144,7 +144,7 @@ void ExportCommands::saveSegmentsInLoop() {
     form_.transport()->stop();
     KeymapSettings current = keymapFromConfig(config);
     current.instruments = instruments_;
-    TForm6 keymap(current, TForm6::Mode::Editor, segmentsInLoop(), &form_.window());
+    TForm6 keymap(current, TForm6::Mode::Editor, segmentsInLoop(), &form_.mainWindow());
     if (keymap.exec() != QDialog::Accepted) {
         return;
     }

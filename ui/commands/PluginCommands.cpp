@@ -16,10 +16,10 @@ namespace cleavix::ui {
 
 using mainform::setHint;
 
-PluginCommands::PluginCommands(MainWindowHost& form) : QObject(&form.window()), form_(form) {}
+PluginCommands::PluginCommands(MainWindowHost& form) : QObject(&form.mainWindow()), form_(form) {}
 
 void PluginCommands::buildActions() {
-    auto* smooth = new QAction("Smooth", &form_.window());
+    auto* smooth = new QAction("Smooth", &form_.mainWindow());
     smooth->setObjectName("Smooth1");
     smooth->setCheckable(true);
     smooth->setChecked(false); // off at every start, never stored
@@ -27,7 +27,7 @@ void PluginCommands::buildActions() {
     setHint(smooth, "Tick to ensure division points are automatically adjusted towards zero");
     connect(smooth, &QAction::toggled, this, [this](bool on) { form_.session().slicer().smooth = on; });
 
-    auto* external = new QAction("Edit Externally...", &form_.window());
+    auto* external = new QAction("Edit Externally...", &form_.mainWindow());
     external->setObjectName("EditExternally1");
     setHint(external, "Edit the sample in the wave editor named in the options");
     connect(external, &QAction::triggered, this, [this] { editExternally(); });
@@ -67,8 +67,8 @@ void PluginCommands::buildPluginMenus() {
         return; // no host library: no menus, no message
     }
     const auto& list = host.bridge().plugins();
-    QMenuBar* bar = form_.window().menuBar();
-    QMenu* help = form_.window().findChild<QMenu*>("HelpMenu");
+    QMenuBar* bar = form_.mainWindow().menuBar();
+    QMenu* help = form_.mainWindow().findChild<QMenu*>("HelpMenu");
     int n = 0;
     for (const auto& m : plugins::pluginMenus(host.bridge())) {
         auto* menu = new QMenu(QString::fromStdString(m.title), bar);
@@ -120,7 +120,7 @@ void PluginCommands::openPlugin(int index) {
         }
         return;
     }
-    TPlugInForm dialog(session, std::move(chain), scope_, session.player().DeviceID(), &form_.window(), presetEntry_[index]);
+    TPlugInForm dialog(session, std::move(chain), scope_, session.player().DeviceID(), &form_.mainWindow(), presetEntry_[index]);
     dialog_ = &dialog;
     const bool run = dialog.exec() == QDialog::Accepted;
     dialog_ = nullptr;

@@ -47,7 +47,7 @@ QIcon stripSilenceIcon() {
 
 } // namespace
 
-ProcessCommands::ProcessCommands(MainWindowHost& form) : QObject(&form.window()), form_(form) {
+ProcessCommands::ProcessCommands(MainWindowHost& form) : QObject(&form.mainWindow()), form_(form) {
     // The strip silence settings are kept in the configuration between runs.
     auto& settings = form_.session().processor().settings;
     settings.stripThreshold = std::clamp(form_.config().thold, 1, 5000);
@@ -56,7 +56,7 @@ ProcessCommands::ProcessCommands(MainWindowHost& form) : QObject(&form.window())
 
 void ProcessCommands::buildActions() {
     auto make = [this](const char* name, const QString& text, const QString& hint, void (ProcessCommands::*fn)()) {
-        auto* a = new QAction(text, &form_.window());
+        auto* a = new QAction(text, &form_.mainWindow());
         a->setObjectName(name);
         const auto bar = hint.indexOf('|');
         a->setToolTip(bar < 0 ? hint : hint.left(bar));
@@ -115,7 +115,7 @@ void ProcessCommands::normalise() {
         return;
     }
     auto& session = form_.session();
-    TNormForm dialog(session.processor().settings, &form_.window());
+    TNormForm dialog(session.processor().settings, &form_.mainWindow());
     if (dialog.exec() != QDialog::Accepted) {
         return;
     }
@@ -129,7 +129,7 @@ void ProcessCommands::quantise() {
         return;
     }
     auto& session = form_.session();
-    TBitForm dialog(session.processor().settings, &form_.window());
+    TBitForm dialog(session.processor().settings, &form_.mainWindow());
     if (dialog.exec() != QDialog::Accepted) {
         return;
     }
@@ -143,7 +143,7 @@ void ProcessCommands::adjustSampleRate() {
     }
     auto& session = form_.session();
     const auto& format = session.format();
-    TConRateForm dialog(format.sampleRate, format.channels, &form_.window());
+    TConRateForm dialog(format.sampleRate, format.channels, &form_.mainWindow());
     if (dialog.exec() != QDialog::Accepted) {
         return;
     }
@@ -163,7 +163,7 @@ void ProcessCommands::convertChannels() {
     auto& session = form_.session();
     form_.transport()->stop();
     form_.transport()->closeOutput();
-    TConvertForm dialog(session.format().channels, &form_.window());
+    TConvertForm dialog(session.format().channels, &form_.mainWindow());
     if (dialog.exec() != QDialog::Accepted) {
         return;
     }
@@ -187,7 +187,7 @@ void ProcessCommands::stripSilence() {
     }
     auto& session = form_.session();
     auto& settings = session.processor().settings;
-    TStripForm dialog(settings.stripThreshold, settings.stripGap, &form_.window());
+    TStripForm dialog(settings.stripThreshold, settings.stripGap, &form_.mainWindow());
     const bool ok = dialog.exec() == QDialog::Accepted;
     // What the sliders show is kept however the dialog closed.
     settings.stripThreshold = dialog.threshold();

@@ -37,7 +37,7 @@ QIcon recordIcon() {
 
 } // namespace
 
-RecordCommands::RecordCommands(MainWindowHost& form) : QObject(&form.window()), form_(form) {}
+RecordCommands::RecordCommands(MainWindowHost& form) : QObject(&form.mainWindow()), form_(form) {}
 
 RecordCommands::~RecordCommands() {
     if (dialog_ != nullptr) {
@@ -49,7 +49,7 @@ RecordCommands::~RecordCommands() {
 }
 
 void RecordCommands::buildActions() {
-    auto* a = new QAction("&Record...", &form_.window());
+    auto* a = new QAction("&Record...", &form_.mainWindow());
     a->setObjectName("Record1");
     a->setIcon(recordIcon());
     a->setStatusTip("Record a new sample from the input");
@@ -92,7 +92,7 @@ void RecordCommands::record() {
     }
     // The store is left alone while the dialog shows; the take writes to its own file.
     form_.transport()->setStoreBusy(true);
-    dialog_ = new TRecordForm(*take_, form_.config().units, form_.prompter(), &form_.window());
+    dialog_ = new TRecordForm(*take_, form_.config().units, form_.prompter(), &form_.mainWindow());
     connect(dialog_, &QDialog::finished, this, [this](int result) { finished(result); });
     dialog_->open();
 }

@@ -37,14 +37,14 @@ QStringList portNames(const std::vector<sampler::midi::MidiDeviceInfo>& devices)
 
 } // namespace
 
-SamplerCommands::SamplerCommands(MainWindowHost& form) : QObject(&form.window()), form_(form) {
+SamplerCommands::SamplerCommands(MainWindowHost& form) : QObject(&form.mainWindow()), form_(form) {
     auto& session = form_.session();
     // The profiles live in the window's own settings file.
     session.sampler().setProfileStore(sampler::profiles::ProfileStore(configFilePath().toStdString()));
     session.sampler().profilePosition = form_.config().pNo;
-    transfer_ = new TSMDIForm(session, *this, &form_.window());
-    request_ = new TSReqForm(session, *this, &form_.window());
-    batch_ = new TBatchTrans(session, *this, &form_.window());
+    transfer_ = new TSMDIForm(session, *this, &form_.mainWindow());
+    request_ = new TSReqForm(session, *this, &form_.mainWindow());
+    batch_ = new TBatchTrans(session, *this, &form_.mainWindow());
 }
 
 SamplerCommands::~SamplerCommands() = default;
@@ -52,7 +52,7 @@ SamplerCommands::~SamplerCommands() = default;
 void SamplerCommands::buildActions() {
     auto make = [this](const char* name, const QString& text, const QString& hint, void (SamplerCommands::*fn)(),
                        const QKeySequence& key = {}) {
-        auto* a = new QAction(text, &form_.window());
+        auto* a = new QAction(text, &form_.mainWindow());
         a->setObjectName(name);
         if (!key.isEmpty()) {
             a->setShortcut(key);
@@ -106,7 +106,7 @@ TGeneralProfileManagerForm* SamplerCommands::profileManager() {
         setup.midiOutputs = [&sampler] { return portNames(sampler.midiOutput().devices()); };
         setup.midiChannel = form_.config().midiChannel;
         setup.lastUsed = [this] { return profilePosition(); };
-        manager_ = new TGeneralProfileManagerForm(std::move(setup), &form_.window());
+        manager_ = new TGeneralProfileManagerForm(std::move(setup), &form_.mainWindow());
         connect(manager_, &TGeneralProfileManagerForm::profileChosen, this,
                 [this](int position, const QString&) { setProfilePosition(position); });
     }
@@ -133,12 +133,12 @@ void SamplerCommands::setKeymap(const KeymapSettings& settings) { keymapToConfig
 
 void SamplerCommands::setTransferring(bool running) {
     // The window takes no input while a transfer runs; the dialog over it stays usable.
-    form_.window().menuBar()->setEnabled(!running);
-    for (auto* bar : form_.window().findChildren<QToolBar*>()) {
+    form_.mainWindow().menuBar()->setEnabled(!running);
+    for (auto* bar : form_.mainWindow().findChildren<QToolBar*>()) {
         bar->setEnabled(!running);
     }
-    if (form_.window().centralWidget() != nullptr) {
-        form_.window().centralWidget()->setEnabled(!running);
+    if (form_.mainWindow().centralWidget() != nullptr) {
+        form_.mainWindow().centralWidget()->setEnabled(!running);
     }
     if (!running) {
         form_.updateEnabling();

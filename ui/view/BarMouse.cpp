@@ -47,7 +47,7 @@ void settleView(ViewState& view, int64_t start, int64_t end, uint32_t total, uin
 }
 
 BarMouse::BarMouse(MainWindowHost& form)
-    : QObject(&form.window()), form_(form), dragOut_(std::make_unique<SegmentDragOut>(form.session())) {}
+    : QObject(&form.mainWindow()), form_(form), dragOut_(std::make_unique<SegmentDragOut>(form.session())) {}
 
 BarMouse::~BarMouse() = default;
 

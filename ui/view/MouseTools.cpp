@@ -81,7 +81,7 @@ bool takesText(const QWidget* w) {
 
 } // namespace
 
-MouseTools::MouseTools(MainWindowHost& form) : QObject(&form.window()), form_(form) {
+MouseTools::MouseTools(MainWindowHost& form) : QObject(&form.mainWindow()), form_(form) {
     for (int i = 0; i < int(cursors_.size()); ++i) {
         cursors_[size_t(i)] = art::toolCursor(i);
     }
@@ -96,7 +96,7 @@ void MouseTools::buildActions() {
     for (const ToolInfo& t : kTools) {
         const QString hint(t.hint);
         const auto bar = hint.indexOf('|');
-        auto* a = new QAction(art::toolIcon(t.cursor), hint.left(bar), &form_.window());
+        auto* a = new QAction(art::toolIcon(t.cursor), hint.left(bar), &form_.mainWindow());
         a->setObjectName(t.name);
         a->setToolTip(hint.left(bar));
         a->setStatusTip(hint.mid(bar + 1));
@@ -117,7 +117,7 @@ void MouseTools::buildActions() {
     }
 
     auto make = [this](const char* name, const QString& text, std::function<void()> fn) {
-        auto* a = new QAction(text, &form_.window());
+        auto* a = new QAction(text, &form_.mainWindow());
         a->setObjectName(name);
         connect(a, &QAction::triggered, this, [fn = std::move(fn)] { fn(); });
         return a;
@@ -129,7 +129,7 @@ void MouseTools::buildActions() {
 
     // The popup's items act on the segment under the mouse where the menu was opened.
     auto view = [this]() -> const TWaveBox& { return *form_.waveView(); };
-    popup_ = new QMenu(&form_.window());
+    popup_ = new QMenu(&form_.mainWindow());
     popup_->setObjectName("PopupMenu1");
     popup_->addAction(make("PlaySample1", "Play Sample", [this, view] { selectAndPlay(segmentAt(view(), popupAt_)); }));
     popup_->addAction(make("SaveSegment1", "Save Segment", [this, view] { saveSegment(segmentAt(view(), popupAt_)); }));
@@ -156,7 +156,7 @@ void MouseTools::buildActions() {
 }
 
 QToolBar* MouseTools::buildToolbar() {
-    auto* bar = new QToolBar("Tools", &form_.window());
+    auto* bar = new QToolBar("Tools", &form_.mainWindow());
     bar->setObjectName("Panel1");
     for (const ToolInfo& t : kTools) {
         if (t.digit == SilenceReverse) {
@@ -682,7 +682,7 @@ bool MouseTools::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
     case QEvent::KeyPress: {
         auto* widget = qobject_cast<QWidget*>(watched);
-        if (widget != nullptr && widget->window() == &form_.window() && QApplication::activeModalWidget() == nullptr &&
+        if (widget != nullptr && widget->window() == &form_.mainWindow() && QApplication::activeModalWidget() == nullptr &&
             !takesText(widget) && keyPress(static_cast<QKeyEvent*>(event))) {
             return true;
         }

@@ -36,7 +36,7 @@ public:
     virtual ~MainWindowHost() = default;
 
     // The window itself: the parent of the commands' actions, menus and dialogs.
-    virtual QMainWindow& window() = 0;
+    virtual QMainWindow& mainWindow() = 0;
 
     // --- the engine and the settings ---
     virtual session::Session& session() = 0;

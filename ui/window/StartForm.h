@@ -141,7 +141,7 @@ protected:
 
 private:
     // --- MainWindowHost: what the command classes use of the window ---
-    QMainWindow& window() override { return *this; }
+    QMainWindow& mainWindow() override { return *this; }
     bool configWritable() const override { return configOk_; }
     jobs::Prompter& prompter() override { return prompter_; }
     ViewState& viewState() override { return view_; }

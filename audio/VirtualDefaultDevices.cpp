@@ -1,9 +1,10 @@
-// The program's wave devices in a build without ALSA: the virtual ones, so the window and the
-// command-line tool still start, list devices and play (into a device nobody hears).
-#include "audio/VirtualWaveDevice.h"
+// The program's wave devices in a build without ALSA: paced virtual ones, so the window and the
+// command-line tool still start, list devices, play (into a device nobody hears, at the sample's
+// rate, so playback ends) and record (silence).
+#include "audio/PacedWaveDevice.h"
 
 namespace cleavix::audio {
 
-std::unique_ptr<WaveDeviceProvider> makeDefaultWaveDevices() { return std::make_unique<VirtualDeviceProvider>(); }
+std::unique_ptr<WaveDeviceProvider> makeDefaultWaveDevices() { return std::make_unique<PacedDeviceProvider>(); }
 
 } // namespace cleavix::audio

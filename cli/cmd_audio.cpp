@@ -20,6 +20,8 @@ namespace cleavix::cli {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+// How long play waits past the audio's own length before it gives up on the device.
+constexpr double kPlayGraceSeconds = 10.0;
 
 nlohmann::json deviceList(const std::vector<audio::WaveDeviceInfo>& devices) {
     nlohmann::json list = nlohmann::json::array();
@@ -181,17 +183,24 @@ int runPlay(Args& args) {
             firstBytesMs = std::chrono::duration<double, std::milli>(Clock::now() - started).count();
         }
     }
+    const uint64_t bytes = length * (loop ? static_cast<uint64_t>(passes) : 1u);
+    const double audioSeconds = double(bytes) / format.blockAlign() / std::max<uint32_t>(1, format.sampleRate);
+    // A device that stops giving buffers back must not hold the command for good.
+    const auto deadline = started + std::chrono::duration_cast<Clock::duration>(
+                                        std::chrono::duration<double>(audioSeconds + kPlayGraceSeconds));
+    bool timedOut = false;
     {
         Ticker ticker(env.loop);
-        env.loop.runUntil([&] { return ends > 0; });
+        env.loop.runUntil([&] {
+            timedOut = Clock::now() > deadline;
+            return ends > 0 || timedOut;
+        });
     }
     const double wall = std::chrono::duration<double>(Clock::now() - started).count();
     const double cpu = cpuSeconds() - cpuBefore;
-    const uint64_t bytes = length * (loop ? static_cast<uint64_t>(passes) : 1u);
     player.CloseOutput();
     env.loop.runPending();
 
-    const double audioSeconds = double(bytes) / format.blockAlign() / std::max<uint32_t>(1, format.sampleRate);
     nlohmann::json json{{"file", file},
                {"device", player.ProductName()},
                {"start", start},
@@ -202,7 +211,8 @@ int runPlay(Args& args) {
                {"audioSeconds", audioSeconds},
                {"wallSeconds", wall},
                {"cpuSeconds", cpu},
-               {"firstBytesMs", firstBytesMs}};
+               {"firstBytesMs", firstBytesMs},
+               {"timedOut", timedOut}};
     if (tempo) {
         json["tempo"] = tempo->tempo;
         json["fromTempo"] = double(slicer.tempo().tempo);
@@ -210,7 +220,7 @@ int runPlay(Args& args) {
         json["slices"] = slicer.slicePoints().count() + 1;
     }
     printJson(json);
-    return 0;
+    return timedOut ? 1 : 0;
 }
 
 int runRecord(Args& args) {
@@ -313,7 +323,8 @@ int runRecord(Args& args) {
 const CommandRegistration devicesCommand{
     {"devices", "devices",
      "Lists the output and input devices as JSON: {\"outputs\": [...], \"inputs\": [...]}, each with its\n"
-     "number (\"id\"; -1 is ALSA's default device), its ALSA PCM name and its product name.",
+     "number (\"id\"; -1 is the default device: ALSA's, or the virtual one in a build without ALSA),\n"
+     "its backend name (an ALSA PCM name) and its product name.",
      runDevices}};
 
 const CommandRegistration playCommand{
@@ -323,7 +334,8 @@ const CommandRegistration playCommand{
      "PCM name such as null or file:'/tmp/out.raw',raw; default: the default device). With --loop,\n"
      "plays the bytes L to R (rounded down to frames) N times back to back, then stops. Prints\n"
      "{file, device, start, length, loop, passes, bytesPlayed, audioSeconds, wallSeconds, cpuSeconds,\n"
-     "firstBytesMs}: firstBytesMs is the time from the play call to the first bytes handed to ALSA.\n"
+     "firstBytesMs, timedOut}: firstBytesMs is the time from the play call to the first bytes handed\n"
+     "to the device; timedOut (exit status 1) when playback had not ended 10 s after the audio's length.\n"
      "With --tempo, searches FILE for slice points (taken at PCT per cent, default 50) and plays the\n"
      "region (--loop, else the whole sample; B bars and C beats of 4/4 give its own tempo) at BPM:\n"
      "each slice re-triggered at its time scaled by own tempo / BPM, as 'render' writes it, rendered\n"

@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QSettings>
 #include <QSlider>
@@ -110,6 +111,16 @@ Window::~Window() {
         form->hide();
     }
     form.reset();
+}
+
+QString tempoLabel(ui::TMainForm& window) { return window.findChild<QLabel*>("TempoLabel")->text(); }
+
+QString expectedTempo(ui::TMainForm& window, int bars, int beats) {
+    const auto& f = window.session().format();
+    const auto& slicer = window.session().slicer();
+    const double seconds = double(slicer.right() - slicer.left()) / (f.channels * 2) / f.sampleRate;
+    const double bpm = 60.0 / seconds * (bars * 4 + beats);
+    return QString::asprintf("%4.3f BPM", bpm);
 }
 
 bool chooseFile(QFileDialog* dialog, const QString& file) {

@@ -74,6 +74,20 @@ struct Window {
     ui::TMainForm* operator->() { return form.get(); }
 };
 
+// The next modal widget of type Form: `act` looks at it and closes it (returns false to wait).
+template <class Form>
+void expect(ModalScript& script, std::function<bool(Form*)> act) {
+    script.handle([act = std::move(act)](QWidget* w) {
+        auto* form = qobject_cast<Form*>(w);
+        return form != nullptr && act(form);
+    });
+}
+
+// The Play toolbar's tempo label.
+QString tempoLabel(ui::TMainForm& window);
+// The tempo text for the loop region as the label shows it, computed from the region itself.
+QString expectedTempo(ui::TMainForm& window, int bars, int beats);
+
 // Chooses `file` in a file dialog and accepts it; false until the dialog has taken the name
 // (call again on the next poll).
 bool chooseFile(QFileDialog* dialog, const QString& file);

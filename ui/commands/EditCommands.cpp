@@ -1,11 +1,15 @@
 #include "ui/commands/EditCommands.h"
 
-#include "ui/window/StartForm.h"
+#include "ui/window/MainWindowHost.h"
+#include "session/Session.h"
+#include "ui/platform/Config.h"
+#include "ui/view/ViewState.h"
 #include "ui/view/WaveBox.h"
 
 #include "processing/Processor.h"
 #include "slicing/Slicer.h"
 
+#include <QMainWindow>
 #include <QAction>
 #include <QButtonGroup>
 #include <QClipboard>
@@ -40,11 +44,11 @@ QByteArray waveImageFrom(const QMimeData* data) {
     return {};
 }
 
-EditCommands::EditCommands(TMainForm& form) : QObject(&form), form_(form) {}
+EditCommands::EditCommands(MainWindowHost& form) : QObject(&form.mainWindow()), form_(form) {}
 
 void EditCommands::buildActions() {
     auto make = [this](const char* name, const QString& text, const QString& hint, std::function<void()> fn) {
-        auto* a = new QAction(text, &form_);
+        auto* a = new QAction(text, &form_.mainWindow());
         a->setObjectName(name);
         if (!hint.isEmpty()) {
             a->setStatusTip(hint);
@@ -187,7 +191,7 @@ void EditCommands::updateEnabling() {
     auto& editor = session.editor();
     const bool loaded = session.loaded();
     const bool idle = !session.busy();
-    const bool playing = form_.transport_ != nullptr && form_.transport_->playing();
+    const bool playing = form_.transport() != nullptr && form_.transport()->playing();
     QAction* undo = form_.action("Undo1");
     undo->setText(QString::fromStdString(editor.undoCaption()));
     undo->setEnabled(idle && editor.undoAvailable());
@@ -212,11 +216,7 @@ void EditCommands::updateEnabling() {
 }
 
 
-void EditCommands::finished() {
-    form_.slicesChanged();
-    form_.redrawWave(true);
-    form_.updateEnabling();
-}
+void EditCommands::finished() { form_.sampleEdited(); }
 
 void EditCommands::undo() {
     if (!canEdit()) {
@@ -230,7 +230,7 @@ void EditCommands::cut() {
     if (!canEdit() || form_.session().editor().onlyCursor() || !bothChannelsOrMono()) {
         return;
     }
-    form_.transport_->stop();
+    form_.transport()->stop();
     form_.session().editor().cut([this](bool) { finished(); });
 }
 
@@ -246,7 +246,7 @@ void EditCommands::copy() {
     if (!canEdit()) {
         return;
     }
-    form_.transport_->stop();
+    form_.transport()->stop();
     auto& editor = form_.session().editor();
     editor.copy([this](bool complete) {
         if (complete) {
@@ -283,7 +283,7 @@ int EditCommands::askConversion(bool intoSegment) {
         return 2;
     }
     const bool toMono = question == editing::PasteQuestion::StereoToMono;
-    QDialog dialog(&form_);
+    QDialog dialog(&form_.mainWindow());
     dialog.setObjectName("TConvertForm");
     dialog.setWindowTitle(toMono ? "Paste (Stereo to Mono):" : "Paste (Mono to Stereo):");
     auto* layout = new QVBoxLayout(&dialog);
@@ -306,7 +306,7 @@ int EditCommands::askConversion(bool intoSegment) {
 }
 
 void EditCommands::paste(bool findNew) {
-    if (!canEdit() || (form_.transport_ != nullptr && form_.transport_->playing())) {
+    if (!canEdit() || (form_.transport() != nullptr && form_.transport()->playing())) {
         return;
     }
     // Anything but a wave image on the clipboard: the paste does nothing.
@@ -334,8 +334,8 @@ void EditCommands::pasteToNew() {
         if (!takeClipboard()) {
             return;
         }
-        form_.transport_->stop();
-        form_.freshLoad_ = true;
+        form_.transport()->stop();
+        form_.expectNewSample();
         form_.session().editor().pasteToNew([this](bool) {
             form_.session().selection().resetChannels();
             form_.sampleChanged();
@@ -348,9 +348,9 @@ void EditCommands::crop() {
     if (!canEdit() || !bothChannelsOrMono()) {
         return;
     }
-    form_.transport_->stop();
+    form_.transport()->stop();
     form_.session().editor().crop([this](bool) {
-        form_.view_.whole(form_.session().format().dataLength);
+        form_.viewState().whole(form_.session().format().dataLength);
         finished();
     });
 }
@@ -391,9 +391,7 @@ void EditCommands::stepSegment(int direction) {
 }
 
 void EditCommands::playSelectedSegment() {
-    if (form_.button4_->isEnabled()) {
-        form_.button4_->click();
-    }
+    form_.playSelectedSegment();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -404,7 +402,7 @@ void EditCommands::wheel(TWaveBox& box, QWheelEvent* event) {
     if (!canEdit() || steps == 0 || box.width() <= 0) {
         return;
     }
-    auto& view = form_.view_;
+    auto& view = form_.viewState();
     const auto& f = form_.session().format();
     const int64_t length = view.length();
     const int64_t step = 1000 * (length / box.width());
@@ -421,15 +419,15 @@ void EditCommands::wheel(TWaveBox& box, QWheelEvent* event) {
 void EditCommands::paintSelection(TWaveBox& box, QPainter& painter) const {
     auto& session = form_.session();
     const auto& list = session.editor().selectionList();
-    if (!session.loaded() || list.size() < 3 || form_.view_.length() == 0) {
+    if (!session.loaded() || list.size() < 3 || form_.viewState().length() == 0) {
         return;
     }
-    const auto& view = form_.view_;
+    const auto& view = form_.viewState();
     const int W = box.width();
     auto column = [&](uint32_t position) {
         return int((int64_t(position) - int64_t(view.start)) * W / int64_t(view.length()));
     };
-    const auto& colours = form_.config_.colours;
+    const auto& colours = form_.config().colours;
     if (list.size() < 4) {
         const int x = column(list[1]);
         if (x >= 0 && x < W) {

@@ -23,7 +23,7 @@ class QWheelEvent;
 
 namespace cleavix::ui {
 
-class TMainForm;
+class MainWindowHost;
 class TWaveBox;
 
 // The Wave MIME names the clipboard carries: the shared-mime-info name first, then its aliases.
@@ -34,7 +34,7 @@ QByteArray waveImageFrom(const QMimeData* data);
 class EditCommands final : public QObject {
     Q_OBJECT
 public:
-    explicit EditCommands(TMainForm& form);
+    explicit EditCommands(MainWindowHost& form);
 
     // Creates the actions (children of the window, found by their object names).
     void buildActions();
@@ -85,7 +85,7 @@ private:
     bool bothChannelsOrMono() const;
     void playSelectedSegment();
 
-    TMainForm& form_;
+    MainWindowHost& form_;
 };
 
 } // namespace cleavix::ui

@@ -3,8 +3,11 @@
 #include "ui/view/Artwork.h"
 #include "ui/dialogs/FileDialogs.h"
 #include "ui/dialogs/KeymapForm.h"
-#include "ui/window/StartForm.h"
+#include "ui/window/MainWindowHost.h"
+#include "session/Session.h"
+#include "ui/platform/Config.h"
 
+#include <QMainWindow>
 #include <QAction>
 #include <QDoubleSpinBox>
 #include <QDir>
@@ -36,11 +39,11 @@ QString failureList(const std::vector<std::string>& failed) {
 
 } // namespace
 
-ExportCommands::ExportCommands(TMainForm& form) : QObject(&form), form_(form) {}
+ExportCommands::ExportCommands(MainWindowHost& form) : QObject(&form.mainWindow()), form_(form) {}
 
 void ExportCommands::buildActions() {
     auto make = [this](const char* name, const QString& text, void (ExportCommands::*fn)()) {
-        auto* a = new QAction(text, &form_);
+        auto* a = new QAction(text, &form_.mainWindow());
         a->setObjectName(name);
         connect(a, &QAction::triggered, this, [this, fn] { (this->*fn)(); });
         return a;
@@ -74,15 +77,15 @@ void ExportCommands::fillFileMenu(QMenu& file) {
 void ExportCommands::fillFileToolbar(QToolBar& bar) { bar.addAction(form_.action("SaveWaveB")); }
 
 bool ExportCommands::canExport() const {
-    const auto& session = *form_.session_;
+    const auto& session = form_.session();
     return session.loaded() && !session.busy();
 }
 
 void ExportCommands::updateEnabling() {
     // Not by the busy state: the window is disabled while a job runs, and enabling is refreshed
     // when a load completes but not after the search that follows it.
-    const bool can = form_.session_->loaded();
-    const auto& slicer = form_.session_->slicer();
+    const bool can = form_.session().loaded();
+    const auto& slicer = form_.session().slicer();
     // The locators are set after the load has told the window; the commands check R > L themselves.
     const bool region = can;
     const bool selected = can && slicer.selectedIndex >= 0 && slicer.selectionEnd > slicer.selectionStart;
@@ -94,7 +97,7 @@ void ExportCommands::updateEnabling() {
 }
 
 int ExportCommands::segmentsInLoop() const {
-    auto& session = *form_.session_;
+    auto& session = form_.session();
     auto& slicer = session.slicer();
     slicer.rebuild();
     return int(slicing::planSegmentsInLoop(slicer.slicePoints(), slicer.left(), slicer.right(), session.format(),
@@ -103,8 +106,8 @@ int ExportCommands::segmentsInLoop() const {
 }
 
 void ExportCommands::run(const std::string& suggested, const QString& status, const Start& start) {
-    auto& session = *form_.session_;
-    form_.transport_->stop();
+    auto& session = form_.session();
+    form_.transport()->stop();
     const auto target = form_.runSaveDialog(suggested, session.format().saveBits);
     if (!target) {
         return;
@@ -119,7 +122,7 @@ void ExportCommands::finished(const slicing::ExportReport& report) {
     if (!report.written.empty()) {
         form_.rememberSaveFolder(QString::fromStdString(report.written.front()));
     }
-    form_.saveForm_->selectFile("*.wav");
+    form_.clearSaveFileName();
     if (!report.ok && !report.failed.empty() && !report.written.empty()) {
         // Some files exist and some do not: say which are missing.
         const QString list = failureList(report.failed);
@@ -133,15 +136,15 @@ void ExportCommands::finished(const slicing::ExportReport& report) {
 }
 
 void ExportCommands::saveSegmentsInLoop() {
-    if (!canExport() || form_.session_->slicer().right() <= form_.session_->slicer().left()) {
+    if (!canExport() || form_.session().slicer().right() <= form_.session().slicer().left()) {
         return;
     }
-    auto& session = *form_.session_;
-    auto& config = form_.config_;
-    form_.transport_->stop();
+    auto& session = form_.session();
+    auto& config = form_.config();
+    form_.transport()->stop();
     KeymapSettings current = keymapFromConfig(config);
     current.instruments = instruments_;
-    TForm6 keymap(current, TForm6::Mode::Editor, segmentsInLoop(), &form_);
+    TForm6 keymap(current, TForm6::Mode::Editor, segmentsInLoop(), &form_.mainWindow());
     if (keymap.exec() != QDialog::Accepted) {
         return;
     }
@@ -181,9 +184,9 @@ bool ExportCommands::startWithInstruments(const KeymapSettings& chosen, const st
     o.keys = {chosen.noteIndex, chosen.octave, chosen.interval, chosen.whiteKeys};
     o.reverseNotes = chosen.reverseNotes;
     o.baseNoteOnly = chosen.baseNoteOnly;
-    o.soundFontFilter = form_.config_.filterEnable;
+    o.soundFontFilter = form_.config().filterEnable;
     std::string refused;
-    const bool started = form_.session_->exportSlices(
+    const bool started = form_.session().exportSlices(
         request,
         [this](const slicing::instrument::Report& report) {
             finished(report.slices);
@@ -197,7 +200,7 @@ bool ExportCommands::startWithInstruments(const KeymapSettings& chosen, const st
 }
 
 void ExportCommands::instrumentsFinished(const slicing::instrument::Report& report) {
-    auto& config = form_.config_;
+    auto& config = form_.config();
     for (const std::string& written : report.written) {
         const QFileInfo file(QString::fromStdString(written));
         const QString suffix = file.suffix().toLower();
@@ -218,7 +221,7 @@ void ExportCommands::instrumentsFinished(const slicing::instrument::Report& repo
 }
 
 void ExportCommands::saveSelectedSegment() {
-    auto& slicer = form_.session_->slicer();
+    auto& slicer = form_.session().slicer();
     if (!canExport() || slicer.selectedIndex < 0 || slicer.selectionEnd <= slicer.selectionStart) {
         return;
     }
@@ -232,14 +235,14 @@ void ExportCommands::saveSegmentAt(int index) {
     if (!canExport()) {
         return;
     }
-    auto& slicer = form_.session_->slicer();
+    auto& slicer = form_.session().slicer();
     run("", "Saving...", [&slicer, index](const std::string& name, uint8_t bits, Done done) {
         return slicer.saveSegmentAt(index, name, bits, std::move(done));
     });
 }
 
 void ExportCommands::saveRegion() {
-    auto& slicer = form_.session_->slicer();
+    auto& slicer = form_.session().slicer();
     if (!canExport() || slicer.right() <= slicer.left()) {
         return;
     }
@@ -250,17 +253,17 @@ void ExportCommands::saveRegion() {
 
 
 double ExportCommands::renderTempo() const {
-    const double chosen = form_.renderTempo_ != nullptr ? form_.renderTempo_->value() : 0.0;
+    const double chosen = form_.renderTempo();
     // The box's lowest value reads "Own": the loop's own tempo.
-    return chosen > 0.0 ? chosen : double(form_.session_->slicer().tempo().tempo);
+    return chosen > 0.0 ? chosen : double(form_.session().slicer().tempo().tempo);
 }
 
 void ExportCommands::saveRegionAtTempo() {
-    auto& session = *form_.session_;
+    auto& session = form_.session();
     if (!canExport() || session.slicer().right() <= session.slicer().left()) {
         return;
     }
-    form_.transport_->stop();
+    form_.transport()->stop();
     const auto target = form_.runSaveDialog("", session.format().saveBits);
     if (!target) {
         return;

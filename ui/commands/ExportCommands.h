@@ -27,12 +27,12 @@ struct Report;
 
 namespace cleavix::ui {
 
-class TMainForm;
+class MainWindowHost;
 
 class ExportCommands final : public QObject {
     Q_OBJECT
 public:
-    explicit ExportCommands(TMainForm& form);
+    explicit ExportCommands(MainWindowHost& form);
 
     // Creates the actions (children of the window, found by their object names).
     void buildActions();
@@ -69,7 +69,7 @@ private:
     // Save Segments in Loop with the instrument files chosen in the key-map dialog.
     bool startWithInstruments(const KeymapSettings& chosen, const std::string& name, uint8_t bits);
 
-    TMainForm& form_;
+    MainWindowHost& form_;
     // The instrument files chosen last, offered again by the next Save Segments in Loop.
     InstrumentFiles instruments_;
 };

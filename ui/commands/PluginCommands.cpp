@@ -2,8 +2,11 @@
 
 #include "ui/plugins/PlugInForm.h"
 #include "ui/window/MainFormParts.h"
-#include "ui/window/StartForm.h"
+#include "ui/window/MainWindowHost.h"
+#include "session/Session.h"
+#include "ui/platform/Config.h"
 
+#include <QMainWindow>
 #include <QAction>
 #include <QComboBox>
 #include <QMenu>
@@ -13,10 +16,10 @@ namespace cleavix::ui {
 
 using mainform::setHint;
 
-PluginCommands::PluginCommands(TMainForm& form) : QObject(&form), form_(form) {}
+PluginCommands::PluginCommands(MainWindowHost& form) : QObject(&form.mainWindow()), form_(form) {}
 
 void PluginCommands::buildActions() {
-    auto* smooth = new QAction("Smooth", &form_);
+    auto* smooth = new QAction("Smooth", &form_.mainWindow());
     smooth->setObjectName("Smooth1");
     smooth->setCheckable(true);
     smooth->setChecked(false); // off at every start, never stored
@@ -24,7 +27,7 @@ void PluginCommands::buildActions() {
     setHint(smooth, "Tick to ensure division points are automatically adjusted towards zero");
     connect(smooth, &QAction::toggled, this, [this](bool on) { form_.session().slicer().smooth = on; });
 
-    auto* external = new QAction("Edit Externally...", &form_);
+    auto* external = new QAction("Edit Externally...", &form_.mainWindow());
     external->setObjectName("EditExternally1");
     setHint(external, "Edit the sample in the wave editor named in the options");
     connect(external, &QAction::triggered, this, [this] { editExternally(); });
@@ -64,8 +67,8 @@ void PluginCommands::buildPluginMenus() {
         return; // no host library: no menus, no message
     }
     const auto& list = host.bridge().plugins();
-    QMenuBar* bar = form_.menuBar();
-    QMenu* help = form_.findChild<QMenu*>("HelpMenu");
+    QMenuBar* bar = form_.mainWindow().menuBar();
+    QMenu* help = form_.mainWindow().findChild<QMenu*>("HelpMenu");
     int n = 0;
     for (const auto& m : plugins::pluginMenus(host.bridge())) {
         auto* menu = new QMenu(QString::fromStdString(m.title), bar);
@@ -98,13 +101,13 @@ void PluginCommands::openPlugin(int index) {
         return;
     }
     // The plug-in's window previews through the output device: the player lets go of it.
-    const bool wasOpen = form_.transport_->outputOpen();
-    form_.transport_->closeOutput();
+    const bool wasOpen = form_.transport()->outputOpen();
+    form_.transport()->closeOutput();
     auto& host = session.plugins();
     auto chain = host.open(index);
     if (!chain) {
         if (wasOpen) {
-            form_.transport_->openOutput();
+            form_.transport()->openOutput();
         }
         return; // the host showed why
     }
@@ -113,11 +116,11 @@ void PluginCommands::openPlugin(int index) {
             jobs::Answer::Yes) {
             process(std::move(chain), plugins::PluginScope::All, wasOpen);
         } else if (wasOpen) {
-            form_.transport_->openOutput();
+            form_.transport()->openOutput();
         }
         return;
     }
-    TPlugInForm dialog(session, std::move(chain), scope_, session.player().DeviceID(), &form_, presetEntry_[index]);
+    TPlugInForm dialog(session, std::move(chain), scope_, session.player().DeviceID(), &form_.mainWindow(), presetEntry_[index]);
     dialog_ = &dialog;
     const bool run = dialog.exec() == QDialog::Accepted;
     dialog_ = nullptr;
@@ -126,7 +129,7 @@ void PluginCommands::openPlugin(int index) {
     if (run) {
         process(dialog.takeChain(), scope_, wasOpen);
     } else if (wasOpen) {
-        form_.transport_->openOutput();
+        form_.transport()->openOutput();
     }
 }
 
@@ -138,23 +141,19 @@ void PluginCommands::process(std::unique_ptr<plugins::PluginChain> chain, plugin
             if (result.ok) {
                 // The format may have changed: the whole sample at 1:1.
                 const auto& format = form_.session().format();
-                form_.transport_->setFormat(format.channels, format.sampleRate);
-                form_.view_.whole(format.dataLength);
-                form_.layoutBars();
-                form_.viewChanged();
+                form_.transport()->setFormat(format.channels, format.sampleRate);
+                form_.showWholeSample();
             }
-            form_.statusChanged({}, {}); // the format may be another
-            form_.slicesChanged();
-            form_.redrawWave(true);
-            form_.updateEnabling();
+            form_.showFileStatus({}); // the format may be another
+            form_.sampleEdited();
             if (reopenOutput) {
-                form_.transport_->openOutput();
+                form_.transport()->openOutput();
             }
             emit processFinished(result);
         });
     if (!started) {
         if (reopenOutput) {
-            form_.transport_->openOutput();
+            form_.transport()->openOutput();
         }
         form_.updateEnabling();
         return;
@@ -168,13 +167,13 @@ void PluginCommands::editExternally() {
     if (!session.loaded() || session.busy()) {
         return;
     }
-    form_.transport_->stop();
+    form_.transport()->stop();
     const bool started = session.editExternally(form_.config().editLoc.toStdString(), [this](bool) {
-        form_.statusChanged({}, {});
+        form_.showFileStatus({});
         form_.updateEnabling();
     });
     if (started) {
-        form_.statusChanged({}, "Saving...");
+        form_.showFileStatus("Saving...");
     }
     form_.updateEnabling();
 }

@@ -18,13 +18,13 @@ class QMenuBar;
 
 namespace cleavix::ui {
 
-class TMainForm;
+class MainWindowHost;
 class TPlugInForm;
 
 class PluginCommands final : public QObject {
     Q_OBJECT
 public:
-    explicit PluginCommands(TMainForm& form);
+    explicit PluginCommands(MainWindowHost& form);
 
     // Creates "Smooth1" and "EditExternally1" (children of the window, found by their names).
     void buildActions();
@@ -51,7 +51,7 @@ private:
     void buildPluginMenus();
     void process(std::unique_ptr<plugins::PluginChain> chain, plugins::PluginScope scope, bool reopenOutput);
 
-    TMainForm& form_;
+    MainWindowHost& form_;
     bool menusBuilt_ = false;
     std::vector<QMenu*> menus_;
     TPlugInForm* dialog_ = nullptr;

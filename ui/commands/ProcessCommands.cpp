@@ -4,11 +4,14 @@
 #include "ui/dialogs/NormaliseForm.h"
 #include "ui/dialogs/QuantiseForm.h"
 #include "ui/dialogs/SampleRateForm.h"
-#include "ui/window/StartForm.h"
+#include "ui/window/MainWindowHost.h"
+#include "session/Session.h"
+#include "ui/platform/Config.h"
 #include "ui/dialogs/StripSilenceForm.h"
 
 #include "processing/Processor.h"
 
+#include <QMainWindow>
 #include <QAction>
 #include <QComboBox>
 #include <QLabel>
@@ -44,16 +47,16 @@ QIcon stripSilenceIcon() {
 
 } // namespace
 
-ProcessCommands::ProcessCommands(TMainForm& form) : QObject(&form), form_(form) {
+ProcessCommands::ProcessCommands(MainWindowHost& form) : QObject(&form.mainWindow()), form_(form) {
     // The strip silence settings are kept in the configuration between runs.
     auto& settings = form_.session().processor().settings;
-    settings.stripThreshold = std::clamp(form_.config_.thold, 1, 5000);
-    settings.stripGap = std::clamp(form_.config_.gapp, 10, 15000);
+    settings.stripThreshold = std::clamp(form_.config().thold, 1, 5000);
+    settings.stripGap = std::clamp(form_.config().gapp, 10, 15000);
 }
 
 void ProcessCommands::buildActions() {
     auto make = [this](const char* name, const QString& text, const QString& hint, void (ProcessCommands::*fn)()) {
-        auto* a = new QAction(text, &form_);
+        auto* a = new QAction(text, &form_.mainWindow());
         a->setObjectName(name);
         const auto bar = hint.indexOf('|');
         a->setToolTip(bar < 0 ? hint : hint.left(bar));
@@ -103,28 +106,20 @@ void ProcessCommands::updateEnabling() {
 bool ProcessCommands::canRun() const { return form_.session().loaded() && !form_.session().busy(); }
 
 
-void ProcessCommands::finished() {
-    form_.slicesChanged();
-    form_.redrawWave(true);
-    form_.updateEnabling();
-}
+void ProcessCommands::finished() { form_.sampleEdited(); }
 
-void ProcessCommands::wholeView() {
-    form_.view_.whole(form_.session().format().dataLength);
-    form_.layoutBars();
-    form_.viewChanged();
-}
+void ProcessCommands::wholeView() { form_.showWholeSample(); }
 
 void ProcessCommands::normalise() {
     if (!canRun()) {
         return;
     }
     auto& session = form_.session();
-    TNormForm dialog(session.processor().settings, &form_);
+    TNormForm dialog(session.processor().settings, &form_.mainWindow());
     if (dialog.exec() != QDialog::Accepted) {
         return;
     }
-    form_.transport_->stop();
+    form_.transport()->stop();
     // The re-cut that "Re-cut sample" asks for is part of the engine's normalise.
     session.processor().normalise([this](bool) { finished(); });
 }
@@ -134,11 +129,11 @@ void ProcessCommands::quantise() {
         return;
     }
     auto& session = form_.session();
-    TBitForm dialog(session.processor().settings, &form_);
+    TBitForm dialog(session.processor().settings, &form_.mainWindow());
     if (dialog.exec() != QDialog::Accepted) {
         return;
     }
-    form_.transport_->stop();
+    form_.transport()->stop();
     session.processor().quantise([this](bool) { finished(); });
 }
 
@@ -148,16 +143,16 @@ void ProcessCommands::adjustSampleRate() {
     }
     auto& session = form_.session();
     const auto& format = session.format();
-    TConRateForm dialog(format.sampleRate, format.channels, &form_);
+    TConRateForm dialog(format.sampleRate, format.channels, &form_.mainWindow());
     if (dialog.exec() != QDialog::Accepted) {
         return;
     }
-    form_.transport_->stop();
-    form_.transport_->closeOutput();
-    form_.panels_[1]->setText("Converting...");
+    form_.transport()->stop();
+    form_.transport()->closeOutput();
+    form_.showFileStatus("Converting...");
     // The data stays as it is: only the rate it plays and saves at changes (Undo exchanges it back).
     session.processor().adjustRate(dialog.rateText().toStdString());
-    form_.statusChanged({}, {});
+    form_.showFileStatus({});
     finished();
 }
 
@@ -166,9 +161,9 @@ void ProcessCommands::convertChannels() {
         return;
     }
     auto& session = form_.session();
-    form_.transport_->stop();
-    form_.transport_->closeOutput();
-    TConvertForm dialog(session.format().channels, &form_);
+    form_.transport()->stop();
+    form_.transport()->closeOutput();
+    TConvertForm dialog(session.format().channels, &form_.mainWindow());
     if (dialog.exec() != QDialog::Accepted) {
         return;
     }
@@ -192,18 +187,18 @@ void ProcessCommands::stripSilence() {
     }
     auto& session = form_.session();
     auto& settings = session.processor().settings;
-    TStripForm dialog(settings.stripThreshold, settings.stripGap, &form_);
+    TStripForm dialog(settings.stripThreshold, settings.stripGap, &form_.mainWindow());
     const bool ok = dialog.exec() == QDialog::Accepted;
     // What the sliders show is kept however the dialog closed.
     settings.stripThreshold = dialog.threshold();
     settings.stripGap = dialog.gap();
-    form_.config_.thold = dialog.threshold();
-    form_.config_.gapp = dialog.gap();
+    form_.config().thold = dialog.threshold();
+    form_.config().gapp = dialog.gap();
     if (!ok) {
         return;
     }
     settings.stripMode = dialog.pointsMode();
-    form_.transport_->stop();
+    form_.transport()->stop();
     session.processor().stripSilence([this](bool applied) {
         if (applied) {
             wholeView();

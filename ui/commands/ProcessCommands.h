@@ -13,12 +13,12 @@ class QToolBar;
 
 namespace cleavix::ui {
 
-class TMainForm;
+class MainWindowHost;
 
 class ProcessCommands final : public QObject {
     Q_OBJECT
 public:
-    explicit ProcessCommands(TMainForm& form);
+    explicit ProcessCommands(MainWindowHost& form);
 
     // Creates the actions (children of the window, found by their object names).
     void buildActions();
@@ -42,7 +42,7 @@ private:
     // After a process that changed the sample's length or format: the whole sample at 1:1.
     void wholeView();
 
-    TMainForm& form_;
+    MainWindowHost& form_;
 };
 
 } // namespace cleavix::ui

@@ -2,8 +2,11 @@
 
 #include "session/RecordTake.h"
 #include "ui/record/RecordForm.h"
-#include "ui/window/StartForm.h"
+#include "ui/window/MainWindowHost.h"
+#include "session/Session.h"
+#include "ui/platform/Config.h"
 
+#include <QMainWindow>
 #include <QAction>
 #include <QMenu>
 #include <QPainter>
@@ -34,7 +37,7 @@ QIcon recordIcon() {
 
 } // namespace
 
-RecordCommands::RecordCommands(TMainForm& form) : QObject(&form), form_(form) {}
+RecordCommands::RecordCommands(MainWindowHost& form) : QObject(&form.mainWindow()), form_(form) {}
 
 RecordCommands::~RecordCommands() {
     if (dialog_ != nullptr) {
@@ -46,7 +49,7 @@ RecordCommands::~RecordCommands() {
 }
 
 void RecordCommands::buildActions() {
-    auto* a = new QAction("&Record...", &form_);
+    auto* a = new QAction("&Record...", &form_.mainWindow());
     a->setObjectName("Record1");
     a->setIcon(recordIcon());
     a->setStatusTip("Record a new sample from the input");
@@ -82,14 +85,14 @@ void RecordCommands::record() {
     if (dialog_ != nullptr || session.busy()) {
         return;
     }
-    form_.transport_->stop();
+    form_.transport()->stop();
     take_ = session.DoRecord();
     if (!take_) {
         return;
     }
     // The store is left alone while the dialog shows; the take writes to its own file.
-    form_.transport_->setStoreBusy(true);
-    dialog_ = new TRecordForm(*take_, form_.config_.units, form_.prompter_, &form_);
+    form_.transport()->setStoreBusy(true);
+    dialog_ = new TRecordForm(*take_, form_.config().units, form_.prompter(), &form_.mainWindow());
     connect(dialog_, &QDialog::finished, this, [this](int result) { finished(result); });
     dialog_->open();
 }
@@ -100,7 +103,7 @@ void RecordCommands::finished(int result) {
     dialog_ = nullptr;
     const bool keep = result == QDialog::Accepted && dialog->Accepted();
     dialog->deleteLater();
-    form_.transport_->setStoreBusy(false);
+    form_.transport()->setStoreBusy(false);
     auto take = std::move(take_);
     if (!keep) {
         return; // the take and its file go; the sample is as it was
@@ -110,7 +113,7 @@ void RecordCommands::finished(int result) {
         if (!ok) {
             return;
         }
-        form_.freshLoad_ = true;
+        form_.expectNewSample();
         form_.session().selection().resetChannels();
         form_.sampleChanged();
         refreshWhenIdle();

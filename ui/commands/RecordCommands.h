@@ -20,13 +20,13 @@ class RecordTake;
 
 namespace cleavix::ui {
 
-class TMainForm;
+class MainWindowHost;
 class TRecordForm;
 
 class RecordCommands final : public QObject {
     Q_OBJECT
 public:
-    explicit RecordCommands(TMainForm& form);
+    explicit RecordCommands(MainWindowHost& form);
     // A dialog still open goes without keeping its take (the window is closing).
     ~RecordCommands() override;
 
@@ -49,7 +49,7 @@ private:
     void finished(int result);
     void refreshWhenIdle();
 
-    TMainForm& form_;
+    MainWindowHost& form_;
     std::shared_ptr<session::RecordTake> take_;
     TRecordForm* dialog_ = nullptr;
     QToolButton* button_ = nullptr;

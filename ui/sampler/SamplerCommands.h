@@ -15,7 +15,7 @@ class QToolBar;
 
 namespace cleavix::ui {
 
-class TMainForm;
+class MainWindowHost;
 class TSMDIForm;
 class TSReqForm;
 class TBatchTrans;
@@ -51,7 +51,7 @@ public:
 class SamplerCommands final : public QObject, public SamplerHost {
     Q_OBJECT
 public:
-    explicit SamplerCommands(TMainForm& form);
+    explicit SamplerCommands(MainWindowHost& form);
     ~SamplerCommands() override;
 
     void buildActions();
@@ -87,7 +87,7 @@ public:
     TSReqForm& requestDialog() override { return *request_; }
 
 private:
-    TMainForm& form_;
+    MainWindowHost& form_;
     TSMDIForm* transfer_ = nullptr;
     TSReqForm* request_ = nullptr;
     TBatchTrans* batch_ = nullptr;

@@ -2,9 +2,13 @@
 
 #include "ui/view/Artwork.h"
 #include "ui/view/SegmentDrag.h"
-#include "ui/window/StartForm.h"
+#include "ui/window/MainWindowHost.h"
+#include "session/Session.h"
+#include "ui/platform/Config.h"
+#include "ui/view/ViewState.h"
 #include "ui/view/WaveBox.h"
 
+#include <QMainWindow>
 #include <QApplication>
 #include <QDrag>
 #include <QLabel>
@@ -42,18 +46,18 @@ void settleView(ViewState& view, int64_t start, int64_t end, uint32_t total, uin
     view.zoomOutEnabled = view.zoom > 1.0;
 }
 
-BarMouse::BarMouse(TMainForm& form)
-    : QObject(&form), form_(form), dragOut_(std::make_unique<SegmentDragOut>(*form.session_)) {}
+BarMouse::BarMouse(MainWindowHost& form)
+    : QObject(&form.mainWindow()), form_(form), dragOut_(std::make_unique<SegmentDragOut>(form.session())) {}
 
 BarMouse::~BarMouse() = default;
 
 void BarMouse::detach() {
-    for (QPushButton* b : {form_.button19_, form_.button21_}) {
+    for (QPushButton* b : {form_.locatorL(), form_.locatorR()}) {
         if (b != nullptr) {
             b->removeEventFilter(this);
         }
     }
-    for (TWaveBox* box : {form_.paintbox2_, form_.paintbox3_}) {
+    for (TWaveBox* box : {form_.barView(), form_.segmentBar2()}) {
         if (box != nullptr) {
             box->onMousePress = nullptr;
             box->onMouseMove = nullptr;
@@ -63,10 +67,10 @@ void BarMouse::detach() {
 }
 
 void BarMouse::attach() {
-    for (QPushButton* b : {form_.button19_, form_.button21_}) {
+    for (QPushButton* b : {form_.locatorL(), form_.locatorR()}) {
         b->installEventFilter(this);
     }
-    for (TWaveBox* box : {form_.paintbox2_, form_.paintbox3_}) {
+    for (TWaveBox* box : {form_.barView(), form_.segmentBar2()}) {
         box->onMousePress = [this](TWaveBox& b, QMouseEvent* e) { press(b, e); };
         box->onMouseMove = [this](TWaveBox& b, QMouseEvent* e) { move(b, e); };
         box->onMouseRelease = [this](TWaveBox& b, QMouseEvent* e) { release(b, e); };
@@ -77,7 +81,7 @@ void BarMouse::attach() {
 // Locators
 
 bool BarMouse::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == form_.button19_ || watched == form_.button21_) {
+    if (watched == form_.locatorL() || watched == form_.locatorR()) {
         return locatorEvent(static_cast<QPushButton*>(watched), event);
     }
     return QObject::eventFilter(watched, event);
@@ -90,15 +94,15 @@ bool BarMouse::locatorEvent(QPushButton* button, QEvent* event) {
         return false;
     }
     auto* e = static_cast<QMouseEvent*>(event);
-    auto& session = *form_.session_;
+    auto& session = form_.session();
     if (!session.loaded() || session.busy()) {
         locator_ = nullptr;
         return true;
     }
-    const bool isLeft = button == form_.button19_;
+    const bool isLeft = button == form_.locatorL();
     // The view's edges in the locator strip's coordinates.
-    const int viewLeft = form_.paintbox1_->x() - form_.locatorStrip_->x();
-    const int W = form_.paintbox1_->width();
+    const int viewLeft = form_.waveLeftInLocatorStrip();
+    const int W = form_.waveView()->width();
     const int globalX = int(std::lround(e->globalPosition().x()));
     if (type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick) {
         if (e->button() == Qt::LeftButton) {
@@ -124,7 +128,7 @@ bool BarMouse::locatorEvent(QPushButton* button, QEvent* event) {
     }
     locator_ = nullptr;
     const int edge = (isLeft ? x : x + button->width()) - viewLeft;
-    const uint32_t position = form_.view_.positionAt(edge, W);
+    const uint32_t position = form_.viewState().positionAt(edge, W);
     auto& slicer = session.slicer();
     slicer.rebuild();
     if (isLeft) {
@@ -133,7 +137,7 @@ bool BarMouse::locatorEvent(QPushButton* button, QEvent* event) {
         slicer.dropRight(position);
     }
     form_.slicesChanged(); // the buttons onto their points, the tempo label, the views
-    form_.transport_->locatorDropped(form_.transportInput());
+    form_.transport()->locatorDropped(form_.transportInput());
     form_.updateEnabling();
     return true;
 }
@@ -142,18 +146,18 @@ bool BarMouse::locatorEvent(QPushButton* button, QEvent* event) {
 // Bars
 
 bool BarMouse::inSegmentBar(int y) const {
-    if (!form_.config_.showSegmentBar) {
+    if (!form_.config().showSegmentBar) {
         return false;
     }
     // The row the two bars share belongs to the region bar when it shows.
-    return form_.config_.showRegionBar ? y < form_.splitRow_ - 1 : y < form_.splitRow_;
+    return form_.config().showRegionBar ? y < form_.splitRow() - 1 : y < form_.splitRow();
 }
 
-bool BarMouse::inRegionBar(int y) const { return form_.config_.showRegionBar && !inSegmentBar(y) && y >= 0; }
+bool BarMouse::inRegionBar(int y) const { return form_.config().showRegionBar && !inSegmentBar(y) && y >= 0; }
 
 int BarMouse::segmentUnder(uint32_t position, bool secondBar) const {
-    const auto& session = *form_.session_;
-    const auto& slicer = form_.session_->slicer();
+    const auto& session = form_.session();
+    const auto& slicer = form_.session().slicer();
     uint8_t code = 0;
     if (session.format().channels == 2 && !slicer.linked()) {
         code = secondBar ? slicing::kCodeSecondOrMono : slicing::kCodeFirst;
@@ -164,7 +168,7 @@ int BarMouse::segmentUnder(uint32_t position, bool secondBar) const {
 void BarMouse::press(TWaveBox& box, QMouseEvent* event) {
     press_ = Press::None;
     dragged_ = false;
-    auto& session = *form_.session_;
+    auto& session = form_.session();
     if (!session.loaded() || session.busy()) {
         return;
     }
@@ -172,7 +176,7 @@ void BarMouse::press(TWaveBox& box, QMouseEvent* event) {
     const int y = int(event->position().y());
     pressX_ = x;
     pressY_ = y;
-    secondBar_ = &box == form_.paintbox3_;
+    secondBar_ = &box == form_.segmentBar2();
     if (secondBar_ || inSegmentBar(y)) {
         press_ = Press::Segment;
         return;
@@ -181,7 +185,7 @@ void BarMouse::press(TWaveBox& box, QMouseEvent* event) {
     if (!inRegionBar(y) || (held != Qt::LeftButton && held != Qt::RightButton)) {
         return;
     }
-    const auto& view = form_.view_;
+    const auto& view = form_.viewState();
     const double total = session.format().dataLength;
     const int W = std::max(1, box.width());
     const int leftPx = int(double(view.start) / total * W);
@@ -226,8 +230,8 @@ void BarMouse::move(TWaveBox& box, QMouseEvent* event) {
 }
 
 void BarMouse::regionStep(TWaveBox& box, int x, bool grab) {
-    auto& view = form_.view_;
-    const auto& format = form_.session_->format();
+    auto& view = form_.viewState();
+    const auto& format = form_.session().format();
     const uint32_t total = format.dataLength;
     const int W = std::max(1, box.width());
     const uint32_t frame = format.blockAlign();
@@ -251,7 +255,7 @@ void BarMouse::regionStep(TWaveBox& box, int x, bool grab) {
 void BarMouse::release(TWaveBox& box, QMouseEvent* event) {
     const Press was = press_;
     press_ = Press::None;
-    auto& session = *form_.session_;
+    auto& session = form_.session();
     if (!session.loaded() || session.busy()) {
         box.unsetCursor();
         return;
@@ -269,7 +273,7 @@ void BarMouse::release(TWaveBox& box, QMouseEvent* event) {
         }
         break;
     case Press::Page: {
-        auto& view = form_.view_;
+        auto& view = form_.viewState();
         const int64_t length = view.length();
         const int64_t start = int64_t(view.start) + pageDirection_ * length;
         settleView(view, start, start + length, session.format().dataLength, session.format().blockAlign());
@@ -291,22 +295,17 @@ void BarMouse::release(TWaveBox& box, QMouseEvent* event) {
 }
 
 void BarMouse::zoomToSegment(TWaveBox& box, int x, bool secondBar) {
-    auto& slicer = form_.session_->slicer();
-    const uint32_t position = form_.view_.positionAt(x, box.width());
-    const int index = segmentUnder(position, secondBar);
-    const auto& list = slicer.slicePoints();
-    form_.view_.zoomTo(list.at(index).position, slicing::segmentEnd(list, index), form_.session_->format().dataLength);
-    form_.session_->selection().selectSegment(index);
-    form_.viewChanged();
+    const uint32_t position = form_.viewState().positionAt(x, box.width());
+    form_.zoomToSegmentIndex(segmentUnder(position, secondBar));
 }
 
 void BarMouse::startDragOut(TWaveBox& box) {
-    const uint32_t position = form_.view_.positionAt(pressX_, box.width());
+    const uint32_t position = form_.viewState().positionAt(pressX_, box.width());
     const int index = segmentUnder(position, secondBar_);
     QString error;
     auto data = dragOut_->prepare(index, &error);
     if (!data) {
-        form_.panels_[0]->setText(error);
+        form_.showHint(error);
         return;
     }
     auto* drag = new QDrag(&box);

@@ -24,7 +24,7 @@ class QPushButton;
 namespace cleavix::ui {
 
 class SegmentDragOut;
-class TMainForm;
+class MainWindowHost;
 class TWaveBox;
 
 // Sets the view to [start, end) after a region-bar step: a range of 0 bytes becomes 4, the range
@@ -35,7 +35,7 @@ void settleView(ViewState& view, int64_t start, int64_t end, uint32_t total, uin
 class BarMouse final : public QObject {
     Q_OBJECT
 public:
-    explicit BarMouse(TMainForm& form);
+    explicit BarMouse(MainWindowHost& form);
     ~BarMouse() override;
     // Takes the filters and mouse handlers off the form's widgets: the form calls this in its
     // destructor, since the widgets outlive the form's own members and still see events then.
@@ -65,7 +65,7 @@ private:
     void startDragOut(TWaveBox& box);
     void regionStep(TWaveBox& box, int x, bool grab);
 
-    TMainForm& form_;
+    MainWindowHost& form_;
     std::unique_ptr<SegmentDragOut> dragOut_;
 
     // Locator drag.

@@ -3,12 +3,17 @@
 #include "ui/view/Artwork.h"
 #include "ui/commands/EditCommands.h"
 #include "ui/commands/ExportCommands.h"
-#include "ui/window/StartForm.h"
+#include "ui/window/MainWindowHost.h"
+#include "session/Session.h"
+#include "ui/platform/Config.h"
+#include "ui/view/ViewState.h"
+#include "ui/view/WaveRenderer.h"
 #include "ui/view/WaveBox.h"
 
 #include "processing/Processor.h"
 #include "slicing/Slicer.h"
 
+#include <QMainWindow>
 #include <QAbstractSpinBox>
 #include <QAction>
 #include <QActionGroup>
@@ -76,7 +81,7 @@ bool takesText(const QWidget* w) {
 
 } // namespace
 
-MouseTools::MouseTools(TMainForm& form) : QObject(&form), form_(form) {
+MouseTools::MouseTools(MainWindowHost& form) : QObject(&form.mainWindow()), form_(form) {
     for (int i = 0; i < int(cursors_.size()); ++i) {
         cursors_[size_t(i)] = art::toolCursor(i);
     }
@@ -91,7 +96,7 @@ void MouseTools::buildActions() {
     for (const ToolInfo& t : kTools) {
         const QString hint(t.hint);
         const auto bar = hint.indexOf('|');
-        auto* a = new QAction(art::toolIcon(t.cursor), hint.left(bar), &form_);
+        auto* a = new QAction(art::toolIcon(t.cursor), hint.left(bar), &form_.mainWindow());
         a->setObjectName(t.name);
         a->setToolTip(hint.left(bar));
         a->setStatusTip(hint.mid(bar + 1));
@@ -106,13 +111,13 @@ void MouseTools::buildActions() {
             hover_ = Hover::None;
             guide_ = false; // armed: it follows the mouse from its next move
             setViewCursor();
-            form_.showPosition(form_.lastMouseX_);
+            form_.showPointerPosition();
             form_.redrawWave(false);
         });
     }
 
     auto make = [this](const char* name, const QString& text, std::function<void()> fn) {
-        auto* a = new QAction(text, &form_);
+        auto* a = new QAction(text, &form_.mainWindow());
         a->setObjectName(name);
         connect(a, &QAction::triggered, this, [fn = std::move(fn)] { fn(); });
         return a;
@@ -123,8 +128,8 @@ void MouseTools::buildActions() {
     make("SelectLoop1", "Select Loop", [this] { selectLoop(); })->setStatusTip("Select the loop region from L to R");
 
     // The popup's items act on the segment under the mouse where the menu was opened.
-    auto view = [this]() -> const TWaveBox& { return *form_.paintbox1_; };
-    popup_ = new QMenu(&form_);
+    auto view = [this]() -> const TWaveBox& { return *form_.waveView(); };
+    popup_ = new QMenu(&form_.mainWindow());
     popup_->setObjectName("PopupMenu1");
     popup_->addAction(make("PlaySample1", "Play Sample", [this, view] { selectAndPlay(segmentAt(view(), popupAt_)); }));
     popup_->addAction(make("SaveSegment1", "Save Segment", [this, view] { saveSegment(segmentAt(view(), popupAt_)); }));
@@ -151,7 +156,7 @@ void MouseTools::buildActions() {
 }
 
 QToolBar* MouseTools::buildToolbar() {
-    auto* bar = new QToolBar("Tools", &form_);
+    auto* bar = new QToolBar("Tools", &form_.mainWindow());
     bar->setObjectName("Panel1");
     for (const ToolInfo& t : kTools) {
         if (t.digit == SilenceReverse) {
@@ -173,7 +178,7 @@ void MouseTools::fillEditMenu(QMenu& edit) {
 }
 
 void MouseTools::applyPreferences() {
-    const bool old = form_.config_.oldRMB;
+    const bool old = form_.config().oldRMB;
     for (const char* name : kRightButtonTools) {
         form_.action(name)->setVisible(!old);
     }
@@ -188,9 +193,9 @@ void MouseTools::updateEnabling() {
                              "PopupZoomToSegment1", "SilenceSegment1", "ReverseSegment1", "CopySegment1"}) {
         form_.action(name)->setEnabled(on);
     }
-    form_.action("PopupZoomIn1")->setEnabled(on && form_.view_.zoomInEnabled);
-    form_.action("PopupZoomOut1")->setEnabled(on && form_.view_.zoomOutEnabled);
-    form_.action("PasteIntoSegment2")->setEnabled(on && form_.edits_->clipboardHasWave());
+    form_.action("PopupZoomIn1")->setEnabled(on && form_.viewState().zoomInEnabled);
+    form_.action("PopupZoomOut1")->setEnabled(on && form_.viewState().zoomOutEnabled);
+    form_.action("PasteIntoSegment2")->setEnabled(on && form_.editCommands()->clipboardHasWave());
 }
 
 void MouseTools::chooseTool(int digit) {
@@ -220,12 +225,12 @@ int MouseTools::codeAt(const TWaveBox& box, int y) const {
 
 uint32_t MouseTools::positionAt(const TWaveBox& box, int x) const {
     const auto& f = form_.session().format();
-    const uint32_t position = form_.view_.positionAt(std::clamp(x, 0, box.width()), box.width());
+    const uint32_t position = form_.viewState().positionAt(std::clamp(x, 0, box.width()), box.width());
     return std::min(f.frameStart(position), f.dataLength);
 }
 
 uint32_t MouseTools::roundedPositionAt(const TWaveBox& box, int x) const {
-    const auto& view = form_.view_;
+    const auto& view = form_.viewState();
     const int W = std::max(1, box.width());
     const double at = double(std::clamp(x, 0, W)) / W * view.length() + view.start;
     const uint32_t total = form_.session().format().dataLength;
@@ -238,12 +243,12 @@ int MouseTools::segmentUnder(uint32_t position, uint8_t code) const {
 }
 
 int MouseTools::segmentAt(const TWaveBox& box, QPoint at) const {
-    return segmentUnder(form_.view_.positionAt(std::clamp(at.x(), 0, box.width()), box.width()),
+    return segmentUnder(form_.viewState().positionAt(std::clamp(at.x(), 0, box.width()), box.width()),
                         uint8_t(codeAt(box, at.y())));
 }
 
 MouseTools::Hit MouseTools::iconAt(const TWaveBox& box, QPoint at) const {
-    const auto& view = form_.view_;
+    const auto& view = form_.viewState();
     const uint32_t length = view.length();
     if (!form_.session().loaded() || length == 0) {
         return {};
@@ -272,7 +277,7 @@ MouseTools::Hit MouseTools::iconAt(const TWaveBox& box, QPoint at) const {
     const auto& list = slicer.slicePoints();
     for (int i = list.count(); i >= 1; --i) { // the icon drawn last lies on top
         const auto& p = list.at(i);
-        if (!over(p, p.locked != 0 && form_.config_.showLock ? lockHeight : sampleHeight)) {
+        if (!over(p, p.locked != 0 && form_.config().showLock ? lockHeight : sampleHeight)) {
             continue;
         }
         for (int k = 1; k <= candidates.count(); ++k) {
@@ -284,7 +289,7 @@ MouseTools::Hit MouseTools::iconAt(const TWaveBox& box, QPoint at) const {
     }
     // A disabled point shows its own icon and is not a slice point: only the Enable/disable tool
     // reaches it, to bring it back.
-    if (tool_ == Enable && form_.config_.showEnable) {
+    if (tool_ == Enable && form_.config().showEnable) {
         for (int k = candidates.count(); k >= 1; --k) {
             const auto& c = candidates.at(k);
             if (c.enabled == 0 && c.locked == 0 && over(c, disabledHeight)) {
@@ -308,7 +313,7 @@ void MouseTools::updateHover(TWaveBox& box, QPoint at) {
 }
 
 void MouseTools::setViewCursor() {
-    TWaveBox* view = form_.paintbox1_;
+    TWaveBox* view = form_.waveView();
     if (view == nullptr) {
         return;
     }
@@ -356,7 +361,7 @@ void MouseTools::mousePress(TWaveBox& box, QMouseEvent* event) {
         shiftZoomed_ = true;
         return;
     }
-    if (button == Qt::RightButton && form_.config_.oldRMB) {
+    if (button == Qt::RightButton && form_.config().oldRMB) {
         openPopup(box, at);
         return;
     }
@@ -365,7 +370,7 @@ void MouseTools::mousePress(TWaveBox& box, QMouseEvent* event) {
         dragging_ = true;
         dragHit_ = hoverHit_;
         dragFromX_ = WaveRenderer::columnOf(form_.session().slicer().candidates().at(dragHit_.candidate).position,
-                                            form_.view_.start, form_.view_.length(), box.width());
+                                            form_.viewState().start, form_.viewState().length(), box.width());
         dragX_ = at.x();
         return;
     }
@@ -405,7 +410,7 @@ void MouseTools::mouseMove(TWaveBox& box, QMouseEvent* event) {
         if (!ranging_ && beyondClick) {
             // The click became a drag: its audition stops, and the range is free to cut.
             ranging_ = true;
-            form_.transport_->stop();
+            form_.transport()->stop();
         }
         if (ranging_) {
             const uint32_t anchor = positionAt(box, pressAt_.x());
@@ -514,7 +519,7 @@ void MouseTools::paintOverlay(TWaveBox& box, QPainter& painter) const {
         if (!plain.isNull() && dragFromX_ >= 0 && dragFromX_ < plain.width()) {
             painter.drawImage(QPoint(dragFromX_, top), plain, QRect(dragFromX_, top, 1, bottom - top + 1));
         }
-        painter.setPen(form_.config_.colours[ColCutLine]);
+        painter.setPen(form_.config().colours[ColCutLine]);
         painter.drawLine(dragX_, top, dragX_, bottom);
     } else if (guide_ && tool_ == Add && mouse_.x() >= 0 && mouse_.x() < box.width()) {
         const auto [top, bottom] = rows(uint8_t(codeAt(box, mouse_.y())));
@@ -557,27 +562,27 @@ bool MouseTools::chooseSegment(int index) {
 
 void MouseTools::selectAndPlay(int index) {
     if (chooseSegment(index)) {
-        form_.transport_->playSegment(form_.transportInput());
+        form_.transport()->playSegment(form_.transportInput());
     }
 }
 
 void MouseTools::zoomAt(const TWaveBox& box, int x, bool in) {
-    const uint32_t centre = form_.view_.positionAt(std::clamp(x, 0, box.width()), box.width());
+    const uint32_t centre = form_.viewState().positionAt(std::clamp(x, 0, box.width()), box.width());
     form_.zoom([this, centre, in](uint32_t, uint32_t total, uint32_t frameBytes) {
-        if (in && form_.view_.zoomInEnabled) {
-            form_.view_.zoomIn(centre, total, frameBytes);
-        } else if (!in && form_.view_.zoomOutEnabled) {
-            form_.view_.zoomOut(centre, total, frameBytes);
+        if (in && form_.viewState().zoomInEnabled) {
+            form_.viewState().zoomIn(centre, total, frameBytes);
+        } else if (!in && form_.viewState().zoomOutEnabled) {
+            form_.viewState().zoomOut(centre, total, frameBytes);
         }
     });
 }
 
 void MouseTools::copySegment(int index) {
-    EditCommands& edits = *form_.edits_;
+    EditCommands& edits = *form_.editCommands();
     if (!edits.canEdit()) {
         return;
     }
-    form_.transport_->stop();
+    form_.transport()->stop();
     form_.session().editor().copySegment(index, [&edits](bool complete) {
         if (complete) {
             edits.toSystemClipboard();
@@ -587,7 +592,7 @@ void MouseTools::copySegment(int index) {
 }
 
 void MouseTools::pasteIntoSegment(int index) {
-    EditCommands& edits = *form_.edits_;
+    EditCommands& edits = *form_.editCommands();
     // Anything but a wave image on the clipboard: nothing to paste.
     if (!edits.canEdit() || !edits.takeClipboard()) {
         return;
@@ -596,16 +601,16 @@ void MouseTools::pasteIntoSegment(int index) {
     if (choice < 0) {
         return;
     }
-    form_.transport_->stop();
+    form_.transport()->stop();
     form_.session().editor().pasteIntoSegment(index, choice, [&edits](bool) { edits.finished(); });
 }
 
 void MouseTools::silenceSegment(int index, bool reverse) {
-    EditCommands& edits = *form_.edits_;
+    EditCommands& edits = *form_.editCommands();
     if (!edits.canEdit()) {
         return;
     }
-    form_.transport_->stop();
+    form_.transport()->stop();
     auto& processor = form_.session().processor();
     auto done = [&edits](bool) { edits.finished(); };
     if (reverse) {
@@ -617,7 +622,7 @@ void MouseTools::silenceSegment(int index, bool reverse) {
 
 void MouseTools::saveSegment(int index) {
     if (usable()) {
-        form_.exports_->saveSegmentAt(index);
+        form_.exportCommands()->saveSegmentAt(index);
     }
 }
 
@@ -651,7 +656,7 @@ bool MouseTools::keyPress(QKeyEvent* event) {
         chooseTool(key - Qt::Key_0);
         if (tool_ == Add && key == Qt::Key_2 && mouse_.x() >= 0) {
             guide_ = true; // at the mouse at once
-            form_.paintbox1_->update();
+            form_.waveView()->update();
         }
         return true;
     }
@@ -660,7 +665,7 @@ bool MouseTools::keyPress(QKeyEvent* event) {
         return true;
     }
     if (modifiers == Qt::NoModifier || modifiers == Qt::ShiftModifier) {
-        return form_.edits_->keyPress(key);
+        return form_.editCommands()->keyPress(key);
     }
     return false;
 }
@@ -668,27 +673,27 @@ bool MouseTools::keyPress(QKeyEvent* event) {
 void MouseTools::spaceKey() {
     // The segment under the mouse of the channel under it is selected; the visible part plays.
     if (mouse_.x() >= 0) {
-        chooseSegment(segmentAt(*form_.paintbox1_, mouse_));
+        chooseSegment(segmentAt(*form_.waveView(), mouse_));
     }
-    form_.transport_->playVisible(form_.transportInput());
+    form_.transport()->playVisible(form_.transportInput());
 }
 
 bool MouseTools::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
     case QEvent::KeyPress: {
         auto* widget = qobject_cast<QWidget*>(watched);
-        if (widget != nullptr && widget->window() == &form_ && QApplication::activeModalWidget() == nullptr &&
+        if (widget != nullptr && widget->window() == &form_.mainWindow() && QApplication::activeModalWidget() == nullptr &&
             !takesText(widget) && keyPress(static_cast<QKeyEvent*>(event))) {
             return true;
         }
         break;
     }
     case QEvent::Leave:
-        if (watched == form_.paintbox1_ && form_.paintbox1_ != nullptr) {
+        if (watched == form_.waveView() && form_.waveView() != nullptr) {
             // The mouse left the view: no guide line, and Space plays without choosing a segment.
             mouse_ = QPoint(-1, -1);
             guide_ = false;
-            form_.paintbox1_->update();
+            form_.waveView()->update();
         }
         break;
     default:

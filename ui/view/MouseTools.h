@@ -24,7 +24,7 @@ class QToolBar;
 
 namespace cleavix::ui {
 
-class TMainForm;
+class MainWindowHost;
 class TWaveBox;
 
 class MouseTools final : public QObject {
@@ -33,7 +33,7 @@ public:
     // The tools, numbered as their digit keys ("6", Zoom 1:1, is a command, not a tool).
     enum Tool { Select = 1, Add = 2, Enable = 3, Lock = 4, Zoom = 5, SilenceReverse = 7, CopyPaste = 8, SaveSegment = 9 };
 
-    explicit MouseTools(TMainForm& form);
+    explicit MouseTools(MainWindowHost& form);
 
     // The tool actions, the popup menu and the selection items (children of the window).
     void buildActions();
@@ -103,7 +103,7 @@ private:
     void spaceKey();
     void clearPress();
 
-    TMainForm& form_;
+    MainWindowHost& form_;
     std::array<QCursor, 10> cursors_; // tool cursors 1 to 9 (0: the arrow)
     int tool_ = Select;
     QActionGroup* group_ = nullptr;

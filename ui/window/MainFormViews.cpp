@@ -90,7 +90,7 @@ void TMainForm::placeLocators() {
     }
     const auto& slicer = session_->slicer();
     const int W = paintbox1_->width();
-    const int left = paintbox1_->x() - locatorStrip_->x();
+    const int left = waveLeftInLocatorStrip();
     auto pixel = [&](uint32_t position) {
         return int(std::lround((double(position) - view_.start) / length * W)) + left;
     };

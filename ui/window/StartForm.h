@@ -6,6 +6,7 @@
 // Threads: main thread only. Workers reach the window through the session's dispatcher.
 #include "session/Session.h"
 #include "ui/platform/Config.h"
+#include "ui/window/MainWindowHost.h"
 #include "ui/view/PeakSummary.h"
 #include "ui/platform/QtDispatcher.h"
 #include "ui/platform/QtPrompter.h"
@@ -55,7 +56,7 @@ struct StartOptions {
     std::function<session::Backends()> backends;
 };
 
-class TMainForm final : public QMainWindow, public session::SessionListener {
+class TMainForm final : public QMainWindow, public session::SessionListener, public MainWindowHost {
     Q_OBJECT
 public:
     TMainForm(QtDispatcher& dispatcher, StartOptions options);
@@ -73,33 +74,33 @@ public:
     void peaksRebuilt() override;
 
     // --- state, for the window's own tests and the screenshot ---
-    session::Session& session() { return *session_; }
-    Config& config() { return config_; }
+    session::Session& session() override { return *session_; }
+    Config& config() override { return config_; }
     const ViewState& view() const { return view_; }
     QString statusPanel(int index) const;
-    QAction* action(const QString& objectName) const;
+    QAction* action(const QString& objectName) const override;
     QSlider* sensitivitySlider() const { return slider_; }
     QLabel* sensitivityLabel() const { return sensitivityLabel_; }
-    TWaveBox* waveView() const { return paintbox1_; }
-    TWaveBox* barView() const { return paintbox2_; }
-    TWaveBox* segmentBar2() const { return paintbox3_; }
-    QPushButton* locatorL() const { return button19_; }
-    QPushButton* locatorR() const { return button21_; }
+    TWaveBox* waveView() const override { return paintbox1_; }
+    TWaveBox* barView() const override { return paintbox2_; }
+    TWaveBox* segmentBar2() const override { return paintbox3_; }
+    QPushButton* locatorL() const override { return button19_; }
+    QPushButton* locatorR() const override { return button21_; }
     QToolButton* transportButton(const QString& objectName) const;
-    const WaveRenderer& renderer() const { return renderer_; }
-    int splitRow() const { return splitRow_; }
+    const WaveRenderer& renderer() const override { return renderer_; }
+    int splitRow() const override { return splitRow_; }
     TOdForm* openDialog() const { return odForm_; }
     TSaveForm* saveDialog() const { return saveForm_; }
     TProcessForm* processForm() const { return processForm_; }
-    EditCommands* editCommands() const { return edits_; }
+    EditCommands* editCommands() const override { return edits_; }
     MouseTools* mouseTools() const { return tools_; }
     ProcessCommands* processCommands() const { return processes_; }
     PluginCommands* pluginCommands() const { return plugins_; }
     TBarsBeatsControl* barsBeats() const { return barsBeats_; }
-    ExportCommands* exportCommands() const { return exports_; }
+    ExportCommands* exportCommands() const override { return exports_; }
     BarMouse* barMouse() const { return bars_; }
     RecordCommands* recordCommands() const { return records_; }
-    TransportControl* transport() const { return transport_.get(); }
+    TransportControl* transport() const override { return transport_.get(); }
     SamplerCommands* samplerCommands() const { return sampler_; }
 
     // --- commands (the menu items call these) ---
@@ -118,10 +119,10 @@ public:
     void AddRecentFile(const QString& path);
     void ZoomIn();
     void ZoomOut();
-    void Zoom11();
+    void Zoom11() override;
     void ZoomToSegment();
     // Loads `file` with File Open's checks and messages (the command-line file, a drop, Revert).
-    bool loadFile(const QString& file);
+    bool loadFile(const QString& file) override;
     // A point file named at start-up (the desktop opens .clx files with Cleavix): opens the sample
     // of the same name beside it (.wav, .aif or .aiff) and loads the points onto it in place of a
     // slice search. False, after a message, when there is no such sample or its open was refused.
@@ -143,14 +144,22 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    friend class EditCommands; // the edit items work on the views and the channel choice
-    friend class MouseTools;   // the tools work on the views, the transport and the save dialog
-    friend class ProcessCommands; // the process dialogs work on the views after their completions
-    friend class PluginCommands;  // the plug-in runs work on the views and the output device
-    friend class ExportCommands; // the exports use the save dialog, the transport and the key-map settings
-    friend class RecordCommands; // the record dialog uses the transport, the units and the prompter
-    friend class BarMouse;       // the locators and the bars move the view and the loop region
-    friend class SamplerCommands; // the transfer dialogs use the configuration, the transport and the views
+    // --- MainWindowHost: what the command classes use of the window ---
+    QMainWindow& mainWindow() override { return *this; }
+    bool configWritable() const override { return configOk_; }
+    jobs::Prompter& prompter() override { return prompter_; }
+    ViewState& viewState() override { return view_; }
+    int waveLeftInLocatorStrip() const override;
+    void playSelectedSegment() override;
+    double renderTempo() const override;
+    void sampleEdited() override;
+    void showWholeSample() override;
+    void expectNewSample() override { freshLoad_ = true; }
+    void showFileStatus(const QString& text) override;
+    void showHint(const QString& text) override;
+    void showPointerPosition() override { showPosition(lastMouseX_); }
+    void clearSaveFileName() override;
+
     void FormCreate();
     void FormShow();
     void buildActions();
@@ -159,31 +168,31 @@ private:
     void buildViews();
     void buildStatusBar();
     void connectSession();
-    void updateEnabling();
+    void updateEnabling() override;
     void UpdateFileMenu();
     void updateRecentMenu();
     void updateTitle();
     void applyLegend(bool legend);
     void layoutBars();
     void placeLocators();
-    void slicesChanged();
-    void redrawWave(bool dirty);
-    void viewChanged();
+    void slicesChanged() override;
+    void redrawWave(bool dirty) override;
+    void viewChanged() override;
     void applicationStateChanged(Qt::ApplicationState state);
     void showPosition(int x);
     uint32_t zoomCentre() const;
-    void zoom(const std::function<void(uint32_t centre, uint32_t total, uint32_t frameBytes)>& change);
-    void zoomToSegmentAt(uint32_t position);
-    void zoomToSegmentIndex(int index);
-    TransportInput transportInput() const;
+    void zoom(const std::function<void(uint32_t centre, uint32_t total, uint32_t frameBytes)>& change) override;
+    void zoomToSegmentAt(uint32_t position) override;
+    void zoomToSegmentIndex(int index) override;
+    TransportInput transportInput() const override;
     // The save dialog; nothing is remembered until the file is written (rememberSaveFolder).
-    std::optional<jobs::SaveTarget> runSaveDialog(const std::string& suggested, uint8_t bits);
+    std::optional<jobs::SaveTarget> runSaveDialog(const std::string& suggested, uint8_t bits) override;
     // A save or an export into `file` succeeded: its folder becomes the save dialog's.
-    void rememberSaveFolder(const QString& file);
+    void rememberSaveFolder(const QString& file) override;
     void paintWave(TWaveBox& box, QPainter& painter);
     void paintBars(TWaveBox& box, QPainter& painter);
     void paintSegmentBar2(TWaveBox& box, QPainter& painter);
-    void message(jobs::MessageKind kind, const QString& text);
+    void message(jobs::MessageKind kind, const QString& text) override;
 
     QtDispatcher& dispatcher_;
     QtPrompter prompter_;

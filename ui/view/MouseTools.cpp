@@ -180,6 +180,7 @@ void MouseTools::applyPreferences() {
     if (old && toolInfo(tool_) != nullptr && !form_.action(toolInfo(tool_)->name)->isVisible()) {
         chooseTool(Select);
     }
+    setViewCursor(); // "ToolDefault" may have changed what the Select tool's pointer shows
 }
 
 void MouseTools::updateEnabling() {
@@ -191,6 +192,7 @@ void MouseTools::updateEnabling() {
     form_.action("PopupZoomIn1")->setEnabled(on && form_.view_.zoomInEnabled);
     form_.action("PopupZoomOut1")->setEnabled(on && form_.view_.zoomOutEnabled);
     form_.action("PasteIntoSegment2")->setEnabled(on && form_.edits_->clipboardHasWave());
+    setViewCursor();
 }
 
 void MouseTools::chooseTool(int digit) {
@@ -325,8 +327,27 @@ void MouseTools::setViewCursor() {
     case Hover::None:
         break;
     }
+    if (tool_ == Select && selectsRange()) {
+        view->setCursor(Qt::IBeamCursor);
+        return;
+    }
     const ToolInfo* t = toolInfo(tool_);
     view->setCursor(cursors_[size_t(t != nullptr ? t->cursor : 0)]);
+}
+
+bool MouseTools::selectsRange(Qt::KeyboardModifiers modifiers) const {
+    const bool ctrl = ctrlDown_ || (modifiers & Qt::ControlModifier);
+    return (form_.config_.toolDefault == 1) != ctrl;
+}
+
+void MouseTools::setCtrl(bool down) {
+    if (ctrlDown_ == down) {
+        return;
+    }
+    ctrlDown_ = down;
+    if (hover_ == Hover::None) {
+        setViewCursor();
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -369,8 +390,8 @@ void MouseTools::mousePress(TWaveBox& box, QMouseEvent* event) {
         dragX_ = at.x();
         return;
     }
-    if (tool_ == Select && button == Qt::LeftButton && (modifiers & Qt::ControlModifier)) {
-        // Ctrl-click: an insertion point for the pastes instead of a segment.
+    if (tool_ == Select && button == Qt::LeftButton && selectsRange(modifiers)) {
+        // An insertion point for the pastes instead of a segment; a drag from it selects a range.
         const uint32_t here = positionAt(box, at.x());
         selectRange(here, here);
         rangeArmed_ = true;
@@ -675,14 +696,28 @@ void MouseTools::spaceKey() {
 
 bool MouseTools::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
+    case QEvent::KeyRelease:
     case QEvent::KeyPress: {
         auto* widget = qobject_cast<QWidget*>(watched);
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Control && !key->isAutoRepeat() && widget != nullptr && widget->window() == &form_) {
+            setCtrl(event->type() == QEvent::KeyPress);
+        }
+        if (event->type() == QEvent::KeyRelease) {
+            break;
+        }
         if (widget != nullptr && widget->window() == &form_ && QApplication::activeModalWidget() == nullptr &&
             !takesText(widget) && keyPress(static_cast<QKeyEvent*>(event))) {
             return true;
         }
         break;
     }
+    case QEvent::WindowDeactivate:
+        // A Ctrl let go in another window never comes back here as a key up.
+        if (watched == &form_) {
+            setCtrl(false);
+        }
+        break;
     case QEvent::Leave:
         if (watched == form_.paintbox1_ && form_.paintbox1_ != nullptr) {
             // The mouse left the view: no guide line, and Space plays without choosing a segment.

@@ -4,6 +4,7 @@
 
 #include "audio/VirtualWaveDevice.h"
 #include "ui/commands/TransportControl.h"
+#include "ui/view/WaveBox.h"
 
 #include <QPushButton>
 #include <QSlider>

@@ -111,6 +111,9 @@ void PointSharingTest::toolbarButtonNamesTheModeAndSwitchesIt() {
     QVERIFY(button != nullptr);
     QVERIFY(!button->isEnabled());
     QVERIFY(uitest::openDemoWithPoints(*w.form, box));
+    // Wide enough for every toolbar: the button is on the View toolbar itself, not in its overflow.
+    w->resize(1800, 600);
+    QTest::qWait(20);
     QVERIFY(button->isEnabled());
     QVERIFY(button->isVisible());
     QCOMPARE(button->text(), QString("L + R"));

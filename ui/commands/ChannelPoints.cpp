@@ -10,6 +10,8 @@
 #include <QToolBar>
 #include <QToolButton>
 
+#include <algorithm>
+
 namespace cleavix::ui {
 
 namespace {
@@ -41,11 +43,13 @@ void ChannelPoints::fillViewMenu(QMenu& view) {
 void ChannelPoints::fillToolbar(QToolBar& bar) {
     button_ = new QToolButton(&bar);
     button_->setObjectName("PointsButton");
-    button_->setText(kShared);
     button_->setToolButtonStyle(Qt::ToolButtonTextOnly);
     button_->setAutoRaise(true);
-    // Wide enough for either text, so the toolbar does not change size with the mode.
-    button_->setMinimumWidth(button_->fontMetrics().horizontalAdvance(QString(kSeparate) + "  ") + 8);
+    // As wide as the wider text, so the toolbar does not change size with the mode.
+    button_->setText(kSeparate);
+    const int separateWidth = button_->sizeHint().width();
+    button_->setText(kShared);
+    button_->setFixedWidth(std::max(separateWidth, button_->sizeHint().width()));
     mainform::setHint(button_, "Channel points|Slice points shared by both channels (L + R) or each channel's own "
                                "(L / R); click to switch");
     connect(button_, &QToolButton::clicked, this, [this] {

@@ -24,9 +24,12 @@ export DISPLAY=":$(head -n1 display.txt)" QT_QPA_PLATFORM=xcb
 
 "$cli" demo loop.wav > /dev/null
 
-coproc TARGET { "$peer" target dropped.wav; }
-target_pid=$TARGET_PID
-read -r -t 60 word x y <&"${TARGET[0]}" || { echo "the drop target said nothing"; exit 1; }
+# The target talks through a pipe of its own (bash keeps one coprocess at a time: the source's).
+mkfifo target.out
+"$peer" target dropped.wav > target.out &
+target_pid=$!
+exec 4< target.out
+read -r -t 60 word x y <&4 || { echo "the drop target said nothing"; exit 1; }
 [ "$word" = ready ] || { echo "the drop target said: $word $x $y"; exit 1; }
 echo "drop target ready at $x,$y"
 
@@ -35,7 +38,7 @@ source_pid=$SOURCE_PID
 read -r -t 60 word name <&"${SOURCE[0]}" || { echo "the dragging window said nothing"; exit 1; }
 [ "$word" = dragged ] || { echo "the dragging window said: $word $name"; exit 1; }
 
-read -r -t 30 word file <&"${TARGET[0]}" || { echo "nothing was dropped"; exit 1; }
+read -r -t 30 word file <&4 || { echo "nothing was dropped"; exit 1; }
 [ "$word" = dropped ] || { echo "the drop target said: $word $file"; exit 1; }
 wait "$target_pid" || { echo "the drop target failed"; exit 1; }
 target_pid=""

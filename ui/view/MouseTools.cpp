@@ -700,8 +700,13 @@ bool MouseTools::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::KeyPress: {
         auto* widget = qobject_cast<QWidget*>(watched);
         auto* key = static_cast<QKeyEvent*>(event);
-        if (key->key() == Qt::Key_Control && !key->isAutoRepeat() && widget != nullptr && widget->window() == &form_) {
-            setCtrl(event->type() == QEvent::KeyPress);
+        if (key->key() == Qt::Key_Control && !key->isAutoRepeat()) {
+            // Held down over this window; let go anywhere (a menu or a dialog may have the keys).
+            if (event->type() == QEvent::KeyRelease) {
+                setCtrl(false);
+            } else if (widget != nullptr && widget->window() == &form_) {
+                setCtrl(true);
+            }
         }
         if (event->type() == QEvent::KeyRelease) {
             break;

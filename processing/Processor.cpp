@@ -158,7 +158,8 @@ bool Processor::invert(editing::Done done) {
     if (!editor_.loaded() || editor_.jobs().busy()) {
         return false;
     }
-    return simpleProcess(std::make_unique<TInvertThread>(editor_), jobs::ProcessMode::Inverting, 1, "Invert", std::move(done));
+    return simpleProcess(std::make_unique<TInvertThread>(editor_), jobs::ProcessMode::Inverting, 1, "Invert",
+                         std::move(done));
 }
 
 bool Processor::normalise(editing::Done done) {

@@ -156,6 +156,7 @@ bool Script::dumpState() {
                {"linked", slicer_.channelMode().linked},
                {"undoCode", r.undoCode},
                {"undoCaption", editor_.undoCaption()},
+               {"undoName", r.undoName},
                {"undoAvailable", editor_.undoAvailable()},
                {"modified", env_.session.modified()},
                {"title", env_.session.title()},
@@ -327,7 +328,13 @@ bool Script::run(Args a) {
     }
     if (c == "link" || c == "unlink") {
         need(a, 0, c);
-        slicer_.channelMode().linked = c == "link";
+        const bool shared = c == "link";
+        auto& session = env_.session;
+        if (session.loaded() && session.format().channels == 2 && session.pointsShared() != shared) {
+            // As the window's control does it: the points found afresh for the mode, with undo.
+            return wait([&](editing::Done d) { return session.setPointsShared(shared, std::move(d)); });
+        }
+        slicer_.channelMode().linked = shared;
         slicer_.rebuild();
         return true;
     }
@@ -631,7 +638,7 @@ const CommandRegistration runCommand(
      "reload (the file again, without questions) | check-outside (reload when the file changed on disk) | answer "
      "yes|no|cancel|default (how the next questions are answered) | close | save [FILE] [--bits 8|16] | select A B | "
      "cursor P | select-all | select-segment P | view-width PX | step next|previous (the + and - keys: the next or previous segment, "
-     "wrapping inside the loop) | loop L R | channel left|right|both | peak-block-size BYTES | link | unlink | undo-buffer on|off | copy | copy-segment P | cut | paste-keep [CHOICE] | "
+     "wrapping inside the loop) | loop L R | channel left|right|both | peak-block-size BYTES | link | unlink (stereo: the slice points shared by both channels or each channel's own, searched afresh, with undo) | undo-buffer on|off | copy | copy-segment P | cut | paste-keep [CHOICE] | "
      "paste-find-new [CHOICE] | paste-segment P [CHOICE] | paste-new | load-clipboard FILE | crop | record SECONDS [--rate R] [--channels C] [--device D] (a take "
      "from the input, 4000 to 192000 Hz, 1 or 2 channels, replacing the sample as \"Untitled.wav\" with undo) | "
      "undo (which is "
@@ -647,7 +654,7 @@ const CommandRegistration runCommand(
      "[--number N] (a sample from the sampler replaces the loaded one, with undo) | batch FILE... [--position P] "
      "[--auto-map] [--bank B --note C --octave O --interval I --white-keys] [--smooth LEVEL] | dump-clipboard FILE (the clipboard wave image) | dump-points (JSON "
      "candidates) | dump-state (JSON: format, dataLength, L, R, selection, selectionStart, selectionEnd, "
-     "processChannel, linked, undoCode, undoCaption, undoAvailable, modified, title, candidateCount, "
+     "processChannel, linked, undoCode, undoCaption, undoName (what Undo undoes: \"Cut\", \"Normalise\"), undoAvailable, modified, title, candidateCount, "
      "slicePointCount, tempo).",
      runScript});
 

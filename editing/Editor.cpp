@@ -51,9 +51,37 @@ uint8_t pointCode(slicing::PointChange change) {
         return 8;
     case slicing::PointChange::Unlock:
         return 4;
+    case slicing::PointChange::Sharing:
+        return kCodeSharing;
     default:
         return 14;
     }
+}
+
+const char* pointChangeName(slicing::PointChange change) {
+    switch (change) {
+    case slicing::PointChange::Add:
+        return "Add Point";
+    case slicing::PointChange::Move:
+        return "Move Point";
+    case slicing::PointChange::Enable:
+        return "Enable Point";
+    case slicing::PointChange::Disable:
+        return "Disable Point";
+    case slicing::PointChange::Lock:
+        return "Lock Point";
+    case slicing::PointChange::Unlock:
+        return "Unlock Point";
+    case slicing::PointChange::GridCut:
+        return "Cut Loop";
+    case slicing::PointChange::Recut:
+        return "Re-cut";
+    case slicing::PointChange::Randomise:
+        return "Randomise";
+    case slicing::PointChange::Sharing:
+        break; // named by the direction it goes
+    }
+    return "";
 }
 
 } // namespace
@@ -155,7 +183,12 @@ PasteQuestion Editor::pasteQuestion(bool intoSegment) const {
     return PasteQuestion::None;
 }
 
-void Editor::beginOperation() {
+std::string Editor::undoItemText() const {
+    return record_.undoName.empty() ? undoCaption_ : undoCaption_ + " " + record_.undoName;
+}
+
+void Editor::beginOperation(const std::string& name) {
+    operationName_ = name;
     keepBefore();
     undoCaption_ = kCaptionUndo;
     pendingUnmodified_ = parts_.modified ? !parts_.modified() : false;
@@ -220,6 +253,7 @@ void Editor::SetupUndo(uint8_t code, uint32_t start, uint32_t length, uint8_t ch
                        bool reset) {
     record_.undoProcessChannel = edit_.processChannel;
     record_.undoCode = code;
+    record_.undoName = operationName_;
     record_.undoSelection = selection_;
     if (reset) {
         undoCaption_ = kCaptionUndo;
@@ -276,6 +310,7 @@ void Editor::DoUndo(uint8_t code) {
     record_.pointsReplaced = false;
     undoAvailable_ = true;
     record_.undoCode = code;
+    record_.undoName = operationName_;
 }
 
 sample::TFileAndMemoryStream* Editor::backupStream() {
@@ -365,11 +400,12 @@ void Editor::adjustRate(uint32_t rate) {
     if (rate == 0 || parts_.jobs->busy()) {
         return;
     }
-    beginOperation();
+    beginOperation("Adjust Sample Rate");
     auto& f = store().format();
     if (edit_.undoEnabled) {
         record_.undoRate = f.sampleRate;
         record_.undoCode = 18;
+        record_.undoName = operationName_;
         record_.wasUnmodified = pendingUnmodified_;
         record_.undoLocators[0] = parts_.slicer->left();
         record_.undoLocators[1] = parts_.slicer->right();
@@ -388,6 +424,7 @@ void Editor::resetForLoad() {
     undoCaption_ = kCaptionUndo;
     record_.undoLength = 0;
     record_.undoCode = 0;
+    record_.undoName.clear();
     record_.pasteLength = 0;
     emptyUndoFile();
     undoAvailable_ = false;
@@ -406,6 +443,11 @@ void Editor::pointsChanging(slicing::PointChange change, const slicing::Candidat
     }
     const auto& f = store().format();
     record_.undoCode = pointCode(change);
+    // The points' sharing before the change, for its undo to go back to.
+    record_.undoLinked = parts_.slicer->channelMode().linked ? 1 : 0;
+    record_.undoName = change != slicing::PointChange::Sharing ? pointChangeName(change)
+                       : record_.undoLinked == 1                ? "Separate Channel Points"
+                                                               : "Share Channel Points";
     record_.undoLength = 0;
     record_.pasteLength = 0;
     record_.undoPoints = snapshot;
@@ -466,6 +508,11 @@ bool Editor::undo(Done done) {
                       if (outcome->relink) {
                           parts_.slicer->channelMode().linked = outcome->linked;
                       }
+                      if (code == kCodeSharing) {
+                          // The selected segment was one of the points just given up.
+                          parts_.slicer->selectedIndex = -1;
+                          parts_.slicer->selectionStart = parts_.slicer->selectionEnd = 0;
+                      }
                       const bool pointOnly = isPointCode(code);
                       if (!(code == 1 || pointOnly || code == 10 || code == 18)) {
                           std::swap(selection_, record_.undoSelection);
@@ -519,7 +566,7 @@ bool Editor::randomise(bool keepPoints, Done done) {
     if (!edit_.undoEnabled) {
         return parts_.slicer->randomise(start, length, keepPoints, std::move(done));
     }
-    beginOperation();
+    beginOperation(keepPoints ? "Randomise And Keep Points" : "Randomise");
     edit_.opStart = start;
     edit_.opEnd = start + length;
     prepareBackup(keepPoints ? 17 : 16, start, length);

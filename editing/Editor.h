@@ -32,6 +32,9 @@ inline constexpr const char* kMsgProcessingError =
 inline constexpr const char* kMsgTooLong =
     "The sample would be too large;\r\n\r\nThe audio must stay under 4 GB.";
 inline constexpr const char* kCaptionUndo = "&Undo";
+// The undo code of a change between shared and separate channel points: the points and the mode
+// go back together.
+inline constexpr uint8_t kCodeSharing = 22;
 inline constexpr const char* kCaptionRedo = "&Redo";
 
 // What the launching command prepares for its worker, and what the worker hands back.
@@ -71,6 +74,9 @@ struct UndoRecord {
     std::vector<uint32_t> undoSelection;
     uint8_t undoProcessChannel = 3;
     bool wasUnmodified = false;
+    // What the record undoes, as the Undo item names it ("Cut", "Normalise"); it stays the same
+    // through Undo and Redo.
+    std::string undoName;
 };
 
 // The dialog a paste would show before it runs.
@@ -110,6 +116,8 @@ public:
     const UndoRecord& record() const { return record_; }
     bool undoAvailable() const { return undoAvailable_; }
     const std::string& undoCaption() const { return undoCaption_; }
+    // The Undo item's text: the caption and what it undoes, "&Undo Cut" or "&Redo Normalise".
+    std::string undoItemText() const;
     bool undoEnabled() const { return edit_.undoEnabled; }
     // The "Enable undo buffer" preference; off clears the record.
     void setUndoEnabled(bool on);
@@ -145,8 +153,9 @@ public:
     // The first `length` bytes of `source` (16-bit PCM, a recorded take) become the whole sample,
     // "Untitled.wav", as Paste To New makes it; the old sample is the undo backup. `source` must
     // outlive the worker (until `done`).
+    // `name` is what the undo record calls it ("Record", "Receive Sample").
     bool newSampleFrom(const sample::TFileAndMemoryStream& source, uint32_t length, uint16_t channels, uint32_t rate,
-                       Done done = {});
+                       const std::string& name, Done done = {});
     bool crop(Done done = {});
     // Undo, or Redo when the caption says so.
     bool undo(Done done = {});
@@ -155,8 +164,8 @@ public:
 
     // --- the frame, for processes ---
     // A new operation resets the caption and remembers whether the sample was unmodified, and
-    // what a failure would put back.
-    void beginOperation();
+    // what a failure would put back. `name` is what the record it makes will undo ("Cut").
+    void beginOperation(const std::string& name);
     // With undo on, SetupUndo and a fresh file for the backup, which becomes the undo file only
     // when the operation does not fail; else a scratch file. Throws when the file cannot be made.
     void prepareBackup(uint8_t code, uint32_t start, uint32_t length);
@@ -213,7 +222,7 @@ private:
     void pointsChanging(slicing::PointChange change, const slicing::CandidateSnapshot& snapshot);
     bool startPaste(bool findNew, int choice, Done done);
     bool startNewSample(const sample::TFileAndMemoryStream* source, size_t offset, uint32_t length, uint16_t channels,
-                        uint32_t rate, jobs::ProcessMode mode, Done done);
+                        uint32_t rate, jobs::ProcessMode mode, const std::string& name, Done done);
     bool launchCopy(std::shared_ptr<std::vector<uint8_t>> image, Done done);
     // The clipboard image as a paste reads it; an image of other than 16 bits is refused aloud.
     ImageInfo pasteImage();
@@ -252,6 +261,7 @@ private:
     bool randomising_ = false;
     bool pendingUnmodified_ = false;
     bool holdPoints_ = false;
+    std::string operationName_; // the running operation's, for the record it makes
 };
 
 } // namespace cleavix::editing

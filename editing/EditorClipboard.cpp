@@ -108,7 +108,7 @@ bool Editor::cut(Done done) {
         return false;
     }
     const auto& f = store().format();
-    beginOperation();
+    beginOperation("Cut");
     const auto [a, b] = operationRange();
     edit_.opStart = f.frameStart(a);
     edit_.opEnd = f.frameStart(b);
@@ -170,7 +170,7 @@ bool Editor::startPaste(bool findNew, int choice, Done done) {
             return false;
         }
     }
-    beginOperation();
+    beginOperation(findNew ? "Paste And Find New" : "Paste And Keep");
     edit_.fadeLeadIn = false;
     // Whole frames: a stereo paste between the words of a frame would swap the channels after it.
     const bool wasCursor = onlyCursor();
@@ -242,7 +242,7 @@ bool Editor::pasteIntoSegment(int index, int choice, Done done) {
     if (end <= start) {
         return false;
     }
-    beginOperation();
+    beginOperation("Paste Into Segment");
     edit_.opStart = start;
     edit_.opEnd = end;
     edit_.fadeLeadIn = true;
@@ -277,22 +277,23 @@ bool Editor::pasteToNew(Done done) {
     }
     const uint32_t length = info.dataSize - info.dataSize % (info.channels * 2u);
     return startNewSample(nullptr, info.dataOffset, length, info.channels, info.sampleRate, jobs::ProcessMode::Pasting,
-                          std::move(done));
+                          "Paste To New", std::move(done));
 }
 
 bool Editor::newSampleFrom(const sample::TFileAndMemoryStream& source, uint32_t length, uint16_t channels,
-                           uint32_t rate, Done done) {
+                           uint32_t rate, const std::string& name, Done done) {
     if (parts_.jobs->busy() || (channels != 1 && channels != 2) || rate == 0) {
         return false;
     }
     return startNewSample(&source, 0, length - length % (channels * 2u), channels, rate, jobs::ProcessMode::CreatingPeaks,
-                          std::move(done));
+                          name, std::move(done));
 }
 
 bool Editor::startNewSample(const sample::TFileAndMemoryStream* source, size_t offset, uint32_t length,
-                            uint16_t channels, uint32_t rate, jobs::ProcessMode mode, Done done) {
+                            uint16_t channels, uint32_t rate, jobs::ProcessMode mode, const std::string& name,
+                            Done done) {
     const bool hadSample = loaded();
-    beginOperation();
+    beginOperation(name);
     edit_.opStart = 0;
     edit_.opEnd = store().dataLength();
     edit_.scratchLength = length;
@@ -341,7 +342,7 @@ bool Editor::crop(Done done) {
         return false;
     }
     const auto& f = store().format();
-    beginOperation();
+    beginOperation("Crop");
     edit_.opStart = f.frameStart(parts_.slicer->left());
     edit_.opEnd = f.frameStart(parts_.slicer->right());
     try {

@@ -8,7 +8,7 @@
 
 namespace cleavix::editing {
 
-bool isPointCode(uint8_t code) { return (code >= 3 && code <= 8) || code == 14 || code == 15; }
+bool isPointCode(uint8_t code) { return (code >= 3 && code <= 8) || code == 14 || code == 15 || code == kCodeSharing; }
 
 namespace {
 
@@ -172,6 +172,12 @@ void TUndoThread::run(jobs::JobContext& context) {
     const uint8_t code = r.undoCode;
 
     restorePoints();
+    if (code == kCodeSharing) {
+        // The points go back with the sharing they were found for; the record keeps the current one.
+        outcome_.relink = true;
+        outcome_.linked = r.undoLinked == 1;
+        r.undoLinked = editor_.slicer().channelMode().linked ? 1 : 0;
+    }
 
     // Format bookkeeping.
     if (code != 2 && code != 11 && code != 12 && code != 18) {

@@ -137,7 +137,8 @@ bool PluginHost::process(std::unique_ptr<PluginChain> chain, PluginScope scope,
     editor_.edit().opEnd = job.end;
     editor_.jobs().clearCancel();
     // What a failed run gives back: the undo record, format, points and selection as they are now.
-    editor_.beginOperation();
+    runName_ = chain->info().name;
+    editor_.beginOperation(runName_);
     running_ = std::move(chain);
     auto outcome = std::make_shared<PluginOutcome>();
     const uint16_t oldChannels = f.channels;
@@ -176,7 +177,7 @@ void PluginHost::complete(const std::shared_ptr<PluginOutcome>& outcome, const P
     auto& slicer = editor_.slicer();
     // The record of the state before the run (the worker has put its audio in the undo file),
     // taken before the points, locators and selection below change.
-    editor_.beginOperation();
+    editor_.beginOperation(runName_);
     if (editor_.undoEnabled()) {
         editor_.record().undoLength = 0; // the undo file already holds this run's copy: keep it
         editor_.SetupUndo(2, 0, format.dataLength, uint8_t(oldChannels), slicer.channelMode().linked ? 1 : 0,

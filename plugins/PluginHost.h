@@ -82,6 +82,7 @@ private:
     editing::Editor& editor_;
     PluginBridge& bridge_;
     std::unique_ptr<PluginChain> running_;
+    std::string runName_; // the running plug-in's name, for the undo record
 };
 
 } // namespace cleavix::plugins

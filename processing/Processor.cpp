@@ -49,7 +49,7 @@ bool Processor::inPlace(Kind kind, uint32_t start, uint32_t end, uint8_t step, u
         e.opStart -= 500u * f.channels;
         e.fadeLeadIn = true;
     }
-    editor_.beginOperation();
+    editor_.beginOperation(kind == Kind::Silence ? "Silence" : "Reverse");
     try {
         const uint32_t backed = std::min(e.opEnd, f.dataLength) - std::min(e.opStart, f.dataLength);
         editor_.prepareBackup(10, e.opStart, backed);
@@ -132,7 +132,7 @@ bool Processor::reverseSegment(int index, editing::Done done) {
 }
 
 bool Processor::simpleProcess(std::unique_ptr<jobs::Job> job, jobs::ProcessMode mode, uint8_t code,
-                              editing::Done done) {
+                              const char* name, editing::Done done) {
     const auto& f = editor_.store().format();
     auto [a, b] = editor_.operationRange();
     auto& e = editor_.edit();
@@ -140,7 +140,7 @@ bool Processor::simpleProcess(std::unique_ptr<jobs::Job> job, jobs::ProcessMode 
     e.opEnd = f.frameStart(b);
     e.channelStep = f.channels == 2 && editor_.processChannel() != 3 ? 2 : 1;
     e.bothChannels = f.channels == 2 && editor_.processChannel() == 3 ? 2 : 1;
-    editor_.beginOperation();
+    editor_.beginOperation(name);
     try {
         editor_.prepareBackup(code, e.opStart, e.opEnd - e.opStart);
     } catch (const std::exception&) {
@@ -158,7 +158,8 @@ bool Processor::invert(editing::Done done) {
     if (!editor_.loaded() || editor_.jobs().busy()) {
         return false;
     }
-    return simpleProcess(std::make_unique<TInvertThread>(editor_), jobs::ProcessMode::Inverting, 1, std::move(done));
+    return simpleProcess(std::make_unique<TInvertThread>(editor_), jobs::ProcessMode::Inverting, 1, "Invert",
+                         std::move(done));
 }
 
 bool Processor::normalise(editing::Done done) {
@@ -191,7 +192,7 @@ bool Processor::normalise(editing::Done done) {
             }
         }
     };
-    return simpleProcess(std::make_unique<TNormThread>(editor_, s), jobs::ProcessMode::Normalising, 1,
+    return simpleProcess(std::make_unique<TNormThread>(editor_, s), jobs::ProcessMode::Normalising, 1, "Normalise",
                          std::move(finish));
 }
 
@@ -201,7 +202,7 @@ bool Processor::quantise(editing::Done done) {
         return false;
     }
     const int level = std::clamp(settings.quantiseLevel, 0, 8);
-    return simpleProcess(std::make_unique<TQuantThread>(editor_, level), jobs::ProcessMode::Quantising, 10,
+    return simpleProcess(std::make_unique<TQuantThread>(editor_, level), jobs::ProcessMode::Quantising, 10, "Quantise",
                          std::move(done));
 }
 
@@ -231,7 +232,7 @@ bool Processor::convertChannels(int choice, editing::Done done) {
     auto& e = editor_.edit();
     e.opStart = 0;
     e.opEnd = length;
-    editor_.beginOperation();
+    editor_.beginOperation("Convert Channels");
     try {
         editor_.prepareBackup(2, 0, length);
     } catch (const std::exception&) {
@@ -300,7 +301,7 @@ bool Processor::stripSilence(editing::Done done) {
     e.opStart = f.frameStart(a);
     e.opEnd = f.frameStart(b);
     const slicing::CandidateSnapshot oldPoints = editor_.slicer().snapshot();
-    editor_.beginOperation();
+    editor_.beginOperation("Strip Silence");
     try {
         editor_.prepareBackup(11, e.opStart, e.opEnd - e.opStart);
     } catch (const std::exception&) {

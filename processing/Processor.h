@@ -49,7 +49,8 @@ private:
     bool inPlace(Kind kind, uint32_t start, uint32_t end, uint8_t step, uint8_t both, editing::Done done);
     bool selectionProcess(Kind kind, editing::Done done);
     bool segmentProcess(Kind kind, int index, editing::Done done);
-    bool simpleProcess(std::unique_ptr<jobs::Job> job, jobs::ProcessMode mode, uint8_t code, editing::Done done);
+    bool simpleProcess(std::unique_ptr<jobs::Job> job, jobs::ProcessMode mode, uint8_t code, const char* name,
+                       editing::Done done);
     void completeInPlace(editing::Done done);
 
     editing::Editor& editor_;

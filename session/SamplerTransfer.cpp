@@ -401,7 +401,8 @@ void SamplerTransfer::takeOver(uint8_t channels, uint32_t rate, uint32_t bytes) 
                                  : sanitiseReceivedName(bound_.driver->receivedName());
     session_.player().CloseOutput();
     std::weak_ptr<bool> alive = alive_;
-    const bool started = editor.newSampleFrom(*scratch_, bytes, channels, rate, [this, alive, hadSample, channels, rate, name](bool ok) {
+    const bool started = editor.newSampleFrom(*scratch_, bytes, channels, rate, "Receive Sample",
+                                              [this, alive, hadSample, channels, rate, name](bool ok) {
         if (alive.expired()) {
             return;
         }

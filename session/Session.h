@@ -187,6 +187,12 @@ public:
     void close();
     // The name a sample taken over from elsewhere (a sampler) goes by; the title follows.
     void renameSample(const std::string& fileName);
+    // Stereo: the slice points shared by both channels ("L + R") or each channel's own ("L / R").
+    // The points are searched afresh for the new mode, and Undo gives back the old points with
+    // their mode. False when nothing started: no stereo sample, a job runs, or the mode is already
+    // that one; otherwise done(true) once the new points are in place.
+    bool setPointsShared(bool shared, std::function<void(bool)> done = {});
+    bool pointsShared() const;
 
     // The record command. DoRecord stops playback and gives a take to record into (null, after a
     // message, when busy or when its working file cannot be made); the loaded sample stays as it

@@ -40,7 +40,7 @@ bool Session::keepRecording(std::shared_ptr<RecordTake> take, std::function<void
         const uint32_t rate = take->rate();
         player_->CloseOutput();
         // The take lives until the worker that reads it has finished.
-        *started = editor_->newSampleFrom(take->stream(), length, channels, rate,
+        *started = editor_->newSampleFrom(take->stream(), length, channels, rate, "Record",
                                           [this, take, channels, rate, done](bool ok) {
                                               if (ok) {
                                                   player_->SampleRate = rate;

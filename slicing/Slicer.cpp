@@ -430,6 +430,25 @@ bool Slicer::recut(std::function<void(const SearchOutcome&)> done) {
     return startSliceSearch(std::move(done));
 }
 
+bool Slicer::setShared(bool shared, std::function<void(const SearchOutcome&)> done) {
+    assert(jobs_.dispatcher().isMainThread());
+    if (jobs_.busy() || store_.format().channels != 2 || store_.dataLength() == 0 || mode_.linked == shared) {
+        return false;
+    }
+    changing(PointChange::Sharing);
+    mode_.linked = shared;
+    // The selected segment was one of the old points'.
+    selectedIndex = -1;
+    selectionStart = selectionEnd = 0;
+    flags_.refineOnly = false;
+    requestSearch();
+    if (!startSliceSearch(std::move(done))) {
+        mode_.linked = !shared;
+        return false;
+    }
+    return true;
+}
+
 bool Slicer::randomise(uint32_t start, uint32_t length, bool keepPoints, std::function<void(bool)> done) {
     assert(jobs_.dispatcher().isMainThread());
     const auto& format = store_.format();

@@ -31,7 +31,7 @@ inline constexpr const char* kMsgPointTableFull =
     "The point table is full (8192 points);\r\n\r\nThe point was not added.";
 
 // What an undoable change to the candidates was (the undo record keeps its own codes).
-enum class PointChange { Add, Move, Enable, Disable, Lock, Unlock, GridCut, Recut, Randomise };
+enum class PointChange { Add, Move, Enable, Disable, Lock, Unlock, GridCut, Recut, Randomise, Sharing };
 
 struct ExportSettings {
     bool smoothEndPoints = false; // "Smooth sample end points"
@@ -158,6 +158,10 @@ public:
     void cutLoopTo(GridDivision division, std::function<void(bool)> done = {});
     // Re-cut: a fresh search, the locators snapped to the new points.
     bool recut(std::function<void(const SearchOutcome&)> done = {});
+    // Stereo: the slice points shared by both channels ("L + R") or each channel's own ("L / R"),
+    // found afresh for the new mode. False (nothing changes) for mono, while a job runs, or when
+    // the mode is already that one.
+    bool setShared(bool shared, std::function<void(const SearchOutcome&)> done = {});
     // Randomise the segments of [start, start + length) (the selection, or the whole sample).
     // keepPoints: "Ran&domise and keep points"; otherwise a fresh search follows.
     bool randomise(uint32_t start, uint32_t length, bool keepPoints, std::function<void(bool)> done = {});

@@ -16,8 +16,13 @@
 
 namespace cleavix::uitest {
 
-Sandbox::Sandbox() {
+Sandbox::Sandbox(Start start) {
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir_.filePath("config"));
+    if (start == Start::Quiet) {
+        QSettings settings(configFile(), QSettings::IniFormat);
+        settings.beginGroup(ui::kConfigGroup);
+        settings.setValue("showopendialog", "false");
+    }
 }
 
 QString Sandbox::configFile() const { return dir_.filePath("config/Cleavix/Cleavix.ini"); }

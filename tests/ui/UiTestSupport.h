@@ -25,9 +25,12 @@ struct Register {
 };
 
 // A configuration folder of its own (QSettings' user path points into it) and a scratch folder.
+// Unless Fresh, the configuration starts with "Show open dialog on startup" off, so that a window
+// shown by a test does not wait in the open dialog.
 class Sandbox {
 public:
-    Sandbox();
+    enum class Start { Quiet, Fresh };
+    explicit Sandbox(Start start = Start::Quiet);
     QString path(const QString& name) const { return dir_.filePath(name); }
     QString configFile() const;
     // The demo loop written as `name` in the scratch folder.

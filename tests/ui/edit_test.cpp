@@ -96,18 +96,18 @@ void EditTest::selectCutUndoRedoThroughTheMenu() {
     QCOMPARE(editor.selectionList().size(), size_t(3)); // a cursor where the range began
     QCOMPARE(editor.selectionStart(), start);
     QVERIFY(w->action("Undo1")->isEnabled());
-    QCOMPARE(w->action("Undo1")->text(), QString("&Undo"));
+    QCOMPARE(w->action("Undo1")->text(), QString("&Undo Cut")); // named after what it undoes
 
     w->action("Undo1")->trigger();
     QVERIFY(uitest::waitIdle(*w.form));
     QCOMPARE(w->session().format().dataLength, whole);
-    QCOMPARE(w->action("Undo1")->text(), QString("&Redo"));
+    QCOMPARE(w->action("Undo1")->text(), QString("&Redo Cut"));
     QVERIFY(w->action("Undo1")->isEnabled());
 
     w->action("Undo1")->trigger();
     QVERIFY(uitest::waitIdle(*w.form));
     QCOMPARE(w->session().format().dataLength, whole - (end - start));
-    QCOMPARE(w->action("Undo1")->text(), QString("&Undo"));
+    QCOMPARE(w->action("Undo1")->text(), QString("&Undo Cut"));
 }
 
 void EditTest::copyAndPasteThroughTheClipboard() {

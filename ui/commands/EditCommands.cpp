@@ -193,7 +193,7 @@ void EditCommands::updateEnabling() {
     const bool idle = !session.busy();
     const bool playing = form_.transport() != nullptr && form_.transport()->playing();
     QAction* undo = form_.action("Undo1");
-    undo->setText(QString::fromStdString(editor.undoCaption()));
+    undo->setText(QString::fromStdString(editor.undoItemText()));
     undo->setEnabled(idle && editor.undoAvailable());
     const bool cut = loaded && idle && !playing && !editor.onlyCursor() && bothChannelsOrMono();
     form_.action("Cut1")->setEnabled(cut);

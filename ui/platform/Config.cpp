@@ -180,6 +180,8 @@ Config readConfig(bool* ok) {
     c.gapp = r.number("Gapp", 10000);
     c.thold = r.number("THold", 20);
     c.mws = r.number("MWS", 0);
+    c.boundsStored = settings.contains("Height") && settings.contains("Width") && settings.contains("Left") &&
+                     settings.contains("Top");
     c.height = r.number("Height", 480);
     c.width = r.number("Width", 640);
     c.left = r.number("Left", 54);

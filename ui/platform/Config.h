@@ -75,6 +75,8 @@ struct Config {
     int thold = 20;
     int mws = 0;
     int height = 480, width = 640, left = 54, top = 104;
+    // Not a value of its own: whether the file held all four bounds before this start read them.
+    bool boundsStored = false;
     bool max = false;
     int toolDefault = 0;
     int waveCacheSize = 128;

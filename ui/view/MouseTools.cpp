@@ -185,6 +185,7 @@ void MouseTools::applyPreferences() {
     if (old && toolInfo(tool_) != nullptr && !form_.action(toolInfo(tool_)->name)->isVisible()) {
         chooseTool(Select);
     }
+    setViewCursor(); // "ToolDefault" may have changed what the Select tool's pointer shows
 }
 
 void MouseTools::updateEnabling() {
@@ -196,6 +197,7 @@ void MouseTools::updateEnabling() {
     form_.action("PopupZoomIn1")->setEnabled(on && form_.viewState().zoomInEnabled);
     form_.action("PopupZoomOut1")->setEnabled(on && form_.viewState().zoomOutEnabled);
     form_.action("PasteIntoSegment2")->setEnabled(on && form_.editCommands()->clipboardHasWave());
+    setViewCursor();
 }
 
 void MouseTools::chooseTool(int digit) {
@@ -330,8 +332,27 @@ void MouseTools::setViewCursor() {
     case Hover::None:
         break;
     }
+    if (tool_ == Select && selectsRange()) {
+        view->setCursor(Qt::IBeamCursor);
+        return;
+    }
     const ToolInfo* t = toolInfo(tool_);
     view->setCursor(cursors_[size_t(t != nullptr ? t->cursor : 0)]);
+}
+
+bool MouseTools::selectsRange(Qt::KeyboardModifiers modifiers) const {
+    const bool ctrl = ctrlDown_ || (modifiers & Qt::ControlModifier);
+    return (form_.config_.toolDefault == 1) != ctrl;
+}
+
+void MouseTools::setCtrl(bool down) {
+    if (ctrlDown_ == down) {
+        return;
+    }
+    ctrlDown_ = down;
+    if (hover_ == Hover::None) {
+        setViewCursor();
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -374,8 +395,8 @@ void MouseTools::mousePress(TWaveBox& box, QMouseEvent* event) {
         dragX_ = at.x();
         return;
     }
-    if (tool_ == Select && button == Qt::LeftButton && (modifiers & Qt::ControlModifier)) {
-        // Ctrl-click: an insertion point for the pastes instead of a segment.
+    if (tool_ == Select && button == Qt::LeftButton && selectsRange(modifiers)) {
+        // An insertion point for the pastes instead of a segment; a drag from it selects a range.
         const uint32_t here = positionAt(box, at.x());
         selectRange(here, here);
         rangeArmed_ = true;
@@ -680,14 +701,33 @@ void MouseTools::spaceKey() {
 
 bool MouseTools::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
+    case QEvent::KeyRelease:
     case QEvent::KeyPress: {
         auto* widget = qobject_cast<QWidget*>(watched);
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Control && !key->isAutoRepeat()) {
+            // Held down over this window; let go anywhere (a menu or a dialog may have the keys).
+            if (event->type() == QEvent::KeyRelease) {
+                setCtrl(false);
+            } else if (widget != nullptr && widget->window() == &form_.mainWindow()) {
+                setCtrl(true);
+            }
+        }
+        if (event->type() == QEvent::KeyRelease) {
+            break;
+        }
         if (widget != nullptr && widget->window() == &form_.mainWindow() && QApplication::activeModalWidget() == nullptr &&
             !takesText(widget) && keyPress(static_cast<QKeyEvent*>(event))) {
             return true;
         }
         break;
     }
+    case QEvent::WindowDeactivate:
+        // A Ctrl let go in another window never comes back here as a key up.
+        if (watched == &form_.mainWindow()) {
+            setCtrl(false);
+        }
+        break;
     case QEvent::Leave:
         if (watched == form_.waveView() && form_.waveView() != nullptr) {
             // The mouse left the view: no guide line, and Space plays without choosing a segment.

@@ -60,6 +60,13 @@ public:
     // The digit keys, Space, and the segment keys "-", "+" and Enter; true when taken.
     bool keyPress(QKeyEvent* event);
 
+    // What a left click of the Select tool selects: the segment under the mouse (and plays it), or
+    // an insertion point that a drag widens into a range. "ToolDefault" chooses which comes
+    // without Ctrl; with Ctrl held (tracked from its key down and up) the other one comes, and the
+    // tool's pointer shows which.
+    bool selectsRange(Qt::KeyboardModifiers modifiers = Qt::NoModifier) const;
+    bool ctrlDown() const { return ctrlDown_; }
+
     // Selection commands: the selection list becomes [start, end) and the Selected button plays it.
     void selectRange(uint32_t start, uint32_t end);
     void selectAll();
@@ -88,6 +95,7 @@ private:
     Hit iconAt(const TWaveBox& box, QPoint at) const;
     void updateHover(TWaveBox& box, QPoint at);
     void setViewCursor();
+    void setCtrl(bool down);
 
     // Selects the segment starting at slice point `index`; the selection list takes its range.
     bool chooseSegment(int index);
@@ -126,6 +134,7 @@ private:
     int dragFromX_ = 0;
     int dragX_ = 0;
     bool guide_ = false; // the Add tool's guide line is shown at mouse_.x()
+    bool ctrlDown_ = false;
 };
 
 } // namespace cleavix::ui

@@ -10,6 +10,7 @@
 #include "ui/dialogs/CXWizard.h"
 #include "ui/dialogs/FileDialogs.h"
 #include "ui/dialogs/OptionsForm.h"
+#include "ui/commands/ChannelPoints.h"
 #include "ui/commands/EditCommands.h"
 #include "ui/view/MouseTools.h"
 #include "ui/commands/ProcessCommands.h"
@@ -129,6 +130,7 @@ void TMainForm::buildActions() {
         session_->selection().setChannelTicks(session_->selection().leftTicked(), on);
         redrawWave(true);
     }, QKeySequence("Ctrl+2"));
+    (new ChannelPoints(*this))->buildActions();
     auto* cp = make("ControlPanel1", "Soun&d Settings...", [this] { ControlPanel1Click(); });
     cp->setIcon(art::glyph(art::Glyph::ControlPanel));
     setHint(cp, "Sound settings|Open the sound settings program");
@@ -276,6 +278,7 @@ void TMainForm::buildMenus() {
     viewMenu->addSeparator();
     viewMenu->addAction(action("LeftChannel1"));
     viewMenu->addAction(action("RightChannel1"));
+    findChild<ChannelPoints*>()->fillViewMenu(*viewMenu);
     viewMenu->addSeparator();
     viewMenu->addAction(action("ControlPanel1"));
     unitsMenu_ = viewMenu->addMenu("Units");
@@ -325,6 +328,8 @@ void TMainForm::buildToolbars() {
     viewBar_->addAction(action("SpeedButton5"));
     viewBar_->addAction(action("SpeedButton6"));
     viewBar_->addAction(action("SpeedButton7"));
+    viewBar_->addSeparator();
+    findChild<ChannelPoints*>()->fillToolbar(*viewBar_);
     viewBar_->addSeparator();
     viewBar_->addAction(action("ControlPanel1"));
     // Closing a toolbar by other means keeps the View menu's ticks in step.

@@ -5,12 +5,14 @@
 #include "sample/WavParser.h"
 #include "ui/dialogs/AboutForm.h"
 #include "ui/window/BarsBeatsControl.h"
+#include "ui/window/StartBounds.h"
 #include "ui/view/Artwork.h"
 #include "ui/view/BarMouse.h"
 #include "ui/view/SegmentDrag.h"
 #include "ui/dialogs/CXWizard.h"
 #include "ui/dialogs/FileDialogs.h"
 #include "ui/dialogs/OptionsForm.h"
+#include "ui/commands/ChannelPoints.h"
 #include "ui/commands/EditCommands.h"
 #include "ui/view/MouseTools.h"
 #include "ui/commands/ProcessCommands.h"
@@ -158,8 +160,9 @@ void TMainForm::FormCreate() {
     updateRecentMenu();
     view_.whole(0);
     updateEnabling();
-    resize(config_.width, config_.height);
-    move(config_.left, config_.top);
+    const QRect bounds = startBounds(*this, config_);
+    resize(bounds.size());
+    move(bounds.topLeft());
     connect(qApp, &QGuiApplication::applicationStateChanged, this,
             [this](Qt::ApplicationState state) { applicationStateChanged(state); });
 }
@@ -197,7 +200,8 @@ void TMainForm::FormShow() {
         } else {
             message(jobs::MessageKind::Warning, kMsgCommandLineFile);
         }
-    } else if (config_.showOpenDialog && !config_.showWizardOnStartup) {
+    } else if (config_.showOpenDialog) {
+        // The first start too: a new user is offered a file at once, as the option says.
         OpenFile();
     }
     if (config_.max) {
@@ -277,6 +281,11 @@ void TMainForm::slicesChanged() {
     sensitivityLabel_->setText(session_->loaded() ? QString::fromStdString(slicer.sensitivityLabel()) : "0%");
     barsBeats_->refresh(); // the bars, the beats and the tempo label
     action("ZoomToSegment1")->setEnabled(session_->loaded() && slicer.slicePoints().count() > 0);
+    // The second segment bar belongs to separate channel points: it comes and goes with them.
+    const bool separate = session_->loaded() && session_->format().channels == 2 && !slicer.linked();
+    if (paintbox3_->isHidden() == (separate && config_.showSegmentBar)) {
+        layoutBars();
+    }
     placeLocators();
     redrawWave(false);
 }
@@ -312,6 +321,7 @@ void TMainForm::updateEnabling() {
     button21_->setEnabled(loaded);
     placeLocators();
     edits_->updateEnabling();
+    findChild<ChannelPoints*>()->updateEnabling();
     tools_->updateEnabling();
     processes_->updateEnabling();
     plugins_->updateEnabling();

@@ -342,7 +342,7 @@ void MouseTools::setViewCursor() {
 
 bool MouseTools::selectsRange(Qt::KeyboardModifiers modifiers) const {
     const bool ctrl = ctrlDown_ || (modifiers & Qt::ControlModifier);
-    return (form_.config_.toolDefault == 1) != ctrl;
+    return (form_.config().toolDefault == 1) != ctrl;
 }
 
 void MouseTools::setCtrl(bool down) {

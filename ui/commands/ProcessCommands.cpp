@@ -148,12 +148,28 @@ void ProcessCommands::adjustSampleRate() {
     }
     auto& session = form_.session();
     const auto& format = session.format();
-    TConRateForm dialog(format.sampleRate, format.channels, &form_);
+    TConRateForm dialog(format.sampleRate, format.channels, &form_, form_.config_.resampleRate);
     if (dialog.exec() != QDialog::Accepted) {
         return;
     }
+    form_.config_.resampleRate = dialog.resampleChosen();
     form_.transport_->stop();
     form_.transport_->closeOutput();
+    if (dialog.resampleChosen()) {
+        // The sample is converted behind the progress window; the points move with their audio.
+        const bool started = session.processor().resample(dialog.rateText().toStdString(), [this](bool applied) {
+            if (applied) {
+                wholeView();
+            }
+            form_.statusChanged({}, {});
+            finished();
+        });
+        if (!started) {
+            form_.statusChanged({}, {});
+            finished();
+        }
+        return;
+    }
     form_.panels_[1]->setText("Converting...");
     // The data stays as it is: only the rate it plays and saves at changes (Undo exchanges it back).
     session.processor().adjustRate(dialog.rateText().toStdString());

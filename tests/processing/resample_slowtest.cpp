@@ -2,6 +2,7 @@
 // without dither so both sides round plainly) on the same input: mono and stereo, 8 and 16 bits,
 // up and down. The difference must stay within rounding (see the bound below); the length is
 // round(frames x new / old) exactly, which is also what sox gives.
+#include "SoxData.h"
 #include "editing/EditTestKit.h"
 #include "processing/RateConverter.h"
 
@@ -12,17 +13,6 @@ namespace cleavix::test {
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
-
-std::vector<int16_t> soxData(const std::string& path) {
-    const Bytes file = readFile(path);
-    for (size_t i = 12; i + 8 <= file.size(); ++i) {
-        if (file[i] == 'd' && file[i + 1] == 'a' && file[i + 2] == 't' && file[i + 3] == 'a') {
-            const uint32_t n = getLe32(file, i + 4);
-            return le16Samples(Bytes(file.begin() + long(i) + 8, file.begin() + long(i) + 8 + n));
-        }
-    }
-    return {};
-}
 
 // Tones across the passband both rates share (up to 0.85 of the lower Nyquist frequency, below
 // where the two converters' filters begin to roll off, each in its own way), and when the rate

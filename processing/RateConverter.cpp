@@ -72,7 +72,7 @@ void RateConverter::feed(const int16_t* samples, size_t frames, const Sink& sink
             throw std::runtime_error(std::string("rate conversion failed: ") + error);
         }
         used += took;
-        emit(made, sink);
+        deliver(made, sink);
         // A full output block may leave more behind: ask again until it comes out short.
     } while (used < frames || made == kOutFrames);
 }
@@ -84,7 +84,7 @@ void RateConverter::finish(const Sink& sink) {
         if (error != nullptr) {
             throw std::runtime_error(std::string("rate conversion failed: ") + error);
         }
-        emit(made, sink);
+        deliver(made, sink);
     } while (made > 0 && written_ < target_);
     // The filter's own length seldom lands on the rounded frame count: the last frames are silence.
     std::fill(words_.begin(), words_.end(), int16_t(0));
@@ -113,7 +113,7 @@ void RateConverter::finish(const Sink&) {}
 
 RateConverter::~RateConverter() = default;
 
-void RateConverter::emit(size_t frames, const Sink& sink) {
+void RateConverter::deliver(size_t frames, const Sink& sink) {
     const size_t keep = size_t(std::min<uint64_t>(frames, target_ - written_));
     if (keep == 0) {
         return;

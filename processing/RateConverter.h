@@ -35,7 +35,7 @@ public:
     uint64_t written() const { return written_; }
 
 private:
-    void emit(size_t frames, const Sink& sink);
+    void deliver(size_t frames, const Sink& sink);
     struct Soxr;
     std::unique_ptr<Soxr> soxr_;
     uint16_t channels_;

@@ -18,16 +18,16 @@ std::string script(const TempDir& dir, const std::string& text) {
     return path;
 }
 
+// The JSON values the dump lines printed, one after another.
 std::vector<json> jsonLines(const std::string& out) {
-    std::vector<json> lines;
+    std::vector<json> values;
     std::istringstream in(out);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty()) {
-            lines.push_back(json::parse(line));
-        }
+    while ((in >> std::ws) && in.peek() != std::char_traits<char>::eof()) {
+        json value;
+        in >> value;
+        values.push_back(std::move(value));
     }
-    return lines;
+    return values;
 }
 
 bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
@@ -50,12 +50,12 @@ TEST(CliResample, ConvertsScalesSavesAndUndoes) {
     const json& after = lines[0];
     EXPECT_EQ(after["format"]["sampleRate"], 22050);
     EXPECT_EQ(after["dataLength"], 10000 * 4);
-    EXPECT_EQ(after["L"], 1000 * 4);
-    EXPECT_EQ(after["R"], 15000 * 4);
+    EXPECT_EQ(after["L"], 500 * 4);   // frame 1000 -> 500
+    EXPECT_EQ(after["R"], 7500 * 4);  // frame 15000 -> 7500
     EXPECT_EQ(after["undoCaption"], "&Undo");
     EXPECT_EQ(after["undoAvailable"], true);
     bool found = false;
-    for (const auto& p : lines[1]) {
+    for (const auto& p : lines[1]["candidates"]) {
         found = found || p["position"] == 5000 * 4; // frame 10000 -> 5000
     }
     EXPECT_TRUE(found) << lines[1].dump();

@@ -438,6 +438,10 @@ bool Script::run(Args a) {
         need(a, 1, "rate HZ");
         return processor.adjustRate(a[0]);
     }
+    if (c == "resample") {
+        need(a, 1, "resample HZ");
+        return wait([&](editing::Done d) { return processor.resample(a[0], std::move(d)); });
+    }
     if (c == "convert") {
         need(a, 1, "convert mono-left|mono-right|mono-mix|stereo");
         const int choice = a[0] == "mono-left" ? 0 : a[0] == "mono-right" ? 1 : a[0] == "mono-mix" ? 2 : 0;
@@ -644,7 +648,8 @@ const CommandRegistration runCommand(
      "undo (which is "
      "also Redo) | silence | silence-segment P | reverse | reverse-segment P | invert | normalise PCT [--no-dc] [--no-recut] "
      "(a fresh slice search afterwards unless --no-recut, as the window's \"Re-cut sample\") | "
-     "quantise LEVEL | rate HZ | convert mono-left|mono-right|mono-mix|stereo | strip-silence THRESHOLD GAP MODE "
+     "quantise LEVEL | rate HZ (the rate reassigned: the pitch changes) | resample HZ (converted to HZ keeping pitch "
+     "and length, with undo; points, locators and selection scaled) | convert mono-left|mono-right|mono-mix|stereo | strip-silence THRESHOLD GAP MODE "
      "(MODE 0 points at the joins, 1 keep old points, 2 re-cut) | add-point P [upper|lower] | move-point I P | enable "
      "I | disable I | lock I | unlock I | lock-all | unlock-all | sensitivity PCT | slider POS (0..65535) | bars B | beats C | grid 8|16|32 | "
      "scan | recut | seed N | randomise [keep] | smooth on|off | plugin URI|INDEX [--preset P] [--set SYMBOL=VALUE]... "

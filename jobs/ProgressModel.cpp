@@ -14,6 +14,9 @@ std::string processModeCaption(ProcessMode mode) {
         "Removing silence...",   "Saving...",              "Processing VST plugin:",
         "Importing CD track...", "Creating Mixman data...",
     };
+    if (mode == ProcessMode::Resampling) {
+        return "Resampling...";
+    }
     const int index = static_cast<int>(mode);
     if (index < 0 || index >= static_cast<int>(std::size(captions))) {
         return kPluginCaption;

@@ -33,6 +33,8 @@ enum class ProcessMode : int {
     // An effect plug-in run: the store is only written once the output is complete, so Cancel
     // stops it at once.
     ProcessingPlugin = 21,
+    // A resample: read from its backup, so Cancel stops it at once and the backup is put back.
+    Resampling = 22,
 };
 
 // The label's caption for a mode ("Saving...", "Undoing...", ...).

@@ -1,6 +1,8 @@
 #include "processing/Processor.h"
 
 #include "editing/PointShift.h"
+#include "processing/RateConverter.h"
+#include "processing/Resample.h"
 
 #include <algorithm>
 #include <cassert>
@@ -27,7 +29,36 @@ bool parseWhole(const std::string& text, long long& value) {
     return true;
 }
 
+bool parseRate(const std::string& text, uint16_t channels, uint32_t& rate) {
+    long long value = 0;
+    if (!parseWhole(text, value)) {
+        return false;
+    }
+    // No rate of 0 (nothing could play it), none so high that the bytes per second wrap round
+    // in the file header.
+    const long long highest = 0xFFFFFFFFLL / (channels == 2 ? 4 : 2);
+    if (value < 1 || value > highest) {
+        return false;
+    }
+    rate = uint32_t(value);
+    return true;
+}
+
 } // namespace
+
+bool rateTextValid(const std::string& text, uint16_t channels) {
+    uint32_t rate = 0;
+    return parseRate(text, channels, rate);
+}
+
+bool resampleRateValid(const std::string& text, uint32_t currentRate, uint16_t channels) {
+    uint32_t rate = 0;
+    if (!parseRate(text, channels, rate) || currentRate == 0) {
+        return false;
+    }
+    const uint64_t wide = uint64_t(kMaxResampleRatio);
+    return uint64_t(rate) <= uint64_t(currentRate) * wide && uint64_t(currentRate) <= uint64_t(rate) * wide;
+}
 
 void Processor::completeInPlace(editing::Done done) {
     const bool applied = editor_.edit().applied;
@@ -216,6 +247,89 @@ bool Processor::adjustRate(const std::string& text) {
     return true;
 }
 
+bool Processor::beginWholeSample(uint32_t length, const std::string& undoName) {
+    auto& e = editor_.edit();
+    e.opStart = 0;
+    e.opEnd = length;
+    editor_.beginOperation(undoName);
+    try {
+        editor_.prepareBackup(2, 0, length);
+    } catch (const std::exception&) {
+        editor_.jobs().prompter().ask(jobs::MessageKind::Error, editing::kMsgProcessingError, "", jobs::Buttons::Ok);
+        return false;
+    }
+    return true;
+}
+
+bool Processor::resample(const std::string& text, editing::Done done) {
+    assert(editor_.jobs().dispatcher().isMainThread());
+    if (!editor_.loaded() || editor_.jobs().busy()) {
+        return false;
+    }
+    auto& prompter = editor_.jobs().prompter();
+    const auto& f = editor_.store().format();
+    if (!resampleRateValid(text, f.sampleRate, f.channels)) {
+        prompter.ask(jobs::MessageKind::Error, kMsgInvalidRate, "", jobs::Buttons::Ok);
+        return false;
+    }
+    if (!RateConverter::available()) {
+        prompter.ask(jobs::MessageKind::Error, kMsgNoResampler, "", jobs::Buttons::Ok);
+        return false;
+    }
+    ResamplePlan plan;
+    plan.fromRate = f.sampleRate;
+    plan.toRate = uint32_t(std::stoull(text));
+    plan.channels = f.channels;
+    plan.frames = f.frames();
+    plan.newFrames = resampledFrames(plan.frames, plan.fromRate, plan.toRate);
+    if (plan.newFrames == 0 && plan.frames > 0) {
+        // So low a rate that not one frame would be left: no sample at all is no resample.
+        prompter.ask(jobs::MessageKind::Error, kMsgInvalidRate, "", jobs::Buttons::Ok);
+        return false;
+    }
+    if (plan.toRate == plan.fromRate) {
+        if (done) {
+            done(true); // already at that rate: nothing to change, nothing to undo
+        }
+        return true;
+    }
+    // Before anything is touched: an upsample can grow the sample past the 32-bit positions.
+    if (!editor_.fitsPositions(plan.newFrames * plan.blockAlign())) {
+        return false;
+    }
+    if (!beginWholeSample(uint32_t(plan.frames * plan.blockAlign()), "Resample")) {
+        return false;
+    }
+    editor_.jobs().showStatus(jobs::processModeCaption(jobs::ProcessMode::Resampling));
+    return editor_.launch(
+        std::make_unique<TResampleThread>(editor_, plan), editor_.firstMode(jobs::ProcessMode::Resampling, true),
+        [this, plan, done = std::move(done)] {
+            const bool applied = editor_.edit().applied;
+            editor_.finishEdit(applied);
+            if (!applied || editor_.failed()) {
+                if (done) {
+                    done(false);
+                }
+                return;
+            }
+            auto& format = editor_.store().format();
+            auto& slicer = editor_.slicer();
+            format.sampleRate = plan.toRate;
+            format.bytesPerSecond = plan.toRate * format.blockAlign();
+            format.dataLength = editor_.edit().scratchLength;
+            const bool cursor = editor_.onlyCursor();
+            const uint32_t a = scaleEdge(editor_.selectionStart(), plan);
+            const uint32_t b = scaleEdge(editor_.selectionEnd(), plan);
+            editor_.setupSelections(a, cursor ? a : b);
+            scalePoints(slicer.candidates(), plan);
+            slicer.setLoop(scaleEdge(slicer.left(), plan), scaleEdge(slicer.right(), plan));
+            slicer.rebuild();
+            if (done) {
+                done(true);
+            }
+        });
+}
+
 bool Processor::convertChannels(int choice, editing::Done done) {
     assert(editor_.jobs().dispatcher().isMainThread());
     if (!editor_.loaded() || editor_.jobs().busy()) {
@@ -229,14 +343,7 @@ bool Processor::convertChannels(int choice, editing::Done done) {
     if (f.channels == 1 && !editor_.fitsPositions(uint64_t(length) * 2)) {
         return false;
     }
-    auto& e = editor_.edit();
-    e.opStart = 0;
-    e.opEnd = length;
-    editor_.beginOperation("Convert Channels");
-    try {
-        editor_.prepareBackup(2, 0, length);
-    } catch (const std::exception&) {
-        editor_.jobs().prompter().ask(jobs::MessageKind::Error, editing::kMsgProcessingError, "", jobs::Buttons::Ok);
+    if (!beginWholeSample(length, "Convert Channels")) {
         return false;
     }
     const uint16_t from = f.channels;

@@ -2,6 +2,7 @@
 // sample, its format, its points, the undo record and the modified mark exactly as they were.
 // The stream's space limit stands in for the disk (it fails growth and new files, never writes
 // over bytes a file already has, as a real disk does).
+#include "EditPicture.h"
 #include "EditTestKit.h"
 
 #include "editing/ClipboardImage.h"
@@ -14,77 +15,6 @@
 
 namespace cleavix::test {
 namespace {
-
-// Everything a failed command must leave as it was.
-struct Picture {
-    std::vector<int16_t> samples;
-    uint32_t dataLength = 0;
-    uint16_t channels = 0;
-    uint32_t rate = 0;
-    std::vector<std::string> points;
-    uint32_t left = 0;
-    uint32_t right = 0;
-    std::vector<uint32_t> selection;
-    bool undoAvailable = false;
-    std::string caption;
-    std::string record;
-    std::vector<uint8_t> undoBytes;
-    bool modified = false;
-
-    static Picture of(EditBench& b) {
-        Picture p;
-        p.samples = b.samples();
-        const auto& f = b.s().format();
-        p.dataLength = f.dataLength;
-        p.channels = f.channels;
-        p.rate = f.sampleRate;
-        const auto& c = b.slicer().candidates();
-        for (int k = 0; k <= c.count() + 1; ++k) {
-            const auto& q = c.at(k);
-            std::ostringstream t;
-            t << q.position << '/' << int(q.enabled) << int(q.locked) << int(q.channel) << '/' << q.strength;
-            p.points.push_back(t.str());
-        }
-        p.left = b.slicer().left();
-        p.right = b.slicer().right();
-        p.selection = b.editor().selectionList();
-        p.undoAvailable = b.editor().undoAvailable();
-        p.caption = b.editor().undoCaption();
-        const auto& r = b.editor().record();
-        std::ostringstream t;
-        t << int(r.undoCode) << ' ' << r.undoStart << ' ' << r.undoLength << ' ' << r.pasteLength << ' ' << r.undoRate
-          << ' ' << int(r.undoChannels) << ' ' << r.undoLocators[0] << ' ' << r.undoLocators[1];
-        p.record = t.str();
-        if (auto* undo = b.s().undoFile()) {
-            p.undoBytes.resize(size_t(undo->size()));
-            undo->readAt(0, p.undoBytes.data(), p.undoBytes.size());
-        }
-        p.modified = b.s().modified();
-        return p;
-    }
-
-    // The first difference, or empty.
-    std::string differs(const Picture& o) const {
-        if (samples != o.samples) return "samples";
-        if (dataLength != o.dataLength || channels != o.channels || rate != o.rate) return "format";
-        if (points != o.points) return "points";
-        if (left != o.left || right != o.right) return "locators";
-        if (selection != o.selection) return "selection";
-        if (undoAvailable != o.undoAvailable || caption != o.caption) return "undo command";
-        if (record != o.record) return "undo record " + record + " / " + o.record;
-        if (undoBytes != o.undoBytes) return "undo file";
-        if (modified != o.modified) return "modified mark";
-        return {};
-    }
-};
-
-// The space limit for the length of a test.
-struct FreeSpace {
-    explicit FreeSpace(int64_t bytes) { sample::setFreeSpaceForTesting(bytes); }
-    ~FreeSpace() { sample::setFreeSpaceForTesting(-1); }
-    FreeSpace(const FreeSpace&) = delete;
-    FreeSpace& operator=(const FreeSpace&) = delete;
-};
 
 std::vector<uint8_t> monoImage(const std::vector<int16_t>& words, uint16_t channels = 1) {
     auto img = editing::imageHeader(channels, 44100, uint32_t(words.size() * 2));
@@ -251,7 +181,7 @@ TEST(FullDisk, RandomEditsOnADiskThatFillsUp) {
             const uint32_t z = pick(len + 1) & ~3u;
             b.editor().setupSelections(a, pick(3) == 0 ? a : z);
             b.slicer().setLoop(std::min(a, z), std::max(a, z));
-            const int op = int(pick(13));
+            const int op = int(pick(14));
             const Picture before = Picture::of(b);
             auto command = [&](editing::Done d) -> bool {
                 switch (op) {
@@ -267,6 +197,15 @@ TEST(FullDisk, RandomEditsOnADiskThatFillsUp) {
                 case 9: return b.processor().convertChannels(int(pick(3)), std::move(d));
                 case 10: return b.processor().stripSilence(std::move(d));
                 case 11: return b.editor().pasteToNew(std::move(d));
+                case 12: {
+                    // Never the rate it has: that resample changes nothing, and leaves no undo.
+                    const std::vector<uint32_t> rates = {11025, 22050, 32000, 48000, 96000};
+                    uint32_t rate = rates[pick(5)];
+                    if (rate == b.s().format().sampleRate) {
+                        rate = 44100;
+                    }
+                    return b.processor().resample(std::to_string(rate), std::move(d));
+                }
                 default: return b.editor().undo(std::move(d));
                 }
             };
@@ -282,10 +221,10 @@ TEST(FullDisk, RandomEditsOnADiskThatFillsUp) {
                 ASSERT_EQ(diff, "") << "step " << step << " op " << op;
                 continue;
             }
-            if (op != 1 && op != 12) {
+            if (op != 1 && op != 13) {
                 beforeLastEdit = before.samples;
                 haveEdit = b.editor().undoAvailable();
-            } else if (op == 12) {
+            } else if (op == 13) {
                 beforeLastEdit = before.samples;
             }
         }

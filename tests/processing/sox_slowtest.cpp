@@ -1,22 +1,11 @@
 // Reverse and normalise of a whole file against sox doing the same.
+#include "SoxData.h"
 #include "editing/EditTestKit.h"
 
 #include <cstdlib>
 
 namespace cleavix::test {
 namespace {
-
-std::vector<int16_t> soxData(const std::string& path) {
-    const Bytes file = readFile(path);
-    // sox writes a plain 44-byte header for 16-bit PCM; find "data" to be safe.
-    for (size_t i = 12; i + 8 <= file.size(); ++i) {
-        if (file[i] == 'd' && file[i + 1] == 'a' && file[i + 2] == 't' && file[i + 3] == 'a') {
-            const uint32_t n = getLe32(file, i + 4);
-            return le16Samples(Bytes(file.begin() + long(i) + 8, file.begin() + long(i) + 8 + n));
-        }
-    }
-    return {};
-}
 
 class AgainstSox : public ::testing::Test {
 protected:

@@ -143,12 +143,28 @@ void ProcessCommands::adjustSampleRate() {
     }
     auto& session = form_.session();
     const auto& format = session.format();
-    TConRateForm dialog(format.sampleRate, format.channels, &form_.mainWindow());
+    TConRateForm dialog(format.sampleRate, format.channels, &form_.mainWindow(), form_.config().resampleRate);
     if (dialog.exec() != QDialog::Accepted) {
         return;
     }
+    form_.config().resampleRate = dialog.resampleChosen();
     form_.transport()->stop();
     form_.transport()->closeOutput();
+    if (dialog.resampleChosen()) {
+        // The sample is converted behind the progress window; the points move with their audio.
+        const bool started = session.processor().resample(dialog.rateText().toStdString(), [this](bool applied) {
+            if (applied) {
+                wholeView();
+            }
+            form_.showFileStatus({});
+            finished();
+        });
+        if (!started) {
+            form_.showFileStatus({});
+            finished();
+        }
+        return;
+    }
     form_.showFileStatus("Converting...");
     // The data stays as it is: only the rate it plays and saves at changes (Undo exchanges it back).
     session.processor().adjustRate(dialog.rateText().toStdString());

@@ -179,6 +179,7 @@ Config readConfig(bool* ok) {
     c.sdsOff = r.number("SDSOff", 0);
     c.gapp = r.number("Gapp", 10000);
     c.thold = r.number("THold", 20);
+    c.resampleRate = r.flag("ResampleRate", false);
     c.mws = r.number("MWS", 0);
     c.boundsStored = settings.contains("Height") && settings.contains("Width") && settings.contains("Left") &&
                      settings.contains("Top");
@@ -269,6 +270,7 @@ bool writeConfig(const Config& c) {
     num("SDSOff", c.sdsOff);
     num("Gapp", c.gapp);
     num("THold", c.thold);
+    flag("ResampleRate", c.resampleRate);
     num("MWS", c.mws);
     num("Height", c.height);
     num("Width", c.width);

@@ -73,6 +73,7 @@ struct Config {
     int sdsOff = 0;
     int gapp = 10000;
     int thold = 20;
+    bool resampleRate = false; // the Sample rate dialog's last choice: resample rather than reassign
     int mws = 0;
     int height = 480, width = 640, left = 54, top = 104;
     // Not a value of its own: whether the file held all four bounds before this start read them.

@@ -86,6 +86,7 @@ void Editor::setUndoEnabled(bool on) {
     assert(jobs().dispatcher().isMainThread());
     on = on && *parts_.undoFile != nullptr;
     if (!on) {
+        record_.returnsTo = 0;
         record_.undoCode = 0;
         record_.undoStart = 0;
         record_.undoLength = 0;
@@ -159,6 +160,7 @@ void Editor::beginOperation() {
     keepBefore();
     undoCaption_ = kCaptionUndo;
     pendingUnmodified_ = parts_.modified ? !parts_.modified() : false;
+    record_.returnsTo = 0; // until the operation's backup sets it
 }
 
 void Editor::keepBefore() {
@@ -276,6 +278,7 @@ void Editor::DoUndo(uint8_t code) {
     record_.pointsReplaced = false;
     undoAvailable_ = true;
     record_.undoCode = code;
+    record_.returnsTo = 0;
 }
 
 sample::TFileAndMemoryStream* Editor::backupStream() {
@@ -389,6 +392,7 @@ void Editor::resetForLoad() {
     record_.undoLength = 0;
     record_.undoCode = 0;
     record_.pasteLength = 0;
+    record_.returnsTo = 0;
     emptyUndoFile();
     undoAvailable_ = false;
     selection_ = {0, 0, 0};
@@ -405,6 +409,7 @@ void Editor::pointsChanging(slicing::PointChange change, const slicing::Candidat
         emptyUndoFile();
     }
     const auto& f = store().format();
+    record_.returnsTo = 0;
     record_.undoCode = pointCode(change);
     record_.undoLength = 0;
     record_.pasteLength = 0;

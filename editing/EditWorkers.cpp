@@ -53,11 +53,26 @@ bool setPeaksAside(Editor& editor) {
 
 } // namespace
 
+void dropPeaksAside(Editor& editor) {
+    editor.peaks().forgetSpare();
+    editor.record().returnsTo = 0;
+}
+
 void rebuildPeaksAfter(Editor& editor, Pace& pace, uint32_t dataLength, uint16_t channels, bool stopped,
                        uint32_t unchangedBytes) {
     // The table set aside describes the store as it was, whose first unchangedBytes are still there.
     const bool aside = !stopped && setPeaksAside(editor);
-    rebuildPeaksOnly(editor, pace, dataLength, channels, stopped, aside ? unchangedBytes : 0);
+    try {
+        rebuildPeaksOnly(editor, pace, dataLength, channels, stopped, aside ? unchangedBytes : 0);
+    } catch (const sample::StreamError&) {
+        if (!aside) {
+            throw;
+        }
+        // No room for two tables: the one set aside gives its space back, as the rebuild in place
+        // would have used it.
+        dropPeaksAside(editor);
+        rebuildPeaksOnly(editor, pace, dataLength, channels, stopped);
+    }
     editor.record().leftAt = editor.store().stream().changes();
 }
 

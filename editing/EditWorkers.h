@@ -27,6 +27,8 @@ void rebuildPeaksAfter(Editor& editor, Pace& pace, uint32_t dataLength, uint16_t
 // and once every byte is written the table marked as describing the store. A worker stopped half
 // way calls rebuildPeaksAfter (stopped) instead of the end.
 void beginPeaksOnTheWay(Editor& editor, uint16_t channels);
+// The table set aside is given up (its disk space with it), and the undo will rebuild instead.
+void dropPeaksAside(Editor& editor);
 void endPeaksOnTheWay(Editor& editor, Pace& pace, uint32_t dataLength);
 // The rebuild alone, keeping the entries of the table set aside that lie in the first keepBytes.
 void rebuildPeaksOnly(Editor& editor, Pace& pace, uint32_t dataLength, uint16_t channels, bool stopped,

@@ -84,6 +84,12 @@ void readBlock(const sample::TFileAndMemoryStream& data, uint64_t at, int16_t* b
     }
 }
 
+// The peak table a transform builds from the blocks it writes.
+struct PeaksOnTheWay {
+    sample::PeakTable& table;
+    bool failed = false;
+};
+
 // Reads, changes and writes back the words `words` picks of [start, end) in blocks; fn maps one
 // sample to its new value. With `analysis` (block at most its slot size) the blocks go through its
 // slots and on to it once written; with `peaks` they are added to the table as they are written.
@@ -91,7 +97,7 @@ void readBlock(const sample::TFileAndMemoryStream& data, uint64_t at, int16_t* b
 template <class Fn>
 bool transform(editing::Editor& editor, Pace& pace, uint32_t start, uint32_t end, size_t block, int from, int to,
                const Words& words, Fn fn, sample::BlockAnalysis* analysis = nullptr,
-               sample::PeakTable* peaks = nullptr) {
+               PeaksOnTheWay* peaks = nullptr) {
     auto& data = editor.store().stream();
     const uint64_t total = end > start ? end - start : 0;
     sample::IoBuffer<int16_t> buffer(analysis != nullptr ? 0 : size_t(std::min<uint64_t>(block, total) + 1) / 2);
@@ -116,8 +122,12 @@ bool transform(editing::Editor& editor, Pace& pace, uint32_t start, uint32_t end
             }
         }
         data.writeAllAt(start + done, w, n);
-        if (peaks != nullptr) {
-            peaks->addBlocks(w, n); // while the block is fresh in the cache
+        if (peaks != nullptr && !peaks->failed) {
+            try {
+                peaks->table.addBlocks(w, n); // while the block is fresh in the cache
+            } catch (const sample::StreamError&) {
+                peaks->failed = true; // no room for the table: the audio goes on, the table is rebuilt after
+            }
         }
         done += n;
         if (analysis != nullptr) {
@@ -409,21 +419,26 @@ void TNormThread::run(jobs::JobContext& context) {
     if (whole) {
         const uint16_t channels = editor_.store().format().channels;
         auto detector = detection_ ? std::make_shared<slicing::OnsetDetector>(channels, dataLength) : nullptr;
+        // Without a detection the blocks need no ring: one buffer, kept in the cache, does.
         std::optional<DetectionFeed> feed;
+        std::optional<sample::BlockAnalysis> analysis;
         if (detector) {
             feed.emplace(*detector);
+            analysis.emplace(&*feed, dataLength);
         }
-        sample::BlockAnalysis analysis(feed ? &*feed : nullptr, dataLength);
         editing::beginPeaksOnTheWay(editor_, channels);
+        PeaksOnTheWay peaks{editor_.peaks()};
         try {
             complete = transform(editor_, pace, e.opStart, end, 32768, 60, 100, words,
-                                 [results](int16_t v) { return results[v + 32768]; }, &analysis, &editor_.peaks());
-            if (complete) {
-                analysis.finish();
+                                 [results](int16_t v) { return results[v + 32768]; },
+                                 analysis ? &*analysis : nullptr, &peaks);
+            if (complete && analysis) {
+                analysis->finish();
             }
         } catch (...) {
             // A failed write leaves a table half built: it describes the store as it is again.
             try {
+                editing::dropPeaksAside(editor_);
                 editing::rebuildPeaksOnly(editor_, pace, dataLength, channels, true);
             } catch (...) {
             }
@@ -434,8 +449,16 @@ void TNormThread::run(jobs::JobContext& context) {
                 detection_->detector = std::move(detector);
                 detection_->mark = data.changes();
             }
-            editing::endPeaksOnTheWay(editor_, pace, dataLength);
-            return;
+            if (!peaks.failed) {
+                try {
+                    editing::endPeaksOnTheWay(editor_, pace, dataLength);
+                    return;
+                } catch (const sample::StreamError&) {
+                }
+            }
+            // The disk had no room for the table beside the one set aside: that one goes and the
+            // table is built as it would have been.
+            editing::dropPeaksAside(editor_);
         }
     } else {
         complete = tabled ? transform(editor_, pace, e.opStart, end, 32768, 60, 90, words,

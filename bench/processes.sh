@@ -2,6 +2,8 @@
 # Whole-process times of cleavix-cli's in-place processes, load and cut against reference tools on
 # the ten-minute 44100 Hz stereo file, with medians of N rounds and the peak memory of each.
 #   bench/processes.sh [BUILD_DIR] [N]        (defaults: build, 5)
+#   BEFORE_CLI=/path/to/cleavix-cli bench/processes.sh ...   also runs an older program's normalise,
+#                                                            load and cut in the same rounds
 # Each round runs every command once, in turn, so a burst of load on a shared machine falls on
 # all of them alike; the load average is printed before and after. Warm cache throughout.
 #   normalise: open + select-all + normalise 100 + save     vs  sox IN OUT norm
@@ -12,16 +14,13 @@
 #   load:      open                                          vs  cp IN NEW (to a new file)
 #   cut+undo:  open + select 1 s + cut + undo, less the open vs  cp IN NEW
 set -euo pipefail
+# shellcheck source=bench/rounds.sh
+source "$(dirname "${BASH_SOURCE[0]}")/rounds.sh"
 build="${1:-build}"
 rounds="${2:-5}"
 cli="$(realpath "$build/bin/cleavix-cli")"
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-export CLEAVIX_TEMP="$work"
-cd "$work"
-
-"$cli" demo loop.wav > /dev/null
-sox loop.wav ten.wav repeat 149 # 150 x 4 s = 600 s
+enter_work
+make_ten "$cli"
 sha256sum ten.wav > /dev/null # warms the cache
 
 script() { # name lines...
@@ -51,27 +50,21 @@ declare -A commands=(
     [cp]="cp ten.wav copy.wav"
 )
 order=(c_open cp c_norm c_normonly s_norm c_reverse s_reverse c_invert s_invert c_quantise c_cut)
+if [ -n "${BEFORE_CLI:-}" ]; then
+    before="$(realpath "$BEFORE_CLI")"
+    commands[b_open]="$before run open.txt"
+    commands[b_norm]="$before run norm.txt"
+    commands[b_normonly]="$before run normonly.txt"
+    commands[b_cut]="$before run cut.txt"
+    order=(b_open c_open cp b_norm c_norm b_normonly c_normonly s_norm c_reverse s_reverse c_invert s_invert c_quantise
+        b_cut c_cut)
+fi
 
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 for ((r = 1; r <= rounds; r++)); do
-    for k in "${order[@]}"; do
-        rm -f out.wav sox.wav copy.wav
-        start=$(date +%s%N)
-        # shellcheck disable=SC2086
-        /usr/bin/time -f '%M %U %S' -o rss.txt ${commands[$k]} > /dev/null 2>&1
-        end=$(date +%s%N)
-        echo "$(( (end - start) / 1000 ))" >> "t_$k"
-        read -r rss user system < rss.txt
-        echo "$rss" >> "m_$k"
-        awk -v u="$user" -v s="$system" 'BEGIN {printf "%d\n", (u + s) * 1e6}' >> "c_$k"
-    done
+    one_round out.wav sox.wav copy.wav
 done
 echo "load average after:  $(cut -d' ' -f1-3 /proc/loadavg)"
-
-median() { sort -g "$1" | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
-maxof() { sort -g "$1" | tail -1; }
-sec() { awk -v u="$1" 'BEGIN {printf "%.3f", u / 1e6}'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
 declare -A t c
 for k in "${order[@]}"; do
     t[$k]=$(median "t_$k")
@@ -98,5 +91,11 @@ row quantise c_quantise c_reverse "cleavix reverse"
 row load c_open cp "cp to a new file"
 row cut+undo c_cut cp "cp to a new file (the script less the open)" c_open
 row cut+undo c_cut cp "cp to a new file (the whole script)"
+if [ -n "${BEFORE_CLI:-}" ]; then
+    row normalise b_norm s_norm "sox norm: the program before"
+    row "  no recut" b_normonly s_norm "sox norm (--no-recut): the program before"
+    row load b_open cp "cp to a new file: the program before"
+    row cut+undo b_cut cp "cp to a new file (the script less the open): the program before" b_open
+fi
 echo "medians of $rounds rounds of the whole process: wall time, and CPU time (user + system, all threads);"
 echo "RSS_MB: the largest peak resident memory of the rounds"

@@ -93,6 +93,7 @@ private:
     bool dumpPoints();
     bool record(Args a);
     bool dumpStore(const std::string& file);
+    bool dumpPeaks(const std::string& file);
 
     CliEnv& env_;
     editing::Editor& editor_;
@@ -194,6 +195,24 @@ bool Script::dumpStore(const std::string& file) {
         done += n;
     }
     return bool(out);
+}
+
+// The peak table's words as they stand (entry by entry, each channel's word, little-endian); fails
+// when the table does not describe the store as it is.
+bool Script::dumpPeaks(const std::string& file) {
+    const auto& peaks = env_.session.peaks();
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    std::vector<int32_t> words(16384);
+    const uint64_t total = peaks.entries() * peaks.channels();
+    for (uint64_t done = 0; out && done < total;) {
+        const size_t got = peaks.readWords(done, words.data(), size_t(std::min<uint64_t>(words.size(), total - done)));
+        if (got == 0) {
+            return false;
+        }
+        out.write(reinterpret_cast<const char*>(words.data()), std::streamsize(got * 4));
+        done += got;
+    }
+    return bool(out) && peaks.describes(env_.session.store().stream(), env_.session.format());
 }
 
 bool Script::run(Args a) {
@@ -587,6 +606,10 @@ bool Script::run(Args a) {
         need(a, 1, "dump-store FILE");
         return dumpStore(a[0]);
     }
+    if (c == "dump-peaks") {
+        need(a, 1, "dump-peaks FILE");
+        return dumpPeaks(a[0]);
+    }
     if (c == "dump-clipboard") {
         need(a, 1, "dump-clipboard FILE");
         return writeBytes(a[0], editor_.clipboardImage());
@@ -654,7 +677,7 @@ const CommandRegistration runCommand(
      "I | disable I | lock I | unlock I | lock-all | unlock-all | sensitivity PCT | slider POS (0..65535) | bars B | beats C | grid 8|16|32 | "
      "scan | recut | seed N | randomise [keep] | smooth on|off | plugin URI|INDEX [--preset P] [--set SYMBOL=VALUE]... "
      "[--scope loop|all] (an effect plug-in over the loop or the whole sample, with undo) | export --out NAME [--bits 8|16] [--smooth LEVEL] | dump-store FILE "
-     "(the store's dataLength bytes) | profile NAME [--config FILE] (the sampler profile of the transfer lines) | "
+     "(the store's dataLength bytes) | dump-peaks FILE (the peak table's words; fails unless it describes the store) | profile NAME [--config FILE] (the sampler profile of the transfer lines) | "
      "send-region [--position P] [--side 1|2] (the loop region to the sampler) | request [--position P] [--wait] "
      "[--number N] (a sample from the sampler replaces the loaded one, with undo) | batch FILE... [--position P] "
      "[--auto-map] [--bank B --note C --octave O --interval I --white-keys] [--smooth LEVEL] | dump-clipboard FILE (the clipboard wave image) | dump-points (JSON "

@@ -1,5 +1,6 @@
 #include "editing/Blocks.h"
 
+#include "sample/IoBuffer.h"
 #include "sample/WorkFiles.h"
 
 #include <algorithm>
@@ -25,7 +26,7 @@ bool Pace::terminated() const { return context_ != nullptr && context_->terminat
 
 uint64_t copyBlocks(sample::TFileAndMemoryStream& source, sample::TFileAndMemoryStream& destination, uint64_t count,
                     Pace& pace, int from, int to) {
-    std::vector<uint8_t> block;
+    sample::IoBuffer<uint8_t> block;
     bool kernel = true; // between two files the kernel copies, without the bytes passing through here
     uint64_t done = 0;
     while (done < count) {
@@ -60,7 +61,7 @@ uint64_t copyBlocks(sample::TFileAndMemoryStream& source, sample::TFileAndMemory
 
 uint64_t readBlocks(sample::TFileAndMemoryStream& source, uint8_t* out, uint64_t count, int step, Pace& pace,
                     int from, int to) {
-    std::vector<uint8_t> block(std::min<uint64_t>(count, kCopyBlock));
+    sample::IoBuffer<uint8_t> block(std::min<uint64_t>(count, kCopyBlock));
     uint64_t done = 0;
     uint64_t written = 0;
     while (done < count) {
@@ -94,7 +95,7 @@ namespace {
 // `buffer` instead (its source is still intact). False, with nothing moved, when the kernel cannot
 // copy within this stream at all.
 bool moveInKernel(sample::TFileAndMemoryStream& stream, uint64_t from, uint64_t to, size_t n, size_t piece,
-                  std::vector<uint8_t>& buffer) {
+                  sample::IoBuffer<uint8_t>& buffer) {
     for (size_t moved = 0; moved < n;) {
         const size_t m = std::min(piece, n - moved);
         const uint64_t at = to < from ? moved : n - moved - m;
@@ -120,7 +121,7 @@ bool moveBlock(sample::TFileAndMemoryStream& stream, uint64_t fromOffset, uint64
         pace.set(to);
         return true;
     }
-    std::vector<uint8_t> chunk(std::min<uint64_t>(count, kMoveChunk));
+    sample::IoBuffer<uint8_t> chunk(std::min<uint64_t>(count, kMoveChunk));
     uint64_t done = 0;
     while (done < count) {
         const size_t n = size_t(std::min<uint64_t>(kMoveChunk, count - done));

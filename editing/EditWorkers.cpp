@@ -12,6 +12,8 @@ bool makeBackup(Editor& editor, jobs::JobContext& context, Pace& pace, uint32_t 
     sample::TFileAndMemoryStream* backup = editor.backupStream();
     auto& data = editor.store().stream();
     if (editor.undoEnabled()) {
+        const auto& store = editor.store();
+        editor.record().returnsTo = editor.peaks().describes(store.stream(), store.format()) ? store.stream().changes() : 0;
         backup->setSize(0);
         backup->seek(0);
         data.seek(start);
@@ -34,7 +36,61 @@ bool makeBackup(Editor& editor, jobs::JobContext& context, Pace& pace, uint32_t 
     return true;
 }
 
-void rebuildPeaksAfter(Editor& editor, Pace& pace, uint32_t dataLength, uint16_t channels, bool stopped) {
+namespace {
+
+// The table of the store as the backup found it waits for the undo. True when it was set aside now.
+bool setPeaksAside(Editor& editor) {
+    UndoRecord& record = editor.record();
+    if (!editor.undoEnabled() || record.returnsTo == 0) {
+        return false;
+    }
+    if (!editor.peaks().setAside(record.returnsTo)) {
+        record.returnsTo = 0;
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+void dropPeaksAside(Editor& editor) {
+    editor.peaks().forgetSpare();
+    editor.record().returnsTo = 0;
+}
+
+void rebuildPeaksAfter(Editor& editor, Pace& pace, uint32_t dataLength, uint16_t channels, bool stopped,
+                       uint32_t unchangedBytes) {
+    // The table set aside describes the store as it was, whose first unchangedBytes are still there.
+    const bool aside = !stopped && setPeaksAside(editor);
+    try {
+        rebuildPeaksOnly(editor, pace, dataLength, channels, stopped, aside ? unchangedBytes : 0);
+    } catch (const sample::StreamError&) {
+        if (!aside) {
+            throw;
+        }
+        // No room for two tables: the one set aside gives its space back, as the rebuild in place
+        // would have used it.
+        dropPeaksAside(editor);
+        rebuildPeaksOnly(editor, pace, dataLength, channels, stopped);
+    }
+    editor.record().leftAt = editor.store().stream().changes();
+}
+
+void beginPeaksOnTheWay(Editor& editor, uint16_t channels) {
+    setPeaksAside(editor);
+    editor.peaks().beginBuild(channels);
+}
+
+void endPeaksOnTheWay(Editor& editor, Pace& pace, uint32_t dataLength) {
+    auto& peaks = editor.peaks();
+    peaks.endBuild();
+    peaks.builtFrom(editor.store().stream(), dataLength);
+    editor.record().leftAt = editor.store().stream().changes();
+    pace.set(100);
+}
+
+void rebuildPeaksOnly(Editor& editor, Pace& pace, uint32_t dataLength, uint16_t channels, bool stopped,
+                      uint32_t keepBytes) {
     sample::SampleFormat format = editor.store().format();
     format.dataLength = dataLength;
     format.channels = channels;
@@ -43,7 +99,7 @@ void rebuildPeaksAfter(Editor& editor, Pace& pace, uint32_t dataLength, uint16_t
     progress.report = [&pace, from](uint64_t done, uint64_t total) {
         pace.report(double(done), double(total), from, 100);
     };
-    sample::rebuildPeaks(editor.store().stream(), format, editor.peaks(), progress);
+    sample::rebuildPeaks(editor.store().stream(), format, editor.peaks(), progress, keepBytes);
     pace.set(100);
 }
 
@@ -68,7 +124,7 @@ void TEditThread::run(jobs::JobContext& context) {
     }
     data.setSize(dataLength - length);
     e.scratchLength = dataLength - length;
-    rebuildPeaksAfter(editor_, pace, e.scratchLength, channels, false);
+    rebuildPeaksAfter(editor_, pace, e.scratchLength, channels, false, e.opStart);
 }
 
 void TCopyThread::run(jobs::JobContext& context) {
@@ -171,7 +227,7 @@ void TPasteThread::run(jobs::JobContext& context) {
     writeImage(editor_, input_, e.opStart, inserted, keepsOther ? editor_.backupStream() : nullptr, range, false, pace,
                45, 90, stopped);
     e.newEnd = e.opStart + inserted;
-    rebuildPeaksAfter(editor_, pace, newLength, channels, stopped);
+    rebuildPeaksAfter(editor_, pace, newLength, channels, stopped, e.opStart);
 }
 
 void TPasteSegmentThread::run(jobs::JobContext& context) {

@@ -16,8 +16,23 @@ namespace cleavix::editing {
 // from the backup (into the scratch file, progress 0 to 10). False when the worker must end.
 bool makeBackup(Editor& editor, jobs::JobContext& context, Pace& pace, uint32_t start, uint32_t length,
                 jobs::ProcessMode mode, bool neededAsInput);
-// The worker's last stage: the peak table from the store as it now is (90 to 100, or 100 to 100 after a stop).
-void rebuildPeaksAfter(Editor& editor, Pace& pace, uint32_t dataLength, uint16_t channels, bool stopped);
+// The worker's last stage: the peak table from the store as it now is (90 to 100, or 100 to 100
+// after a stop). An operation that took an undo backup first sets the old table aside for its undo.
+// unchangedBytes: how much of the store's start the worker left as it was (the entries there are
+// copied from the table set aside instead of being built again).
+void rebuildPeaksAfter(Editor& editor, Pace& pace, uint32_t dataLength, uint16_t channels, bool stopped,
+                       uint32_t unchangedBytes = 0);
+// Instead of rebuildPeaksAfter, for a worker that writes the whole store in order from byte 0 and
+// feeds each block it writes to editor.peaks().addBlocks: the set-aside and a fresh table first,
+// and once every byte is written the table marked as describing the store. A worker stopped half
+// way calls rebuildPeaksAfter (stopped) instead of the end.
+void beginPeaksOnTheWay(Editor& editor, uint16_t channels);
+// The table set aside is given up (its disk space with it), and the undo will rebuild instead.
+void dropPeaksAside(Editor& editor);
+void endPeaksOnTheWay(Editor& editor, Pace& pace, uint32_t dataLength);
+// The rebuild alone, keeping the entries of the table set aside that lie in the first keepBytes.
+void rebuildPeaksOnly(Editor& editor, Pace& pace, uint32_t dataLength, uint16_t channels, bool stopped,
+                      uint32_t keepBytes = 0);
 
 // Cut: the range leaves the store.
 class TEditThread final : public jobs::Job {

@@ -114,6 +114,7 @@ void Editor::setUndoEnabled(bool on) {
     assert(jobs().dispatcher().isMainThread());
     on = on && *parts_.undoFile != nullptr;
     if (!on) {
+        record_.returnsTo = 0;
         record_.undoCode = 0;
         record_.undoStart = 0;
         record_.undoLength = 0;
@@ -192,6 +193,7 @@ void Editor::beginOperation(const std::string& name) {
     keepBefore();
     undoCaption_ = kCaptionUndo;
     pendingUnmodified_ = parts_.modified ? !parts_.modified() : false;
+    record_.returnsTo = 0; // until the operation's backup sets it
 }
 
 void Editor::keepBefore() {
@@ -311,6 +313,7 @@ void Editor::DoUndo(uint8_t code) {
     undoAvailable_ = true;
     record_.undoCode = code;
     record_.undoName = operationName_;
+    record_.returnsTo = 0;
 }
 
 sample::TFileAndMemoryStream* Editor::backupStream() {
@@ -426,6 +429,7 @@ void Editor::resetForLoad() {
     record_.undoCode = 0;
     record_.undoName.clear();
     record_.pasteLength = 0;
+    record_.returnsTo = 0;
     emptyUndoFile();
     undoAvailable_ = false;
     selection_ = {0, 0, 0};
@@ -442,6 +446,7 @@ void Editor::pointsChanging(slicing::PointChange change, const slicing::Candidat
         emptyUndoFile();
     }
     const auto& f = store().format();
+    record_.returnsTo = 0;
     record_.undoCode = pointCode(change);
     // The points' sharing before the change, for its undo to go back to.
     record_.undoLinked = parts_.slicer->channelMode().linked ? 1 : 0;

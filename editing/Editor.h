@@ -77,6 +77,13 @@ struct UndoRecord {
     // What the record undoes, as the Undo item names it ("Cut", "Normalise"); it stays the same
     // through Undo and Redo.
     std::string undoName;
+    // The store's change mark when the backup was taken, while the peak table described the store
+    // then (0 otherwise): the undo puts exactly those bytes back, so it may bring back the table
+    // set aside at that mark rather than rebuild it. Any other change of the record clears it.
+    uint64_t returnsTo = 0;
+    // The store's change mark when that operation (or the last undo) ended: a store changed since
+    // without a record of its own no longer returns to `returnsTo` by this undo.
+    uint64_t leftAt = 0;
 };
 
 // The dialog a paste would show before it runs.

@@ -170,6 +170,11 @@ void TUndoThread::run(jobs::JobContext& context) {
     outcome_.channels = format.channels;
     outcome_.rate = format.sampleRate;
     const uint8_t code = r.undoCode;
+    // The state this undo leaves is the one its redo returns to.
+    const auto& stream = editor_.store().stream();
+    const uint64_t before = stream.changes();
+    const bool tableDescribed = editor_.peaks().describes(stream, format);
+    const uint64_t returnsTo = before == r.leftAt ? r.returnsTo : 0;
 
     restorePoints();
     if (code == kCodeSharing) {
@@ -221,7 +226,26 @@ void TUndoThread::run(jobs::JobContext& context) {
     }
     editor_.edit().newEnd = 0;
     redo.reset();
-    rebuildPeaksAfter(editor_, pace, outcome_.dataLength, outcome_.channels, false);
+    if (dataCode) {
+        // The bytes are back as they were at `returnsTo`: so is the table set aside then, if it is
+        // still there. Otherwise this state's table goes aside for the redo and the table is built.
+        sample::SampleFormat restored = format;
+        restored.dataLength = outcome_.dataLength;
+        restored.channels = outcome_.channels;
+        auto& peaks = editor_.peaks();
+        if (!peaks.bringBack(returnsTo, stream, restored)) {
+            if (tableDescribed) {
+                peaks.setAside(before);
+            }
+            rebuildPeaksOnly(editor_, pace, outcome_.dataLength, outcome_.channels, false);
+        }
+        pace.set(100);
+        r.returnsTo = tableDescribed ? before : 0;
+    } else {
+        rebuildPeaksOnly(editor_, pace, outcome_.dataLength, outcome_.channels, false);
+        r.returnsTo = 0;
+    }
+    r.leftAt = stream.changes();
 }
 
 } // namespace cleavix::editing

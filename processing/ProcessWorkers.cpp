@@ -2,10 +2,13 @@
 
 #include "editing/Blocks.h"
 #include "editing/EditWorkers.h"
+#include "sample/BlockAnalysis.h"
+#include "sample/IoBuffer.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -81,17 +84,32 @@ void readBlock(const sample::TFileAndMemoryStream& data, uint64_t at, int16_t* b
     }
 }
 
+// The peak table a transform builds from the blocks it writes.
+struct PeaksOnTheWay {
+    sample::PeakTable& table;
+    bool failed = false;
+};
+
 // Reads, changes and writes back the words `words` picks of [start, end) in blocks; fn maps one
-// sample to its new value. Returns false when stopped.
+// sample to its new value. With `analysis` (block at most its slot size) the blocks go through its
+// slots and on to it once written; with `peaks` they are added to the table as they are written.
+// Returns false when stopped.
 template <class Fn>
 bool transform(editing::Editor& editor, Pace& pace, uint32_t start, uint32_t end, size_t block, int from, int to,
-               const Words& words, Fn fn) {
+               const Words& words, Fn fn, sample::BlockAnalysis* analysis = nullptr,
+               PeaksOnTheWay* peaks = nullptr) {
     auto& data = editor.store().stream();
     const uint64_t total = end > start ? end - start : 0;
-    std::vector<int16_t> buffer(size_t(std::min<uint64_t>(block, total) + 1) / 2);
+    sample::IoBuffer<int16_t> buffer(analysis != nullptr ? 0 : size_t(std::min<uint64_t>(block, total) + 1) / 2);
+    int16_t* slot = nullptr;
+    size_t inSlot = 0; // bytes of the slot filled
     for (uint64_t done = 0; done < total;) {
         const size_t n = size_t(std::min<uint64_t>(block, total - done));
-        int16_t* w = buffer.data();
+        if (analysis != nullptr && slot == nullptr) {
+            slot = analysis->freeSlot();
+            inSlot = 0;
+        }
+        int16_t* w = analysis != nullptr ? slot + inSlot / 2 : buffer.data();
         readBlock(data, start + done, w, n);
         const size_t count = n / 2;
         if (words.step == 1) {
@@ -104,7 +122,21 @@ bool transform(editing::Editor& editor, Pace& pace, uint32_t start, uint32_t end
             }
         }
         data.writeAllAt(start + done, w, n);
+        if (peaks != nullptr && !peaks->failed) {
+            try {
+                peaks->table.addBlocks(w, n); // while the block is fresh in the cache
+            } catch (const sample::StreamError&) {
+                peaks->failed = true; // no room for the table: the audio goes on, the table is rebuilt after
+            }
+        }
         done += n;
+        if (analysis != nullptr) {
+            inSlot += n;
+            if (inSlot + block > sample::BlockAnalysis::kSlotBytes || done == total) {
+                analysis->hand(inSlot);
+                slot = nullptr;
+            }
+        }
         pace.report(double(done), double(total), from, to);
         if (done < total && pace.stopped()) {
             return false;
@@ -112,6 +144,17 @@ bool transform(editing::Editor& editor, Pace& pace, uint32_t start, uint32_t end
     }
     return true;
 }
+
+// Feeds the detection of the store's content.
+class DetectionFeed final : public sample::LoadObserver {
+public:
+    explicit DetectionFeed(slicing::OnsetDetector& detector) : detector_(detector) {}
+    void begin(const sample::SampleFormat&) override {}
+    void addSamples(const int16_t* samples, size_t count) override { detector_.feed(samples, count); }
+
+private:
+    slicing::OnsetDetector& detector_;
+};
 
 // What the normalise needs to know of the samples it changes: their extremes, sum and count.
 struct Levels {
@@ -161,7 +204,7 @@ bool measure(editing::Editor& editor, Pace& pace, uint32_t start, uint32_t end, 
     auto& data = editor.store().stream();
     const uint64_t total = end > start ? end - start : 0;
     constexpr size_t kBlock = 32768;
-    std::vector<int16_t> buffer(size_t(std::min<uint64_t>(kBlock, total) + 1) / 2);
+    sample::IoBuffer<int16_t> buffer(size_t(std::min<uint64_t>(kBlock, total) + 1) / 2);
     for (uint64_t done = 0; done < total;) {
         const size_t n = size_t(std::min<uint64_t>(kBlock, total - done));
         const int16_t* w = buffer.data();
@@ -268,8 +311,8 @@ void TReverseThread::run(jobs::JobContext& context) {
     // frame's word lies at opEnd - 4.
     const uint64_t units = (uint64_t(e.opEnd - e.opStart) + (e.channelStep == 2 ? 2 : 0)) / unit;
     const size_t blockUnits = editing::kCopyBlock / unit;
-    std::vector<uint8_t> in(size_t(std::min<uint64_t>(blockUnits, units)) * unit);
-    std::vector<uint8_t> out(in.size());
+    sample::IoBuffer<uint8_t> in(size_t(std::min<uint64_t>(blockUnits, units)) * unit);
+    sample::IoBuffer<uint8_t> out(in.size());
     bool stopped = false;
     for (uint64_t done = 0; done < units;) {
         const size_t m = size_t(std::min<uint64_t>(blockUnits, units - done));
@@ -366,11 +409,63 @@ void TNormThread::run(jobs::JobContext& context) {
         }
     }
     const int16_t* results = table.data();
-    const bool complete =
-        tabled ? transform(editor_, pace, e.opStart, end, 32768, 60, 90, words,
-                           [results](int16_t v) { return results[v + 32768]; })
-               : transform(editor_, pace, e.opStart, end, 32768, 60, 90, words,
-                           [offset, gain](int16_t v) { return normaliseSample(v, offset, gain); });
+    auto& data = editor_.store().stream();
+    const uint32_t dataLength = editor_.store().dataLength();
+    // A normalise of the whole sample builds the peak table from the blocks it writes rather than
+    // read the store once more after; and the search after it (a re-cut) would read all of it again
+    // for its detection, which is made on the way too.
+    const bool whole = tabled && words.step == 1 && e.opStart == 0 && end == dataLength;
+    bool complete = false;
+    if (whole) {
+        const uint16_t channels = editor_.store().format().channels;
+        auto detector = detection_ ? std::make_shared<slicing::OnsetDetector>(channels, dataLength) : nullptr;
+        // Without a detection the blocks need no ring: one buffer, kept in the cache, does.
+        std::optional<DetectionFeed> feed;
+        std::optional<sample::BlockAnalysis> analysis;
+        if (detector) {
+            feed.emplace(*detector);
+            analysis.emplace(&*feed, dataLength);
+        }
+        editing::beginPeaksOnTheWay(editor_, channels);
+        PeaksOnTheWay peaks{editor_.peaks()};
+        try {
+            complete = transform(editor_, pace, e.opStart, end, 32768, 60, 100, words,
+                                 [results](int16_t v) { return results[v + 32768]; },
+                                 analysis ? &*analysis : nullptr, &peaks);
+            if (complete && analysis) {
+                analysis->finish();
+            }
+        } catch (...) {
+            // A failed write leaves a table half built: it describes the store as it is again.
+            try {
+                editing::dropPeaksAside(editor_);
+                editing::rebuildPeaksOnly(editor_, pace, dataLength, channels, true);
+            } catch (...) {
+            }
+            throw;
+        }
+        if (complete) {
+            if (detector) {
+                detection_->detector = std::move(detector);
+                detection_->mark = data.changes();
+            }
+            if (!peaks.failed) {
+                try {
+                    editing::endPeaksOnTheWay(editor_, pace, dataLength);
+                    return;
+                } catch (const sample::StreamError&) {
+                }
+            }
+            // The disk had no room for the table beside the one set aside: that one goes and the
+            // table is built as it would have been.
+            editing::dropPeaksAside(editor_);
+        }
+    } else {
+        complete = tabled ? transform(editor_, pace, e.opStart, end, 32768, 60, 90, words,
+                                      [results](int16_t v) { return results[v + 32768]; })
+                          : transform(editor_, pace, e.opStart, end, 32768, 60, 90, words,
+                                      [offset, gain](int16_t v) { return normaliseSample(v, offset, gain); });
+    }
     finish(editor_, pace, !complete);
 }
 

@@ -1,10 +1,14 @@
 #pragma once
 // The in-place processes and the channel conversion. Each worker reads the edit state its command
-// prepared (range, channel step, lead-in) and works through the store in blocks.
+// prepared (range, channel step, lead-in) and works through the store in blocks. Threads: each
+// runs on the job frame's worker; a normalise that detects on the way has one helper thread (a
+// sample::BlockAnalysis) that only reads the blocks it is handed and feeds the detector.
 #include "editing/Editor.h"
 #include "jobs/JobFrame.h"
+#include "slicing/SliceSearch.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace cleavix::processing {
@@ -44,15 +48,27 @@ struct NormaliseSettings {
     bool dcCentre = true;
 };
 
-// Normalise: optional D.C. removal, then the peak scaled to the percentage of full scale.
+// The slice search's detection of a normalised whole sample, made from the blocks as the normalise
+// writes them, for the search that follows (a re-cut) to take instead of reading the store again.
+struct NormaliseDetection {
+    std::shared_ptr<slicing::OnsetDetector> detector; // complete, or null
+    uint64_t mark = 0; // the store's change mark it describes
+};
+
+// Normalise: optional D.C. removal, then the peak scaled to the percentage of full scale. With
+// `detection` given, a normalise of the whole sample on both channels detects on the way (on a
+// thread of its own beside the reading and writing).
 class TNormThread final : public jobs::Job {
 public:
-    TNormThread(editing::Editor& editor, NormaliseSettings settings) : editor_(editor), settings_(settings) {}
+    TNormThread(editing::Editor& editor, NormaliseSettings settings,
+                std::shared_ptr<NormaliseDetection> detection = nullptr)
+        : editor_(editor), settings_(settings), detection_(std::move(detection)) {}
     void run(jobs::JobContext& context) override;
 
 private:
     editing::Editor& editor_;
     NormaliseSettings settings_;
+    std::shared_ptr<NormaliseDetection> detection_;
 };
 
 // Quantise: v becomes q * (v div q) with q = 2^(16 - level).

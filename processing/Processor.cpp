@@ -200,12 +200,17 @@ bool Processor::normalise(editing::Done done) {
         return false;
     }
     NormaliseSettings s{int(std::clamp<long long>(percent, -1000000, 1000000)), settings.dcCentre};
-    auto finish = [this, done = std::move(done)](bool applied) {
+    auto detection = settings.recutAfterNormalise ? std::make_shared<NormaliseDetection>() : nullptr;
+    auto finish = [this, detection, done = std::move(done)](bool applied) {
         if (!applied || !settings.recutAfterNormalise) {
             if (done) {
                 done(applied);
             }
             return;
+        }
+        if (detection->detector && editor_.store().stream().changes() == detection->mark) {
+            // Made on the way from the normalised blocks: the search takes it.
+            editor_.slicer().setLoadDetection(std::move(detection->detector));
         }
         // "Re-cut sample": a fresh search on the normalised audio, part of this operation, so
         // Undo takes the normalising back together with the points it replaced.
@@ -223,8 +228,8 @@ bool Processor::normalise(editing::Done done) {
             }
         }
     };
-    return simpleProcess(std::make_unique<TNormThread>(editor_, s), jobs::ProcessMode::Normalising, 1, "Normalise",
-                         std::move(finish));
+    return simpleProcess(std::make_unique<TNormThread>(editor_, s, detection), jobs::ProcessMode::Normalising, 1,
+                         "Normalise", std::move(finish));
 }
 
 bool Processor::quantise(editing::Done done) {

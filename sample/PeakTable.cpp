@@ -1,5 +1,7 @@
 #include "sample/PeakTable.h"
 
+#include "sample/IoBuffer.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -23,6 +25,8 @@ uint32_t peakBlockBytesFromSetting(long long waveCacheSize) {
 PeakTable::PeakTable(std::unique_ptr<TFileAndMemoryStream> backing, uint32_t peakBlockBytes)
     : backing_(std::move(backing)), blockBytes_(peakBlockBytes) {}
 
+PeakTable::~PeakTable() { ReleaseWorkFile(spare_.backing); }
+
 size_t PeakTable::readWords(uint64_t first, int32_t* out, size_t count) const {
     const uint64_t total = entries_ * channels_;
     if (first >= total) {
@@ -45,6 +49,52 @@ bool PeakTable::describes(const TFileAndMemoryStream& store, const SampleFormat&
            entries_ == (uint64_t(format.dataLength) + blockBytes_ - 1) / blockBytes_;
 }
 
+void PeakTable::setSpareBacking(std::unique_ptr<TFileAndMemoryStream> backing) {
+    spare_ = {};
+    spare_.backing = std::move(backing);
+}
+
+void PeakTable::swapWithSpare() {
+    std::swap(backing_, spare_.backing);
+    std::swap(blockBytes_, spare_.blockBytes);
+    std::swap(channels_, spare_.channels);
+    std::swap(entries_, spare_.entries);
+    std::swap(builtFrom_, spare_.builtFrom);
+    std::swap(builtLength_, spare_.builtLength);
+}
+
+bool PeakTable::setAside(uint64_t mark) {
+    if (!spare_.backing || mark == 0 || builtFrom_ != mark || inBlock_ != 0 || !pending_.empty()) {
+        return false;
+    }
+    const uint32_t blockBytes = blockBytes_;
+    swapWithSpare();
+    blockBytes_ = blockBytes; // the new table is built at the current size
+    reset();
+    return true;
+}
+
+bool PeakTable::bringBack(uint64_t mark, const TFileAndMemoryStream& store, const SampleFormat& format) {
+    const uint16_t channels = format.channels == 2 ? 2 : 1;
+    if (!spare_.backing || mark == 0 || spare_.builtFrom != mark || spare_.blockBytes != blockBytes_ ||
+        spare_.channels != channels || spare_.builtLength != format.dataLength || blockBytes_ == 0 ||
+        spare_.entries != (uint64_t(format.dataLength) + blockBytes_ - 1) / blockBytes_ || inBlock_ != 0 ||
+        !pending_.empty()) {
+        return false;
+    }
+    swapWithSpare();
+    builtFrom(store, format.dataLength);
+    return true;
+}
+
+void PeakTable::forgetSpare() {
+    spare_.builtFrom = 0;
+    spare_.entries = 0;
+    if (spare_.backing) {
+        spare_.backing->clear();
+    }
+}
+
 void PeakTable::reset() {
     builtFrom_ = 0;
     backing_->clear();
@@ -59,6 +109,33 @@ void PeakTable::beginBuild(uint16_t channels) {
     reset();
     channels_ = channels == 2 ? 2 : 1;
     pending_.reserve(kPendingWords);
+}
+
+uint64_t PeakTable::beginBuildKeeping(uint16_t channels, uint64_t entries) {
+    beginBuild(channels);
+    if (!spare_.backing || spare_.builtFrom == 0 || spare_.channels != channels_ || spare_.blockBytes != blockBytes_) {
+        return 0;
+    }
+    entries = std::min(entries, spare_.entries);
+    const uint64_t bytes = entries * channels_ * 4;
+    uint64_t done = 0;
+    const int64_t copied = bytes > 0 ? backing_->copyRangeFrom(*spare_.backing, 0, 0, size_t(bytes)) : 0;
+    if (copied > 0) {
+        done = uint64_t(copied);
+    }
+    // What the kernel did not copy goes through memory.
+    IoBuffer<uint8_t> buffer(done < bytes ? size_t(std::min<uint64_t>(bytes - done, 1 << 20)) : 0);
+    while (done < bytes) {
+        const size_t want = size_t(std::min<uint64_t>(buffer.size(), bytes - done));
+        const size_t got = spare_.backing->readAt(done, buffer.data(), want);
+        if (got != want) {
+            throw StreamError("The peak table set aside is shorter than its entries");
+        }
+        backing_->writeAllAt(done, buffer.data(), got);
+        done += got;
+    }
+    entries_ = entries;
+    return entries;
 }
 
 namespace {
@@ -209,12 +286,15 @@ void PeakTable::endBuild() {
 }
 
 void rebuildPeaks(const TFileAndMemoryStream& store, const SampleFormat& format, PeakTable& table,
-                  const BlockProgress& progress) {
+                  const BlockProgress& progress, uint64_t keepBytes) {
     constexpr size_t kChunk = 131072;
-    table.beginBuild(format.channels);
-    std::vector<int16_t> buffer(kChunk / 2);
     const uint64_t total = format.dataLength;
-    uint64_t done = 0;
+    const uint64_t keep = table.blockBytes() > 0 ? std::min<uint64_t>(keepBytes, total) / table.blockBytes() : 0;
+    uint64_t done = keep > 0 ? table.beginBuildKeeping(format.channels, keep) * table.blockBytes() : 0;
+    if (keep == 0) {
+        table.beginBuild(format.channels);
+    }
+    IoBuffer<int16_t> buffer(kChunk / 2);
     while (done < total) {
         const size_t want = static_cast<size_t>(std::min<uint64_t>(kChunk, total - done));
         const size_t got = store.readAt(done, buffer.data(), want);

@@ -43,6 +43,10 @@ class PeakTable {
 public:
     // backing: a file-backed working stream (or a memory stream in tests).
     PeakTable(std::unique_ptr<TFileAndMemoryStream> backing, uint32_t peakBlockBytes);
+    // Deletes the spare's working file; the table's own file is its owner's to delete.
+    ~PeakTable();
+    PeakTable(const PeakTable&) = delete;
+    PeakTable& operator=(const PeakTable&) = delete;
 
     uint32_t blockBytes() const { return blockBytes_; }
     const std::string& fileName() const { return backing_->fileName(); }
@@ -61,6 +65,11 @@ public:
     // blocks it has just written instead of reading the store again. Blocks must be fed in order,
     // in any chunk sizes; a block may span two calls.
     void beginBuild(uint16_t channels);
+    // beginBuild, then the first `entries` entries copied from the table set aside, which the
+    // caller knows to describe a store whose first entries * blockBytes() bytes are those of the
+    // store being built from. Returns the entries kept: fewer (down to 0) when the spare has fewer,
+    // other channels or another block size.
+    uint64_t beginBuildKeeping(uint16_t channels, uint64_t entries);
     void addBlocks(const int16_t* samples, size_t bytes); // any length; split into peak blocks
     void endBuild();
     void reset();
@@ -73,8 +82,24 @@ public:
         builtLength_ = length;
     }
     bool describes(const TFileAndMemoryStream& store, const SampleFormat& format) const;
+    // The store's change mark the table was built from (0: none, or no longer whole).
+    uint64_t builtMark() const { return builtFrom_; }
+
+    // A second table kept for the undo: an edit sets aside the table of the store as it was, and
+    // the undo that puts those very bytes back brings it back instead of reading the whole store
+    // again. Without a spare backing (tests, memory tables) nothing is ever set aside.
+    void setSpareBacking(std::unique_ptr<TFileAndMemoryStream> backing);
+    // Sets the table aside when it was built from the store at `mark`, leaving an empty table to
+    // be built; the one set aside before is forgotten. False (nothing changes) otherwise.
+    bool setAside(uint64_t mark);
+    // Brings back the table set aside at `mark` when it fits `format` (its length, channels and
+    // the block size): it then describes `store`, whose bytes the caller has just made what they
+    // were at that mark. The table it replaces goes aside in its turn. False when there is none.
+    bool bringBack(uint64_t mark, const TFileAndMemoryStream& store, const SampleFormat& format);
+    void forgetSpare();
 
 private:
+    void swapWithSpare();
     void flushWords();
     void closeBlock();
     std::unique_ptr<TFileAndMemoryStream> backing_;
@@ -87,6 +112,15 @@ private:
     int32_t min_[2] = {32767, 32767};
     uint64_t builtFrom_ = 0; // the change mark of the store it was built from; 0: none
     uint64_t builtLength_ = 0;
+    struct Spare {
+        std::unique_ptr<TFileAndMemoryStream> backing;
+        uint32_t blockBytes = 0;
+        uint16_t channels = 1;
+        uint64_t entries = 0;
+        uint64_t builtFrom = 0;
+        uint64_t builtLength = 0;
+    };
+    Spare spare_;
 };
 
 struct BlockProgress {
@@ -96,8 +130,10 @@ struct BlockProgress {
     std::function<bool()> stop;
 };
 
-// Rebuilds the table from the whole store, reading it in chunks of 131072 bytes.
+// Rebuilds the table from the whole store, reading it in chunks of 131072 bytes. With keepBytes,
+// the entries wholly inside the store's first keepBytes bytes are taken from the table set aside
+// (see beginBuildKeeping) and only the rest of the store is read.
 void rebuildPeaks(const TFileAndMemoryStream& store, const SampleFormat& format, PeakTable& table,
-                  const BlockProgress& progress = {});
+                  const BlockProgress& progress = {}, uint64_t keepBytes = 0);
 
 } // namespace cleavix::sample

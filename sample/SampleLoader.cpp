@@ -1,13 +1,11 @@
 #include "sample/SampleLoader.h"
 
-#include <array>
+#include "sample/BlockAnalysis.h"
+#include "sample/IoBuffer.h"
+
+#include <algorithm>
 #include <cmath>
-#include <condition_variable>
 #include <cstring>
-#include <exception>
-#include <memory>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 namespace cleavix::sample {
@@ -28,123 +26,6 @@ std::vector<int16_t> widenTable(bool signedBytes) {
     }
     return table;
 }
-
-// The store's blocks pass through a ring of slots to a thread that feeds the observer while the
-// load reads and writes the next ones. The load fills a slot, writes it to the store, hands it over
-// and takes the next free one; memory stays at the ring's few slots whatever the length. A short
-// sample goes through one slot with the observer fed on the load's own thread: there the thread
-// would cost more than it saves.
-class BlockAnalysis {
-public:
-    static constexpr size_t kSlotBytes = 256 * 1024; // four load blocks
-    static constexpr size_t kSlots = 4;
-
-    BlockAnalysis(LoadObserver* observer, uint64_t storeLength)
-        : observer_(observer), threaded_(observer != nullptr && storeLength > kSlots * kSlotBytes) {
-        // Filled before they are read: no need to clear them. A sample shorter than a slot needs
-        // no more than its own length.
-        const size_t slotSamples = std::min<uint64_t>(kSlotBytes, storeLength + 1) / 2;
-        for (size_t k = 0; k < (threaded_ ? kSlots : 1); ++k) {
-            slots_[k].reset(new int16_t[slotSamples]);
-        }
-        if (threaded_) {
-            thread_ = std::thread([this] { run(); });
-        }
-    }
-    ~BlockAnalysis() {
-        // Aborted or failed: what is still queued is of no use.
-        stop(true);
-    }
-    BlockAnalysis(const BlockAnalysis&) = delete;
-    BlockAnalysis& operator=(const BlockAnalysis&) = delete;
-
-    // The slot to fill next, once the analysis has finished with it.
-    int16_t* freeSlot() {
-        if (!threaded_) {
-            return slots_[0].get();
-        }
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return handed_ - analysed_ < kSlots || error_; });
-        rethrow();
-        return slots_[handed_ % kSlots].get();
-    }
-    // The slot from freeSlot() holds `bytes` bytes of the store: over to the analysis.
-    void hand(size_t bytes) {
-        if (!threaded_) {
-            if (observer_ != nullptr) {
-                observer_->addSamples(slots_[0].get(), bytes / 2);
-            }
-            return;
-        }
-        std::lock_guard lock(mutex_);
-        rethrow();
-        lengths_[handed_ % kSlots] = bytes;
-        ++handed_;
-        changed_.notify_all();
-    }
-    // Waits until every slot handed over is analysed. Throws what the analysis threw.
-    void finish() {
-        stop(false);
-        std::lock_guard lock(mutex_);
-        rethrow();
-    }
-
-private:
-    void rethrow() {
-        if (error_) {
-            std::rethrow_exception(error_);
-        }
-    }
-    void stop(bool discard) {
-        if (!thread_.joinable()) {
-            return;
-        }
-        {
-            std::lock_guard lock(mutex_);
-            closing_ = true;
-            discard_ = discard;
-            changed_.notify_all();
-        }
-        thread_.join();
-    }
-    void run() {
-        std::unique_lock lock(mutex_);
-        for (;;) {
-            changed_.wait(lock, [&] { return analysed_ < handed_ || closing_; });
-            if (analysed_ == handed_ || discard_) {
-                return;
-            }
-            const size_t index = analysed_ % kSlots;
-            lock.unlock();
-            try {
-                if (observer_ != nullptr) {
-                    observer_->addSamples(slots_[index].get(), lengths_[index] / 2);
-                }
-            } catch (...) {
-                lock.lock();
-                error_ = std::current_exception();
-                changed_.notify_all();
-                return;
-            }
-            lock.lock();
-            ++analysed_;
-            changed_.notify_all();
-        }
-    }
-
-    LoadObserver* observer_;
-    bool threaded_;
-    std::array<std::unique_ptr<int16_t[]>, kSlots> slots_;
-    std::array<size_t, kSlots> lengths_{};
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    size_t handed_ = 0;
-    size_t analysed_ = 0;
-    bool closing_ = false;
-    bool discard_ = false;
-    std::exception_ptr error_;
-    std::thread thread_;
-};
 
 } // namespace
 
@@ -191,7 +72,7 @@ LoadOutcome loadSampleData(const std::string& fileName, TFileAndMemoryStream& st
     // 64 KiB of 16-bit data per block; 8 KiB source blocks for 8-bit data (each widens to 16 KiB).
     const size_t sourceBlock = eightBit ? 8192 : 65536;
     const size_t storeBlock = eightBit ? sourceBlock * 2 : sourceBlock;
-    std::vector<uint8_t> in(sourceBlock);
+    IoBuffer<uint8_t> in(sourceBlock);
     const bool direct = !eightBit && !bigEndian; // little-endian 16-bit: read straight into place
     const std::vector<int16_t> table = eightBit ? widenTable(aiff) : std::vector<int16_t>{};
 

@@ -2,6 +2,7 @@
 // Loading a file's sound data into the sample store: 64 KiB blocks (8 KiB source blocks for 8-bit
 // data), 8-bit data widened to 16 bits, AIFF data swapped to little-endian, the guard tail after
 // the audio, and the peak table built from the blocks as they pass.
+#include "sample/BlockAnalysis.h"
 #include "sample/FileAndMemoryStream.h"
 #include "sample/PeakTable.h"
 #include "sample/SampleFormat.h"
@@ -14,17 +15,6 @@ namespace cleavix::sample {
 inline constexpr uint32_t kGuardBytes = 80;
 
 enum class LoadOutcome { Loaded, Aborted };
-
-// Sees the audio as a load writes it: the store's 16-bit samples in order from byte 0. Called on
-// the load's helper thread.
-class LoadObserver {
-public:
-    virtual ~LoadObserver() = default;
-    // Before the first samples: the format of the sample being loaded, its dataLength included.
-    virtual void begin(const SampleFormat& format) = 0;
-    // The next `count` samples (interleaved in stereo), in pieces of any size.
-    virtual void addSamples(const int16_t* samples, size_t count) = 0;
-};
 
 // Loads fileName into store and sets format. Progress runs 0..100 over the data. Throws
 // EWavParserError or StreamError on failure, leaving the store partial and format.dataLength 0.

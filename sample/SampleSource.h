@@ -3,6 +3,7 @@
 // drivers read what they send through one of these. The plain source reads the store; the
 // end-point smoother wraps the same stretch and fades its tail.
 #include "sample/FileAndMemoryStream.h"
+#include "sample/IoBuffer.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -34,7 +35,7 @@ private:
     uint64_t outputBytes_;
     uint64_t delivered_ = 0;
     int step_;
-    std::vector<int16_t> both_;
+    IoBuffer<int16_t> both_;
 };
 
 } // namespace cleavix::sample

@@ -1,6 +1,7 @@
 #include "sample/WavWriter.h"
 
 #include "sample/Extended80.h"
+#include "sample/IoBuffer.h"
 #include "sample/SafeFiles.h"
 
 #include <algorithm>
@@ -100,7 +101,7 @@ private:
     }
 
     int fd_;
-    std::vector<uint8_t> buffer_;
+    IoBuffer<uint8_t> buffer_;
     uint64_t written_ = 0;
 };
 
@@ -236,8 +237,8 @@ WriteResult WriteSplit(const WriteRequest& request, const TFileAndMemoryStream& 
         const bool asStored = bits == 16 && !aiff && std::endian::native == std::endian::little;
         const uint64_t total = request.length;
         const size_t blockSamples = static_cast<size_t>(std::min<uint64_t>(kBlockSamples, total / 2 + 1));
-        std::vector<int16_t> samples(blockSamples);
-        std::vector<uint8_t> bytes(asStored ? 0 : blockSamples * 2);
+        IoBuffer<int16_t> samples(blockSamples);
+        IoBuffer<uint8_t> bytes(asStored ? 0 : blockSamples * 2);
         uint64_t consumed = 0;
         while (consumed < total) {
             const size_t want = static_cast<size_t>(std::min<uint64_t>(blockSamples, (total - consumed) / 2));

@@ -419,6 +419,7 @@ void SamplerTransfer::takeOver(uint8_t channels, uint32_t rate, uint32_t bytes) 
         // The old sample comes back whole, its rate and channels with it.
         if (hadSample && edits.undoAvailable()) {
             edits.record().undoCode = 11;
+            edits.record().returnsTo = 0;
             edits.record().undoStart = 0;
             edits.record().pasteLength = format.dataLength;
         }

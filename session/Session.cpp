@@ -75,6 +75,11 @@ Session::Session(jobs::Dispatcher& dispatcher, jobs::Prompter& prompter, Setting
     store_->format().dataLength = 0;
     peaks_ = std::make_unique<sample::PeakTable>(sample::createWorkFile(workDir_, sample::kStorePrefix),
                                                  sample::peakBlockBytesFromSetting(settings_.waveCacheSize));
+    try {
+        peaks_->setSpareBacking(sample::createWorkFile(workDir_, sample::kStorePrefix));
+    } catch (const sample::StreamError&) {
+        // Without it an undo rebuilds the table, as it would anyway.
+    }
     slicer_ = std::make_unique<slicing::Slicer>(jobs_, *store_, *peaks_, workDir_);
     slicer_->onAudioChanged = [this] { setModified(true); };
     instrumentExport_ = std::make_unique<slicing::instrument::InstrumentExport>(*slicer_, jobs_, *store_);
@@ -464,6 +469,7 @@ void Session::resetForLoad(const std::string& fileName) {
     }
     store_->clear();
     peaks_->reset();
+    peaks_->forgetSpare();
     fileName_ = fileName;
     untitled_ = false;
     modified_ = false;
@@ -665,6 +671,7 @@ void Session::close() {
     fileName_.clear();
     store_->clear();
     peaks_->reset();
+    peaks_->forgetSpare();
     notifyTitle();
     notifyStatus("");
     if (listener_ != nullptr) {

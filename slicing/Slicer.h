@@ -124,10 +124,11 @@ public:
 
     // --- search ---
     void requestSearch() { flags_.searchRequest = true; }
-    // The detection that the load did on its way: a search takes its onsets instead of reading
-    // the store again, for as long as the store has not changed since.
+    // The detection that the load (or a normalise of the whole sample) did on its way over the
+    // store as it now is: a search takes its onsets instead of reading the store again, for as
+    // long as the store has not changed since.
     void setLoadDetection(std::shared_ptr<const OnsetDetector> detection);
-    // That detection while the store is as the load left it, else null.
+    // That detection while the store is as it was then, else null.
     std::shared_ptr<const OnsetDetector> loadDetection() const;
     // StartSliceSearch: runs tpseek; false when another job runs. done gets the outcome.
     bool startSliceSearch(std::function<void(const SearchOutcome&)> done = {});

@@ -1,5 +1,6 @@
 // Onset detection: the envelope followers of every 205-frame block, their history, and the
 // candidates of both passes, fed from the store or from the load's own reads.
+#include "sample/IoBuffer.h"
 #include "slicing/search/Common.h"
 #include "slicing/search/Kernels.h"
 #include "slicing/search/Stages.h"
@@ -228,7 +229,7 @@ bool detectOnsets(const sample::SampleStore& store, CandidateList& list, const S
     // and the system calls few; the first pass reports before each block as its onsets become
     // known, the second pass after the first.
     constexpr int64_t kBlocksPerRead = 256;
-    std::vector<int16_t> chunk(size_t(kBlocksPerRead * kFindSize * g.channels));
+    sample::IoBuffer<int16_t> chunk(size_t(kBlocksPerRead * kFindSize * g.channels));
     for (int64_t first = 1; first <= blocks; first += kBlocksPerRead) {
         const int64_t count = std::min(kBlocksPerRead, blocks - first + 1);
         const int64_t samples = count * kFindSize * g.channels;

@@ -2,6 +2,7 @@
 // The search's reads of the store: a byte window around the current candidate, a reader of one
 // channel's samples (from that window or straight from the store), and a large window streaming
 // through the store for the segment levels.
+#include "sample/IoBuffer.h"
 #include "slicing/search/Common.h"
 
 #include <cstddef>
@@ -22,7 +23,7 @@ public:
     const uint8_t* at(int64_t position) const { return bytes_.data() + (position - start_); }
 
 private:
-    std::vector<uint8_t> bytes_;
+    sample::IoBuffer<uint8_t> bytes_;
     int64_t start_ = 0;
     int64_t end_ = 0;
 };
@@ -41,7 +42,7 @@ private:
     const sample::SampleStore& store_;
     Geometry g_;
     ByteWindow window_;
-    std::vector<int16_t> raw_;
+    sample::IoBuffer<int16_t> raw_;
     std::vector<int16_t> samples_;
 };
 

@@ -242,3 +242,94 @@ TEST(PeakTable, ItDescribesTheStoreOnlyAfterAWholeBuildAndUntilTheStoreChanges) 
     rebuildPeaks(store, format, *table, progress);
     EXPECT_FALSE(table->describes(store, format));
 }
+
+namespace {
+
+std::vector<int32_t> wordsOf(const PeakTable& table) {
+    std::vector<int32_t> words(size_t(table.entries()) * table.channels());
+    EXPECT_EQ(table.readWords(0, words.data(), words.size()), words.size());
+    return words;
+}
+
+} // namespace
+
+TEST(PeakTable, ATableSetAsideComesBackOnlyForItsMarkAndAFittingFormat) {
+    auto samples = cleavix::test::testSignal(2 * 30001, 3);
+    TFileAndMemoryStream store = storeOf(samples);
+    const SampleFormat format = stereoFormatOf(samples);
+    auto table = memoryTable(128);
+    rebuildPeaks(store, format, *table);
+    const auto before = wordsOf(*table);
+    const uint64_t mark = store.changes();
+    // Without a spare nothing goes aside.
+    EXPECT_FALSE(table->setAside(mark));
+    table->setSpareBacking(std::make_unique<TFileAndMemoryStream>());
+    EXPECT_FALSE(table->setAside(mark + 12345)) << "built from another mark";
+    ASSERT_TRUE(table->setAside(mark));
+    EXPECT_EQ(table->entries(), 0u);
+    EXPECT_FALSE(table->describes(store, format));
+
+    // The store changes (an edit), its table is built; then the bytes go back (its undo).
+    const std::vector<int16_t> loud(64, 30000);
+    store.writeAllAt(4000, loud.data(), loud.size() * 2);
+    rebuildPeaks(store, format, *table);
+    const auto edited = wordsOf(*table);
+    const uint64_t editedMark = store.changes();
+    store.writeAllAt(4000, samples.data() + 2000, loud.size() * 2);
+    SampleFormat mono = format;
+    mono.channels = 1;
+    EXPECT_FALSE(table->bringBack(mark, store, mono));
+    SampleFormat shorter = format;
+    shorter.dataLength -= 128;
+    EXPECT_FALSE(table->bringBack(mark, store, shorter));
+    EXPECT_FALSE(table->bringBack(editedMark, store, format)) << "nothing was set aside at that mark";
+    ASSERT_TRUE(table->bringBack(mark, store, format));
+    EXPECT_TRUE(table->describes(store, format));
+    EXPECT_EQ(wordsOf(*table), before);
+    // The edited table went aside in its turn, with its own mark.
+    const auto backAgain = store.changes();
+    store.writeAllAt(4000, loud.data(), loud.size() * 2);
+    ASSERT_TRUE(table->bringBack(editedMark, store, format));
+    EXPECT_EQ(wordsOf(*table), edited);
+    // And back once more (a redo of the undo): the table of the restored bytes, marked then.
+    store.writeAllAt(4000, samples.data() + 2000, loud.size() * 2);
+    ASSERT_TRUE(table->bringBack(backAgain, store, format));
+    EXPECT_EQ(wordsOf(*table), before);
+
+    // Forgotten (as a load forgets it): nothing comes back.
+    table->forgetSpare();
+    EXPECT_FALSE(table->bringBack(mark, store, format));
+}
+
+TEST(PeakTable, ARebuildKeepingTheUnchangedStartEqualsAWholeRebuild) {
+    for (const uint16_t channels : {uint16_t(1), uint16_t(2)}) {
+        auto samples = cleavix::test::testSignal(2 * 40001, 9);
+        TFileAndMemoryStream store = storeOf(samples);
+        SampleFormat format = stereoFormatOf(samples);
+        format.channels = channels;
+        auto table = memoryTable(192);
+        table->setSpareBacking(std::make_unique<TFileAndMemoryStream>());
+        rebuildPeaks(store, format, *table);
+        for (const uint64_t unchanged : {uint64_t(0), uint64_t(191), uint64_t(192), uint64_t(50000), uint64_t(160004),
+                                         uint64_t(format.dataLength), uint64_t(format.dataLength) + 999}) {
+            ASSERT_TRUE(table->setAside(store.changes()));
+            // A cut at `unchanged` (the store shortened there by 100 bytes, not a whole block).
+            std::vector<int16_t> cut = samples;
+            const size_t at = std::min<size_t>(unchanged / 2, cut.size());
+            cut.erase(cut.begin() + long(at), cut.begin() + long(std::min(cut.size(), at + 50)));
+            store.setSize(0);
+            store.writeAllAt(0, cut.data(), cut.size() * 2);
+            SampleFormat cutFormat = format;
+            cutFormat.dataLength = uint32_t(cut.size() * 2);
+            rebuildPeaks(store, cutFormat, *table, {}, unchanged);
+            EXPECT_TRUE(table->describes(store, cutFormat));
+            auto whole = memoryTable(192);
+            rebuildPeaks(store, cutFormat, *whole);
+            EXPECT_EQ(wordsOf(*table), wordsOf(*whole)) << channels << " channels, " << unchanged << " bytes kept";
+            // Back to the samples for the next round, with a table of them.
+            store.setSize(0);
+            store.writeAllAt(0, samples.data(), samples.size() * 2);
+            rebuildPeaks(store, format, *table);
+        }
+    }
+}

@@ -1,0 +1,178 @@
+// The peak table after edits and their undos: whether the undo brings back the table set aside by
+// the edit or builds it again, it must equal a table built afresh from the store.
+#include "EditTestKit.h"
+#include "editing/ClipboardImage.h"
+#include "sample/PeakTable.h"
+#include "support/TestSupport.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace cleavix::test {
+namespace {
+
+// Samples that differ from block to block, so that a table shifted or stale by one block shows.
+std::vector<int16_t> wobble(size_t count, int seed) {
+    std::vector<int16_t> v(count);
+    uint32_t x = 2463534242u + uint32_t(seed);
+    for (size_t i = 0; i < count; ++i) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        const int envelope = int((i / 97) % 23) * 1300;
+        v[i] = int16_t(int(x % 2001) - 1000 + ((i / 61) % 2 == 0 ? envelope : -envelope));
+    }
+    return v;
+}
+
+// The session's table word for word against one built now from the store, and marked as
+// describing it.
+void expectFreshTable(EditBench& b, const std::string& step) {
+    const auto& peaks = b.s().peaks();
+    sample::PeakTable fresh(std::make_unique<sample::TFileAndMemoryStream>(), peaks.blockBytes());
+    sample::rebuildPeaks(b.s().store().stream(), b.s().format(), fresh);
+    EXPECT_TRUE(peaks.describes(b.s().store().stream(), b.s().format())) << step;
+    ASSERT_EQ(peaks.channels(), fresh.channels()) << step;
+    ASSERT_EQ(peaks.entries(), fresh.entries()) << step;
+    const size_t words = size_t(fresh.entries()) * fresh.channels();
+    std::vector<int32_t> want(words + 1, 7), got(words + 1, 7);
+    ASSERT_EQ(fresh.readWords(0, want.data(), words), words) << step;
+    ASSERT_EQ(peaks.readWords(0, got.data(), words + 1), words) << step << ": no words beyond the last entry";
+    EXPECT_EQ(got, want) << step;
+}
+
+bool undo(EditBench& b) {
+    return b.run([&](editing::Done d) { return b.editor().undo(std::move(d)); });
+}
+
+void setImage(EditBench& b, uint16_t channels, const std::vector<int16_t>& samples) {
+    auto image = editing::imageHeader(channels, 44100, uint32_t(samples.size() * 2));
+    const auto body = le16Bytes(samples);
+    image.insert(image.end(), body.begin(), body.end());
+    b.editor().setClipboardImage(image);
+}
+
+} // namespace
+
+TEST(UndoPeaks, CutUndoRedoBringsBackTheTableSetAsideInsteadOfRebuildingIt) {
+    EditBench b;
+    ASSERT_TRUE(b.loadSamples(wobble(2 * 30000, 1), 2));
+    expectFreshTable(b, "load");
+    const std::string loadedTable = b.s().peaks().fileName();
+    // From the start, by a length that is no whole number of peak blocks: every entry after the
+    // cut changes.
+    b.editor().setupSelections(0, 4 * 1003);
+    ASSERT_TRUE(b.run([&](editing::Done d) { return b.editor().cut(std::move(d)); }));
+    expectFreshTable(b, "cut");
+    const std::string cutTable = b.s().peaks().fileName();
+    EXPECT_NE(cutTable, loadedTable) << "the cut builds its table beside the one set aside";
+    ASSERT_TRUE(undo(b));
+    expectFreshTable(b, "undo");
+    EXPECT_EQ(b.s().peaks().fileName(), loadedTable) << "the undo brings back the loaded table";
+    ASSERT_TRUE(undo(b));
+    expectFreshTable(b, "redo");
+    EXPECT_EQ(b.s().peaks().fileName(), cutTable) << "the redo brings back the cut's table";
+    ASSERT_TRUE(undo(b));
+    expectFreshTable(b, "undo again");
+    EXPECT_EQ(b.s().peaks().fileName(), loadedTable);
+}
+
+TEST(UndoPeaks, EveryEditAndProcessLeavesAFreshTableThroughUndoAndRedo) {
+    for (const uint16_t channels : {uint16_t(1), uint16_t(2)}) {
+        SCOPED_TRACE(channels == 1 ? "mono" : "stereo");
+        EditBench b;
+        const uint32_t frame = channels * 2u;
+        ASSERT_TRUE(b.loadSamples(wobble(size_t(channels) * 20000, channels), channels));
+        const auto step = [&](const std::string& name, const std::function<bool(editing::Done)>& command) {
+            ASSERT_TRUE(b.run(command)) << name;
+            expectFreshTable(b, name);
+            ASSERT_TRUE(undo(b)) << name;
+            expectFreshTable(b, name + " undone");
+            ASSERT_TRUE(undo(b)) << name;
+            expectFreshTable(b, name + " redone");
+        };
+        b.editor().setupSelections(frame * 3001, frame * 4500);
+        step("mid cut", [&](editing::Done d) { return b.editor().cut(std::move(d)); });
+        setImage(b, channels, wobble(size_t(channels) * 777, 9));
+        b.editor().setupSelections(frame * 100, frame * 130);
+        step("longer paste", [&](editing::Done d) { return b.editor().pasteKeep(2, std::move(d)); });
+        setImage(b, channels, wobble(size_t(channels) * 5, 4));
+        b.editor().setupSelections(frame * 9000, frame * 11000);
+        step("shorter paste", [&](editing::Done d) { return b.editor().pasteKeep(2, std::move(d)); });
+        b.slicer().setLoop(frame * 777, frame * 15001);
+        step("crop", [&](editing::Done d) { return b.editor().crop(std::move(d)); });
+        b.editor().setupSelections(frame * 10, frame * 3000);
+        b.processor().settings.normalisePercent = "100";
+        step("normalise", [&](editing::Done d) { return b.processor().normalise(std::move(d)); });
+        b.editor().setupSelections(frame * 5, frame * 12000);
+        step("reverse", [&](editing::Done d) { return b.processor().reverse(std::move(d)); });
+        // Undo, a new edit, then its undo: the first record's table must not come back.
+        b.editor().setupSelections(0, frame * 50);
+        ASSERT_TRUE(b.run([&](editing::Done d) { return b.editor().cut(std::move(d)); }));
+        ASSERT_TRUE(undo(b));
+        b.editor().setupSelections(frame * 2, frame * 3);
+        ASSERT_TRUE(b.run([&](editing::Done d) { return b.processor().invert(std::move(d)); }));
+        expectFreshTable(b, "invert after an undo");
+        ASSERT_TRUE(undo(b));
+        expectFreshTable(b, "invert undone");
+    }
+}
+
+TEST(UndoPeaks, AStoreChangedWithoutARecordIsReadAgainByTheUndo) {
+    EditBench b;
+    ASSERT_TRUE(b.loadSamples(wobble(2 * 20000, 3), 2));
+    b.editor().setupSelections(4 * 100, 4 * 333);
+    ASSERT_TRUE(b.run([&](editing::Done d) { return b.editor().cut(std::move(d)); }));
+    // Bytes the undo moves but does not put back: as a process that made no record of its own
+    // would leave them.
+    const std::vector<int16_t> loud(400, 32000);
+    b.s().store().stream().writeAllAt(4 * 15000, loud.data(), loud.size() * 2);
+    ASSERT_TRUE(undo(b));
+    expectFreshTable(b, "undo after an unrecorded change");
+}
+
+TEST(UndoPeaks, ANewBlockSizeBetweenTheEditAndItsUndoBuildsTheTableAtThatSize) {
+    EditBench b;
+    ASSERT_TRUE(b.loadSamples(wobble(2 * 20000, 5), 2));
+    b.editor().setupSelections(0, 4 * 1000);
+    ASSERT_TRUE(b.run([&](editing::Done d) { return b.editor().cut(std::move(d)); }));
+    const uint32_t size = b.s().peaks().blockBytes() * 2;
+    ASSERT_TRUE(b.fx.runAndWait([&](auto done) { b.s().setPeakBlockSize(size, done); }));
+    ASSERT_TRUE(undo(b));
+    EXPECT_EQ(b.s().peaks().blockBytes(), size);
+    expectFreshTable(b, "undo at the new size");
+    ASSERT_TRUE(undo(b));
+    expectFreshTable(b, "redo at the new size");
+}
+
+TEST(UndoPeaks, WithUndoOffNothingIsSetAside) {
+    EditBench b;
+    ASSERT_TRUE(b.loadSamples(wobble(2 * 20000, 6), 2));
+    b.editor().setUndoEnabled(false);
+    const std::string table = b.s().peaks().fileName();
+    b.editor().setupSelections(4 * 10, 4 * 5000);
+    ASSERT_TRUE(b.run([&](editing::Done d) { return b.editor().cut(std::move(d)); }));
+    EXPECT_EQ(b.s().peaks().fileName(), table);
+    expectFreshTable(b, "cut without undo");
+}
+
+TEST(UndoPeaks, ALoadForgetsTheTableSetAside) {
+    EditBench b;
+    const auto first = wobble(2 * 20000, 7);
+    ASSERT_TRUE(b.loadSamples(first, 2));
+    b.editor().setupSelections(0, 4 * 1000);
+    ASSERT_TRUE(b.run([&](editing::Done d) { return b.editor().cut(std::move(d)); }));
+    // The same audio again: the set-aside table would fit it, but belongs to no record now.
+    ASSERT_TRUE(b.loadSamples(first, 2));
+    expectFreshTable(b, "second load");
+    EXPECT_FALSE(b.editor().undoAvailable());
+    b.editor().setupSelections(4 * 7, 4 * 900);
+    ASSERT_TRUE(b.run([&](editing::Done d) { return b.editor().cut(std::move(d)); }));
+    ASSERT_TRUE(undo(b));
+    expectFreshTable(b, "undo after the second load");
+}
+
+} // namespace cleavix::test

@@ -6,6 +6,7 @@
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")"
 ./scripts/install-deps.sh
+source scripts/build-env.sh
 
 build=build
 san="${CLEAVIX_SANITIZE:-}"
@@ -14,10 +15,8 @@ case "$san" in
     thread) build=build-tsan ;;
 esac
 
-launcher=()
-if command -v ccache > /dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache); fi
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCLEAVIX_WERROR=ON \
       -DCLEAVIX_SANITIZE="$san" "${launcher[@]}" > /dev/null
-cmake --build "$build" --parallel "$(nproc)"
+timed "test.sh: the build" cmake --build "$build" --parallel "$(nproc)"
 cd "$build"
-ctest --output-on-failure --timeout 600 -j "$(nproc)" "$@"
+timed "test.sh: the tests" ctest --output-on-failure --timeout 600 -j "$(nproc)" "$@"

@@ -18,12 +18,14 @@ if [ ${#targets[@]} -eq 0 ]; then targets=("${all[@]}"); fi
 build="$PWD/build-fuzz"
 
 ./scripts/install-deps.sh
-launcher=()
-if command -v ccache > /dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache); fi
+source scripts/build-env.sh
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
       -DCMAKE_CXX_COMPILER=clang++ -DCLEAVIX_FUZZ=ON -DCLEAVIX_SANITIZE=address -DCLEAVIX_BUILD_BENCH=OFF \
       "${launcher[@]}" > /dev/null
-cmake --build "$build" --parallel "$(nproc)" --target cleavix_fuzz
+# Only the seed writer and the named targets' fuzzers (the replay programs are every build's).
+programs=(fuzz_seeds)
+for target in "${targets[@]}"; do programs+=("fuzz_$target"); done
+cmake --build "$build" --parallel "$(nproc)" --target "${programs[@]}"
 rm -rf "$build/fuzz-seeds"
 "$build/bin/fuzz_seeds" "$build/fuzz-seeds" > /dev/null
 

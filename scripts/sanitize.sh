@@ -8,15 +8,14 @@
 #            reports races inside Qt itself).
 #   scripts/sanitize.sh              both passes
 #   scripts/sanitize.sh thread       one pass
-# ccache is used when installed. Prints each pass's time.
+# ccache is used when installed. Prints the time of each pass and of its build and tests.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 passes=("$@")
 if [ ${#passes[@]} -eq 0 ]; then passes=(address thread); fi
 jobs="$(nproc)"
-launcher=()
-if command -v ccache > /dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache); fi
 ./scripts/install-deps.sh
+source scripts/build-env.sh
 
 # Leaks are reported by the address pass; races by the thread pass, with a stack of both accesses.
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=1}"
@@ -48,7 +47,7 @@ for pass in "${passes[@]}"; do
         # Only the programs built here; the window's and the fuzz replays are the address pass's.
         select=(-L fast -E '^(ui\.|Fuzz)')
     fi
-    cmake --build "$build" --parallel "$jobs" --target "${targets[@]}"
-    (cd "$build" && ctest --output-on-failure --timeout 900 -j "$jobs" "${select[@]}")
+    timed "sanitize.sh: the $pass build" cmake --build "$build" --parallel "$jobs" --target "${targets[@]}"
+    (cd "$build" && timed "sanitize.sh: the $pass tests" ctest --output-on-failure --timeout 900 -j "$jobs" "${select[@]}")
     echo "sanitize.sh: $pass pass took $(( $(date +%s) - start )) s"
 done

@@ -237,7 +237,7 @@ TEST(SessionFiles, WorkingFilesLiveAsLongAsTheSession) {
         SessionFixture f;
         workDir = f.work.path();
         ASSERT_TRUE(f.load(path));
-        EXPECT_EQ(workFiles(f.work).size(), 3u); // undo file, store, peak table
+        EXPECT_EQ(workFiles(f.work).size(), 4u); // undo file, store, peak table, the table an undo brings back
         f.session.reset();
         EXPECT_TRUE(workFiles(f.work).empty());
     }

@@ -239,7 +239,7 @@ void DialogsTest::normaliseDialog() {
     QVERIFY(candidates.count() > 0 && !allLocked());
     const auto recut = positions();
     const auto normalised = samples(*w.form);
-    QCOMPARE(w->action("Undo1")->text(), QString("&Undo"));
+    QCOMPARE(w->action("Undo1")->text(), QString("&Undo Normalise"));
     w->action("Undo1")->trigger();
     QVERIFY(uitest::waitIdle(*w.form));
     QVERIFY(samples(*w.form) == before);

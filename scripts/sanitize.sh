@@ -36,7 +36,7 @@ for pass in "${passes[@]}"; do
     has() { grep -qx "$1" <<< "$available"; }
     targets=()
     if [ "$pass" = address ]; then
-        for target in $(grep -x 'tests_[a-z]*_fast' <<< "$available") tests_sampler_qt tests_ui clipboard_peer cleavix cleavix_fuzz; do
+        for target in $(grep -x 'tests_[a-z]*_fast' <<< "$available") tests_sampler_qt tests_ui clipboard_peer drag_peer cleavix cleavix_fuzz; do
             if has "$target"; then targets+=("$target"); fi
         done
         select=(-L fast)

@@ -104,7 +104,9 @@ protected:
 
 std::vector<uint8_t> asBytes(const std::vector<int16_t>& samples) {
     std::vector<uint8_t> out(samples.size() * 2);
-    std::memcpy(out.data(), samples.data(), out.size());
+    if (!out.empty()) { // an empty vector's data() may be null, which memcpy must not get
+        std::memcpy(out.data(), samples.data(), out.size());
+    }
     return out;
 }
 

@@ -108,11 +108,7 @@ void WindowTest::firstRunWritesDefaultsAndSecondRunHonoursThem() {
     {
         ModalScript script;
         bool offered = false;
-        script.handle([&](QWidget* widget) {
-            auto* dialog = qobject_cast<ui::TOdForm*>(widget);
-            if (dialog == nullptr) {
-                return false;
-            }
+        uitest::expect<ui::TOdForm>(script, [&](ui::TOdForm* dialog) {
             offered = true;
             dialog->reject();
             return true;

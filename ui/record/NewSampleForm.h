@@ -4,6 +4,8 @@
 // within what the recorder takes says "This sample rate is invalid!" and offers 44100 instead.
 //
 // Threads: main thread only.
+#include "processing/Processor.h"
+
 #include <QDialog>
 
 #include <cstdint>
@@ -17,7 +19,8 @@ class Prompter;
 
 namespace cleavix::ui {
 
-inline constexpr const char* kMsgInvalidRate = "This sample rate is invalid!";
+// The engine's text, so the dialog and a refused resample say the same.
+using processing::kMsgInvalidRate;
 
 class TNewSampleForm final : public QDialog {
     Q_OBJECT

@@ -11,7 +11,8 @@ set(cleavix_long_tests
   SdsSamplerRoundTrip.EveryRateAndLengthByteExact 2.4
   SdsSamplerFaults.OpenLoopReceiveAfterTheSamplersWait 2.0
   SdsCli.FaultsEndWithTheirTextAndExitStatus 1.6
-  VirtualBusTest.LateTargetDoesNotHoldUpOtherTargets 1.5)
+  VirtualBusTest.LateTargetDoesNotHoldUpOtherTargets 1.5
+  slicing_hydrogen_kit_render 15)
 while(cleavix_long_tests)
   list(POP_FRONT cleavix_long_tests name cost)
   # A name this build does not have is passed over.

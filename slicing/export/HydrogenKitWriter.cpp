@@ -2,35 +2,77 @@
 
 #include "slicing/export/TargetFiles.h"
 
+#include <cstdint>
+
 namespace cleavix::slicing::instrument {
 
 namespace {
 
+// The length of the UTF-8 sequence at `at` that XML 1.0 can hold as one character, or 0: no
+// overlong forms, surrogates or code points past U+10FFFF, nor U+FFFE and U+FFFF.
+size_t xmlCharLength(const std::string& text, size_t at) {
+    const unsigned char c = static_cast<unsigned char>(text[at]);
+    if (c < 0x80) {
+        return 1;
+    }
+    size_t extra = 0;
+    uint32_t code = 0;
+    if (c >= 0xC2 && c <= 0xDF) {
+        extra = 1;
+        code = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        extra = 2;
+        code = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        extra = 3;
+        code = c & 0x07;
+    } else {
+        return 0;
+    }
+    if (at + extra >= text.size()) {
+        return 0;
+    }
+    for (size_t k = 1; k <= extra; ++k) {
+        const unsigned char next = static_cast<unsigned char>(text[at + k]);
+        if ((next & 0xC0) != 0x80) {
+            return 0;
+        }
+        code = (code << 6) | (next & 0x3F);
+    }
+    const uint32_t least[] = {0, 0x80, 0x800, 0x10000};
+    if (code < least[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF) || code == 0xFFFE ||
+        code == 0xFFFF) {
+        return 0;
+    }
+    return extra + 1;
+}
+
 bool validUtf8(const std::string& text) {
-    size_t i = 0;
-    while (i < text.size()) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        size_t extra = 0;
-        if (c >= 0xF0 && c <= 0xF4) {
-            extra = 3;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            extra = 2;
-        } else if (c >= 0xC2 && c <= 0xDF) {
-            extra = 1;
-        } else if (c >= 0x80) {
+    for (size_t i = 0; i < text.size();) {
+        const size_t length = xmlCharLength(text, i);
+        if (length == 0) {
             return false;
         }
-        if (i + extra >= text.size() && extra > 0) {
-            return false;
-        }
-        for (size_t k = 1; k <= extra; ++k) {
-            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) {
-                return false;
-            }
-        }
-        i += extra + 1;
+        i += length;
     }
     return true;
+}
+
+// The kit's name as typed may come from a command line in another encoding: a byte that is not
+// UTF-8 becomes U+FFFD, so drumkit.xml stays readable.
+std::string utf8Only(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size();) {
+        const size_t length = xmlCharLength(text, i);
+        if (length == 0) {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        } else {
+            out.append(text, i, length);
+            i += length;
+        }
+    }
+    return out;
 }
 
 } // namespace
@@ -75,10 +117,11 @@ std::string drumkitXml(const SlicePlan& plan, const std::string& name) {
     std::string x = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     x += "<drumkit_info xmlns=\"http://www.hydrogen-music.org/drumkit\" "
          "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n";
-    x += " <name>" + xmlText(name) + "</name>\n";
+    x += " <name>" + xmlText(utf8Only(name)) + "</name>\n";
     x += " <author>Cleavix</author>\n";
     x += " <info>" + std::to_string(plan.slices.size()) + " slices of a loop</info>\n";
-    x += " <license></license>\n";
+    // Hydrogen's schema wants the image fields even when the kit has no image.
+    x += " <license></license>\n <image></image>\n <imageLicense></imageLicense>\n";
     x += " <componentList>\n  <drumkitComponent>\n   <id>0</id>\n   <name>Main</name>\n"
          "   <volume>1</volume>\n  </drumkitComponent>\n </componentList>\n";
     x += " <instrumentList>\n";
@@ -88,7 +131,9 @@ std::string drumkitXml(const SlicePlan& plan, const std::string& name) {
         x += "  <instrument>\n";
         x += "   <id>" + std::to_string(id) + "</id>\n";
         x += "   <name>" + xmlText(file.substr(0, file.find_last_of('.'))) + "</name>\n";
-        x += "   <volume>1</volume>\n   <isMuted>false</isMuted>\n   <pan_L>1</pan_L>\n   <pan_R>1</pan_R>\n"
+        x += "   <volume>1</volume>\n   <isMuted>false</isMuted>\n   <isSoloed>false</isSoloed>\n"
+             // pan_L and pan_R rather than 1.2's pan: both versions read them, 1 and 1 is the centre.
+             "   <pan_L>1</pan_L>\n   <pan_R>1</pan_R>\n   <pitchOffset>0</pitchOffset>\n"
              "   <randomPitchFactor>0</randomPitchFactor>\n   <gain>1</gain>\n   <applyVelocity>true</applyVelocity>\n"
              "   <filterActive>false</filterActive>\n   <filterCutoff>1</filterCutoff>\n"
              "   <filterResonance>0</filterResonance>\n   <Attack>0</Attack>\n   <Decay>0</Decay>\n"

@@ -356,6 +356,36 @@ TEST(HydrogenKitWriter, OneInstrumentPerSliceEscapedAndUtf8Only) {
     EXPECT_TRUE(kitProblem(plan).empty());
     files[1].name = "/x/bad\xff.wav";
     EXPECT_NE(kitProblem(planSlices(files, 40, 4040, stereo(2000), {})).find("UTF-8"), std::string::npos);
+    // Well-formed bytes that XML still cannot hold: a surrogate, an overlong slash, U+FFFF.
+    for (const char* bad : {"/x/\xed\xa0\x80.wav", "/x/\xc0\xaf.wav", "/x/\xef\xbf\xbf.wav", "/x/cut\xe2\x82"}) {
+        files[1].name = bad;
+        EXPECT_FALSE(kitProblem(planSlices(files, 40, 4040, stereo(2000), {})).empty()) << bad;
+    }
+    files[1].name = "/x/\xc3\xa9\xe9\xbc\x93\xf0\x9f\xa5\x81.wav"; // é, a CJK drum, U+1F941
+    EXPECT_TRUE(kitProblem(planSlices(files, 40, 4040, stereo(2000), {})).empty());
+}
+
+TEST(HydrogenKitWriter, HoldsTheFieldsHydrogensSchemaRequiresInItsOrder) {
+    const auto plan = planSlices(fourFiles("/x/slices"), 40, 4040, stereo(2000), {});
+    const std::string xml = drumkitXml(plan, "Kit");
+    auto before = [&xml](const char* first, const char* second) {
+        const size_t a = xml.find(first);
+        return a != std::string::npos && xml.find(second, a) != std::string::npos;
+    };
+    EXPECT_TRUE(before("<license>", "<image></image>"));
+    EXPECT_TRUE(before("<image></image>", "<imageLicense>"));
+    EXPECT_TRUE(before("<imageLicense>", "<componentList>"));
+    EXPECT_TRUE(before("<isMuted>", "<isSoloed>false</isSoloed>"));
+    EXPECT_TRUE(before("<isSoloed>", "<pan_L>"));
+    EXPECT_TRUE(before("<pan_R>", "<pitchOffset>0</pitchOffset>"));
+    EXPECT_TRUE(before("<pitchOffset>", "<randomPitchFactor>"));
+}
+
+TEST(HydrogenKitWriter, AKitNameThatIsNotUtf8StaysReadable) {
+    const auto plan = planSlices(fourFiles("/x/slices"), 40, 4040, stereo(2000), {});
+    // Latin-1 "Caf\xe9" from a command line: the stray byte becomes U+FFFD.
+    EXPECT_NE(drumkitXml(plan, "Caf\xe9 & \xc3\xa9").find("<name>Caf\xef\xbf\xbd &amp; \xc3\xa9</name>"),
+              std::string::npos);
 }
 
 TEST(TargetFiles, RefusesBadNamesFoldersAndSpecialFiles) {

@@ -132,7 +132,7 @@ std::string drumkitXml(const SlicePlan& plan, const std::string& name) {
         x += "   <id>" + std::to_string(id) + "</id>\n";
         x += "   <name>" + xmlText(file.substr(0, file.find_last_of('.'))) + "</name>\n";
         x += "   <volume>1</volume>\n   <isMuted>false</isMuted>\n   <isSoloed>false</isSoloed>\n"
-             // pan_L and pan_R rather than 1.2's pan: both versions read them, 1 and 1 is the centre.
+             // pan_L and pan_R, which the schema takes as well as pan: 1 and 1 is the centre.
              "   <pan_L>1</pan_L>\n   <pan_R>1</pan_R>\n   <pitchOffset>0</pitchOffset>\n"
              "   <randomPitchFactor>0</randomPitchFactor>\n   <gain>1</gain>\n   <applyVelocity>true</applyVelocity>\n"
              "   <filterActive>false</filterActive>\n   <filterCutoff>1</filterCutoff>\n"

@@ -22,27 +22,11 @@ using namespace plugins;
 
 const std::string kBase = "urn:cleavix-hostile:";
 
-struct HostileBench : EditBench {
-    HostileBench() : bridge(testBridge(presets.path(), CLEAVIX_HOSTILE_LV2_PATH)), host(editor(), *bridge) {}
-    TempDir presets;
-    std::unique_ptr<Lv2Bridge> bridge;
-    PluginHost host;
-
-    int index(const std::string& name) const { return bridge->find(kBase + name); }
+// Our test bench over the hostile bundle's folder.
+struct HostileBench : PluginBench {
+    HostileBench() : PluginBench(CLEAVIX_HOSTILE_LV2_PATH, kBase) {}
     PluginResult apply(const std::string& name, const std::vector<std::pair<std::string, float>>& settings = {}) {
-        PluginResult result;
-        auto chain = host.open(index(name));
-        if (!chain) {
-            result.error = "open failed";
-            return result;
-        }
-        for (const auto& [k, v] : settings) {
-            chain->setControl(k, v);
-        }
-        if (host.process(std::move(chain), PluginScope::All, [&](const PluginResult& r) { result = r; })) {
-            fx.waitIdle();
-        }
-        return result;
+        return PluginBench::apply(name, PluginScope::All, settings);
     }
 };
 

@@ -2,10 +2,16 @@
 
 #include "session/RecordTake.h"
 
+#include "sample/SampleFormat.h"
+
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 
 #include <cstdlib>
 #include <iostream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace cleavix::cli {
 
@@ -169,7 +175,7 @@ double parseNumber(const std::string& text, const std::string& what) {
     try {
         size_t used = 0;
         const double value = std::stod(text, &used);
-        if (used == text.size()) {
+        if (used == text.size() && std::isfinite(value)) {
             return value;
         }
     } catch (const std::exception&) {
@@ -216,6 +222,29 @@ void checkRecordFormat(long long rate, long long channels) {
         throw UsageError("--rate must be " + std::to_string(session::kMinRecordRate) + " to " +
                          std::to_string(session::kMaxRecordRate) + " and --channels 1 or 2");
     }
+}
+
+bool finishOutput(std::ofstream& out, const std::string& path) {
+    out.close();
+    if (out) {
+        return true;
+    }
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+        ::unlink(path.c_str());
+    }
+    return false;
+}
+
+uint64_t recordBytesFor(double seconds, long long rate, long long channels, const std::string& what) {
+    const uint64_t frameBytes = uint64_t(channels) * 2u;
+    const uint64_t most = sample::kMaxDataLength - sample::kMaxDataLength % frameBytes;
+    const double longest = double(most / frameBytes) / double(rate);
+    if (!(seconds > 0) || seconds > longest) {
+        throw UsageError(what + " must be above 0 and at most " + std::to_string(int64_t(longest)) +
+                         " (the longest take a Wave file holds at this rate)");
+    }
+    return std::min(most, uint64_t(seconds * double(rate)) * frameBytes);
 }
 
 } // namespace cleavix::cli

@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include <atomic>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <optional>
@@ -71,6 +72,7 @@ long long parseInteger(const std::string& text, const std::string& what);
 std::string takePositional(Args& args, const std::string& what);
 // UsageError for the first argument left over once a command has taken what it knows.
 void refuseLeftovers(const Args& args);
+// A finite number ("nan" and "inf" are no number of anything here). Throws UsageError.
 double parseNumber(const std::string& text, const std::string& what);
 
 struct Command {
@@ -104,7 +106,15 @@ private:
 // UsageError for a name or number that names none.
 int resolveDevice(audio::WaveDeviceProvider& provider, const std::optional<std::string>& name);
 
+// Closes a file written through a stream and tells whether every byte reached it (a buffered
+// write can fail only at the close). On failure a regular file at path is removed, so no partly
+// written output is left; anything else there (a device) is left alone.
+bool finishOutput(std::ofstream& out, const std::string& path);
+
 // --rate and --channels of a recording: 4000..192000 Hz, 1 or 2 channels. Throws UsageError.
 void checkRecordFormat(long long rate, long long channels);
+// The bytes `seconds` of such a recording hold; UsageError unless they are above 0 and fit a Wave
+// file (a longer take could not be kept).
+uint64_t recordBytesFor(double seconds, long long rate, long long channels, const std::string& what);
 
 } // namespace cleavix::cli

@@ -222,7 +222,7 @@ void writeWave(const std::string& fileName, const std::vector<uint8_t>& data, ui
     out.write("data", 4);
     le(out, size, 4);
     out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(size));
-    if (!out) {
+    if (!finishOutput(out, fileName)) {
         throw std::runtime_error("Cannot write " + fileName);
     }
 }

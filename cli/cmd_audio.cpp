@@ -237,11 +237,8 @@ int runRecord(Args& args) {
     const double duration = parseNumber(*seconds, "--seconds");
     const long long sampleRate = rate ? parseInteger(*rate, "--rate") : 44100;
     const long long channelCount = channels ? parseInteger(*channels, "--channels") : 2;
-    if (duration <= 0) {
-        throw UsageError("--seconds must be positive");
-    }
     checkRecordFormat(sampleRate, channelCount);
-    const uint64_t wanted = static_cast<uint64_t>(duration * double(sampleRate)) * uint64_t(channelCount) * 2;
+    const uint64_t wanted = recordBytesFor(duration, sampleRate, channelCount, "--seconds");
 
     CliEnv env(defaultSettings());
     auto& loop = env.loop;

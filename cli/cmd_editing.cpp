@@ -54,7 +54,7 @@ int choiceOf(const std::string& text) {
 bool writeBytes(const std::string& file, const std::vector<uint8_t>& bytes) {
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    return bool(out);
+    return finishOutput(out, file);
 }
 
 class Script {
@@ -110,10 +110,8 @@ bool Script::record(Args a) {
     refuseLeftovers(a);
     const long long sampleRate = rate ? parseInteger(*rate, "--rate") : 44100;
     const long long channelCount = channels ? parseInteger(*channels, "--channels") : 2;
-    if (seconds <= 0) {
-        throw UsageError("usage: record SECONDS [--rate R] [--channels C] [--device D] (SECONDS above 0)");
-    }
     checkRecordFormat(sampleRate, channelCount);
+    const uint64_t wanted = recordBytesFor(seconds, sampleRate, channelCount, "SECONDS");
     auto& session = env_.session;
     if (device) {
         session.player().setInputDeviceID(resolveDevice(session.devices(), device));
@@ -122,7 +120,6 @@ bool Script::record(Args a) {
     if (!take || !take->setFormat(uint32_t(sampleRate), uint16_t(channelCount)) || !take->record()) {
         return false;
     }
-    const uint64_t wanted = uint64_t(seconds * double(sampleRate)) * uint64_t(channelCount) * 2u;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds * 2 + 5);
     {
         Ticker ticker(env_.loop);
@@ -194,7 +191,7 @@ bool Script::dumpStore(const std::string& file) {
         out.write(buffer.data(), std::streamsize(n));
         done += n;
     }
-    return bool(out);
+    return finishOutput(out, file);
 }
 
 // The peak table's words as they stand (entry by entry, each channel's word, little-endian); fails
@@ -207,12 +204,13 @@ bool Script::dumpPeaks(const std::string& file) {
     for (uint64_t done = 0; out && done < total;) {
         const size_t got = peaks.readWords(done, words.data(), size_t(std::min<uint64_t>(words.size(), total - done)));
         if (got == 0) {
+            out.close();
             return false;
         }
         out.write(reinterpret_cast<const char*>(words.data()), std::streamsize(got * 4));
         done += got;
     }
-    return bool(out) && peaks.describes(env_.session.store().stream(), env_.session.format());
+    return finishOutput(out, file) && peaks.describes(env_.session.store().stream(), env_.session.format());
 }
 
 bool Script::run(Args a) {

@@ -4,6 +4,7 @@
 #include "plugins/ExternalEdit.h"
 #include "plugins/PluginHost.h"
 
+#include <cerrno>
 #include <iostream>
 #include <sys/wait.h>
 
@@ -212,8 +213,21 @@ int runEditExternal(Args& args) {
     }
     // Without a window there is no activation to wait for: the editor's exit stands for it.
     int status = 0;
-    ::waitpid(edit.editorPid(), &status, 0);
+    while (::waitpid(edit.editorPid(), &status, 0) < 0 && errno == EINTR) {
+    }
     const bool changed = edit.takeChange();
+    // An editor that failed may have left the copy half written: it is not read back.
+    const bool editorFailed = !WIFEXITED(status) || WEXITSTATUS(status) != 0;
+    if (editorFailed) {
+        const std::string why = WIFEXITED(status) ? "exited with status " + std::to_string(WEXITSTATUS(status))
+                                                  : "was ended by signal " + std::to_string(WTERMSIG(status));
+        std::cerr << "cleavix-cli: the editor " << why << "; the sample is left as it was\n";
+        printJson({{"changed", changed},
+                   {"dataLength", env.session.format().dataLength},
+                   {"editorStatus", WIFEXITED(status) ? WEXITSTATUS(status) : -1},
+                   {"error", "the editor " + why}});
+        return 1;
+    }
     bool ok = true;
     if (changed) {
         ok = env.load(edit.copyPath());
@@ -253,7 +267,8 @@ const CommandRegistration editExternalCommand(
      "Writes FILE as a wave copy (mode 0600, in a private folder of the working folder), starts CMD on it (split "
      "like a command line, no shell: \"flatpak run org.tenacityaudio.Tenacity\" works) and waits for it to end; "
      "when the copy changed it is reloaded. The sample is then saved to OUT. JSON {changed, dataLength, "
-     "editorStatus, error}.",
+     "editorStatus, error}; exit status 1, and OUT not written, when the editor failed (a status other than 0) "
+     "or the copy could not be read back.",
      runEditExternal});
 
 } // namespace

@@ -69,7 +69,7 @@ int runLoad(Args& args) {
             out.write(buffer.data(), static_cast<std::streamsize>(got));
             done += got;
         }
-        if (!out || done != format.dataLength) {
+        if (!finishOutput(out, *storeOut) || done != format.dataLength) {
             std::cerr << "cleavix-cli: cannot write " << *storeOut << "\n";
             return 1;
         }

@@ -108,6 +108,7 @@ Lv2Instance::Lv2Instance(std::shared_ptr<Lv2World> world, int index, double rate
             c.minimum *= rateOption_;
             c.maximum *= rateOption_;
             c.defaultValue *= rateOption_;
+            settleRange(c); // a bound times the rate may have overflowed
         }
     }
     for (uint32_t p = 0; p < ports; ++p) {

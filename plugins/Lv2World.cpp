@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <filesystem>
 #include <tuple>
 
@@ -33,6 +34,23 @@ std::string safeName(const std::string& text) {
         out.insert(out.begin(), '_');
     }
     return out;
+}
+
+void settleRange(PluginControl& c) {
+    // Bounds past this are a float's overflow in the Turtle (1e39 reads as infinity); within it
+    // the span of the range is a float too.
+    static constexpr float kLargest = 1.0e30f;
+    auto bound = [](float v, float fallback) { return std::isnan(v) ? fallback : std::clamp(v, -kLargest, kLargest); };
+    c.minimum = bound(c.minimum, 0.0f);
+    c.maximum = bound(c.maximum, c.minimum);
+    if (c.maximum < c.minimum) {
+        std::swap(c.minimum, c.maximum);
+    }
+    c.defaultValue = std::clamp(bound(c.defaultValue, c.minimum), c.minimum, c.maximum);
+    for (auto& point : c.enumeration) {
+        point.first = bound(point.first, c.minimum);
+    }
+    std::sort(c.enumeration.begin(), c.enumeration.end());
 }
 
 namespace {
@@ -187,11 +205,7 @@ PluginInfo Lv2World::describe(const LilvPlugin* plugin) const {
         c.perSampleRate = lilv_port_has_property(plugin, port, n_.sampleRate);
         c.minimum = min != nullptr ? lilv_node_as_float(min) : 0.0f;
         c.maximum = max != nullptr ? lilv_node_as_float(max) : 1.0f;
-        if (c.maximum < c.minimum) {
-            std::swap(c.minimum, c.maximum);
-        }
         c.defaultValue = def != nullptr ? lilv_node_as_float(def) : c.minimum;
-        c.defaultValue = std::clamp(c.defaultValue, c.minimum, c.maximum);
         lilv_node_free(def);
         lilv_node_free(min);
         lilv_node_free(max);
@@ -205,8 +219,8 @@ PluginInfo Lv2World::describe(const LilvPlugin* plugin) const {
                                            asString(lilv_scale_point_get_label(sp)));
             }
             lilv_scale_points_free(points);
-            std::sort(c.enumeration.begin(), c.enumeration.end());
         }
+        settleRange(c);
         LilvNodes* groups = lilv_port_get_value(plugin, port, n_.group);
         if (groups != nullptr && lilv_nodes_size(groups) > 0) {
             const LilvNode* g = lilv_nodes_get_first(groups);
@@ -281,7 +295,8 @@ std::vector<PluginPreset> Lv2World::presets(int index) {
     const fs::path folder = storedFolder(index);
     for (const auto& entry : fs::directory_iterator(folder, ec)) {
         const fs::path file = entry.path() / "preset.ttl";
-        if (!entry.is_directory(ec) || !fs::exists(file, ec)) {
+        // Only a regular file is read: a FIFO there would block the listing for good.
+        if (!entry.is_directory(ec) || !fs::is_regular_file(file, ec)) {
             continue;
         }
         LilvState* state = lilv_state_new_from_file(world_, urids_.map(), nullptr, file.c_str());

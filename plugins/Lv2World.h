@@ -19,6 +19,9 @@ namespace cleavix::plugins {
 // A node's text ("" for none), and a name made safe as one folder name.
 std::string asString(const LilvNode* node);
 std::string safeName(const std::string& text);
+// A control's range as a slider and a clamp can use it: no NaN, bounds within +-1e30 and in order,
+// the default between them, the labelled values sorted.
+void settleRange(PluginControl& c);
 
 class UridMap {
 public:

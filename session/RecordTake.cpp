@@ -98,9 +98,19 @@ bool RecordTake::arm() {
     return true;
 }
 
+uint64_t RecordTake::frameLimit() const {
+    const uint64_t most = std::min(byteLimit, sample::kMaxDataLength);
+    return most - most % (channels_ * 2u);
+}
+
 bool RecordTake::record() {
     if (state_ == State::Recording) {
         return true;
+    }
+    if (kept_ >= frameLimit()) {
+        // Full already: another run could not be kept.
+        session_.prompter().ask(jobs::MessageKind::Warning, kMsgRecordTooLong, "", jobs::Buttons::Ok);
+        return false;
     }
     if (state_ == State::Waiting && !openInput()) {
         return false;
@@ -112,6 +122,7 @@ bool RecordTake::record() {
     }
     running_ = true;
     stoppedForSpace_ = false;
+    stoppedForLength_ = false;
     state_ = State::Recording;
     return true;
 }
@@ -162,6 +173,14 @@ void RecordTake::tick() {
     }
     if (!session_.player().recorder().Recording) {
         finishRun(); // the recorder gave up (and said why)
+        return;
+    }
+    if (recordedBytes() >= frameLimit()) {
+        // The recorder may have gone a little past the limit since the last step: that part goes.
+        stop();
+        trim(frameLimit());
+        stoppedForLength_ = true;
+        session_.prompter().ask(jobs::MessageKind::Warning, kMsgRecordTooLong, "", jobs::Buttons::Ok);
         return;
     }
     if (freeBytes() < kRecordReserveBytes) {

@@ -9,6 +9,7 @@
 #include "audio/MeterData.h"
 #include "jobs/Prompter.h"
 #include "sample/FileAndMemoryStream.h"
+#include "sample/SampleFormat.h"
 
 #include <cstdint>
 #include <functional>
@@ -26,6 +27,9 @@ inline constexpr uint32_t kMaxRecordRate = 192000;
 inline constexpr uint64_t kRecordReserveBytes = 65536;
 inline constexpr const char* kMsgRecordDiskFull =
     "The working folder is nearly full: recording stopped.\r\nThe part recorded so far is kept.";
+
+inline constexpr const char* kMsgRecordTooLong =
+    "The take has reached the largest size a Wave file holds: recording stopped.\r\nThe part recorded so far is kept.";
 
 class RecordTake {
 public:
@@ -58,6 +62,10 @@ public:
     void trim(uint64_t bytes);
     // True once the take was stopped for want of room.
     bool stoppedForSpace() const { return stoppedForSpace_; }
+    // True once the take was stopped at byteLimit.
+    bool stoppedForLength() const { return stoppedForLength_; }
+    // The most a take holds (whole frames of it): what a sample's data may be. Tests lower it.
+    uint64_t byteLimit = sample::kMaxDataLength;
 
     // Whole frames recorded so far in this take.
     uint64_t recordedBytes() const;
@@ -86,6 +94,7 @@ private:
     void finishRun();
     void giveBackStore();
     void restartMonitor();
+    uint64_t frameLimit() const;
 
     Session& session_;
     std::unique_ptr<sample::TFileAndMemoryStream> file_;
@@ -96,6 +105,7 @@ private:
     uint64_t kept_ = 0;     // bytes of the runs finished so far
     bool running_ = false;  // the recorder was started in the current run
     bool stoppedForSpace_ = false;
+    bool stoppedForLength_ = false;
 };
 
 } // namespace cleavix::session

@@ -27,7 +27,7 @@ bool Session::keepRecording(std::shared_ptr<RecordTake> take, std::function<void
         return false;
     }
     take->stop();
-    if (take->recordedBytes() == 0 || take->recordedBytes() > 0xFFFFFFFFu) {
+    if (take->recordedBytes() == 0 || take->recordedBytes() > sample::kMaxDataLength) {
         return false;
     }
     // The prompt runs the keep at once, after a save it starts, or never (Cancel).

@@ -353,6 +353,14 @@ std::optional<IniFile> IniFile::load(const fs::path& path, std::string* error) {
     if (!fs::exists(path, exists)) {
         return file;
     }
+    // A folder would read as an empty file and a FIFO would wait for a writer: neither is opened.
+    std::error_code kind;
+    if (!fs::is_regular_file(path, kind)) {
+        if (error) {
+            *error = "cannot read " + path.string() + ": not a regular file";
+        }
+        return std::nullopt;
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         if (error) {
@@ -522,7 +530,18 @@ std::string IniFile::render() const {
     return out;
 }
 
-bool IniFile::save(const fs::path& path, std::string* error, std::chrono::milliseconds lockWait) const {
+bool IniFile::save(const fs::path& given, std::string* error, std::chrono::milliseconds lockWait) const {
+    // Through a symbolic link the file it points to is replaced, not the link (as the settings
+    // object does): a configuration kept elsewhere and linked in stays where it is.
+    fs::path path = given;
+    std::error_code linkError;
+    for (int depth = 0; depth < 40 && fs::is_symlink(path, linkError); ++depth) {
+        const fs::path target = fs::read_symlink(path, linkError);
+        if (linkError) {
+            break;
+        }
+        path = target.is_absolute() ? target : path.parent_path() / target;
+    }
     auto fail = [&](const std::string& what) {
         if (error) {
             *error = what + " " + path.string() + ": " + std::strerror(errno);
@@ -533,7 +552,8 @@ bool IniFile::save(const fs::path& path, std::string* error, std::chrono::millis
     if (path.has_parent_path()) {
         fs::create_directories(path.parent_path(), made);
     }
-    LockFile lock(path.string() + ".lock");
+    // The lock beside the name given, where the settings object takes it.
+    LockFile lock(given.string() + ".lock");
     if (!lock.acquire(lockWait)) {
         return fail("cannot lock");
     }

@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace cleavix::test {
 
@@ -46,13 +47,15 @@ inline std::unique_ptr<plugins::Lv2Bridge> testBridge(const std::string& presetF
 }
 
 struct PluginBench : EditBench {
-    PluginBench() : bridge(testBridge(presets.path())), host(editor(), *bridge) {}
+    // Over another bundle folder, whose plug-ins' URIs are `prefix` and their names.
+    explicit PluginBench(const std::string& path = CLEAVIX_TEST_LV2_PATH, std::string prefix = "urn:cleavix-test:")
+        : bridge(testBridge(presets.path(), path)), host(editor(), *bridge), prefix_(std::move(prefix)) {}
     TempDir presets;
     std::unique_ptr<plugins::Lv2Bridge> bridge;
     plugins::PluginHost host;
 
     int index(const std::string& name) const {
-        return bridge->find("urn:cleavix-test:" + name);
+        return bridge->find(prefix_ + name);
     }
     // Opens the plug-in for the sample, sets controls, and processes; the result.
     plugins::PluginResult apply(const std::string& name, plugins::PluginScope scope = plugins::PluginScope::All,
@@ -71,6 +74,9 @@ struct PluginBench : EditBench {
         }
         return result;
     }
+
+private:
+    std::string prefix_;
 };
 #endif
 

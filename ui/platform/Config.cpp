@@ -76,6 +76,20 @@ private:
 
 QString flagText(bool value) { return value ? "true" : "false"; }
 
+// Whether a sync left the file written. The settings object keeps only the first error it met, so
+// past a format error (lines it could not read, which the write drops) a failed write does not
+// show: whether the file can be written is asked directly then.
+bool writtenWell(const QSettings& settings) {
+    switch (settings.status()) {
+    case QSettings::NoError:
+        return true;
+    case QSettings::FormatError:
+        return settings.isWritable();
+    default:
+        return false;
+    }
+}
+
 } // namespace
 
 QColor colourFromConfigText(const QString& text, bool* ok) {
@@ -132,11 +146,27 @@ QString defaultFolder() {
 }
 
 QString configFilePath() {
-    QSettings settings(QSettings::IniFormat, QSettings::UserScope, "Cleavix", "Cleavix");
-    return settings.fileName();
+    // Named by a settings object on a file beside it that does not exist: one on the file itself
+    // would read it, and a FIFO there would never answer.
+    const QSettings probe(QSettings::IniFormat, QSettings::UserScope, "Cleavix", "Cleavix-path-probe");
+    return QFileInfo(probe.fileName()).dir().filePath("Cleavix.ini");
 }
 
-Config readConfig(bool* ok) {
+bool configFileUsable() {
+    const QFileInfo file(configFilePath());
+    return !file.exists() || file.isFile();
+}
+
+Config readConfig(bool* ok, bool* ignored) {
+    if (ignored != nullptr) {
+        *ignored = false;
+    }
+    if (!configFileUsable()) {
+        if (ok != nullptr) {
+            *ok = false;
+        }
+        return Config();
+    }
     QSettings settings(QSettings::IniFormat, QSettings::UserScope, "Cleavix", "Cleavix");
     settings.beginGroup(kConfigGroup);
     Reader r(settings);
@@ -223,13 +253,22 @@ Config readConfig(bool* ok) {
     c.toolsToolbar = r.flag("ToolbarTools", true);
     settings.endGroup();
     settings.sync();
+    // Lines it could not read are a format error (found on loading or when the sync reads the
+    // file again); the values it could read stand.
+    const bool malformed = settings.status() == QSettings::FormatError;
     if (ok != nullptr) {
-        *ok = settings.status() == QSettings::NoError;
+        *ok = writtenWell(settings);
+    }
+    if (ignored != nullptr) {
+        *ignored = malformed;
     }
     return c;
 }
 
 bool writeConfig(const Config& c) {
+    if (!configFileUsable()) {
+        return false;
+    }
     QSettings settings(QSettings::IniFormat, QSettings::UserScope, "Cleavix", "Cleavix");
     if (!settings.isWritable()) {
         return false;
@@ -312,7 +351,7 @@ bool writeConfig(const Config& c) {
     flag("ToolbarTools", c.toolsToolbar);
     settings.endGroup();
     settings.sync();
-    return settings.status() == QSettings::NoError;
+    return writtenWell(settings);
 }
 
 } // namespace cleavix::ui

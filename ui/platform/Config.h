@@ -110,9 +110,15 @@ struct Config {
 // Where the configuration lives, and the settings object on it.
 QString configFilePath();
 
+// Whether the configuration may be opened: it is a regular file or not there yet. A folder, FIFO
+// or device in its place is never opened (opening a FIFO would wait for a writer for good).
+bool configFileUsable();
+
 // Reads every value; absent ones get their default, which is written back at once. `ok` is false
-// when the file cannot be read or written (the caller reports it).
-Config readConfig(bool* ok = nullptr);
+// when the file cannot be read or written, or is not usable (the caller reports it). `ignored` is
+// set when the file held lines the settings object could not make sense of: the values it could
+// read stand, and those lines are not kept when the file is next written (the caller says so).
+Config readConfig(bool* ok = nullptr, bool* ignored = nullptr);
 // Writes every value (except "ShowTips"; "ShowWizardOnStartup" as "false"). False on failure.
 bool writeConfig(const Config& config);
 

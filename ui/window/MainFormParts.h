@@ -9,6 +9,9 @@ namespace cleavix::ui::mainform {
 
 inline constexpr const char* kMsgConfigAccess = "An error occured when accessing the configuration file!";
 inline constexpr const char* kMsgConfigUpdate = "Configuration File Update Failed!";
+inline constexpr const char* kMsgConfigLinesIgnored =
+    "Some lines of the configuration file %1 could not be read and were ignored.\r\n"
+    "The other settings stand; those lines are not kept when the settings are saved.";
 inline constexpr const char* kMsgInitialise = "An error occurred when initialising Cleavix!";
 inline constexpr const char* kMsgNoSoundcard = "Error! - no soundcard found - check system sound settings";
 inline constexpr const char* kMsgCommandLineFile = "Error opening file - check path!";

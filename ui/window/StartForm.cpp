@@ -109,7 +109,7 @@ void TMainForm::FormCreate() {
     prompter_.setParent(this);
     prompter_.saveDialog = [this](const std::string& suggested, uint8_t bits) { return runSaveDialog(suggested, bits); };
 
-    config_ = readConfig(&configOk_);
+    config_ = readConfig(&configOk_, &configLinesIgnored_);
     if (!configOk_) {
         // Reading went on with the defaults; the values could not be stored.
         config_ = Config();
@@ -186,6 +186,8 @@ void TMainForm::FormShow() {
     }
     if (!configOk_) {
         message(jobs::MessageKind::Error, kMsgConfigAccess);
+    } else if (configLinesIgnored_) {
+        message(jobs::MessageKind::Warning, QString(kMsgConfigLinesIgnored).arg(configFilePath()));
     }
     if (transport_->outputNames().empty()) {
         message(jobs::MessageKind::Error, kMsgNoSoundcard);

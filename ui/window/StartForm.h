@@ -199,6 +199,7 @@ private:
     StartOptions options_;
     Config config_;
     bool configOk_ = true;
+    bool configLinesIgnored_ = false;
     std::unique_ptr<session::Session> session_;
     std::unique_ptr<TransportControl> transport_;
     TProcessForm* processForm_ = nullptr;

@@ -91,14 +91,15 @@ EOF
         fi
     done
 
-    # The slice points sit at the four attacks (byte offsets in the 16-bit stereo store).
+    # A slice point sits in front of each attack after the first (byte offsets in the 16-bit stereo
+    # store); the loop's start needs none.
     if in_root cleavix-cli slice /tmp/round-trip/loop.wav --sensitivity 50 > "$dir/slice.json" 2> "$dir/slice.err"; then
         local frames
         frames="$(json_field "$dir/slice.json" '" ".join(str(p["position"] // 4) for p in j["points"])')"
         python3 -c '
 import sys
 found = [int(f) for f in sys.argv[1].split()]
-ok = len(found) == 4 and all(abs(f - a) <= 512 for f, a in zip(found, [0, 22050, 44100, 66150]))
+ok = len(found) == 3 and all(a - 512 <= f <= a for f, a in zip(found, [22050, 44100, 66150]))
 sys.exit(0 if ok else 1)' "$frames" && pass || fail "cleavix-cli slice found the attacks at frames: $frames"
     else
         fail "cleavix-cli slice: $(cat "$dir/slice.err")"
@@ -125,11 +126,17 @@ check_window() {
     local shot="$root/tmp/window.png" out
     rm -f "$shot"
     [ -f "$root/tmp/round-trip/loop.wav" ] || check_round_trip
-    if out="$(in_root QT_QPA_PLATFORM=offscreen cleavix --screenshot /tmp/window.png /tmp/round-trip/loop.wav 2>&1)"; then
+    # A desktop session's runtime folder, which Qt asks for.
+    mkdir -p -m 0700 "$root/run/user/0"
+    if out="$(in_root QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=/run/user/0 \
+            cleavix --screenshot /tmp/window.png /tmp/round-trip/loop.wav 2>&1)"; then
         file "$shot" | grep -q 'PNG image data, 1000 x 600' && pass || fail "the window's picture: $(file "$shot")"
     else
         fail "cleavix --screenshot: $out"
     fi
+    # The offscreen plug-in says what it cannot do with a window; anything else (a missing font,
+    # plug-in or library) is a fault of the installed system.
+    out="$(grep -v '^This plugin does not support' <<< "$out" || true)"
     [ -z "$out" ] && pass || fail "the window printed: $out"
 }
 
@@ -140,7 +147,9 @@ check_desktop_files() {
     local page out
     for page in cleavix cleavix-cli; do
         expect_output "man -w $page" "/usr/share/man/man1/$page.1.gz" man -w "$page"
-        out="$(in_root MANWIDTH=80 man --warnings -P cat "$page" 2>&1 > "$work/man.txt")" && [ -z "$out" ] && pass ||
+        # Read as a local file, so man keeps no formatted copy in /var/cache/man.
+        out="$(in_root MANWIDTH=80 man --warnings -l -P cat "/usr/share/man/man1/$page.1.gz" 2>&1 > "$work/man.txt")" &&
+            [ -z "$out" ] && [ -s "$work/man.txt" ] && pass ||
             fail "man $page: $out"
     done
     if [ -x "$root/usr/bin/desktop-file-validate" ]; then
@@ -164,14 +173,21 @@ check_desktop_files() {
     [ -f "$root/usr/share/icons/hicolor/scalable/apps/cleavix.svg" ] && pass || fail "the scalable icon"
 }
 
-# Removed, every file of the package goes and the databases forget it; purged, dpkg forgets it.
+# no_apt_warnings LOG WHAT: apt and dpkg reported no error or warning in LOG.
+no_apt_warnings() {
+    ! grep -E '^(W: |E: |dpkg: warning)' "$1" && pass || fail "warnings from $2"
+}
+
+# Removed, every file of the package goes and the databases forget it. Installed again and purged,
+# dpkg forgets it and nothing named after it is left. (A package without conffiles is forgotten at
+# remove already, so apt cannot purge it after a remove: the purge gets its own install.)
 check_remove_purge() {
     stage "apt-get remove and purge"
     local files path out left=""
     files="$(while read -r path; do [ -d "$root$path" ] || echo "$path"; done <<< "$dpkg_list")"
     [ "$(wc -l <<< "$files")" -ge 20 ] && pass || fail "dpkg -L cleavix lists only: $files"
     if in_root apt-get remove -y cleavix > "$work/apt-remove.log" 2>&1; then pass; else fail "apt-get remove: $(cat "$work/apt-remove.log")"; fi
-    ! grep -E '^(W: |E: |dpkg: warning)' "$work/apt-remove.log" && pass || fail "warnings from apt-get remove"
+    no_apt_warnings "$work/apt-remove.log" "apt-get remove"
     while read -r path; do
         [ -e "$root$path" ] || [ -L "$root$path" ] && left+=" $path"
     done <<< "$files"
@@ -188,10 +204,14 @@ check_remove_purge() {
     if [ -x "$root/usr/bin/man" ]; then
         ! in_root man -w cleavix > "$work/man-w.txt" 2>&1 && pass || fail "man -w cleavix still finds a page"
     fi
+
+    apt_install --no-install-recommends "./tmp/$(basename "$deb")" || return 0
     if in_root apt-get purge -y cleavix > "$work/apt-purge.log" 2>&1; then pass; else fail "apt-get purge: $(cat "$work/apt-purge.log")"; fi
-    ! grep -E '^(W: |E: |dpkg: warning)' "$work/apt-purge.log" && pass || fail "warnings from apt-get purge"
+    no_apt_warnings "$work/apt-purge.log" "apt-get purge"
     out="$(in_root dpkg-query -W -f='${db:Status-Status}' cleavix 2>&1 || true)"
     { [ "$out" = not-installed ] || grep -q 'no packages found' <<< "$out"; } && pass || fail "dpkg still knows cleavix: $out"
+    left="$(ls "$root"/var/lib/dpkg/info/cleavix.* 2> /dev/null || true)"
+    [ -z "$left" ] && pass || fail "dpkg's files of cleavix are left: $left"
     # Nothing named after the program anywhere but the user's files, the downloads and the logs.
     left="$(cd "$root" && find . \( -path ./proc -o -path ./tmp -o -path ./root -o -path ./var/log \
         -o -path ./var/cache/apt \) -prune -o -iname '*cleavix*' -print)"

@@ -29,7 +29,7 @@ check_programs() {
     fi
     # The window's help names the installed guide, and the guide is there with what it links to.
     local guide
-    guide="$(in_root cleavix --help 2>&1 | sed -n 's/^The user guide (HTML): //p')"
+    guide="$(in_root cleavix --help 2>&1 | sed -n 's/^The user guide (HTML): //p' || true)"
     [ "$guide" = /usr/share/cleavix/help/index.html ] && pass || fail "cleavix --help names the guide '$guide'"
     [ -s "$root/usr/share/cleavix/help/index.html" ] && pass || fail "the guide is not installed"
     local link missing=""
@@ -77,7 +77,7 @@ EOF
     in_root cleavix-cli info /tmp/round-trip/loop.wav > "$dir/info.json" 2> "$dir/info.err" || status=$?
     [ "$status" -eq 0 ] && pass || fail "cleavix-cli info exited $status: $(cat "$dir/info.err")"
     local info
-    info="$(json_field "$dir/info.json" '(j["result"], j["channels"], j["sampleRate"], j["bitsPerSample"], j["dataLength"])' 2>&1)"
+    info="$(json_field "$dir/info.json" '(j["result"], j["channels"], j["sampleRate"], j["bitsPerSample"], j["dataLength"])' 2>&1 || true)"
     [ "$info" = "(0, 2, 44100, 16, 352800)" ] && pass || fail "cleavix-cli info: $info"
 
     # Saved as Wave and as AIFF, the samples are the ones read.
@@ -95,7 +95,7 @@ EOF
     # store); the loop's start needs none.
     if in_root cleavix-cli slice /tmp/round-trip/loop.wav --sensitivity 50 > "$dir/slice.json" 2> "$dir/slice.err"; then
         local frames
-        frames="$(json_field "$dir/slice.json" '" ".join(str(p["position"] // 4) for p in j["points"])')"
+        frames="$(json_field "$dir/slice.json" '" ".join(str(p["position"] // 4) for p in j["points"])' 2>&1 || true)"
         python3 -c '
 import sys
 found = [int(f) for f in sys.argv[1].split()]
@@ -145,7 +145,9 @@ check_window() {
 check_desktop_files() {
     stage "manual pages, desktop entry, icons, MIME type"
     local page out
+    [ -x "$root/usr/bin/man" ] || echo "man-db is not installed: the manual pages are not looked up"
     for page in cleavix cleavix-cli; do
+        [ -x "$root/usr/bin/man" ] || break
         expect_output "man -w $page" "/usr/share/man/man1/$page.1.gz" man -w "$page"
         # Read as a local file, so man keeps no formatted copy in /var/cache/man.
         out="$(in_root MANWIDTH=80 man --warnings -l -P cat "/usr/share/man/man1/$page.1.gz" 2>&1 > "$work/man.txt")" &&

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The checks of the package installed in a chroot, sourced by scripts/check-deb-install.sh, which
 # defines in_root, apt_install, pass, fail, stage, $root, $work, $version and $dpkg_list (dpkg -L).
 # The chroot runs the programs; the host's sox and python read what they wrote.

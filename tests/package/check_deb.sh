@@ -75,7 +75,7 @@ listing="$(dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|')"
 for f in /usr/bin/cleavix /usr/bin/cleavix-cli /usr/share/applications/cleavix.desktop \
          /usr/share/icons/hicolor/scalable/apps/cleavix.svg /usr/share/mime/packages/cleavix.xml \
          /usr/share/man/man1/cleavix.1.gz /usr/share/man/man1/cleavix-cli.1.gz /usr/share/cleavix/help/index.html \
-         /usr/share/doc/cleavix/changelog.gz; do
+         /usr/share/doc/cleavix/changelog.gz /usr/share/lintian/overrides/cleavix; do
     grep -qxF "$f" <<< "$listing" && pass || fail "the package lacks $f"
 done
 outside="$(grep -v '^/usr/\|^/$' <<< "$listing" || true)"
@@ -88,6 +88,8 @@ trap 'rm -rf "$unpacked"' EXIT
 dpkg-deb -x "$deb" "$unpacked"
 for program in cleavix cleavix-cli; do
     file "$unpacked/usr/bin/$program" | grep -q ', stripped' && pass || fail "$program is not stripped"
+    ! readelf -SW "$unpacked/usr/bin/$program" | grep -qE ' \.(comment|note) ' && pass ||
+        fail "$program keeps its .comment or .note section"
 done
 [ "$("$unpacked/usr/bin/cleavix-cli" --version)" = "cleavix-cli $version" ] && pass || fail "cleavix-cli --version"
 guide="$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$unpacked/usr/bin/cleavix" --help | sed -n 's/^The user guide (HTML): //p')"

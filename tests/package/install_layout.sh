@@ -35,7 +35,8 @@ expected=(bin/cleavix bin/cleavix-cli
           share/icons/hicolor/scalable/apps/cleavix.svg
           share/mime/packages/cleavix.xml
           share/man/man1/cleavix.1.gz share/man/man1/cleavix-cli.1.gz
-          share/doc/cleavix/changelog.gz)
+          share/doc/cleavix/changelog.gz
+          share/lintian/overrides/cleavix)
 for size in $icon_sizes; do
     expected+=("share/icons/hicolor/${size}x${size}/apps/cleavix.png")
 done

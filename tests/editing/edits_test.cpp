@@ -434,7 +434,10 @@ TEST(PointUndo, AddMoveAndFlagsUndoAndRedo) {
 
 TEST(Undo, CancelDuringTheBackupLeavesTheDataAndOffersNoUndo) {
     EditBench b;
-    const auto data = testSignal(6000000); // 12 MB: the backup takes many blocks
+    // 48 MB: the backup takes many blocks, so the cancel, posted from the first progress of the
+    // backup, reaches the worker while it still copies (with 12 MB an idle ASan run finished the
+    // backup first once).
+    const auto data = testSignal(24000000);
     ASSERT_TRUE(b.loadSamples(data, 2));
     struct Canceller : jobs::ProgressView {
         jobs::JobFrame* frame = nullptr;
@@ -443,7 +446,7 @@ TEST(Undo, CancelDuringTheBackupLeavesTheDataAndOffersNoUndo) {
         void progressHidden() override {}
         void progressChanged() override {
             if (!done && frame->progress().mode() == jobs::ProcessMode::CreatingUndo &&
-                frame->progress().position() >= 5) {
+                frame->progress().position() >= 1) {
                 done = true;
                 frame->requestCancel();
             }
@@ -451,12 +454,12 @@ TEST(Undo, CancelDuringTheBackupLeavesTheDataAndOffersNoUndo) {
     } view;
     view.frame = &b.s().jobs();
     b.s().jobs().progress().setView(&view);
-    b.editor().setupSelections(0, 12000000);
+    b.editor().setupSelections(0, 48000000);
     b.run([&](editing::Done d) { return b.editor().cut(std::move(d)); });
     b.s().jobs().progress().setView(nullptr);
     ASSERT_TRUE(view.done);
     EXPECT_TRUE(b.fx.prompter.asked.empty()) << "no question while the backup is made";
-    EXPECT_EQ(b.s().format().dataLength, 12000000u);
+    EXPECT_EQ(b.s().format().dataLength, 48000000u);
     EXPECT_FALSE(b.editor().undoAvailable());
     EXPECT_EQ(b.samples(), data);
 }

@@ -69,13 +69,6 @@ protected:
         f.session->store().stream().readAt(0, out.data(), out.size());
         return out;
     }
-    size_t workFileCount() {
-        size_t n = 0;
-        for (const auto& name : f.work.entries()) {
-            n += sample::isWorkFileName(name) ? 1 : 0;
-        }
-        return n;
-    }
 
     TempDir files;
     SessionFixture f;
@@ -134,9 +127,9 @@ TEST_F(SessionRecord, UndoGivesThePreviousSampleBack) {
 TEST_F(SessionRecord, ATakeDroppedOrEmptyChangesNothing) {
     useCapture(patternBytes(40000, 7));
     loadLoop();
-    const size_t filesBefore = workFileCount();
+    const size_t filesBefore = f.workFileCount();
     auto take = f.session->DoRecord();
-    EXPECT_EQ(workFileCount(), filesBefore + 1);
+    EXPECT_EQ(f.workFileCount(), filesBefore + 1);
     // Arm and stop: the input opened and closed, nothing recorded; keeping that is refused.
     ASSERT_TRUE(take->arm());
     EXPECT_EQ(take->state(), RecordTake::State::Armed);
@@ -148,7 +141,7 @@ TEST_F(SessionRecord, ATakeDroppedOrEmptyChangesNothing) {
     // A take recorded and then dropped.
     recordAtLeast(*take, 8000);
     take.reset();
-    EXPECT_EQ(workFileCount(), filesBefore);
+    EXPECT_EQ(f.workFileCount(), filesBefore);
     EXPECT_EQ(storeBytes(), original);
     EXPECT_FALSE(f.session->modified());
     EXPECT_FALSE(f.session->busy());

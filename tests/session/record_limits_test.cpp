@@ -17,15 +17,6 @@ using session::RecordTake;
 
 namespace {
 
-session::Backends virtualBackends(audio::VirtualDeviceProvider*& provider) {
-    session::Backends b;
-    auto devices = std::make_unique<audio::VirtualDeviceProvider>();
-    provider = devices.get();
-    b.waveDevices = std::move(devices);
-    b.systemScsi = false;
-    return b;
-}
-
 // Bytes no two frames of which are alike.
 std::vector<uint8_t> pattern(size_t bytes) {
     std::vector<uint8_t> out(bytes);
@@ -66,17 +57,10 @@ protected:
         EXPECT_TRUE(f.load(files.file("loop.wav")));
         return data;
     }
-    size_t takeFiles() {
-        size_t n = 0;
-        for (const auto& name : f.work.entries()) {
-            n += sample::isWorkFileName(name) ? 1 : 0;
-        }
-        return n;
-    }
 
     TempDir files;
     audio::VirtualDeviceProvider* provider = nullptr;
-    SessionFixture f{session::Settings{}, virtualBackends(provider)};
+    SessionFixture f{session::Settings{}, virtualDeviceBackends(provider)};
 };
 
 TEST_F(RecordLimits, ATakeStopsAtTheLargestWaveDataWithItsMessageAndKeepsThatMuch) {
@@ -143,10 +127,10 @@ TEST_F(RecordLimits, AStopInsideTheFirstBufferKeepsItsBytesOrDropsThemAll) {
 
 TEST_F(RecordLimits, ADeviceThatDeliversNothingLeavesNothingToKeep) {
     const auto original = loadLoop();
-    const size_t filesBefore = takeFiles();
+    const size_t filesBefore = f.workFileCount();
     auto take = f.session->DoRecord();
     ASSERT_TRUE(take->record());
-    EXPECT_EQ(takeFiles(), filesBefore + 1);
+    EXPECT_EQ(f.workFileCount(), filesBefore + 1);
     for (int i = 0; i < 20; ++i) {
         take->tick();
         f.loop.runPending();
@@ -158,7 +142,7 @@ TEST_F(RecordLimits, ADeviceThatDeliversNothingLeavesNothingToKeep) {
     take.reset();
     EXPECT_EQ(storeBytes(), original);
     EXPECT_FALSE(f.session->modified());
-    EXPECT_EQ(takeFiles(), filesBefore) << "the take's file goes with it";
+    EXPECT_EQ(f.workFileCount(), filesBefore) << "the take's file goes with it";
 }
 
 // A keep that cannot write the new sample (the working folder full: a file-size limit) fails and

@@ -22,15 +22,6 @@ namespace {
 constexpr uint32_t kFrames = 40000;
 const std::vector<uint32_t> kPointFrames = {9000, 17000, 30000};
 
-session::Backends virtualDevices(audio::VirtualDeviceProvider*& provider) {
-    session::Backends b;
-    auto devices = std::make_unique<audio::VirtualDeviceProvider>();
-    provider = devices.get();
-    b.waveDevices = std::move(devices);
-    b.systemScsi = false;
-    return b;
-}
-
 session::Settings quiet() {
     session::Settings s;
     s.scanOnLoad = false;
@@ -46,7 +37,7 @@ std::vector<uint8_t> times(const std::vector<uint8_t>& pass, size_t n) {
 // the buffers.
 class TempoPlay : public ::testing::TestWithParam<uint32_t> {
 protected:
-    TempoPlay() : f(quiet(), virtualDevices(provider)) {}
+    TempoPlay() : f(quiet(), virtualDeviceBackends(provider)) {}
 
     void SetUp() override {
         rate = GetParam();

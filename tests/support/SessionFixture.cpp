@@ -1,8 +1,20 @@
 #include "support/SessionFixture.h"
 
+#include "audio/VirtualWaveDevice.h"
+#include "sample/WorkFiles.h"
+
 #include <stdexcept>
 
 namespace cleavix::test {
+
+session::Backends virtualDeviceBackends(audio::VirtualDeviceProvider*& provider) {
+    session::Backends b;
+    auto devices = std::make_unique<audio::VirtualDeviceProvider>();
+    provider = devices.get();
+    b.waveDevices = std::move(devices);
+    b.systemScsi = false; // no real adaptors in a test
+    return b;
+}
 
 SessionFixture::SessionFixture(session::Settings settings) {
     settings.tempPath = work.path();
@@ -12,6 +24,14 @@ SessionFixture::SessionFixture(session::Settings settings) {
 SessionFixture::SessionFixture(session::Settings settings, session::Backends backends) {
     settings.tempPath = work.path();
     session = std::make_unique<session::Session>(loop, prompter, settings, std::move(backends));
+}
+
+size_t SessionFixture::workFileCount() const {
+    size_t n = 0;
+    for (const auto& name : work.entries()) {
+        n += sample::isWorkFileName(name) ? 1 : 0;
+    }
+    return n;
 }
 
 void SessionFixture::waitIdle() { session->jobs().waitIdle([this] { loop.runOne(); }); }

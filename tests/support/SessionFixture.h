@@ -9,7 +9,14 @@
 #include <memory>
 #include <string>
 
+namespace cleavix::audio {
+class VirtualDeviceProvider;
+}
+
 namespace cleavix::test {
+
+// Device layers with virtual wave devices only (no real adaptors); `provider` is set to them.
+session::Backends virtualDeviceBackends(audio::VirtualDeviceProvider*& provider);
 
 // A session with its main loop and scripted prompter, working files in its own folder.
 struct SessionFixture {
@@ -25,6 +32,8 @@ struct SessionFixture {
     void waitIdle();
     // open() and wait; returns the done() result (false when refused).
     bool load(const std::string& fileName);
+    // How many working files (of any session) lie in the working folder.
+    size_t workFileCount() const;
     // A session command taking done(bool); runs it and waits for done.
     bool runAndWait(const std::function<void(std::function<void(bool)>)>& command);
 };

@@ -1,6 +1,7 @@
 // Playback from the window on the virtual audio device, whose clock only the test moves: a
 // locator dropped while the loop plays restarts the loop with its new region.
 #include "ui/UiTestSupport.h"
+#include "ui/VirtualDevices.h"
 
 #include "audio/VirtualWaveDevice.h"
 #include "ui/commands/TransportControl.h"
@@ -19,19 +20,7 @@ namespace {
 
 // A window whose session plays into a virtual output the test advances.
 struct VirtualPlayback {
-    VirtualPlayback() : w(options()) {}
-    ui::StartOptions options() {
-        ui::StartOptions o;
-        o.backends = [this] {
-            session::Backends b;
-            auto devices = std::make_unique<audio::VirtualDeviceProvider>();
-            provider = devices.get();
-            b.waveDevices = std::move(devices);
-            b.systemScsi = false;
-            return b;
-        };
-        return o;
-    }
+    VirtualPlayback() : w(uitest::virtualDeviceOptions(provider)) {}
     audio::VirtualWaveOut* out() const { return provider->lastOutput; }
     // Plays `bytes` bytes, letting the window refill the buffers the device gives back.
     bool play(uint64_t bytes) {

@@ -1,5 +1,7 @@
 #include "sampler/profiles/IniFile.h"
 
+#include "sample/SafeFiles.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -533,14 +535,14 @@ std::string IniFile::render() const {
 bool IniFile::save(const fs::path& given, std::string* error, std::chrono::milliseconds lockWait) const {
     // Through a symbolic link the file it points to is replaced, not the link (as the settings
     // object does): a configuration kept elsewhere and linked in stays where it is.
-    fs::path path = given;
-    std::error_code linkError;
-    for (int depth = 0; depth < 40 && fs::is_symlink(path, linkError); ++depth) {
-        const fs::path target = fs::read_symlink(path, linkError);
-        if (linkError) {
-            break;
+    fs::path path;
+    try {
+        path = sample::saveTarget(given.string());
+    } catch (const sample::FileError& e) {
+        if (error) {
+            *error = e.what();
         }
-        path = target.is_absolute() ? target : path.parent_path() / target;
+        return false;
     }
     auto fail = [&](const std::string& what) {
         if (error) {

@@ -91,10 +91,10 @@ struct DetectorState {
     double previousHistory = 49152.0;
 };
 
-// Which instructions blockRanges uses: the widest the processor has (AVX2 where present), the
-// x86-64 baseline (SSE2), or plain code one block after the other. All give the same results;
-// tests compare them.
-enum class DetectionPath { Best, Baseline, Scalar };
+// Which instructions blockRanges uses: the widest the processor has (AVX-512, else AVX2, where
+// present), AVX2 at most, the x86-64 baseline (SSE2), or plain code one block after the other.
+// All give the same results; tests compare them.
+enum class DetectionPath { Best, Avx2, Baseline, Scalar };
 
 // The envelope range (positive envelope - negative envelope) and the peak range (positive peak -
 // negative peak) of `count` consecutive detection blocks of kFindSize frames, for every channel:

@@ -1,5 +1,6 @@
-// The detection kernels of an x86-64 build: AVX2 where the processor has it, else SSE2 (which
-// every x86-64 processor has); the plain kernels when a caller asks for them.
+// The detection kernels of an x86-64 build: AVX-512 where the processor has it, else AVX2 (with
+// FMA, which both wide kernels' envelopes use), else SSE2 (which every x86-64 processor has); the plain
+// kernels when a caller asks for them.
 #include "slicing/search/KernelsX86.h"
 
 namespace cleavix::slicing::search {
@@ -7,7 +8,12 @@ namespace cleavix::slicing::search {
 namespace {
 
 bool hasAvx2() {
-    static const bool has = __builtin_cpu_supports("avx2");
+    static const bool has = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    return has;
+}
+
+bool hasAvx512() {
+    static const bool has = hasAvx2() && __builtin_cpu_supports("avx512f");
     return has;
 }
 
@@ -15,7 +21,10 @@ bool hasAvx2() {
 
 FollowFunction followFunction(DetectionPath path, int channels) {
     const bool stereo = channels == 2;
-    if (path == DetectionPath::Best && hasAvx2()) {
+    if (path == DetectionPath::Best && hasAvx512()) {
+        return stereo ? followAvx512<2> : followAvx512<1>;
+    }
+    if ((path == DetectionPath::Best || path == DetectionPath::Avx2) && hasAvx2()) {
         return stereo ? followAvx2<2> : followAvx2<1>;
     }
     if (path != DetectionPath::Scalar) {

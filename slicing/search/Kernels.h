@@ -2,16 +2,17 @@
 // Detection follows eight blocks at once, one block (of one channel) per vector lane: eight
 // blocks of a mono sample, or four blocks of both channels of a stereo one. Every block starts its
 // envelopes at 0, so blocks are independent; each lane does exactly the arithmetic of its block
-// on its own, in the same order, so following blocks side by side changes no result. Three
-// kernels do this: AVX2 (four lanes to a register), SSE2 (two lanes, any x86-64 processor) and
-// plain code, one block after the other (other processors).
+// on its own, in the same order, so following blocks side by side changes no result. Four
+// kernels do this: AVX-512 (all eight lanes in one register), AVX2 (four lanes to a register),
+// SSE2 (two lanes, any x86-64 processor) and plain code, one block after the other (other
+// processors).
 //
 // The kernels' interface: `blocks` points at the kLanes blocks (mono) or at the first frame of the
 // kLanes / 2 blocks (stereo); lane l of a stereo call is block l % 4 of channel l / 4. `before`
 // holds the sample before each lane's block; ranges and peakRanges receive each lane's results.
 //
 // Which kernels a build holds is chosen in slicing/CMakeLists.txt by processor: every build has
-// the portable ones; an x86-64 build adds SSE2 and AVX2 and picks between them at run time.
+// the portable ones; an x86-64 build adds SSE2, AVX2 and AVX-512 and picks among them at run time.
 #include "slicing/SliceSearch.h"
 
 #include <cstddef>

@@ -167,7 +167,8 @@ std::vector<int16_t> signal(Kind kind, int64_t frames, uint16_t channels, uint32
 }
 
 constexpr Kind kKinds[] = {Kind::FullScale, Kind::Quiet, Kind::Bursts, Kind::Ramps, Kind::Ties};
-constexpr DetectionPath kPaths[] = {DetectionPath::Best, DetectionPath::Baseline, DetectionPath::Scalar};
+constexpr DetectionPath kPaths[] = {DetectionPath::Best, DetectionPath::Avx2, DetectionPath::Baseline,
+                                    DetectionPath::Scalar};
 
 // ---- Detection ----
 

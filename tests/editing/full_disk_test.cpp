@@ -7,6 +7,7 @@
 
 #include "editing/ClipboardImage.h"
 #include "sample/FileAndMemoryStream.h"
+#include "support/FoldEngine.h"
 
 #include <gtest/gtest.h>
 
@@ -15,13 +16,6 @@
 
 namespace cleavix::test {
 namespace {
-
-std::vector<uint8_t> monoImage(const std::vector<int16_t>& words, uint16_t channels = 1) {
-    auto img = editing::imageHeader(channels, 44100, uint32_t(words.size() * 2));
-    const auto body = le16Bytes(words);
-    img.insert(img.end(), body.begin(), body.end());
-    return img;
-}
 
 bool errorShown(EditBench& b) {
     for (const auto& m : b.fx.prompter.asked) {
@@ -38,7 +32,7 @@ TEST(FullDisk, PasteThatFindsNoSpaceChangesNothingAndFails) {
     // An earlier edit leaves a record that the failed paste must not lose.
     b.editor().setupSelections(100, 300);
     ASSERT_TRUE(b.run([&](editing::Done d) { return b.processor().invert(std::move(d)); }));
-    b.editor().setClipboardImage(monoImage(ramp(20000, -7000)));
+    b.editor().setClipboardImage(clipImage(1, ramp(20000, -7000)));
     b.editor().setupSelections(2000, 2000);
     const Picture before = Picture::of(b);
     {
@@ -55,7 +49,7 @@ TEST(FullDisk, PasteThatFindsNoSpaceChangesNothingAndFails) {
 TEST(FullDisk, PasteOverASelectionWithRoomForTheBackupOnly) {
     EditBench b;
     ASSERT_TRUE(b.loadSamples(ramp(3000), 1));
-    b.editor().setClipboardImage(monoImage(ramp(20000, -7000)));
+    b.editor().setClipboardImage(clipImage(1, ramp(20000, -7000)));
     b.editor().setupSelections(1000, 3000);
     const Picture before = Picture::of(b);
     {
@@ -136,7 +130,7 @@ TEST(FullDisk, UndoThatCannotFinishKeepsTheEditAndTheUndo) {
             audio[i] = 0; // a silence for strip silence to remove
         }
         ASSERT_TRUE(b.loadSamples(audio, 1));
-        b.editor().setClipboardImage(monoImage(ramp(5000, 100)));
+        b.editor().setClipboardImage(clipImage(1, ramp(5000, 100)));
         b.editor().setupSelections(1000, 9000);
         b.slicer().setLoop(1000, 9000);
         ASSERT_TRUE(c.edit(b, {}) ? (b.fx.waitIdle(), true) : false);
@@ -171,7 +165,8 @@ TEST(FullDisk, RandomEditsOnADiskThatFillsUp) {
             w = int16_t(int(pick(2)) == 0 ? 0 : int(pick(40001)) - 20000);
         }
         ASSERT_TRUE(b.loadSamples(audio, channels));
-        b.editor().setClipboardImage(monoImage(std::vector<int16_t>(pick(4000) + 2, 1234), uint16_t(1 + pick(2))));
+        const auto imageChannels = uint16_t(1 + pick(2)); // drawn first, as the compiler always did
+        b.editor().setClipboardImage(clipImage(imageChannels, std::vector<int16_t>(pick(4000) + 2, 1234)));
         std::vector<int16_t> beforeLastEdit;
         bool haveEdit = false;
         int failures = 0;

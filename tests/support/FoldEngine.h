@@ -5,7 +5,9 @@
 #include "editing/ClipboardImage.h"
 #include "jobs/ProgressModel.h"
 #include "sample/SampleSource.h"
+#include "session/RecordTake.h"
 #include "session/Session.h"
+#include "support/SessionFixture.h"
 #include "support/TestSupport.h"
 
 #include <algorithm>
@@ -81,6 +83,15 @@ inline Bytes storeBytes(session::Session& s) {
     Bytes out(s.format().dataLength);
     s.store().stream().readAt(0, out.data(), out.size());
     return out;
+}
+
+// Keeps a take as the session's new sample and waits for it; false when refused or failed.
+inline bool keepTake(SessionFixture& f, std::shared_ptr<session::RecordTake> take) {
+    return f.runAndWait([&](std::function<void(bool)> done) {
+        if (!f.session->keepRecording(std::move(take), done)) {
+            done(false);
+        }
+    });
 }
 
 } // namespace cleavix::test

@@ -10,6 +10,7 @@
 namespace cleavix::slicing {
 namespace {
 
+using slicing::test::formatOf;
 using slicing::test::point;
 
 TEST(PointTables, RebuildKeepsStrongEnabledAndEveryLockedPoint) {
@@ -243,9 +244,7 @@ TEST(Tempo, NoBarsNoBeatsOrAnEmptyRegionKeepTheTempo) {
 }
 
 TEST(Grid, OneBarOf16thsOnAMonoLoopHasSeventeenPositions) {
-    sample::SampleFormat f;
-    f.channels = 1;
-    f.dataLength = 64000;
+    sample::SampleFormat f = formatOf(1, 64000);
     CandidateList c;
     // L = 0: the first grid point (0 + 50) is not above 100 and is dropped; R = dataLength: the
     // last (64000 + 50) is not before dataLength - 2 either.
@@ -271,9 +270,7 @@ TEST(Grid, OneBarOf16thsOnAMonoLoopHasSeventeenPositions) {
 }
 
 TEST(Grid, UnlinkedStereoGridsCarryTheirChannelCodes) {
-    sample::SampleFormat f;
-    f.channels = 2;
-    f.dataLength = 400000;
+    sample::SampleFormat f = formatOf(2, 400000);
     CandidateList c;
     ASSERT_TRUE(cutLoopToGrid(c, GridDivision::Eighths, 1, 0, 4000, 324000, f, false, 3));
     ASSERT_EQ(c.count(), 18);
@@ -290,9 +287,7 @@ TEST(Grid, UnlinkedStereoGridsCarryTheirChannelCodes) {
 }
 
 TEST(Grid, AGridLargerThanTheTableKeepsTheFirst8192) {
-    sample::SampleFormat f;
-    f.channels = 1;
-    f.dataLength = 4000000000u;
+    sample::SampleFormat f = formatOf(1, 4000000000u);
     CandidateList c;
     EXPECT_FALSE(cutLoopToGrid(c, GridDivision::ThirtySeconds, 300, 0, 1000, 3000000000u, f, true, 3));
     EXPECT_EQ(c.count(), kMaxPoints);

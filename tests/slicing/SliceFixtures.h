@@ -54,6 +54,14 @@ inline void addFloor(std::vector<int16_t>& samples, int level, uint32_t seed = 7
     }
 }
 
+// A format of `channels` channels and `dataLength` bytes, the rest as a format starts.
+inline sample::SampleFormat formatOf(uint16_t channels, uint32_t dataLength) {
+    sample::SampleFormat f;
+    f.channels = channels;
+    f.dataLength = dataLength;
+    return f;
+}
+
 // A point with its fields set.
 inline SlicePoint point(uint32_t position, int32_t strength, bool enabled = true, bool locked = false,
                         uint8_t channel = 1) {

@@ -553,6 +553,16 @@ bool plainRefinement(const sample::SampleStore& store, CandidateList& list, int6
         const int64_t offset = channels == 2 && p.channel == kCodeSecondOrMono ? 2 : 0;
         return std::max(int64_t(p.position) - framesBefore * blockAlign, offset);
     };
+    // Largest minus smallest of `frames` samples of one channel from `at`.
+    const auto swing = [&](int64_t at, int64_t frames) {
+        int largest = -100000;
+        int smallest = 100000;
+        for (int64_t f = 0; f < frames; ++f) {
+            largest = std::max(largest, sampleAt(at + f * blockAlign));
+            smallest = std::min(smallest, sampleAt(at + f * blockAlign));
+        }
+        return int64_t(largest) - smallest;
+    };
     std::vector<int32_t> levels(size_t(n) + 1);
     for (int u = 1; u <= n; ++u) {
         if (report()) {
@@ -566,30 +576,16 @@ bool plainRefinement(const sample::SampleStore& store, CandidateList& list, int6
         }
         const int64_t end = list.at(next).position;
         const int64_t frames = std::max<int64_t>(0, (end - int64_t(point.position)) / blockAlign);
-        const int64_t at = windowStart(point, 50);
-        int largest = -100000;
-        int smallest = 100000;
-        for (int64_t f = 0; f < frames; ++f) {
-            largest = std::max(largest, sampleAt(at + f * blockAlign));
-            smallest = std::min(smallest, sampleAt(at + f * blockAlign));
-        }
-        point.strength = frames == 0 ? 0 : largest - smallest;
+        point.strength = frames == 0 ? 0 : int32_t(swing(windowStart(point, 50), frames));
     }
     for (int u = 1; u <= n; ++u) {
         if (report()) {
             return false;
         }
         SlicePoint& point = list.at(u);
-        const int64_t at = windowStart(point, 500);
-        int largest = -100000;
-        int smallest = 100000;
-        for (int64_t f = 0; f < 500; ++f) {
-            largest = std::max(largest, sampleAt(at + f * blockAlign));
-            smallest = std::min(smallest, sampleAt(at + f * blockAlign));
-        }
+        const int64_t before = swing(windowStart(point, 500), 500);
         const int64_t level = point.strength == 0 ? 1 : point.strength;
-        point.strength = int32_t(
-            std::nearbyint(double(level - (int64_t(largest) - smallest)) / double(level + 1) * 65535.0));
+        point.strength = int32_t(std::nearbyint(double(level - before) / double(level + 1) * 65535.0));
     }
     return true;
 }

@@ -110,18 +110,16 @@ TEST(ClipboardImage, HeaderIsTheFortySixByteWaveHeader) {
     const auto h = editing::imageHeader(2, 44100, 4000);
     ASSERT_EQ(h.size(), 46u);
     EXPECT_EQ(std::string(h.begin(), h.begin() + 4), "RIFF");
-    EXPECT_EQ(getLe32(h, 4), 4038u);
     EXPECT_EQ(std::string(h.begin() + 8, h.begin() + 16), "WAVEfmt ");
-    EXPECT_EQ(getLe32(h, 16), 18u);
-    EXPECT_EQ(getLe16(h, 20), 1u);
-    EXPECT_EQ(getLe16(h, 22), 2u);
-    EXPECT_EQ(getLe32(h, 24), 44100u);
-    EXPECT_EQ(getLe32(h, 28), 176400u);
-    EXPECT_EQ(getLe16(h, 32), 4u);
-    EXPECT_EQ(getLe16(h, 34), 16u);
-    EXPECT_EQ(getLe16(h, 36), 0u);
     EXPECT_EQ(std::string(h.begin() + 38, h.begin() + 42), "data");
-    EXPECT_EQ(getLe32(h, 42), 4000u);
+    // Offset and value of each 32-bit and 16-bit field.
+    for (const auto& [at, value] :
+         {std::pair<size_t, uint32_t>{4, 4038}, {16, 18}, {24, 44100}, {28, 176400}, {42, 4000}}) {
+        EXPECT_EQ(getLe32(h, at), value) << "at " << at;
+    }
+    for (const auto& [at, value] : {std::pair<size_t, uint16_t>{20, 1}, {22, 2}, {32, 4}, {34, 16}, {36, 0}}) {
+        EXPECT_EQ(getLe16(h, at), value) << "at " << at;
+    }
 }
 
 TEST(ClipboardImage, ReadingIsLenientButRefusesWhatItCannotPaste) {

@@ -26,6 +26,16 @@ bool errorShown(EditBench& b) {
     return false;
 }
 
+// Runs the command with `space` bytes free (-1: no limit): it fails and leaves everything as it was.
+void expectFailsAndChangesNothing(EditBench& b, int64_t space, const std::function<bool(editing::Done)>& command) {
+    const Picture before = Picture::of(b);
+    {
+        FreeSpace limit(space);
+        EXPECT_FALSE(b.run(command));
+    }
+    EXPECT_EQ(Picture::of(b).differs(before), "");
+}
+
 TEST(FullDisk, PasteThatFindsNoSpaceChangesNothingAndFails) {
     EditBench b;
     ASSERT_TRUE(b.loadSamples(ramp(3000), 1));
@@ -34,12 +44,8 @@ TEST(FullDisk, PasteThatFindsNoSpaceChangesNothingAndFails) {
     ASSERT_TRUE(b.run([&](editing::Done d) { return b.processor().invert(std::move(d)); }));
     b.editor().setClipboardImage(clipImage(1, ramp(20000, -7000)));
     b.editor().setupSelections(2000, 2000);
-    const Picture before = Picture::of(b);
-    {
-        FreeSpace space(10000); // less than the 40000 bytes the paste adds
-        EXPECT_FALSE(b.run([&](editing::Done d) { return b.editor().pasteKeep(2, std::move(d)); }));
-    }
-    EXPECT_EQ(Picture::of(b).differs(before), "");
+    // Less than the 40000 bytes the paste adds.
+    expectFailsAndChangesNothing(b, 10000, [&](editing::Done d) { return b.editor().pasteKeep(2, std::move(d)); });
     EXPECT_TRUE(errorShown(b));
     // Undo still takes back the earlier edit.
     ASSERT_TRUE(b.run([&](editing::Done d) { return b.editor().undo(std::move(d)); }));
@@ -51,23 +57,16 @@ TEST(FullDisk, PasteOverASelectionWithRoomForTheBackupOnly) {
     ASSERT_TRUE(b.loadSamples(ramp(3000), 1));
     b.editor().setClipboardImage(clipImage(1, ramp(20000, -7000)));
     b.editor().setupSelections(1000, 3000);
-    const Picture before = Picture::of(b);
-    {
-        FreeSpace space(2500); // the 2000-byte backup fits, the growth does not
-        EXPECT_FALSE(b.run([&](editing::Done d) { return b.editor().pasteKeep(2, std::move(d)); }));
-    }
-    EXPECT_EQ(Picture::of(b).differs(before), "");
+    // The 2000-byte backup fits, the growth does not.
+    expectFailsAndChangesNothing(b, 2500, [&](editing::Done d) { return b.editor().pasteKeep(2, std::move(d)); });
 }
 
 TEST(FullDisk, ConvertToStereoWithoutSpaceStaysMono) {
     EditBench b;
     ASSERT_TRUE(b.loadSamples(ramp(4000), 1));
-    const Picture before = Picture::of(b);
-    {
-        FreeSpace space(9000); // the backup (8000) fits, doubling the store does not
-        EXPECT_FALSE(b.run([&](editing::Done d) { return b.processor().convertChannels(0, std::move(d)); }));
-    }
-    EXPECT_EQ(Picture::of(b).differs(before), "");
+    // The backup (8000) fits, doubling the store does not.
+    expectFailsAndChangesNothing(b, 9000,
+                                 [&](editing::Done d) { return b.processor().convertChannels(0, std::move(d)); });
     EXPECT_EQ(b.s().format().channels, 1);
 }
 
@@ -77,12 +76,7 @@ TEST(FullDisk, BackupThatFindsNoSpaceKeepsThePreviousUndo) {
     b.editor().setupSelections(0, 1000);
     ASSERT_TRUE(b.run([&](editing::Done d) { return b.processor().reverse(std::move(d)); }));
     b.editor().setupSelections(0, 0);
-    const Picture before = Picture::of(b);
-    {
-        FreeSpace space(100);
-        EXPECT_FALSE(b.run([&](editing::Done d) { return b.processor().reverse(std::move(d)); }));
-    }
-    EXPECT_EQ(Picture::of(b).differs(before), "");
+    expectFailsAndChangesNothing(b, 100, [&](editing::Done d) { return b.processor().reverse(std::move(d)); });
 }
 
 // A normalise that finds nothing but silence changes nothing, so the last edit stays undoable.
@@ -94,9 +88,7 @@ TEST(FullDisk, NormaliseOfSilenceKeepsThePreviousUndo) {
     b.editor().setupSelections(0, 1000);
     ASSERT_TRUE(b.run([&](editing::Done d) { return b.processor().reverse(std::move(d)); }));
     b.editor().setupSelections(4000, 6000);
-    const Picture before = Picture::of(b);
-    EXPECT_FALSE(b.run([&](editing::Done d) { return b.processor().normalise(std::move(d)); }));
-    EXPECT_EQ(Picture::of(b).differs(before), "");
+    expectFailsAndChangesNothing(b, -1, [&](editing::Done d) { return b.processor().normalise(std::move(d)); });
     ASSERT_TRUE(b.run([&](editing::Done d) { return b.editor().undo(std::move(d)); }));
     EXPECT_EQ(b.samples(), audio);
 }
@@ -136,12 +128,7 @@ TEST(FullDisk, UndoThatCannotFinishKeepsTheEditAndTheUndo) {
         ASSERT_TRUE(c.edit(b, {}) ? (b.fx.waitIdle(), true) : false);
         ASSERT_TRUE(b.editor().undoAvailable());
         ASSERT_NE(b.samples(), audio);
-        const Picture edited = Picture::of(b);
-        {
-            FreeSpace space(0);
-            EXPECT_FALSE(b.run([&](editing::Done d) { return b.editor().undo(std::move(d)); }));
-        }
-        EXPECT_EQ(Picture::of(b).differs(edited), "");
+        expectFailsAndChangesNothing(b, 0, [&](editing::Done d) { return b.editor().undo(std::move(d)); });
         EXPECT_EQ(b.editor().undoCaption(), editing::kCaptionUndo);
         EXPECT_TRUE(b.s().modified());
         // With space again the same Undo works.

@@ -39,6 +39,7 @@ std::vector<std::string> workFiles(const TempDir& dir) {
 struct FileSession : ::testing::Test {
     TempDir files;
     SessionFixture f;
+    const std::string loop = makeLoop(files, "loop.wav"); // not loaded yet
 };
 struct SessionLoad : FileSession {};
 struct SessionSave : FileSession {};
@@ -50,8 +51,7 @@ struct SessionModifiedMark : FileSession {};
 } // namespace
 
 TEST_F(SessionLoad, LoadSetsFormatTitleAndPeaks) {
-    const std::string path = makeLoop(files, "loop.wav");
-    ASSERT_TRUE(f.load(path));
+    ASSERT_TRUE(f.load(loop));
     EXPECT_TRUE(f.session->loaded());
     EXPECT_FALSE(f.session->busy());
     EXPECT_EQ(f.session->format().dataLength, 16000u);
@@ -67,7 +67,7 @@ TEST_F(SessionLoad, HostModeTitles) {
     session::Settings settings;
     settings.ostrelHost = true;
     SessionFixture host(settings);
-    ASSERT_TRUE(host.load(makeLoop(files, "loop.wav")));
+    ASSERT_TRUE(host.load(loop));
     EXPECT_EQ(host.session->title(), "Editing Ostrel File - Cleavix");
     host.session->setModified(true);
     EXPECT_EQ(host.session->title(), "Editing Ostrel File* - Cleavix");
@@ -124,7 +124,7 @@ TEST_F(SessionLoad, CancelDuringTheCopyLeavesNoSample) {
 }
 
 TEST_F(SessionSave, SaveAsPrefillsTheNameAndAdoptsTheNewFile) {
-    ASSERT_TRUE(f.load(makeLoop(files, "loop.wav")));
+    ASSERT_TRUE(f.load(loop));
     f.session->setModified(true);
     f.prompter.targets.push_back(jobs::SaveTarget{files.file("copy.aif"), 8});
     EXPECT_TRUE(f.runAndWait([&](auto done) { f.session->saveAs(done); }));
@@ -142,8 +142,7 @@ TEST_F(SessionSave, SaveAsPrefillsTheNameAndAdoptsTheNewFile) {
 }
 
 TEST_F(SessionSave, AFullDiskIsNotBlamedOnOpenFiles) {
-    const std::string path = makeLoop(files, "loop.wav");
-    ASSERT_TRUE(f.load(path));
+    ASSERT_TRUE(f.load(loop));
     f.session->setModified(true);
     f.prompter.answers.push_back(jobs::Answer::No);
     bool saved = true;
@@ -160,11 +159,10 @@ TEST_F(SessionSave, AFullDiskIsNotBlamedOnOpenFiles) {
 }
 
 TEST_F(SessionSave, FailedSaveAsksAndNoKeepsTheMark) {
-    const std::string path = makeLoop(files, "loop.wav");
-    ASSERT_TRUE(f.load(path));
-    const Bytes original = readFile(path);
+    ASSERT_TRUE(f.load(loop));
+    const Bytes original = readFile(loop);
     f.session->setModified(true);
-    ::chmod(path.c_str(), 0444);
+    ::chmod(loop.c_str(), 0444);
     f.prompter.answers.push_back(jobs::Answer::No);
     EXPECT_FALSE(f.runAndWait([&](auto done) { f.session->save(done); }));
     ASSERT_EQ(f.prompter.asked.size(), 1u);
@@ -172,15 +170,14 @@ TEST_F(SessionSave, FailedSaveAsksAndNoKeepsTheMark) {
     EXPECT_TRUE(f.session->lastSaveFailed());
     EXPECT_TRUE(f.session->modified());
     EXPECT_EQ(f.session->title(), "loop.wav* - Cleavix");
-    EXPECT_EQ(f.session->fileName(), path);
-    EXPECT_EQ(readFile(path), original);
+    EXPECT_EQ(f.session->fileName(), loop);
+    EXPECT_EQ(readFile(loop), original);
 }
 
 TEST_F(SessionSave, FailedSaveRetriesUnderNewNamesUntilOneWorks) {
-    const std::string path = makeLoop(files, "loop.wav");
-    ASSERT_TRUE(f.load(path));
+    ASSERT_TRUE(f.load(loop));
     f.session->setModified(true);
-    ::chmod(path.c_str(), 0444);
+    ::chmod(loop.c_str(), 0444);
     // Yes: a new name, which fails too (no such folder); Yes again: a good one.
     f.prompter.answers = {jobs::Answer::Yes, jobs::Answer::Yes};
     f.prompter.targets.push_back(jobs::SaveTarget{files.file("nowhere/x.wav"), 16});
@@ -193,8 +190,7 @@ TEST_F(SessionSave, FailedSaveRetriesUnderNewNamesUntilOneWorks) {
 }
 
 TEST_F(SessionSave, PromptToSaveRunsThePendingCommandOnlyWhenItShould) {
-    const std::string path = makeLoop(files, "loop.wav");
-    ASSERT_TRUE(f.load(path));
+    ASSERT_TRUE(f.load(loop));
     int ran = 0;
     f.session->promptToSave([&] { ++ran; }); // unmodified: runs at once, no question
     EXPECT_EQ(ran, 1);
@@ -205,7 +201,7 @@ TEST_F(SessionSave, PromptToSaveRunsThePendingCommandOnlyWhenItShould) {
     f.session->promptToSave([&] { ++ran; });
     EXPECT_EQ(ran, 1);
     ASSERT_EQ(f.prompter.asked.size(), 1u);
-    EXPECT_EQ(f.prompter.asked[0], "Save changes to " + path + "?");
+    EXPECT_EQ(f.prompter.asked[0], "Save changes to " + loop + "?");
 
     f.prompter.answers = {jobs::Answer::No};
     f.session->promptToSave([&] { ++ran; });
@@ -432,8 +428,7 @@ TEST(SessionPasteToNew, ThePastedSampleIsSetUpAsAFreshLoad) {
 
 // The modified mark compares with what was last saved, across an undo and a redo.
 TEST_F(SessionModifiedMark, AnUndoThatCrossesASaveMakesTheSampleModified) {
-    const std::string path = makeLoop(files, "loop.wav");
-    ASSERT_TRUE(f.load(path));
+    ASSERT_TRUE(f.load(loop));
     auto& editor = f.session->editor();
     EXPECT_TRUE(f.runAndWait([&](auto done) { f.session->processor().reverse(done); }));
     EXPECT_TRUE(f.session->modified());
@@ -459,7 +454,7 @@ TEST_F(SessionModifiedMark, AnUndoThatCrossesASaveMakesTheSampleModified) {
 // dialog and in the unsaved-changes question alike, instead of writing "Untitled.wav" into the
 // current folder.
 TEST_F(SessionModifiedMark, SavingAnUntitledSampleAsksForAName) {
-    ASSERT_TRUE(f.load(makeLoop(files, "loop.wav")));
+    ASSERT_TRUE(f.load(loop));
     EXPECT_TRUE(f.runAndWait([&](auto done) { f.session->editor().copy(done); }));
     EXPECT_TRUE(f.runAndWait([&](auto done) { f.session->editor().pasteToNew(done); }));
     f.waitIdle();

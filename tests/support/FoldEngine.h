@@ -21,10 +21,10 @@ namespace cleavix::test {
 // Writes 16-bit samples (interleaved when stereo) as a Wave file; returns its path.
 inline std::string writeWave(const std::string& path, const std::vector<int16_t>& samples, uint16_t channels = 2,
                              uint32_t rate = 44100) {
-    WaveSpec spec;
-    spec.channels = channels;
-    spec.sampleRate = rate;
-    writeFile(path, makeWave(spec, le16Bytes(samples)));
+    WaveSpec format;
+    format.channels = channels;
+    format.sampleRate = rate;
+    writeFile(path, makeWave(format, le16Bytes(samples)));
     return path;
 }
 

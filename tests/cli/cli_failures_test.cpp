@@ -1,5 +1,6 @@
 // A refused save or clipboard load in a `run` script: exit status 1 and the real
 // reason on standard error, never a hang on a special file.
+#include "support/FoldEngine.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -12,11 +13,7 @@ using namespace cleavix::test;
 
 namespace {
 
-std::string script(const TempDir& dir, const std::string& text) {
-    const std::string path = dir.file("script.txt");
-    writeFile(path, Bytes(text.begin(), text.end()));
-    return path;
-}
+std::string script(const TempDir& dir, const std::string& text) { return writeText(dir.file("script.txt"), text); }
 
 bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
@@ -33,7 +30,7 @@ bool refusedWithoutBlocking(const std::string& script, const std::string& part) 
 
 TEST(CliFailures, ARefusedSaveInARunScriptSaysWhy) {
     TempDir dir;
-    writeFile(dir.file("in.wav"), makeWave({}, le16Bytes(testSignal(2000))));
+    writeWave(dir.file("in.wav"), testSignal(2000));
     writeFile(dir.file("locked.wav"), Bytes{1, 2, 3});
     ::chmod(dir.file("locked.wav").c_str(), 0444);
     RunResult r = runCli({"run", script(dir, "open " + dir.file("in.wav") + "\nsave " + dir.file("locked.wav") + "\n")});
@@ -56,7 +53,7 @@ TEST(CliFailures, AFifoAsAClipboardFileIsRefusedWithoutBlocking) {
 // the sample) fails and says so, and the tool exits 1 instead of being killed by SIGXFSZ.
 TEST(CliFailures, AFileSizeLimitIsAFailureNotAKill) {
     TempDir dir;
-    writeFile(dir.file("in.wav"), makeWave({}, le16Bytes(testSignal(20000))));
+    writeWave(dir.file("in.wav"), testSignal(20000));
     const std::string s = script(dir, "open " + dir.file("in.wav") + "\nsave " + dir.file("out.wav") + "\n");
     const RunResult r = run({"/usr/bin/prlimit", "--fsize=4096", CLEAVIX_CLI, "run", s});
     EXPECT_EQ(r.status, 1) << r.err;
@@ -69,7 +66,7 @@ TEST(CliFailures, AFileSizeLimitIsAFailureNotAKill) {
 // command: exit status 1, as documented, with the reason.
 TEST(CliFailures, AWorkingFolderThatTakesNoFilesExitsWithOne) {
     TempDir dir;
-    writeFile(dir.file("in.wav"), makeWave({}, le16Bytes(testSignal(200))));
+    writeWave(dir.file("in.wav"), testSignal(200));
     const std::string s = script(dir, "open " + dir.file("in.wav") + "\n");
     const RunResult r = run({"/usr/bin/env", "CLEAVIX_TEMP=/proc", CLEAVIX_CLI, "run", s});
     EXPECT_EQ(r.status, 1) << r.err;

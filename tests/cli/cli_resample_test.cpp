@@ -1,5 +1,6 @@
 // `resample HZ` in a cleavix-cli run script: the sample converted with its points and locators
 // scaled, Undo, the saved file at the new rate; refusals and a full disk exit 1 and say why.
+#include "support/FoldEngine.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -12,11 +13,7 @@ using nlohmann::json;
 
 namespace {
 
-std::string script(const TempDir& dir, const std::string& text) {
-    const std::string path = dir.file("script.txt");
-    writeFile(path, Bytes(text.begin(), text.end()));
-    return path;
-}
+std::string script(const TempDir& dir, const std::string& text) { return writeText(dir.file("script.txt"), text); }
 
 // The JSON values the dump lines printed, one after another.
 std::vector<json> jsonLines(const std::string& out) {
@@ -37,7 +34,7 @@ bool has(const std::string& text, const std::string& part) { return text.find(pa
 TEST(CliResample, ConvertsScalesSavesAndUndoes) {
     TempDir dir;
     const auto audio = testSignal(20000 * 2, 3);
-    writeFile(dir.file("in.wav"), makeWave({}, le16Bytes(audio)));
+    writeWave(dir.file("in.wav"), audio);
     const std::string s = script(dir, "open " + dir.file("in.wav") +
                                           "\nundo-buffer on\nloop 4000 60000\nadd-point 40000\nresample 22050\n"
                                           "dump-state\ndump-points\nsave " +
@@ -72,7 +69,7 @@ TEST(CliResample, ConvertsScalesSavesAndUndoes) {
 
 TEST(CliResample, InvalidRatesAreRefusedWithTheMessage) {
     TempDir dir;
-    writeFile(dir.file("in.wav"), makeWave({}, le16Bytes(testSignal(2000))));
+    writeWave(dir.file("in.wav"), testSignal(2000));
     for (const char* bad : {"32k", "0", "-8000", "1073741824"}) {
         SCOPED_TRACE(bad);
         const RunResult r = runCli({"run", script(dir, "open " + dir.file("in.wav") + "\nresample " + bad + "\n")});
@@ -91,7 +88,7 @@ TEST(CliResample, InvalidRatesAreRefusedWithTheMessage) {
 // command fails and says so before it changed anything (the dump after it is never reached).
 TEST(CliResample, AFullDiskFailsAloud) {
     TempDir dir;
-    writeFile(dir.file("in.wav"), makeWave({}, le16Bytes(testSignal(20000 * 2))));
+    writeWave(dir.file("in.wav"), testSignal(20000 * 2));
     const std::string s = script(dir, "open " + dir.file("in.wav") + "\nresample 96000\ndump-state\n");
     const RunResult r = run({"/usr/bin/prlimit", "--fsize=100000", CLEAVIX_CLI, "run", s});
     EXPECT_EQ(r.status, 1) << r.err;

@@ -13,16 +13,12 @@ TEST(CliSample, InfoReportsResultsAndExitsWithThem) {
     RunResult r = runCli({"info", dir.file("a.aif")});
     ASSERT_EQ(r.status, 0) << r.err;
     json j = json::parse(r.out);
-    EXPECT_EQ(j["result"], 0);
-    EXPECT_EQ(j["container"], "aiff");
-    EXPECT_EQ(j["formatTag"], 1);
-    EXPECT_EQ(j["channels"], 2);
-    EXPECT_EQ(j["sampleRate"], 44100);
-    EXPECT_EQ(j["bytesPerSecond"], 176400);
-    EXPECT_EQ(j["blockAlign"], 4);
-    EXPECT_EQ(j["bitsPerSample"], 16);
-    EXPECT_EQ(j["dataLength"], 200);
-    EXPECT_EQ(j["dataOffset"], 54);
+    const json fields = {{"result", 0},        {"container", "aiff"},   {"formatTag", 1},     {"channels", 2},
+                         {"sampleRate", 44100}, {"bytesPerSecond", 176400}, {"blockAlign", 4}, {"bitsPerSample", 16},
+                         {"dataLength", 200},  {"dataOffset", 54}};
+    for (const auto& [key, value] : fields.items()) {
+        EXPECT_EQ(j[key], value) << key;
+    }
 
     WaveSpec s24;
     s24.bits = 24;

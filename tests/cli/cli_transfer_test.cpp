@@ -1,5 +1,6 @@
 // cleavix-cli transfer, batch, keymap and the transfer lines of `run`, against the emulated
 // samplers (their state kept in a folder between runs).
+#include "support/FoldEngine.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -45,10 +46,7 @@ struct CliRig {
     }
     ~CliRig() { ::unsetenv("CLEAVIX_VIRTUAL_SAMPLERS"); }
     std::string wave(const std::string& name, const std::vector<int16_t>& samples, uint16_t channels = 1) {
-        WaveSpec spec;
-        spec.channels = channels;
-        writeFile(dir.file(name), makeWave(spec, le16Bytes(samples)));
-        return dir.file(name);
+        return writeWave(dir.file(name), samples, channels);
     }
 };
 
@@ -163,10 +161,9 @@ TEST(CliTransfer, ScriptRequestReplacesTheSampleWithUndo) {
                       "--config", rig.config})
                   .status,
               0);
-    const std::string script = rig.dir.file("s.txt");
-    const std::string text = "open " + rig.wave("near.wav", ramp(100, 1)) + "\nprofile SDS --config " + rig.config +
-                             "\nrequest --position 2\ndump-state\nundo\ndump-state\n";
-    writeFile(script, Bytes(text.begin(), text.end()));
+    const std::string script = writeText(rig.dir.file("s.txt"), "open " + rig.wave("near.wav", ramp(100, 1)) +
+                                         "\nprofile SDS --config " + rig.config +
+                                         "\nrequest --position 2\ndump-state\nundo\ndump-state\n");
     const RunResult r = runCli({"run", script});
     ASSERT_EQ(r.status, 0) << r.err << r.out;
     const auto first = r.out.find("\"undoCode\": 11");

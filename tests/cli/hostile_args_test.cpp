@@ -3,6 +3,7 @@
 // input as its own output, and outputs that cannot take every byte. Each gets the documented exit
 // status (64 for a wrong command line, 1 for a failed command) and a message on standard error,
 // within seconds, and no output file is left half written.
+#include "support/FoldEngine.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -100,10 +101,8 @@ TEST(CliHostileArgs, ScriptLinesWithNoNumbersAreAWrongScript) {
     Bench b;
     const char* lines[] = {"sensitivity nan", "sensitivity inf", "record nan", "record 1e30", "record -inf"};
     for (const char* line : lines) {
-        const std::string script = b.dir.file("script.txt");
         const std::string text = "open " + b.in + "\n" + line + "\nsave " + b.outFile + "\n";
-        writeFile(script, Bytes(text.begin(), text.end()));
-        b.check({line, {"run", script}, 64, "cleavix-cli: "});
+        b.check({line, {"run", writeText(b.dir.file("script.txt"), text)}, 64, "cleavix-cli: "});
     }
 }
 
@@ -163,10 +162,7 @@ TEST(CliHostileArgs, AnOutputThatTakesNoByteIsAFailure) {
     struct stat info {};
     ASSERT_EQ(::stat(full.c_str(), &info), 0);
     EXPECT_TRUE(S_ISCHR(info.st_mode)) << "the device stays";
-    const std::string script = b.dir.file("script.txt");
-    const std::string text = "open " + small + "\ndump-store " + full + "\n";
-    writeFile(script, Bytes(text.begin(), text.end()));
-    r = runCli({"run", script});
+    r = runCli({"run", writeText(b.dir.file("script.txt"), "open " + small + "\ndump-store " + full + "\n")});
     EXPECT_EQ(r.status, 1) << r.err;
 }
 

@@ -2,6 +2,7 @@
 #include "EditTestKit.h"
 #include "editing/Blocks.h"
 #include "editing/ClipboardImage.h"
+#include "support/FoldEngine.h"
 #include "support/TestSupport.h"
 
 #include <cstring>
@@ -13,6 +14,19 @@ namespace cleavix::test {
 namespace {
 
 using editing::ImageInfo;
+
+// Asks the job frame to cancel once its progress first shows `mode` at `position` or later.
+struct CancelAt {
+    CancelAt(jobs::JobFrame& frame, jobs::ProcessMode mode, int64_t position)
+        : hook([&frame, mode, position, this] {
+              if (!done && frame.progress().mode() == mode && frame.progress().position() >= position) {
+                  done = true;
+                  frame.requestCancel();
+              }
+          }) {}
+    bool done = false;
+    ProgressHook hook;
+};
 
 std::vector<uint8_t> pattern(size_t n) {
     std::vector<uint8_t> v(n);
@@ -79,11 +93,8 @@ TEST(Blocks, CopyBlocksBetweenFilesMovesExactlyCountWithSilencePastTheSourceEnd)
 }
 
 TEST(Blocks, ReadBlocksStepTwoTakesOneChannel) {
-    std::vector<int16_t> frames;
-    for (int i = 0; i < 40000; ++i) { // 160000 bytes: three 65536-byte blocks
-        frames.push_back(int16_t(i));
-        frames.push_back(int16_t(-i));
-    }
+    // 160000 bytes: three 65536-byte blocks
+    const auto frames = stereoFrames(40000, [](int i) { return i; }, [](int i) { return -i; });
     sample::TFileAndMemoryStream s;
     s.writeAll(frames.data(), frames.size() * 2);
     s.seek(2); // the second channel
@@ -99,18 +110,16 @@ TEST(ClipboardImage, HeaderIsTheFortySixByteWaveHeader) {
     const auto h = editing::imageHeader(2, 44100, 4000);
     ASSERT_EQ(h.size(), 46u);
     EXPECT_EQ(std::string(h.begin(), h.begin() + 4), "RIFF");
-    EXPECT_EQ(getLe32(h, 4), 4038u);
     EXPECT_EQ(std::string(h.begin() + 8, h.begin() + 16), "WAVEfmt ");
-    EXPECT_EQ(getLe32(h, 16), 18u);
-    EXPECT_EQ(getLe16(h, 20), 1u);
-    EXPECT_EQ(getLe16(h, 22), 2u);
-    EXPECT_EQ(getLe32(h, 24), 44100u);
-    EXPECT_EQ(getLe32(h, 28), 176400u);
-    EXPECT_EQ(getLe16(h, 32), 4u);
-    EXPECT_EQ(getLe16(h, 34), 16u);
-    EXPECT_EQ(getLe16(h, 36), 0u);
     EXPECT_EQ(std::string(h.begin() + 38, h.begin() + 42), "data");
-    EXPECT_EQ(getLe32(h, 42), 4000u);
+    // Offset and value of each 32-bit and 16-bit field.
+    for (const auto& [at, value] :
+         {std::pair<size_t, uint32_t>{4, 4038}, {16, 18}, {24, 44100}, {28, 176400}, {42, 4000}}) {
+        EXPECT_EQ(getLe32(h, at), value) << "at " << at;
+    }
+    for (const auto& [at, value] : {std::pair<size_t, uint16_t>{20, 1}, {22, 2}, {32, 4}, {34, 16}, {36, 0}}) {
+        EXPECT_EQ(getLe16(h, at), value) << "at " << at;
+    }
 }
 
 TEST(ClipboardImage, ReadingIsLenientButRefusesWhatItCannotPaste) {
@@ -151,12 +160,7 @@ TEST(Clipboard, CopyWithOnlyACursorCopiesTheWholeSample) {
 
 TEST(Clipboard, CopyOfTheRightChannelGivesAMonoImageOfItsSamples) {
     EditBench b;
-    std::vector<int16_t> stereo;
-    for (int i = 0; i < 1500; ++i) {
-        stereo.push_back(int16_t(i));
-        stereo.push_back(int16_t(-i - 1));
-    }
-    ASSERT_TRUE(b.loadSamples(stereo, 2));
+    ASSERT_TRUE(b.loadSamples(stereoFrames(1500, [](int i) { return i; }, [](int i) { return -i - 1; }), 2));
     b.editor().setProcessChannel(2);
     b.editor().setupSelections(400, 4400);
     ASSERT_TRUE(b.run([&](editing::Done d) { return b.editor().copy(std::move(d)); }));
@@ -256,12 +260,7 @@ TEST(Paste, LongerImageOverASelectionThenUndoAndRedo) {
     EditBench b;
     const auto data = ramp(3000);
     ASSERT_TRUE(b.loadSamples(data, 1));
-    b.editor().setClipboardImage([] {
-        auto img = editing::imageHeader(1, 44100, 4000);
-        const auto body = le16Bytes(ramp(2000, -5000));
-        img.insert(img.end(), body.begin(), body.end());
-        return img;
-    }());
+    b.editor().setClipboardImage(clipImage(1, ramp(2000, -5000)));
     b.editor().setupSelections(1000, 2000);
     ASSERT_TRUE(b.run([&](editing::Done d) { return b.editor().pasteKeep(2, std::move(d)); }));
     auto pasted = data;
@@ -281,15 +280,8 @@ TEST(Paste, LongerImageOverASelectionThenUndoAndRedo) {
 TEST(Paste, StereoImageMixedIntoMonoAndMonoIntoBothChannels) {
     EditBench b;
     ASSERT_TRUE(b.loadSamples(std::vector<int16_t>(100, 9), 1));
-    std::vector<int16_t> frames;
-    for (int i = 0; i < 500; ++i) {
-        frames.push_back(i % 2 ? int16_t(-3) : int16_t(3));
-        frames.push_back(-4);
-    }
-    auto img = editing::imageHeader(2, 44100, 2000);
-    const auto body = le16Bytes(frames);
-    img.insert(img.end(), body.begin(), body.end());
-    b.editor().setClipboardImage(img);
+    const auto frames = stereoFrames(500, [](int i) { return i % 2 ? -3 : 3; }, [](int) { return -4; });
+    b.editor().setClipboardImage(clipImage(2, frames));
     b.editor().setupSelections(0, 0);
     ASSERT_TRUE(b.run([&](editing::Done d) { return b.editor().pasteKeep(2, std::move(d)); }));
     const auto got = b.samples();
@@ -300,10 +292,7 @@ TEST(Paste, StereoImageMixedIntoMonoAndMonoIntoBothChannels) {
 
     EditBench s;
     ASSERT_TRUE(s.loadSamples(ramp(200), 2));
-    auto mono = editing::imageHeader(1, 44100, 2000);
-    const auto monoBody = le16Bytes(ramp(1000, 7));
-    mono.insert(mono.end(), monoBody.begin(), monoBody.end());
-    s.editor().setClipboardImage(mono);
+    s.editor().setClipboardImage(clipImage(1, ramp(1000, 7)));
     s.editor().setupSelections(0, 0);
     ASSERT_TRUE(s.run([&](editing::Done d) { return s.editor().pasteKeep(2, std::move(d)); }));
     const auto st = s.samples();
@@ -317,10 +306,7 @@ TEST(Paste, StereoImageMixedIntoMonoAndMonoIntoBothChannels) {
 TEST(Paste, ShorterImageOverTheEndLeavesNothingAfterIt) {
     EditBench b;
     ASSERT_TRUE(b.loadSamples(ramp(1000), 1));
-    auto img = editing::imageHeader(1, 44100, 100);
-    const auto body = le16Bytes(std::vector<int16_t>(50, -1));
-    img.insert(img.end(), body.begin(), body.end());
-    b.editor().setClipboardImage(img);
+    b.editor().setClipboardImage(clipImage(1, std::vector<int16_t>(50, -1)));
     b.editor().setupSelections(1500, 2000);
     ASSERT_TRUE(b.run([&](editing::Done d) { return b.editor().pasteKeep(2, std::move(d)); }));
     EXPECT_EQ(b.s().format().dataLength, 1600u);
@@ -331,16 +317,8 @@ TEST(Paste, ShorterImageOverTheEndLeavesNothingAfterIt) {
 TEST(Paste, MonoIntoOneChannelKeepsTheOtherOverTheWholeRange) {
     // 40000 frames replaced: far beyond one block of the image, the right channel stays.
     EditBench b;
-    std::vector<int16_t> stereo;
-    for (int i = 0; i < 50000; ++i) {
-        stereo.push_back(1);
-        stereo.push_back(int16_t(i % 30000));
-    }
-    ASSERT_TRUE(b.loadSamples(stereo, 2));
-    auto img = editing::imageHeader(1, 44100, 80000);
-    const auto body = le16Bytes(std::vector<int16_t>(40000, -2));
-    img.insert(img.end(), body.begin(), body.end());
-    b.editor().setClipboardImage(img);
+    ASSERT_TRUE(b.loadSamples(stereoFrames(50000, [](int) { return 1; }, [](int i) { return i % 30000; }), 2));
+    b.editor().setClipboardImage(clipImage(1, std::vector<int16_t>(40000, -2)));
     b.editor().setupSelections(0, 160000);
     ASSERT_TRUE(b.run([&](editing::Done d) { return b.editor().pasteKeep(0, std::move(d)); }));
     const auto got = b.samples();
@@ -371,10 +349,7 @@ TEST(Paste, IntoSegmentOverwritesAndSilencesTheRest) {
     ASSERT_TRUE(b.loadSamples(std::vector<int16_t>(1000, 5), 1));
     ASSERT_TRUE(b.slicer().addPoint(400));
     ASSERT_TRUE(b.slicer().addPoint(1000));
-    auto img = editing::imageHeader(1, 44100, 100);
-    const auto body = le16Bytes(std::vector<int16_t>(50, -7));
-    img.insert(img.end(), body.begin(), body.end());
-    b.editor().setClipboardImage(img);
+    b.editor().setClipboardImage(clipImage(1, std::vector<int16_t>(50, -7)));
     ASSERT_TRUE(b.run([&](editing::Done d) { return b.editor().pasteIntoSegment(1, 2, std::move(d)); }));
     const auto got = b.samples();
     EXPECT_EQ(got[199], 5);
@@ -391,10 +366,7 @@ TEST(Paste, ToNewTakesTheImageFormatAndUndoReturnsTheOldSample) {
     EditBench b;
     const auto data = ramp(600);
     ASSERT_TRUE(b.loadSamples(data, 2, 44100));
-    auto img = editing::imageHeader(1, 22050, 200);
-    const auto body = le16Bytes(ramp(100, 40));
-    img.insert(img.end(), body.begin(), body.end());
-    b.editor().setClipboardImage(img);
+    b.editor().setClipboardImage(clipImage(1, ramp(100, 40), 22050));
     ASSERT_TRUE(b.run([&](editing::Done d) { return b.editor().pasteToNew(std::move(d)); }));
     EXPECT_EQ(b.s().format().channels, 1);
     EXPECT_EQ(b.s().format().sampleRate, 22050u);
@@ -439,21 +411,8 @@ TEST(Undo, CancelDuringTheBackupLeavesTheDataAndOffersNoUndo) {
     // backup first once).
     const auto data = testSignal(24000000);
     ASSERT_TRUE(b.loadSamples(data, 2));
-    struct Canceller : jobs::ProgressView {
-        jobs::JobFrame* frame = nullptr;
-        bool done = false;
-        void progressShown() override {}
-        void progressHidden() override {}
-        void progressChanged() override {
-            if (!done && frame->progress().mode() == jobs::ProcessMode::CreatingUndo &&
-                frame->progress().position() >= 1) {
-                done = true;
-                frame->requestCancel();
-            }
-        }
-    } view;
-    view.frame = &b.s().jobs();
-    b.s().jobs().progress().setView(&view);
+    CancelAt view(b.s().jobs(), jobs::ProcessMode::CreatingUndo, 1);
+    b.s().jobs().progress().setView(&view.hook);
     b.editor().setupSelections(0, 48000000);
     b.run([&](editing::Done d) { return b.editor().cut(std::move(d)); });
     b.s().jobs().progress().setView(nullptr);
@@ -472,20 +431,8 @@ TEST(Undo, CancelAfterTheBackupAsksAndUndoStillRestores) {
     auto img = editing::imageHeader(1, 44100, 12000000);
     img.resize(46 + 12000000, 0x11);
     b.editor().setClipboardImage(img);
-    struct Canceller : jobs::ProgressView {
-        jobs::JobFrame* frame = nullptr;
-        bool done = false;
-        void progressShown() override {}
-        void progressHidden() override {}
-        void progressChanged() override {
-            if (!done && frame->progress().mode() == jobs::ProcessMode::Pasting && frame->progress().position() >= 50) {
-                done = true;
-                frame->requestCancel();
-            }
-        }
-    } view;
-    view.frame = &b.s().jobs();
-    b.s().jobs().progress().setView(&view);
+    CancelAt view(b.s().jobs(), jobs::ProcessMode::Pasting, 50);
+    b.s().jobs().progress().setView(&view.hook);
     b.fx.prompter.answers = {jobs::Answer::Yes};
     b.editor().setupSelections(1000, 3000);
     b.run([&](editing::Done d) { return b.editor().pasteKeep(2, std::move(d)); });
@@ -509,19 +456,13 @@ TEST(WorkFiles, ScratchFileLivesOnlyWhileItsWorkerRunsAndNothingOutlivesTheSessi
         EditBench b(settings);
         workDir = b.fx.work.path();
         ASSERT_TRUE(b.loadSamples(testSignal(3000000), 2));
-        struct Watcher : jobs::ProgressView {
-            EditBench* bench = nullptr;
-            int seen = 0;
-            void progressShown() override {}
-            void progressHidden() override {}
-            void progressChanged() override { seen = std::max(seen, bench->workFiles("CXRND")); }
-        } view;
-        view.bench = &b;
+        int seen = 0;
+        ProgressHook view([&] { seen = std::max(seen, b.workFiles("CXRND")); });
         b.s().jobs().progress().setView(&view);
         b.editor().setupSelections(0, 0);
         ASSERT_TRUE(b.run([&](editing::Done d) { return b.processor().reverse(std::move(d)); }));
         b.s().jobs().progress().setView(nullptr);
-        EXPECT_EQ(view.seen, 1) << "the scratch copy exists while the reverse runs";
+        EXPECT_EQ(seen, 1) << "the scratch copy exists while the reverse runs";
         EXPECT_EQ(b.workFiles("CXRND"), 0);
         ASSERT_TRUE(b.run([&](editing::Done d) { return b.editor().cut(std::move(d)); }) || true);
         EXPECT_EQ(b.workFiles("CXRND"), 0);

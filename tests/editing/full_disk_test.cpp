@@ -7,6 +7,7 @@
 
 #include "editing/ClipboardImage.h"
 #include "sample/FileAndMemoryStream.h"
+#include "support/FoldEngine.h"
 
 #include <gtest/gtest.h>
 
@@ -15,13 +16,6 @@
 
 namespace cleavix::test {
 namespace {
-
-std::vector<uint8_t> monoImage(const std::vector<int16_t>& words, uint16_t channels = 1) {
-    auto img = editing::imageHeader(channels, 44100, uint32_t(words.size() * 2));
-    const auto body = le16Bytes(words);
-    img.insert(img.end(), body.begin(), body.end());
-    return img;
-}
 
 bool errorShown(EditBench& b) {
     for (const auto& m : b.fx.prompter.asked) {
@@ -32,20 +26,26 @@ bool errorShown(EditBench& b) {
     return false;
 }
 
+// Runs the command with `space` bytes free (-1: no limit): it fails and leaves everything as it was.
+void expectFailsAndChangesNothing(EditBench& b, int64_t space, const std::function<bool(editing::Done)>& command) {
+    const Picture before = Picture::of(b);
+    {
+        FreeSpace limit(space);
+        EXPECT_FALSE(b.run(command));
+    }
+    EXPECT_EQ(Picture::of(b).differs(before), "");
+}
+
 TEST(FullDisk, PasteThatFindsNoSpaceChangesNothingAndFails) {
     EditBench b;
     ASSERT_TRUE(b.loadSamples(ramp(3000), 1));
     // An earlier edit leaves a record that the failed paste must not lose.
     b.editor().setupSelections(100, 300);
     ASSERT_TRUE(b.run([&](editing::Done d) { return b.processor().invert(std::move(d)); }));
-    b.editor().setClipboardImage(monoImage(ramp(20000, -7000)));
+    b.editor().setClipboardImage(clipImage(1, ramp(20000, -7000)));
     b.editor().setupSelections(2000, 2000);
-    const Picture before = Picture::of(b);
-    {
-        FreeSpace space(10000); // less than the 40000 bytes the paste adds
-        EXPECT_FALSE(b.run([&](editing::Done d) { return b.editor().pasteKeep(2, std::move(d)); }));
-    }
-    EXPECT_EQ(Picture::of(b).differs(before), "");
+    // Less than the 40000 bytes the paste adds.
+    expectFailsAndChangesNothing(b, 10000, [&](editing::Done d) { return b.editor().pasteKeep(2, std::move(d)); });
     EXPECT_TRUE(errorShown(b));
     // Undo still takes back the earlier edit.
     ASSERT_TRUE(b.run([&](editing::Done d) { return b.editor().undo(std::move(d)); }));
@@ -55,25 +55,18 @@ TEST(FullDisk, PasteThatFindsNoSpaceChangesNothingAndFails) {
 TEST(FullDisk, PasteOverASelectionWithRoomForTheBackupOnly) {
     EditBench b;
     ASSERT_TRUE(b.loadSamples(ramp(3000), 1));
-    b.editor().setClipboardImage(monoImage(ramp(20000, -7000)));
+    b.editor().setClipboardImage(clipImage(1, ramp(20000, -7000)));
     b.editor().setupSelections(1000, 3000);
-    const Picture before = Picture::of(b);
-    {
-        FreeSpace space(2500); // the 2000-byte backup fits, the growth does not
-        EXPECT_FALSE(b.run([&](editing::Done d) { return b.editor().pasteKeep(2, std::move(d)); }));
-    }
-    EXPECT_EQ(Picture::of(b).differs(before), "");
+    // The 2000-byte backup fits, the growth does not.
+    expectFailsAndChangesNothing(b, 2500, [&](editing::Done d) { return b.editor().pasteKeep(2, std::move(d)); });
 }
 
 TEST(FullDisk, ConvertToStereoWithoutSpaceStaysMono) {
     EditBench b;
     ASSERT_TRUE(b.loadSamples(ramp(4000), 1));
-    const Picture before = Picture::of(b);
-    {
-        FreeSpace space(9000); // the backup (8000) fits, doubling the store does not
-        EXPECT_FALSE(b.run([&](editing::Done d) { return b.processor().convertChannels(0, std::move(d)); }));
-    }
-    EXPECT_EQ(Picture::of(b).differs(before), "");
+    // The backup (8000) fits, doubling the store does not.
+    expectFailsAndChangesNothing(b, 9000,
+                                 [&](editing::Done d) { return b.processor().convertChannels(0, std::move(d)); });
     EXPECT_EQ(b.s().format().channels, 1);
 }
 
@@ -83,12 +76,7 @@ TEST(FullDisk, BackupThatFindsNoSpaceKeepsThePreviousUndo) {
     b.editor().setupSelections(0, 1000);
     ASSERT_TRUE(b.run([&](editing::Done d) { return b.processor().reverse(std::move(d)); }));
     b.editor().setupSelections(0, 0);
-    const Picture before = Picture::of(b);
-    {
-        FreeSpace space(100);
-        EXPECT_FALSE(b.run([&](editing::Done d) { return b.processor().reverse(std::move(d)); }));
-    }
-    EXPECT_EQ(Picture::of(b).differs(before), "");
+    expectFailsAndChangesNothing(b, 100, [&](editing::Done d) { return b.processor().reverse(std::move(d)); });
 }
 
 // A normalise that finds nothing but silence changes nothing, so the last edit stays undoable.
@@ -100,9 +88,7 @@ TEST(FullDisk, NormaliseOfSilenceKeepsThePreviousUndo) {
     b.editor().setupSelections(0, 1000);
     ASSERT_TRUE(b.run([&](editing::Done d) { return b.processor().reverse(std::move(d)); }));
     b.editor().setupSelections(4000, 6000);
-    const Picture before = Picture::of(b);
-    EXPECT_FALSE(b.run([&](editing::Done d) { return b.processor().normalise(std::move(d)); }));
-    EXPECT_EQ(Picture::of(b).differs(before), "");
+    expectFailsAndChangesNothing(b, -1, [&](editing::Done d) { return b.processor().normalise(std::move(d)); });
     ASSERT_TRUE(b.run([&](editing::Done d) { return b.editor().undo(std::move(d)); }));
     EXPECT_EQ(b.samples(), audio);
 }
@@ -136,18 +122,13 @@ TEST(FullDisk, UndoThatCannotFinishKeepsTheEditAndTheUndo) {
             audio[i] = 0; // a silence for strip silence to remove
         }
         ASSERT_TRUE(b.loadSamples(audio, 1));
-        b.editor().setClipboardImage(monoImage(ramp(5000, 100)));
+        b.editor().setClipboardImage(clipImage(1, ramp(5000, 100)));
         b.editor().setupSelections(1000, 9000);
         b.slicer().setLoop(1000, 9000);
         ASSERT_TRUE(c.edit(b, {}) ? (b.fx.waitIdle(), true) : false);
         ASSERT_TRUE(b.editor().undoAvailable());
         ASSERT_NE(b.samples(), audio);
-        const Picture edited = Picture::of(b);
-        {
-            FreeSpace space(0);
-            EXPECT_FALSE(b.run([&](editing::Done d) { return b.editor().undo(std::move(d)); }));
-        }
-        EXPECT_EQ(Picture::of(b).differs(edited), "");
+        expectFailsAndChangesNothing(b, 0, [&](editing::Done d) { return b.editor().undo(std::move(d)); });
         EXPECT_EQ(b.editor().undoCaption(), editing::kCaptionUndo);
         EXPECT_TRUE(b.s().modified());
         // With space again the same Undo works.
@@ -171,7 +152,8 @@ TEST(FullDisk, RandomEditsOnADiskThatFillsUp) {
             w = int16_t(int(pick(2)) == 0 ? 0 : int(pick(40001)) - 20000);
         }
         ASSERT_TRUE(b.loadSamples(audio, channels));
-        b.editor().setClipboardImage(monoImage(std::vector<int16_t>(pick(4000) + 2, 1234), uint16_t(1 + pick(2))));
+        const auto imageChannels = uint16_t(1 + pick(2)); // drawn first, as the compiler always did
+        b.editor().setClipboardImage(clipImage(imageChannels, std::vector<int16_t>(pick(4000) + 2, 1234)));
         std::vector<int16_t> beforeLastEdit;
         bool haveEdit = false;
         int failures = 0;

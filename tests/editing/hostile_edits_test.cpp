@@ -4,6 +4,7 @@
 
 #include "editing/ClipboardImage.h"
 #include "slicing/Tempo.h"
+#include "support/FoldEngine.h"
 
 #include <gtest/gtest.h>
 
@@ -19,13 +20,9 @@ std::vector<uint8_t> stereoImage(size_t bytes) {
     return img;
 }
 
+// The left channel counts up, the right one down.
 std::vector<int16_t> stereoRamp(size_t frames) {
-    std::vector<int16_t> w;
-    for (size_t i = 0; i < frames; ++i) {
-        w.push_back(int16_t(1000 + i)); // left counts up
-        w.push_back(int16_t(-1000 - int(i))); // right counts down
-    }
-    return w;
+    return stereoFrames(frames, [](int i) { return 1000 + i; }, [](int i) { return -1000 - i; });
 }
 
 // Every frame from `from` on still has the left channel positive and the right one negative.

@@ -1,5 +1,6 @@
 // cleavix-cli run: a script drives the same engine; its dumps show what the edits did.
 #include "EditTestKit.h"
+#include "support/FoldEngine.h"
 
 #include <nlohmann/json.hpp>
 
@@ -9,15 +10,10 @@ namespace {
 TEST(RunScript, CutUndoAndStateThroughTheCommandLine) {
     TempDir dir;
     const auto data = testSignal(4000, 3);
-    WaveSpec spec;
-    writeFile(dir.file("in.wav"), makeWave(spec, le16Bytes(data)));
-    writeFile(dir.file("s.txt"), [&] {
-        const std::string text = "open " + dir.file("in.wav") +
-                                 "\n# a comment\nselect 400 4002\ncut\ndump-store " + dir.file("cut.raw") +
-                                 "\ndump-state\nundo\ndump-store " + dir.file("back.raw") + "\n";
-        return Bytes(text.begin(), text.end());
-    }());
-    const auto r = runCli({"run", dir.file("s.txt")});
+    const std::string in = writeWave(dir.file("in.wav"), data);
+    const auto r = runCli({"run", writeText(dir.file("s.txt"), "open " + in + "\n# a comment\nselect 400 4002\ncut\n"
+                                            "dump-store " + dir.file("cut.raw") + "\ndump-state\nundo\n"
+                                            "dump-store " + dir.file("back.raw") + "\n")});
     ASSERT_EQ(r.status, 0) << r.err;
     auto expected = data;
     expected.erase(expected.begin() + 200, expected.begin() + 2000); // whole frames: 400..4000
@@ -32,19 +28,9 @@ TEST(RunScript, CutUndoAndStateThroughTheCommandLine) {
 
 TEST(RunScript, StopsAtARefusedCommandAndAtAMalformedOne) {
     TempDir dir;
-    WaveSpec spec;
-    writeFile(dir.file("in.wav"), makeWave(spec, le16Bytes(testSignal(400))));
-    const std::string open = "open " + dir.file("in.wav") + "\n";
-    writeFile(dir.file("a.txt"), [&] {
-        const std::string text = open + "undo\n";
-        return Bytes(text.begin(), text.end());
-    }());
-    EXPECT_EQ(runCli({"run", dir.file("a.txt")}).status, 1) << "nothing to undo";
-    writeFile(dir.file("b.txt"), [&] {
-        const std::string text = open + "quantise 9\n";
-        return Bytes(text.begin(), text.end());
-    }());
-    EXPECT_EQ(runCli({"run", dir.file("b.txt")}).status, 64);
+    const std::string open = "open " + writeWave(dir.file("in.wav"), testSignal(400)) + "\n";
+    EXPECT_EQ(runCli({"run", writeText(dir.file("a.txt"), open + "undo\n")}).status, 1) << "nothing to undo";
+    EXPECT_EQ(runCli({"run", writeText(dir.file("b.txt"), open + "quantise 9\n")}).status, 64);
 }
 
 TEST(Randomise, UndoBringsTheShuffledRegionBack) {

@@ -3,6 +3,7 @@
 #include "EditTestKit.h"
 #include "editing/UndoThread.h"
 #include "sample/DemoLoop.h"
+#include "support/FoldEngine.h"
 
 #include <nlohmann/json.hpp>
 
@@ -149,11 +150,8 @@ TEST(PointSharing, RunScriptUnlinksWithUndoAndShowsTheName) {
     TempDir dir;
     std::string error;
     ASSERT_TRUE(sample::writeDemoLoop(dir.file("demo.wav"), error)) << error;
-    writeFile(dir.file("s.txt"), [&] {
-        const std::string text = "open " + dir.file("demo.wav") + "\nunlink\ndump-state\nundo\ndump-state\n";
-        return Bytes(text.begin(), text.end());
-    }());
-    const auto r = runCli({"run", dir.file("s.txt")});
+    const std::string script = "open " + dir.file("demo.wav") + "\nunlink\ndump-state\nundo\ndump-state\n";
+    const auto r = runCli({"run", writeText(dir.file("s.txt"), script)});
     ASSERT_EQ(r.status, 0) << r.err;
     // Two states, one JSON document after the other.
     const auto split = r.out.find("}\n{");

@@ -3,6 +3,7 @@
 #include "EditTestKit.h"
 #include "editing/ClipboardImage.h"
 #include "sample/PeakTable.h"
+#include "support/FoldEngine.h"
 #include "support/TestSupport.h"
 
 #include <cstdint>
@@ -49,10 +50,7 @@ bool undo(EditBench& b) {
 }
 
 void setImage(EditBench& b, uint16_t channels, const std::vector<int16_t>& samples) {
-    auto image = editing::imageHeader(channels, 44100, uint32_t(samples.size() * 2));
-    const auto body = le16Bytes(samples);
-    image.insert(image.end(), body.begin(), body.end());
-    b.editor().setClipboardImage(image);
+    b.editor().setClipboardImage(clipImage(channels, samples));
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "sample/WavParser.h"
 #include "sample/WavWriter.h"
 #include "sample/WorkFiles.h"
+#include "support/FoldEngine.h"
 #include "support/SessionFixture.h"
 #include "support/TestSupport.h"
 
@@ -34,13 +35,23 @@ std::vector<std::string> workFiles(const TempDir& dir) {
     return names;
 }
 
-} // namespace
-
-TEST(SessionLoad, LoadSetsFormatTitleAndPeaks) {
+// A session and a folder for the sample files it opens and saves.
+struct FileSession : ::testing::Test {
     TempDir files;
     SessionFixture f;
-    const std::string path = makeLoop(files, "loop.wav");
-    ASSERT_TRUE(f.load(path));
+    const std::string loop = makeLoop(files, "loop.wav"); // not loaded yet
+};
+struct SessionLoad : FileSession {};
+struct SessionSave : FileSession {};
+struct SessionPeaks : FileSession {};
+struct SessionAudio : FileSession {};
+struct SessionStatus : FileSession {};
+struct SessionModifiedMark : FileSession {};
+
+} // namespace
+
+TEST_F(SessionLoad, LoadSetsFormatTitleAndPeaks) {
+    ASSERT_TRUE(f.load(loop));
     EXPECT_TRUE(f.session->loaded());
     EXPECT_FALSE(f.session->busy());
     EXPECT_EQ(f.session->format().dataLength, 16000u);
@@ -52,20 +63,17 @@ TEST(SessionLoad, LoadSetsFormatTitleAndPeaks) {
     EXPECT_EQ(f.session->title(), "loop.wav* - Cleavix");
 }
 
-TEST(SessionLoad, HostModeTitles) {
-    TempDir files;
+TEST_F(SessionLoad, HostModeTitles) {
     session::Settings settings;
     settings.ostrelHost = true;
-    SessionFixture f(settings);
-    ASSERT_TRUE(f.load(makeLoop(files, "loop.wav")));
-    EXPECT_EQ(f.session->title(), "Editing Ostrel File - Cleavix");
-    f.session->setModified(true);
-    EXPECT_EQ(f.session->title(), "Editing Ostrel File* - Cleavix");
+    SessionFixture host(settings);
+    ASSERT_TRUE(host.load(loop));
+    EXPECT_EQ(host.session->title(), "Editing Ostrel File - Cleavix");
+    host.session->setModified(true);
+    EXPECT_EQ(host.session->title(), "Editing Ostrel File* - Cleavix");
 }
 
-TEST(SessionLoad, RefusedFilesShowTheirMessagesAndStartNothing) {
-    TempDir files;
-    SessionFixture f;
+TEST_F(SessionLoad, RefusedFilesShowTheirMessagesAndStartNothing) {
     writeFile(files.file("junk.wav"), Bytes(100, 7));
     EXPECT_FALSE(f.load(files.file("junk.wav")));
     EXPECT_FALSE(f.load(files.file("missing.wav")));
@@ -81,18 +89,13 @@ TEST(SessionLoad, RefusedFilesShowTheirMessagesAndStartNothing) {
     EXPECT_FALSE(f.session->busy());
 }
 
-TEST(SessionLoad, ANewLoadReplacesTheOldSampleAndRunsTheResetHooks) {
-    TempDir files;
-    SessionFixture f;
+TEST_F(SessionLoad, ANewLoadReplacesTheOldSampleAndRunsTheResetHooks) {
     int resets = 0;
     int loadedHooks = 0;
     f.session->addResetHook([&] { ++resets; });
     f.session->addLoadedHook([&] { ++loadedHooks; });
     ASSERT_TRUE(f.load(makeLoop(files, "a.wav", 1000)));
-    WaveSpec mono;
-    mono.channels = 1;
-    writeFile(files.file("b.wav"), makeWave(mono, le16Bytes(testSignal(300))));
-    ASSERT_TRUE(f.load(files.file("b.wav")));
+    ASSERT_TRUE(f.load(writeWave(files.file("b.wav"), testSignal(300), 1)));
     EXPECT_EQ(resets, 2);
     EXPECT_EQ(loadedHooks, 2);
     EXPECT_EQ(f.session->format().channels, 1);
@@ -100,9 +103,7 @@ TEST(SessionLoad, ANewLoadReplacesTheOldSampleAndRunsTheResetHooks) {
     EXPECT_EQ(f.session->title(), "b.wav - Cleavix");
 }
 
-TEST(SessionLoad, CancelDuringTheCopyLeavesNoSample) {
-    TempDir files;
-    SessionFixture f;
+TEST_F(SessionLoad, CancelDuringTheCopyLeavesNoSample) {
     const std::string path = makeLoop(files, "big.wav", 2000000); // 8 MB: many blocks
     bool finished = false;
     bool ok = true;
@@ -122,10 +123,8 @@ TEST(SessionLoad, CancelDuringTheCopyLeavesNoSample) {
     EXPECT_TRUE(f.prompter.asked.empty());
 }
 
-TEST(SessionSave, SaveAsPrefillsTheNameAndAdoptsTheNewFile) {
-    TempDir files;
-    SessionFixture f;
-    ASSERT_TRUE(f.load(makeLoop(files, "loop.wav")));
+TEST_F(SessionSave, SaveAsPrefillsTheNameAndAdoptsTheNewFile) {
+    ASSERT_TRUE(f.load(loop));
     f.session->setModified(true);
     f.prompter.targets.push_back(jobs::SaveTarget{files.file("copy.aif"), 8});
     EXPECT_TRUE(f.runAndWait([&](auto done) { f.session->saveAs(done); }));
@@ -142,11 +141,8 @@ TEST(SessionSave, SaveAsPrefillsTheNameAndAdoptsTheNewFile) {
     EXPECT_EQ(check.info.dataLength, 8000u);
 }
 
-TEST(SessionSave, AFullDiskIsNotBlamedOnOpenFiles) {
-    TempDir files;
-    SessionFixture f;
-    const std::string path = makeLoop(files, "loop.wav");
-    ASSERT_TRUE(f.load(path));
+TEST_F(SessionSave, AFullDiskIsNotBlamedOnOpenFiles) {
+    ASSERT_TRUE(f.load(loop));
     f.session->setModified(true);
     f.prompter.answers.push_back(jobs::Answer::No);
     bool saved = true;
@@ -162,14 +158,11 @@ TEST(SessionSave, AFullDiskIsNotBlamedOnOpenFiles) {
     EXPECT_FALSE(fileExists(files.file("copy.wav")));
 }
 
-TEST(SessionSave, FailedSaveAsksAndNoKeepsTheMark) {
-    TempDir files;
-    SessionFixture f;
-    const std::string path = makeLoop(files, "loop.wav");
-    ASSERT_TRUE(f.load(path));
-    const Bytes original = readFile(path);
+TEST_F(SessionSave, FailedSaveAsksAndNoKeepsTheMark) {
+    ASSERT_TRUE(f.load(loop));
+    const Bytes original = readFile(loop);
     f.session->setModified(true);
-    ::chmod(path.c_str(), 0444);
+    ::chmod(loop.c_str(), 0444);
     f.prompter.answers.push_back(jobs::Answer::No);
     EXPECT_FALSE(f.runAndWait([&](auto done) { f.session->save(done); }));
     ASSERT_EQ(f.prompter.asked.size(), 1u);
@@ -177,17 +170,14 @@ TEST(SessionSave, FailedSaveAsksAndNoKeepsTheMark) {
     EXPECT_TRUE(f.session->lastSaveFailed());
     EXPECT_TRUE(f.session->modified());
     EXPECT_EQ(f.session->title(), "loop.wav* - Cleavix");
-    EXPECT_EQ(f.session->fileName(), path);
-    EXPECT_EQ(readFile(path), original);
+    EXPECT_EQ(f.session->fileName(), loop);
+    EXPECT_EQ(readFile(loop), original);
 }
 
-TEST(SessionSave, FailedSaveRetriesUnderNewNamesUntilOneWorks) {
-    TempDir files;
-    SessionFixture f;
-    const std::string path = makeLoop(files, "loop.wav");
-    ASSERT_TRUE(f.load(path));
+TEST_F(SessionSave, FailedSaveRetriesUnderNewNamesUntilOneWorks) {
+    ASSERT_TRUE(f.load(loop));
     f.session->setModified(true);
-    ::chmod(path.c_str(), 0444);
+    ::chmod(loop.c_str(), 0444);
     // Yes: a new name, which fails too (no such folder); Yes again: a good one.
     f.prompter.answers = {jobs::Answer::Yes, jobs::Answer::Yes};
     f.prompter.targets.push_back(jobs::SaveTarget{files.file("nowhere/x.wav"), 16});
@@ -199,11 +189,8 @@ TEST(SessionSave, FailedSaveRetriesUnderNewNamesUntilOneWorks) {
     EXPECT_EQ(readFile(files.file("second.wav")).size(), 44u + 16000);
 }
 
-TEST(SessionSave, PromptToSaveRunsThePendingCommandOnlyWhenItShould) {
-    TempDir files;
-    SessionFixture f;
-    const std::string path = makeLoop(files, "loop.wav");
-    ASSERT_TRUE(f.load(path));
+TEST_F(SessionSave, PromptToSaveRunsThePendingCommandOnlyWhenItShould) {
+    ASSERT_TRUE(f.load(loop));
     int ran = 0;
     f.session->promptToSave([&] { ++ran; }); // unmodified: runs at once, no question
     EXPECT_EQ(ran, 1);
@@ -214,7 +201,7 @@ TEST(SessionSave, PromptToSaveRunsThePendingCommandOnlyWhenItShould) {
     f.session->promptToSave([&] { ++ran; });
     EXPECT_EQ(ran, 1);
     ASSERT_EQ(f.prompter.asked.size(), 1u);
-    EXPECT_EQ(f.prompter.asked[0], "Save changes to " + path + "?");
+    EXPECT_EQ(f.prompter.asked[0], "Save changes to " + loop + "?");
 
     f.prompter.answers = {jobs::Answer::No};
     f.session->promptToSave([&] { ++ran; });
@@ -253,9 +240,7 @@ TEST(SessionFiles, AnUnusableTempPathFallsBackToTheSystemFolder) {
     EXPECT_NE(s.undoFile(), nullptr);
 }
 
-TEST(SessionLoad, RecentEntriesRevertAndDrops) {
-    TempDir files;
-    SessionFixture f;
+TEST_F(SessionLoad, RecentEntriesRevertAndDrops) {
     WaveSpec s24;
     s24.bits = 24;
     writeFile(files.file("24.wav"), makeWave(s24, Bytes(60, 1)));
@@ -299,9 +284,7 @@ struct OpenEvents : session::SessionListener {
     void peaksRebuilt() override { ++rebuilds; }
 };
 
-TEST(SessionLoad, EveryOpenNamesItsOriginAndOnlySuccessfulOnesAreReported) {
-    TempDir files;
-    SessionFixture f;
+TEST_F(SessionLoad, EveryOpenNamesItsOriginAndOnlySuccessfulOnesAreReported) {
     OpenEvents events;
     f.session->setListener(&events);
     const std::string path = makeLoop(files, "loop.wav", 1000);
@@ -320,9 +303,7 @@ TEST(SessionLoad, EveryOpenNamesItsOriginAndOnlySuccessfulOnesAreReported) {
     f.session->setListener(nullptr);
 }
 
-TEST(SessionLoad, AnOutsideChangeIsAskedAboutOnceAndReloadsOnYes) {
-    TempDir files;
-    SessionFixture f;
+TEST_F(SessionLoad, AnOutsideChangeIsAskedAboutOnceAndReloadsOnYes) {
     const std::string path = makeLoop(files, "loop.wav", 1000);
     ASSERT_TRUE(f.load(path));
     EXPECT_FALSE(f.session->checkOutsideChange()); // unchanged: no question
@@ -349,9 +330,7 @@ TEST(SessionLoad, AnOutsideChangeIsAskedAboutOnceAndReloadsOnYes) {
     EXPECT_FALSE(f.session->checkOutsideChange());
 }
 
-TEST(SessionPeaks, ANewBlockSizeRebuildsTheTableFromTheStore) {
-    TempDir files;
-    SessionFixture f;
+TEST_F(SessionPeaks, ANewBlockSizeRebuildsTheTableFromTheStore) {
     OpenEvents events;
     f.session->setListener(&events);
     ASSERT_TRUE(f.load(makeLoop(files, "loop.wav", 44100)));
@@ -375,9 +354,7 @@ TEST(SessionPeaks, ANewBlockSizeRebuildsTheTableFromTheStore) {
     f.session->setListener(nullptr);
 }
 
-TEST(SessionAudio, ALongOperationStopsPlaybackAndKeepsThePlayerOffTheStore) {
-    TempDir files;
-    SessionFixture f;
+TEST_F(SessionAudio, ALongOperationStopsPlaybackAndKeepsThePlayerOffTheStore) {
     ASSERT_TRUE(f.load(makeLoop(files, "loop.wav", 44100)));
     auto& player = f.session->player();
     EXPECT_EQ(player.SampleRate, 44100u);
@@ -395,11 +372,7 @@ TEST(SessionAudio, ALongOperationStopsPlaybackAndKeepsThePlayerOffTheStore) {
             EXPECT_TRUE(player.StoreBusy);
         }
     };
-    WaveSpec mono;
-    mono.channels = 1;
-    mono.sampleRate = 22050;
-    writeFile(files.file("mono.wav"), makeWave(mono, le16Bytes(testSignal(1000))));
-    ASSERT_TRUE(f.load(files.file("mono.wav")));
+    ASSERT_TRUE(f.load(writeWave(files.file("mono.wav"), testSignal(1000), 1, 22050)));
     f.loop.runPending();
     EXPECT_TRUE(sawBusy);
     EXPECT_FALSE(player.StoreBusy);
@@ -419,9 +392,7 @@ struct StatusLog : session::SessionListener {
 };
 } // namespace
 
-TEST(SessionStatus, ProcessesShowTheirTextAndTheFormatComesBack) {
-    TempDir files;
-    SessionFixture f;
+TEST_F(SessionStatus, ProcessesShowTheirTextAndTheFormatComesBack) {
     ASSERT_TRUE(f.load(makeLoop(files, "loop.wav", 2000)));
     StatusLog log;
     f.session->setListener(&log);
@@ -456,11 +427,8 @@ TEST(SessionPasteToNew, ThePastedSampleIsSetUpAsAFreshLoad) {
 }
 
 // The modified mark compares with what was last saved, across an undo and a redo.
-TEST(SessionModifiedMark, AnUndoThatCrossesASaveMakesTheSampleModified) {
-    TempDir files;
-    SessionFixture f;
-    const std::string path = makeLoop(files, "loop.wav");
-    ASSERT_TRUE(f.load(path));
+TEST_F(SessionModifiedMark, AnUndoThatCrossesASaveMakesTheSampleModified) {
+    ASSERT_TRUE(f.load(loop));
     auto& editor = f.session->editor();
     EXPECT_TRUE(f.runAndWait([&](auto done) { f.session->processor().reverse(done); }));
     EXPECT_TRUE(f.session->modified());
@@ -485,10 +453,8 @@ TEST(SessionModifiedMark, AnUndoThatCrossesASaveMakesTheSampleModified) {
 // An untitled sample (Paste To New) has no file behind it: Save asks for a name, in the save
 // dialog and in the unsaved-changes question alike, instead of writing "Untitled.wav" into the
 // current folder.
-TEST(SessionModifiedMark, SavingAnUntitledSampleAsksForAName) {
-    TempDir files;
-    SessionFixture f;
-    ASSERT_TRUE(f.load(makeLoop(files, "loop.wav")));
+TEST_F(SessionModifiedMark, SavingAnUntitledSampleAsksForAName) {
+    ASSERT_TRUE(f.load(loop));
     EXPECT_TRUE(f.runAndWait([&](auto done) { f.session->editor().copy(done); }));
     EXPECT_TRUE(f.runAndWait([&](auto done) { f.session->editor().pasteToNew(done); }));
     f.waitIdle();

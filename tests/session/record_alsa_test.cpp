@@ -6,6 +6,7 @@
 #include "sample/FormatPosition.h"
 #include "sample/WorkFiles.h"
 #include "session/RecordTake.h"
+#include "support/FoldEngine.h"
 #include "support/SessionFixture.h"
 #include "support/TestSupport.h"
 
@@ -57,18 +58,8 @@ protected:
         take.stop();
         f.loop.runPending();
     }
-    bool keep(std::shared_ptr<RecordTake> take) {
-        return f.runAndWait([&](std::function<void(bool)> done) {
-            if (!f.session->keepRecording(std::move(take), std::move(done))) {
-                throw std::logic_error("refused");
-            }
-        });
-    }
-    std::vector<uint8_t> storeBytes() {
-        std::vector<uint8_t> out(f.session->format().dataLength);
-        f.session->store().stream().readAt(0, out.data(), out.size());
-        return out;
-    }
+    bool keep(std::shared_ptr<RecordTake> take) { return keepTake(f, std::move(take)); }
+    Bytes storeBytes() { return test::storeBytes(*f.session); }
 
     TempDir files;
     SessionFixture f;
@@ -267,13 +258,9 @@ TEST_F(SessionRecord, FormatsOutsideTheRangeAreRefusedAndTimesUseTheTakesFormat)
 }
 
 TEST_F(SessionRecord, TheMeterShowsTheInputsPeakWhileMonitoringAndRecording) {
-    std::vector<int16_t> frames;
     // Long enough that the device, which reads as fast as buffers come back, has not reached its
     // end (silence) when the level is read.
-    for (int i = 0; i < 400000; ++i) {
-        frames.push_back(static_cast<int16_t>(i % 2 == 0 ? 12000 : -20000));
-    }
-    useCapture(le16Bytes(frames));
+    useCapture(le16Bytes(stereoFrames(200000, [](int) { return 12000; }, [](int) { return -20000; })));
     auto take = f.session->DoRecord();
     ASSERT_TRUE(take->setFormat(8000, 2));
     EXPECT_EQ(take->level(), 0); // off

@@ -6,6 +6,7 @@
 #include "sample/WorkFiles.h"
 #include "session/Backends.h"
 #include "session/RecordTake.h"
+#include "support/FoldEngine.h"
 #include "support/SessionFixture.h"
 #include "support/TestSupport.h"
 
@@ -39,18 +40,8 @@ protected:
         }
         ASSERT_EQ(done, bytes.size());
     }
-    bool keep(std::shared_ptr<RecordTake> take) {
-        return f.runAndWait([&](std::function<void(bool)> done) {
-            if (!f.session->keepRecording(std::move(take), std::move(done))) {
-                done(false);
-            }
-        });
-    }
-    std::vector<uint8_t> storeBytes() {
-        std::vector<uint8_t> out(f.session->format().dataLength);
-        f.session->store().stream().readAt(0, out.data(), out.size());
-        return out;
-    }
+    bool keep(std::shared_ptr<RecordTake> take) { return keepTake(f, std::move(take)); }
+    Bytes storeBytes() { return test::storeBytes(*f.session); }
     std::vector<uint8_t> loadLoop() {
         const auto data = le16Bytes(testSignal(4000, 3));
         writeFile(files.file("loop.wav"), makeWave({}, data));

@@ -6,6 +6,7 @@
 #include "audio/VirtualWaveDevice.h"
 #include "session/TempoPlayback.h"
 #include "slicing/TempoRender.h"
+#include "support/FoldEngine.h"
 #include "support/SessionFixture.h"
 #include "support/TestSupport.h"
 
@@ -45,10 +46,7 @@ protected:
         for (auto& v : samples) {
             v = int16_t(v | 1); // no zero samples: silence in the rendering stands out
         }
-        WaveSpec spec;
-        spec.sampleRate = rate;
-        writeFile(files.file("loop.wav"), makeWave(spec, le16Bytes(samples)));
-        ASSERT_TRUE(f.load(files.file("loop.wav")));
+        ASSERT_TRUE(f.load(writeWave(files.file("loop.wav"), samples, 2, rate)));
         auto& slicer = f.session->slicer();
         for (uint32_t frame : kPointFrames) {
             ASSERT_TRUE(slicer.addPoint(frame * 4));
@@ -98,16 +96,7 @@ protected:
     // The whole rendering as the file export writes it.
     std::vector<uint8_t> rendering() {
         slicing::TempoSource source(f.session->store().stream(), plan());
-        std::vector<int16_t> out(source.outputBytes() / 2);
-        size_t got = 0;
-        while (got < out.size()) {
-            const size_t n = source.read(out.data() + got, std::min<size_t>(5000, out.size() - got));
-            if (n == 0) {
-                break;
-            }
-            got += n;
-        }
-        return le16Bytes(out);
+        return le16Bytes(drainSource(source, 5000));
     }
 
     TempDir files;

@@ -11,6 +11,7 @@
 #include "session/SamplerTransfer.h"
 #include "session/Session.h"
 #include "session/TransferRules.h"
+#include "support/FoldEngine.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -23,7 +24,6 @@ namespace cleavix::test {
 namespace {
 
 using namespace std::chrono_literals;
-using session::SamplerTransfer;
 using session::TransferEnd;
 namespace pf = sampler::profiles;
 
@@ -56,7 +56,7 @@ struct TransferRig {
         sampler().onRunning = [this](bool running) { (running ? disabled : enabled)++; };
         sampler().sdsDriver().setTimeouts({2s, 2s, 2s});
     }
-    SamplerTransfer& sampler() { return session->sampler(); }
+    session::SamplerTransfer& sampler() { return session->sampler(); }
 
     void profile(const std::string& name, uint8_t type, int offset = 0) {
         sampler::SamplerProfile p;
@@ -109,12 +109,7 @@ struct TransferRig {
 
     std::string wave(const std::string& name, const std::vector<int16_t>& samples, uint16_t channels = 1,
                      uint32_t rate = 44100) {
-        WaveSpec spec;
-        spec.channels = channels;
-        spec.sampleRate = rate;
-        const std::string path = work.file(name);
-        writeFile(path, makeWave(spec, le16Bytes(samples)));
-        return path;
+        return writeWave(work.file(name), samples, channels, rate);
     }
 
     bool load(const std::string& path) {
@@ -132,6 +127,9 @@ struct TransferRig {
 
     bool lastAsked(const std::string& text) const { return !prompter.asked.empty() && prompter.asked.back() == text; }
 };
+
+// The commands run on a rig of their own in every test.
+struct SamplerTransfer : TransferRig, ::testing::Test {};
 
 std::vector<int16_t> ramp(size_t count, int16_t from = 100, int16_t step = 3) {
     std::vector<int16_t> v(count);
@@ -227,161 +225,152 @@ TEST(TransferRules, KeysFitAndWhiteKeys) {
 
 // ---- the commands on the emulated samplers ----
 
-TEST(SamplerTransfer, RefusesWithoutProfiles) {
-    TransferRig rig;
-    rig.sampler().selectProfile("none");
-    ASSERT_TRUE(rig.load(rig.wave("a.wav", ramp(400))));
-    EXPECT_FALSE(rig.run([&](auto done) { return rig.sampler().sendRegion(0, true, 1, done); }));
-    EXPECT_TRUE(rig.lastAsked(pf::kNoPresetsFound));
-    EXPECT_EQ(rig.disabled, 0);
+TEST_F(SamplerTransfer, RefusesWithoutProfiles) {
+    sampler().selectProfile("none");
+    ASSERT_TRUE(load(wave("a.wav", ramp(400))));
+    EXPECT_FALSE(run([&](auto done) { return sampler().sendRegion(0, true, 1, done); }));
+    EXPECT_TRUE(lastAsked(pf::kNoPresetsFound));
+    EXPECT_EQ(disabled, 0);
 }
 
-TEST(SamplerTransfer, SendRegionOverSdsLandsAtPositionPlusOffset) {
-    TransferRig rig;
-    rig.profile("sds", 0, 3);
+TEST_F(SamplerTransfer, SendRegionOverSdsLandsAtPositionPlusOffset) {
+    profile("sds", 0, 3);
     const auto samples = ramp(1000);
-    ASSERT_TRUE(rig.load(rig.wave("loop.take.wav", samples)));
-    rig.session->slicer().setLoop(200, 1200); // bytes: samples 100..599
-    const auto end = rig.run([&](auto done) { return rig.sampler().sendRegion(7, true, 1, done); });
+    ASSERT_TRUE(load(wave("loop.take.wav", samples)));
+    session->slicer().setLoop(200, 1200); // bytes: samples 100..599
+    const auto end = run([&](auto done) { return sampler().sendRegion(7, true, 1, done); });
     ASSERT_TRUE(end);
     EXPECT_TRUE(end->ok);
     EXPECT_EQ(end->message, session::kMsgTransferComplete);
-    const auto held = rig.sds->sample(10);
+    const auto held = sds->sample(10);
     ASSERT_TRUE(held);
     EXPECT_EQ(held->samples, std::vector<int16_t>(samples.begin() + 100, samples.begin() + 600));
-    EXPECT_EQ(rig.disabled, 1);
-    EXPECT_EQ(rig.enabled, 1);
-    EXPECT_FALSE(rig.sampler().running());
+    EXPECT_EQ(disabled, 1);
+    EXPECT_EQ(enabled, 1);
+    EXPECT_FALSE(sampler().running());
 }
 
-TEST(SamplerTransfer, SendRegionOfTheSecondChannel) {
-    TransferRig rig;
-    rig.profile("sds", 0);
+TEST_F(SamplerTransfer, SendRegionOfTheSecondChannel) {
+    profile("sds", 0);
     std::vector<int16_t> frames;
     for (int i = 0; i < 600; ++i) {
         frames.push_back(int16_t(i));
         frames.push_back(int16_t(-1000 - i));
     }
-    ASSERT_TRUE(rig.load(rig.wave("st.wav", frames, 2)));
-    rig.session->slicer().setLoop(0, 2400);
-    const auto end = rig.run([&](auto done) { return rig.sampler().sendRegion(0, false, 2, done); });
+    ASSERT_TRUE(load(wave("st.wav", frames, 2)));
+    session->slicer().setLoop(0, 2400);
+    const auto end = run([&](auto done) { return sampler().sendRegion(0, false, 2, done); });
     ASSERT_TRUE(end && end->ok);
-    const auto held = rig.sds->sample(0);
+    const auto held = sds->sample(0);
     ASSERT_TRUE(held);
     ASSERT_GE(held->samples.size(), 4u);
     EXPECT_EQ(held->samples[0], -1000);
     EXPECT_EQ(held->samples[3], -1003);
 }
 
-TEST(SamplerTransfer, ShortRegionAndOutOfRangeNumberAreRefused) {
-    TransferRig rig;
-    rig.profile("sds", 0, 1000);
-    ASSERT_TRUE(rig.load(rig.wave("a.wav", ramp(400))));
-    rig.session->slicer().setLoop(100, 100);
-    EXPECT_FALSE(rig.run([&](auto done) { return rig.sampler().sendRegion(0, true, 1, done); }));
-    EXPECT_TRUE(rig.lastAsked(session::kMsgRegionTooShort));
-    rig.session->slicer().setLoop(0, 800);
+TEST_F(SamplerTransfer, ShortRegionAndOutOfRangeNumberAreRefused) {
+    profile("sds", 0, 1000);
+    ASSERT_TRUE(load(wave("a.wav", ramp(400))));
+    session->slicer().setLoop(100, 100);
+    EXPECT_FALSE(run([&](auto done) { return sampler().sendRegion(0, true, 1, done); }));
+    EXPECT_TRUE(lastAsked(session::kMsgRegionTooShort));
+    session->slicer().setLoop(0, 800);
     // 16000 + 1000 does not fit the 14 bits of a sample dump: refused, not masked to 616.
-    EXPECT_FALSE(rig.run([&](auto done) { return rig.sampler().sendRegion(16000, true, 1, done); }));
-    EXPECT_FALSE(rig.sds->sample(616));
-    EXPECT_EQ(rig.disabled, 0);
+    EXPECT_FALSE(run([&](auto done) { return sampler().sendRegion(16000, true, 1, done); }));
+    EXPECT_FALSE(sds->sample(616));
+    EXPECT_EQ(disabled, 0);
 }
 
-TEST(SamplerTransfer, FailedSendShowsTheDriversTextNotComplete) {
-    TransferRig rig;
-    rig.profile("sds", 0);
-    ASSERT_TRUE(rig.load(rig.wave("a.wav", ramp(2000))));
-    rig.sds->setFaults("cancel:1");
-    const auto end = rig.run([&](auto done) { return rig.sampler().sendRegion(0, true, 1, done); });
+TEST_F(SamplerTransfer, FailedSendShowsTheDriversTextNotComplete) {
+    profile("sds", 0);
+    ASSERT_TRUE(load(wave("a.wav", ramp(2000))));
+    sds->setFaults("cancel:1");
+    const auto end = run([&](auto done) { return sampler().sendRegion(0, true, 1, done); });
     ASSERT_TRUE(end);
     EXPECT_FALSE(end->ok);
     EXPECT_FALSE(end->message.empty());
     EXPECT_NE(end->message, session::kMsgTransferComplete);
-    for (const auto& text : rig.prompter.asked) {
+    for (const auto& text : prompter.asked) {
         EXPECT_NE(text, session::kMsgTransferComplete);
     }
-    EXPECT_EQ(rig.enabled, 1);
+    EXPECT_EQ(enabled, 1);
 }
 
-TEST(SamplerTransfer, RequestTakesTheSampleOverWithUndo) {
-    TransferRig rig;
-    rig.profile("sds", 0, 1);
+TEST_F(SamplerTransfer, RequestTakesTheSampleOverWithUndo) {
+    profile("sds", 0, 1);
     const auto old = ramp(300, -50, 1);
-    ASSERT_TRUE(rig.load(rig.wave("old.wav", old, 1, 22050)));
+    ASSERT_TRUE(load(wave("old.wav", old, 1, 22050)));
     sampler::virt::StoredSample stored;
     stored.periodNs = 22676; // 44100 Hz, near enough
     stored.samples = ramp(900, 7, 5);
-    rig.sds->putSample(5, stored);
-    const auto end = rig.run([&](auto done) { return rig.sampler().request(4, false, done); });
+    sds->putSample(5, stored);
+    const auto end = run([&](auto done) { return sampler().request(4, false, done); });
     ASSERT_TRUE(end && end->ok) << (end ? end->message : "refused");
-    const auto& f = rig.session->format();
+    const auto& f = session->format();
     EXPECT_EQ(f.dataLength, 1800u);
     EXPECT_EQ(f.sampleRate, 44100u); // 44099.5 rounded
     EXPECT_EQ(f.channels, 1);
     EXPECT_EQ(f.bytesPerSecond, 88200u);
     EXPECT_EQ(f.saveBits, 16);
-    EXPECT_EQ(rig.session->fileName(), "Untitled.wav");
-    EXPECT_EQ(rig.session->slicer().right(), 1800u);
+    EXPECT_EQ(session->fileName(), "Untitled.wav");
+    EXPECT_EQ(session->slicer().right(), 1800u);
     std::vector<int16_t> now(900);
-    rig.session->store().stream().readAt(0, now.data(), 1800);
+    session->store().stream().readAt(0, now.data(), 1800);
     EXPECT_EQ(now, stored.samples);
-    EXPECT_EQ(rig.session->editor().record().undoCode, 11);
+    EXPECT_EQ(session->editor().record().undoCode, 11);
 
     bool undone = false;
-    ASSERT_TRUE(rig.session->editor().undo([&](bool) { undone = true; }));
-    rig.pump([&] { return undone && !rig.session->busy(); });
-    EXPECT_EQ(rig.session->format().dataLength, 600u);
-    EXPECT_EQ(rig.session->format().sampleRate, 22050u);
+    ASSERT_TRUE(session->editor().undo([&](bool) { undone = true; }));
+    pump([&] { return undone && !session->busy(); });
+    EXPECT_EQ(session->format().dataLength, 600u);
+    EXPECT_EQ(session->format().sampleRate, 22050u);
     std::vector<int16_t> back(300);
-    rig.session->store().stream().readAt(0, back.data(), 600);
+    session->store().stream().readAt(0, back.data(), 600);
     EXPECT_EQ(back, old);
 }
 
-TEST(SamplerTransfer, WaitForSendIsItsOwnFlag) {
-    TransferRig rig;
-    rig.profile("sds", 0);
+TEST_F(SamplerTransfer, WaitForSendIsItsOwnFlag) {
+    profile("sds", 0);
     sampler::virt::StoredSample stored;
     stored.samples = ramp(200);
-    rig.sds->putSample(12, stored);
-    rig.sds->dumpOnItsOwn(12, 300ms);
-    const auto end = rig.run([&](auto done) { return rig.sampler().request(12, true, done); });
+    sds->putSample(12, stored);
+    sds->dumpOnItsOwn(12, 300ms);
+    const auto end = run([&](auto done) { return sampler().request(12, true, done); });
     ASSERT_TRUE(end && end->ok) << (end ? end->message : "refused");
-    EXPECT_EQ(rig.session->format().dataLength, 400u);
+    EXPECT_EQ(session->format().dataLength, 400u);
     // A request near the top of the range is a request, never a wait.
-    EXPECT_FALSE(rig.run([&](auto done) { return rig.sampler().request(99999, false, done); }));
+    EXPECT_FALSE(run([&](auto done) { return sampler().request(99999, false, done); }));
 }
 
-TEST(SamplerTransfer, ListAndFetchFromTheAkai) {
-    TransferRig rig;
-    rig.profile("akai", 5);
+TEST_F(SamplerTransfer, ListAndFetchFromTheAkai) {
+    profile("akai", 5);
     sampler::scsi::VirtualAkaiSampler::Sample s;
     s.name = "KI/CK\\1     ";
     s.rate = 1;
     s.data = le16Bytes(ramp(500));
-    rig.akai->addSample(s);
-    auto end = rig.run([&](auto done) { return rig.sampler().listSamples(done); });
+    akai->addSample(s);
+    auto end = run([&](auto done) { return sampler().listSamples(done); });
     ASSERT_TRUE(end && end->ok);
-    ASSERT_EQ(rig.sampler().listing().size(), 1u);
-    const int32_t number = rig.sampler().listing()[0].number;
-    end = rig.run([&](auto done) { return rig.sampler().receiveListed(number, done); });
+    ASSERT_EQ(sampler().listing().size(), 1u);
+    const int32_t number = sampler().listing()[0].number;
+    end = run([&](auto done) { return sampler().receiveListed(number, done); });
     ASSERT_TRUE(end && end->ok);
     // The sampler's own character set has no '/' or '\'; its blanks at the end are trimmed.
-    EXPECT_EQ(rig.session->fileName(), "KI CK 1.wav");
-    EXPECT_EQ(rig.session->format().dataLength, 1000u);
+    EXPECT_EQ(session->fileName(), "KI CK 1.wav");
+    EXPECT_EQ(session->format().dataLength, 1000u);
 }
 
 // The SMDI types are bound to the session's own SMDI driver: a region sent to the generic SMDI
 // sampler lands at its number, comes back by a request, and shows in the listing.
-TEST(SamplerTransfer, SmdiProfileSendsListsAndFetches) {
-    TransferRig rig;
-    rig.profile("smdi", 1, 2);
+TEST_F(SamplerTransfer, SmdiProfileSendsListsAndFetches) {
+    profile("smdi", 1, 2);
     const auto samples = ramp(800, -400, 1);
-    ASSERT_TRUE(rig.load(rig.wave("hat.wav", samples)));
-    rig.session->slicer().setLoop(0, 1600);
-    auto end = rig.run([&](auto done) { return rig.sampler().sendRegion(5, true, 1, done); });
+    ASSERT_TRUE(load(wave("hat.wav", samples)));
+    session->slicer().setLoop(0, 1600);
+    auto end = run([&](auto done) { return sampler().sendRegion(5, true, 1, done); });
     ASSERT_TRUE(end);
     ASSERT_TRUE(end->ok) << end->message;
-    const auto held = rig.smdi->samples();
+    const auto held = smdi->samples();
     ASSERT_EQ(held.count(7), 1u);
     const auto& data = held.at(7).data;
     ASSERT_EQ(data.size(), 1600u);
@@ -389,212 +378,202 @@ TEST(SamplerTransfer, SmdiProfileSendsListsAndFetches) {
     for (size_t i = 0; i < samples.size(); ++i) {
         ASSERT_EQ(int16_t(uint16_t(data[2 * i] << 8 | data[2 * i + 1])), samples[i]) << i;
     }
-    EXPECT_EQ(rig.disabled, 1);
-    EXPECT_EQ(rig.enabled, 1);
+    EXPECT_EQ(disabled, 1);
+    EXPECT_EQ(enabled, 1);
 
     // The listing runs from the first number until the sampler has none: nothing at 0, nothing listed.
-    end = rig.run([&](auto done) { return rig.sampler().listSamples(done); });
+    end = run([&](auto done) { return sampler().listSamples(done); });
     ASSERT_TRUE(end);
     EXPECT_FALSE(end->ok);
     EXPECT_EQ(end->message, sampler::smdi::kNoSamples);
-    rig.profile("smdi at 0", 1, 0);
-    end = rig.run([&](auto done) { return rig.sampler().sendRegion(0, true, 1, done); });
+    profile("smdi at 0", 1, 0);
+    end = run([&](auto done) { return sampler().sendRegion(0, true, 1, done); });
     ASSERT_TRUE(end && end->ok) << (end ? end->message : "refused");
-    end = rig.run([&](auto done) { return rig.sampler().listSamples(done); });
+    end = run([&](auto done) { return sampler().listSamples(done); });
     ASSERT_TRUE(end && end->ok) << (end ? end->message : "refused");
-    ASSERT_EQ(rig.sampler().listing().size(), 1u);
-    const int32_t number = rig.sampler().listing()[0].number;
-    rig.session->slicer().setLoop(0, 200);
-    end = rig.run([&](auto done) { return rig.sampler().receiveListed(number, done); });
+    ASSERT_EQ(sampler().listing().size(), 1u);
+    const int32_t number = sampler().listing()[0].number;
+    session->slicer().setLoop(0, 200);
+    end = run([&](auto done) { return sampler().receiveListed(number, done); });
     ASSERT_TRUE(end && end->ok) << (end ? end->message : "refused");
-    EXPECT_EQ(rig.session->format().dataLength, 1600u);
-    EXPECT_EQ(rig.session->format().channels, 1u);
+    EXPECT_EQ(session->format().dataLength, 1600u);
+    EXPECT_EQ(session->format().channels, 1u);
 }
 
 // A failing SMDI sampler ends the transfer once, with the driver's text, and the window enabled.
-TEST(SamplerTransfer, SmdiRefusalEndsOnceWithTheDriversText) {
-    TransferRig rig;
-    rig.profile("smdi", 1);
-    ASSERT_TRUE(rig.load(rig.wave("hat.wav", ramp(400))));
-    rig.session->slicer().setLoop(0, 800);
+TEST_F(SamplerTransfer, SmdiRefusalEndsOnceWithTheDriversText) {
+    profile("smdi", 1);
+    ASSERT_TRUE(load(wave("hat.wav", ramp(400))));
+    session->slicer().setLoop(0, 800);
     sampler::scsi::VirtualSmdiSampler::Faults faults;
     faults.rejectHeaders = true;
-    rig.smdi->setFaults(faults);
-    const auto end = rig.run([&](auto done) { return rig.sampler().sendRegion(0, true, 1, done); });
+    smdi->setFaults(faults);
+    const auto end = run([&](auto done) { return sampler().sendRegion(0, true, 1, done); });
     ASSERT_TRUE(end);
     EXPECT_FALSE(end->ok);
     EXPECT_NE(end->message, session::kMsgTransferComplete);
     EXPECT_FALSE(end->message.empty());
-    EXPECT_TRUE(rig.smdi->samples().empty());
-    EXPECT_EQ(rig.enabled, 1);
-    EXPECT_FALSE(rig.sampler().running());
+    EXPECT_TRUE(smdi->samples().empty());
+    EXPECT_EQ(enabled, 1);
+    EXPECT_FALSE(sampler().running());
 }
 
-TEST(SamplerTransfer, BatchNumbersAndEmptiesTheList) {
-    TransferRig rig;
-    rig.profile("sds", 0, 1);
+TEST_F(SamplerTransfer, BatchNumbersAndEmptiesTheList) {
+    profile("sds", 0, 1);
     for (int i = 0; i < 3; ++i) {
-        ASSERT_EQ(rig.sampler().addBatchFile(rig.wave("s" + std::to_string(i) + ".wav", ramp(100, int16_t(i * 1000)))), "");
+        ASSERT_EQ(sampler().addBatchFile(wave("s" + std::to_string(i) + ".wav", ramp(100, int16_t(i * 1000)))), "");
     }
-    const auto end = rig.run([&](auto done) { return rig.sampler().batchSend(10, false, done); });
+    const auto end = run([&](auto done) { return sampler().batchSend(10, false, done); });
     ASSERT_TRUE(end && end->ok);
     EXPECT_EQ(end->message, session::kMsgBatchComplete);
-    const auto& sent = rig.sampler().lastBatch().sent;
+    const auto& sent = sampler().lastBatch().sent;
     ASSERT_EQ(sent.size(), 3u);
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(sent[size_t(i)].number, 11 + i);
         EXPECT_EQ(sent[size_t(i)].displayNumber, 1 + i);
-        const auto held = rig.sds->sample(uint32_t(11 + i));
+        const auto held = sds->sample(uint32_t(11 + i));
         ASSERT_TRUE(held);
         EXPECT_EQ(held->samples.front(), i * 1000);
     }
-    EXPECT_TRUE(rig.sampler().batchList().empty());
-    EXPECT_EQ(rig.enabled, 1);
+    EXPECT_TRUE(sampler().batchList().empty());
+    EXPECT_EQ(enabled, 1);
 }
 
-TEST(SamplerTransfer, BatchByteOrderComesFromTheContent) {
-    TransferRig rig;
-    rig.profile("sds", 0);
+TEST_F(SamplerTransfer, BatchByteOrderComesFromTheContent) {
+    profile("sds", 0);
     const auto samples = ramp(64, 300, 7);
     AiffSpec spec;
     spec.channels = 1;
-    const std::string path = rig.work.file("named.wav"); // AIFF data behind a .wav name
+    const std::string path = work.file("named.wav"); // AIFF data behind a .wav name
     writeFile(path, makeAiff(spec, be16Bytes(samples)));
-    ASSERT_EQ(rig.sampler().addBatchFile(path), "");
-    const auto end = rig.run([&](auto done) { return rig.sampler().batchSend(0, false, done); });
+    ASSERT_EQ(sampler().addBatchFile(path), "");
+    const auto end = run([&](auto done) { return sampler().batchSend(0, false, done); });
     ASSERT_TRUE(end && end->ok);
-    const auto held = rig.sds->sample(0);
+    const auto held = sds->sample(0);
     ASSERT_TRUE(held);
     EXPECT_EQ(held->samples, samples);
 }
 
-TEST(SamplerTransfer, BatchWidensEightBitAndClipsAnOverlongChunk) {
-    TransferRig rig;
-    rig.profile("sds", 0);
+TEST_F(SamplerTransfer, BatchWidensEightBitAndClipsAnOverlongChunk) {
+    profile("sds", 0);
     WaveSpec spec;
     spec.channels = 1;
     spec.bits = 8;
     spec.declaredLength = 5000; // more than the file holds
-    const std::string path = rig.work.file("eight.wav");
+    const std::string path = work.file("eight.wav");
     writeFile(path, makeWave(spec, Bytes{0x80, 0xC0, 0x40, 0xFF, 0x00, 0x80}));
-    ASSERT_EQ(rig.sampler().addBatchFile(path), "");
-    const auto end = rig.run([&](auto done) { return rig.sampler().batchSend(0, false, done); });
+    ASSERT_EQ(sampler().addBatchFile(path), "");
+    const auto end = run([&](auto done) { return sampler().batchSend(0, false, done); });
     ASSERT_TRUE(end && end->ok);
-    const auto held = rig.sds->sample(0);
+    const auto held = sds->sample(0);
     ASSERT_TRUE(held);
     EXPECT_EQ(held->samples, (std::vector<int16_t>{0, 0x4000, -0x4000, 0x7F00, -0x8000, 0}));
 }
 
-TEST(SamplerTransfer, AddAndDropRefuseWhatCannotBeSent) {
-    TransferRig rig;
+TEST_F(SamplerTransfer, AddAndDropRefuseWhatCannotBeSent) {
     WaveSpec spec;
     spec.bits = 24;
-    const std::string deep = rig.work.file("deep.wav");
+    const std::string deep = work.file("deep.wav");
     writeFile(deep, makeWave(spec, Bytes(60, 1)));
-    EXPECT_EQ(rig.sampler().addBatchFile(deep, session::BatchOrigin::Drop), sample::kMsgUnrecognised);
-    EXPECT_EQ(rig.sampler().addBatchFile(deep, session::BatchOrigin::Add), sample::kMsgUnrecognised);
-    const std::string gone = rig.work.file("gone.wav");
-    EXPECT_EQ(rig.sampler().addBatchFile(gone, session::BatchOrigin::Drop), sample::kMsgNotFound);
-    EXPECT_EQ(rig.sampler().addBatchFile(gone), "File " + gone + " not found - file may have been moved or deleted");
-    const std::string junk = rig.work.file("junk.wav");
+    EXPECT_EQ(sampler().addBatchFile(deep, session::BatchOrigin::Drop), sample::kMsgUnrecognised);
+    EXPECT_EQ(sampler().addBatchFile(deep, session::BatchOrigin::Add), sample::kMsgUnrecognised);
+    const std::string gone = work.file("gone.wav");
+    EXPECT_EQ(sampler().addBatchFile(gone, session::BatchOrigin::Drop), sample::kMsgNotFound);
+    EXPECT_EQ(sampler().addBatchFile(gone), "File " + gone + " not found - file may have been moved or deleted");
+    const std::string junk = work.file("junk.wav");
     writeFile(junk, Bytes(40, 7));
-    EXPECT_EQ(rig.sampler().addBatchFile(junk, session::BatchOrigin::Drop), sample::kMsgUnableToLoad);
-    EXPECT_EQ(rig.sampler().addBatchFile(junk), "File " + junk + " corrupted!\r\n");
-    EXPECT_TRUE(rig.sampler().batchList().empty());
+    EXPECT_EQ(sampler().addBatchFile(junk, session::BatchOrigin::Drop), sample::kMsgUnableToLoad);
+    EXPECT_EQ(sampler().addBatchFile(junk), "File " + junk + " corrupted!\r\n");
+    EXPECT_TRUE(sampler().batchList().empty());
 }
 
-TEST(SamplerTransfer, BatchEndsReportTheirFailure) {
-    TransferRig rig;
-    rig.profile("akai", 5);
-    ASSERT_EQ(rig.sampler().addBatchFile(rig.wave("st.wav", ramp(200), 2)), "");
-    auto end = rig.run([&](auto done) { return rig.sampler().batchSend(0, true, done); });
+TEST_F(SamplerTransfer, BatchEndsReportTheirFailure) {
+    profile("akai", 5);
+    ASSERT_EQ(sampler().addBatchFile(wave("st.wav", ramp(200), 2)), "");
+    auto end = run([&](auto done) { return sampler().batchSend(0, true, done); });
     ASSERT_TRUE(end);
     EXPECT_FALSE(end->ok);
     EXPECT_EQ(end->message, session::kMsgAkaiStereo);
-    EXPECT_FALSE(rig.sampler().lastBatch().mapped);
+    EXPECT_FALSE(sampler().lastBatch().mapped);
 
-    rig.sampler().clearBatch();
-    const std::string path = rig.wave("m.wav", ramp(200));
-    ASSERT_EQ(rig.sampler().addBatchFile(path), "");
+    sampler().clearBatch();
+    const std::string path = wave("m.wav", ramp(200));
+    ASSERT_EQ(sampler().addBatchFile(path), "");
     ::unlink(path.c_str());
-    end = rig.run([&](auto done) { return rig.sampler().batchSend(0, true, done); });
+    end = run([&](auto done) { return sampler().batchSend(0, true, done); });
     ASSERT_TRUE(end);
     EXPECT_EQ(end->message, sample::kMsgNotFound);
-    EXPECT_EQ(rig.enabled, 2);
-    EXPECT_EQ(rig.disabled, 2);
+    EXPECT_EQ(enabled, 2);
+    EXPECT_EQ(disabled, 2);
 }
 
-TEST(SamplerTransfer, BatchToTheAkaiMapsOnWhiteKeys) {
-    TransferRig rig;
-    rig.profile("akai", 5);
-    rig.sampler().keyMap.whiteKeys = true;
-    rig.sampler().keyMap.bankName = "SLICES";
+TEST_F(SamplerTransfer, BatchToTheAkaiMapsOnWhiteKeys) {
+    profile("akai", 5);
+    sampler().keyMap.whiteKeys = true;
+    sampler().keyMap.bankName = "SLICES";
     for (int i = 0; i < 8; ++i) {
-        ASSERT_EQ(rig.sampler().addBatchFile(rig.wave("slice" + std::to_string(i) + ".wav", ramp(300))), "");
+        ASSERT_EQ(sampler().addBatchFile(wave("slice" + std::to_string(i) + ".wav", ramp(300))), "");
     }
-    const auto end = rig.run([&](auto done) { return rig.sampler().batchSend(0, true, done); });
+    const auto end = run([&](auto done) { return sampler().batchSend(0, true, done); });
     ASSERT_TRUE(end && end->ok) << (end ? end->message : "refused");
     EXPECT_EQ(end->message, session::kMsgBatchComplete);
-    EXPECT_TRUE(rig.sampler().lastBatch().mapped);
+    EXPECT_TRUE(sampler().lastBatch().mapped);
     std::vector<int> roots;
-    for (const auto& s : rig.sampler().lastBatch().sent) {
+    for (const auto& s : sampler().lastBatch().sent) {
         ASSERT_TRUE(s.keys);
         roots.push_back(s.keys->root);
     }
     EXPECT_EQ(roots, (std::vector<int>{48, 50, 52, 53, 55, 57, 59, 60}));
-    EXPECT_EQ(rig.akai->samples().size(), 8u);
-    const auto programs = rig.akai->programs();
+    EXPECT_EQ(akai->samples().size(), 8u);
+    const auto programs = akai->programs();
     ASSERT_FALSE(programs.empty());
     ASSERT_EQ(programs.back().keygroups.size(), 8u);
     EXPECT_EQ(programs.back().keygroups[3].lowKey, 53);
     EXPECT_EQ(programs.back().keygroups[3].highKey, 53);
 }
 
-TEST(SamplerTransfer, BatchRefusesKeysBeyondTheKeyboard) {
-    TransferRig rig;
-    rig.profile("akai", 5);
-    rig.sampler().keyMap.interval = 2;
-    const std::string path = rig.wave("x.wav", ramp(50));
+TEST_F(SamplerTransfer, BatchRefusesKeysBeyondTheKeyboard) {
+    profile("akai", 5);
+    sampler().keyMap.interval = 2;
+    const std::string path = wave("x.wav", ramp(50));
     for (int i = 0; i < 40; ++i) {
-        ASSERT_EQ(rig.sampler().addBatchFile(path), "");
+        ASSERT_EQ(sampler().addBatchFile(path), "");
     }
-    EXPECT_FALSE(rig.run([&](auto done) { return rig.sampler().batchSend(0, true, done); }));
-    EXPECT_TRUE(rig.lastAsked(session::kMsgKeysExceed));
+    EXPECT_FALSE(run([&](auto done) { return sampler().batchSend(0, true, done); }));
+    EXPECT_TRUE(lastAsked(session::kMsgKeysExceed));
 }
 
-TEST(SamplerTransfer, AbortWaitsForTheDriversEnd) {
-    TransferRig rig;
-    rig.profile("sds", 0);
-    ASSERT_TRUE(rig.load(rig.wave("a.wav", ramp(20000))));
-    rig.sds->setFaults("wait:0@never");
+TEST_F(SamplerTransfer, AbortWaitsForTheDriversEnd) {
+    profile("sds", 0);
+    ASSERT_TRUE(load(wave("a.wav", ramp(20000))));
+    sds->setFaults("wait:0@never");
     std::optional<TransferEnd> end;
-    ASSERT_TRUE(rig.sampler().sendRegion(0, true, 1, [&](const TransferEnd& e) { end = e; }));
-    rig.pump([&] { return rig.sds->stats().waits > 0; });
-    rig.sampler().abort();
-    EXPECT_TRUE(rig.sampler().running()); // until the driver has closed its ports
-    EXPECT_EQ(rig.sampler().status(), session::kStatusInactive);
-    EXPECT_FALSE(rig.sampler().sendRegion(0, true, 1, {}));
-    rig.pump([&] { return end.has_value(); });
+    ASSERT_TRUE(sampler().sendRegion(0, true, 1, [&](const TransferEnd& e) { end = e; }));
+    pump([&] { return sds->stats().waits > 0; });
+    sampler().abort();
+    EXPECT_TRUE(sampler().running()); // until the driver has closed its ports
+    EXPECT_EQ(sampler().status(), session::kStatusInactive);
+    EXPECT_FALSE(sampler().sendRegion(0, true, 1, {}));
+    pump([&] { return end.has_value(); });
     EXPECT_FALSE(end->ok);
     EXPECT_TRUE(end->aborted);
-    EXPECT_EQ(rig.enabled, 1);
+    EXPECT_EQ(enabled, 1);
 }
 
-TEST(SamplerTransfer, LostEndIsEndedByTheWatchdog) {
-    TransferRig rig;
-    rig.profile("sds", 0);
-    rig.sampler().sdsDriver().setTimeouts({30s, 30s, 30s});
-    rig.sampler().setQuietTime(300ms);
-    ASSERT_TRUE(rig.load(rig.wave("a.wav", ramp(2000))));
-    rig.sds->setFaults("silence");
-    const auto end = rig.run([&](auto done) { return rig.sampler().sendRegion(0, true, 1, done); });
+TEST_F(SamplerTransfer, LostEndIsEndedByTheWatchdog) {
+    profile("sds", 0);
+    sampler().sdsDriver().setTimeouts({30s, 30s, 30s});
+    sampler().setQuietTime(300ms);
+    ASSERT_TRUE(load(wave("a.wav", ramp(2000))));
+    sds->setFaults("silence");
+    const auto end = run([&](auto done) { return sampler().sendRegion(0, true, 1, done); });
     ASSERT_TRUE(end);
     EXPECT_FALSE(end->ok);
     EXPECT_EQ(end->message, sampler::kLostEndText);
-    EXPECT_EQ(rig.enabled, 1);
+    EXPECT_EQ(enabled, 1);
     // The driver, asked to stop, ends later; that end changes nothing.
-    rig.pump([&] { return !rig.sampler().sdsDriver().busy(); });
-    EXPECT_EQ(rig.enabled, 1);
+    pump([&] { return !sampler().sdsDriver().busy(); });
+    EXPECT_EQ(enabled, 1);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 #include "slicing/WaveSmoother.h"
 
 #include "SliceFixtures.h"
+#include "support/FoldEngine.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -9,22 +10,11 @@
 namespace cleavix::slicing {
 namespace {
 
+using test::formatOf;
 using test::makeStore;
 using test::listOf;
 
-std::vector<int16_t> drain(sample::SampleSource& source) {
-    std::vector<int16_t> out(source.outputBytes() / 2);
-    size_t got = 0;
-    while (got < out.size()) {
-        const size_t n = source.read(out.data() + got, std::min<size_t>(333, out.size() - got));
-        if (n == 0) {
-            break;
-        }
-        got += n;
-    }
-    out.resize(got);
-    return out;
-}
+std::vector<int16_t> drain(sample::SampleSource& source) { return cleavix::test::drainSource(source, 333); }
 
 TEST(WaveSmoother, LengthsFollowTheLevel) {
     EXPECT_EQ(TWaveSmoother::smoothedLength(40000, 30), 52000u); // 1.30 S
@@ -141,9 +131,7 @@ TEST(SegmentExport, ANameWithoutExtensionIsNumberedAtItsEndInItsOwnFolder) {
 }
 
 TEST(SegmentExport, NinePointsGiveTenNumberedFiles) {
-    sample::SampleFormat f;
-    f.channels = 1;
-    f.dataLength = 20000;
+    sample::SampleFormat f = formatOf(1, 20000);
     std::vector<std::pair<uint32_t, uint8_t>> pts;
     for (uint32_t k = 1; k <= 9; ++k) {
         pts.push_back({k * 2000, 1});
@@ -161,9 +149,7 @@ TEST(SegmentExport, NinePointsGiveTenNumberedFiles) {
 }
 
 TEST(SegmentExport, ALoopWithoutPointsGivesOneFileAndStereoEndsOnAWholeFrame) {
-    sample::SampleFormat f;
-    f.channels = 1;
-    f.dataLength = 20000;
+    sample::SampleFormat f = formatOf(1, 20000);
     const SlicePointList none = listOf({}, 20000);
     auto files = planSegmentsInLoop(none, 1000, 9000, f, {}, "a.wav");
     ASSERT_EQ(files.size(), 1u);
@@ -182,9 +168,7 @@ TEST(SegmentExport, ALoopWithoutPointsGivesOneFileAndStereoEndsOnAWholeFrame) {
 }
 
 TEST(SegmentExport, UnlinkedStereoGivesMonoFilesPerChannelEachNumberedFromOne) {
-    sample::SampleFormat f;
-    f.channels = 2;
-    f.dataLength = 40000;
+    sample::SampleFormat f = formatOf(2, 40000);
     const SlicePointList list = listOf({{8000, 2}, {12002, 1}, {20000, 2}}, 40000);
     const auto files = planSegmentsInLoop(list, 0, 40000, f, {false, 3}, "s.wav");
     ASSERT_EQ(files.size(), 5u);

@@ -7,6 +7,7 @@
 #include "slicing/export/SlicePlan.h"
 #include "slicing/export/TargetFiles.h"
 
+#include "support/FoldEngine.h"
 #include "support/SessionFixture.h"
 #include "support/TestSupport.h"
 
@@ -434,10 +435,7 @@ struct LoopFixture : ::testing::Test {
     TempDir out;
     void SetUp() override {
         // Two seconds of stereo: one bar of 4/4 at 120 BPM, cut into 16ths.
-        const auto signal = cleavix::test::testSignal(88200 * 2);
-        cleavix::test::WaveSpec spec;
-        cleavix::test::writeFile(out.file("in.wav"), cleavix::test::makeWave(spec, cleavix::test::le16Bytes(signal)));
-        ASSERT_TRUE(fx.load(out.file("in.wav")));
+        ASSERT_TRUE(fx.load(cleavix::test::writeWave(out.file("in.wav"), cleavix::test::testSignal(88200 * 2))));
         ::mkdir(out.file("s").c_str(), 0777);
     }
     void cut() {

@@ -2,6 +2,7 @@
 #include "slicing/SlicePoint.h"
 #include "slicing/Tempo.h"
 
+#include "SliceFixtures.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -9,15 +10,8 @@
 namespace cleavix::slicing {
 namespace {
 
-SlicePoint point(uint32_t position, int32_t strength, bool enabled = true, bool locked = false, uint8_t channel = 1) {
-    SlicePoint p;
-    p.position = position;
-    p.strength = strength;
-    p.enabled = enabled ? 1 : 0;
-    p.locked = locked ? 1 : 0;
-    p.channel = channel;
-    return p;
-}
+using slicing::test::formatOf;
+using slicing::test::point;
 
 TEST(PointTables, RebuildKeepsStrongEnabledAndEveryLockedPoint) {
     CandidateList c;
@@ -143,7 +137,7 @@ TEST(PointTables, DroppedLocatorsTakeTheNearestAllowedPoint) {
 }
 
 TEST(PointFile, RoundTripKeepsSecondChannelOffsets) {
-    test::TempDir dir;
+    cleavix::test::TempDir dir;
     CandidateList c;
     c.append(point(4000, 1234, true, false, 2));
     c.append(point(4002, -77, false, true, 1));
@@ -151,12 +145,12 @@ TEST(PointFile, RoundTripKeepsSecondChannelOffsets) {
     c.setMarkers(20000);
     const std::string file = dir.file("points.clx");
     ASSERT_TRUE(savePointFile(c, file).ok);
-    const test::Bytes bytes = test::readFile(file);
+    const cleavix::test::Bytes bytes = cleavix::test::readFile(file);
     ASSERT_EQ(bytes.size(), 98320u);
-    EXPECT_EQ(test::getLe32(bytes, 0), 3u);
-    EXPECT_EQ(test::getLe32(bytes, 4 + 12 * 2), 4002u); // entry 2's position
+    EXPECT_EQ(cleavix::test::getLe32(bytes, 0), 3u);
+    EXPECT_EQ(cleavix::test::getLe32(bytes, 4 + 12 * 2), 4002u); // entry 2's position
     EXPECT_EQ(bytes[4 + 12 * 2 + 9], 1);                 // its locked flag
-    EXPECT_EQ(test::getLe32(bytes, 4 + 12 * 4), 20000u); // the end marker
+    EXPECT_EQ(cleavix::test::getLe32(bytes, 4 + 12 * 4), 20000u); // the end marker
 
     CandidateList back;
     ASSERT_TRUE(loadPointFile(back, file, 20000).ok);
@@ -167,7 +161,7 @@ TEST(PointFile, RoundTripKeepsSecondChannelOffsets) {
 }
 
 TEST(PointFile, ShorterSampleDropsPointsBeyondItsEnd) {
-    test::TempDir dir;
+    cleavix::test::TempDir dir;
     CandidateList c;
     for (uint32_t at : {100u, 5000u, 9000u, 15000u}) {
         c.append(point(at, 1));
@@ -182,21 +176,21 @@ TEST(PointFile, ShorterSampleDropsPointsBeyondItsEnd) {
 }
 
 TEST(PointFile, DamagedFilesAreRefusedAndTheTableStaysAsItWas) {
-    test::TempDir dir;
+    cleavix::test::TempDir dir;
     CandidateList c;
     c.append(point(100, 1));
     c.append(point(200, 1));
     c.setMarkers(1000);
     const std::string good = dir.file("good.clx");
     ASSERT_TRUE(savePointFile(c, good).ok);
-    const test::Bytes image = test::readFile(good);
+    const cleavix::test::Bytes image = cleavix::test::readFile(good);
 
     CandidateList table;
     table.append(point(777, 5));
     table.setMarkers(5000);
-    const auto expectRefused = [&](const test::Bytes& bytes, const char* what) {
+    const auto expectRefused = [&](const cleavix::test::Bytes& bytes, const char* what) {
         const std::string file = dir.file("bad.clx");
-        test::writeFile(file, bytes);
+        cleavix::test::writeFile(file, bytes);
         const PointFileResult r = loadPointFile(table, file, 5000);
         EXPECT_FALSE(r.ok) << what;
         EXPECT_EQ(r.error, kMsgBadPointFile) << what;
@@ -204,13 +198,13 @@ TEST(PointFile, DamagedFilesAreRefusedAndTheTableStaysAsItWas) {
         EXPECT_EQ(table.at(1).position, 777u) << what;
         EXPECT_EQ(table.endMarker().position, 5000u) << what;
     };
-    expectRefused(test::Bytes(image.begin(), image.end() - 1), "one byte short");
-    expectRefused(test::Bytes(), "empty");
-    test::Bytes tooMany = image;
+    expectRefused(cleavix::test::Bytes(image.begin(), image.end() - 1), "one byte short");
+    expectRefused(cleavix::test::Bytes(), "empty");
+    cleavix::test::Bytes tooMany = image;
     tooMany[0] = 0x01;
     tooMany[1] = 0x20; // 8193
     expectRefused(tooMany, "count beyond 8192");
-    test::Bytes disorder = image;
+    cleavix::test::Bytes disorder = image;
     disorder[4 + 12] = 0xFF; // point 1 now lies after point 2
     expectRefused(disorder, "out of order");
     EXPECT_FALSE(loadPointFile(table, dir.file("missing.clx"), 5000).ok);
@@ -250,9 +244,7 @@ TEST(Tempo, NoBarsNoBeatsOrAnEmptyRegionKeepTheTempo) {
 }
 
 TEST(Grid, OneBarOf16thsOnAMonoLoopHasSeventeenPositions) {
-    sample::SampleFormat f;
-    f.channels = 1;
-    f.dataLength = 64000;
+    sample::SampleFormat f = formatOf(1, 64000);
     CandidateList c;
     // L = 0: the first grid point (0 + 50) is not above 100 and is dropped; R = dataLength: the
     // last (64000 + 50) is not before dataLength - 2 either.
@@ -278,9 +270,7 @@ TEST(Grid, OneBarOf16thsOnAMonoLoopHasSeventeenPositions) {
 }
 
 TEST(Grid, UnlinkedStereoGridsCarryTheirChannelCodes) {
-    sample::SampleFormat f;
-    f.channels = 2;
-    f.dataLength = 400000;
+    sample::SampleFormat f = formatOf(2, 400000);
     CandidateList c;
     ASSERT_TRUE(cutLoopToGrid(c, GridDivision::Eighths, 1, 0, 4000, 324000, f, false, 3));
     ASSERT_EQ(c.count(), 18);
@@ -297,9 +287,7 @@ TEST(Grid, UnlinkedStereoGridsCarryTheirChannelCodes) {
 }
 
 TEST(Grid, AGridLargerThanTheTableKeepsTheFirst8192) {
-    sample::SampleFormat f;
-    f.channels = 1;
-    f.dataLength = 4000000000u;
+    sample::SampleFormat f = formatOf(1, 4000000000u);
     CandidateList c;
     EXPECT_FALSE(cutLoopToGrid(c, GridDivision::ThirtySeconds, 300, 0, 1000, 3000000000u, f, true, 3));
     EXPECT_EQ(c.count(), kMaxPoints);

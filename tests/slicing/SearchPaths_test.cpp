@@ -319,6 +319,21 @@ TEST(SearchPaths, SecondStereoPassStopsAtTheLimitAsIfRunAfterTheFirst) {
     }
 }
 
+// An unlinked search requested of the store: the whole search, or the refinement, levels and
+// strengths of the candidates in the list; with onsets detected before or a peak table when given.
+SearchOutcome unlinkedSearch(const sample::SampleStore& store, CandidateList& list, bool refineOnly = false,
+                             std::shared_ptr<const OnsetDetector> detected = nullptr,
+                             const sample::PeakTable* peaks = nullptr, const SearchProgress& progress = {}) {
+    SearchFlags flags;
+    flags.searchRequest = true;
+    flags.refineOnly = refineOnly;
+    SearchOptions options;
+    options.linked = false;
+    options.detected = std::move(detected);
+    options.peaks = peaks;
+    return runSliceSearch(store, list, flags, options, progress);
+}
+
 // Progress that keeps every percentage reported and asks to stop at report number stopAt.
 struct StopAtReport {
     explicit StopAtReport(int64_t at) : stopAt(at) {
@@ -434,12 +449,7 @@ TEST(SearchPaths, ASearchTakesTheOnsetsOfADetectionDoneBeforeAndIgnoresOneOfOthe
             auto store = makeStore(s, channels);
             const auto search = [&](std::shared_ptr<const OnsetDetector> detected) {
                 CandidateList list;
-                SearchFlags flags;
-                flags.searchRequest = true;
-                SearchOptions options;
-                options.linked = false;
-                options.detected = std::move(detected);
-                EXPECT_FALSE(runSliceSearch(*store, list, flags, options).aborted);
+                EXPECT_FALSE(unlinkedSearch(*store, list, false, std::move(detected)).aborted);
                 return list;
             };
             const CandidateList fromStore = search(nullptr);
@@ -470,14 +480,9 @@ TEST(SearchPaths, AnAbortWhileTakingOnsetsLeavesTheOnsetsOfTheBlocksReportedSoFa
     int previousCount = -1;
     for (int stopAt : {1, 2, 20, 41, 42, 60, 81}) {
         CandidateList list;
-        SearchFlags flags;
-        flags.searchRequest = true;
-        SearchOptions options;
-        options.linked = false;
-        options.detected = detector;
         StopAtReport stop(stopAt);
         const auto& percents = stop.percents;
-        EXPECT_TRUE(runSliceSearch(*store, list, flags, options, stop.progress).aborted) << stopAt;
+        EXPECT_TRUE(unlinkedSearch(*store, list, false, detector, nullptr, stop.progress).aborted) << stopAt;
         EXPECT_EQ(stop.reports, stopAt);
         EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end())) << stopAt;
         EXPECT_EQ(std::adjacent_find(percents.begin(), percents.end()), percents.end()) << stopAt;
@@ -549,6 +554,16 @@ bool plainRefinement(const sample::SampleStore& store, CandidateList& list, int6
         const int64_t offset = channels == 2 && p.channel == kCodeSecondOrMono ? 2 : 0;
         return std::max(int64_t(p.position) - framesBefore * blockAlign, offset);
     };
+    // Largest minus smallest of `frames` samples of one channel from `at`.
+    const auto swing = [&](int64_t at, int64_t frames) {
+        int largest = -100000;
+        int smallest = 100000;
+        for (int64_t f = 0; f < frames; ++f) {
+            largest = std::max(largest, sampleAt(at + f * blockAlign));
+            smallest = std::min(smallest, sampleAt(at + f * blockAlign));
+        }
+        return int64_t(largest) - smallest;
+    };
     std::vector<int32_t> levels(size_t(n) + 1);
     for (int u = 1; u <= n; ++u) {
         if (report()) {
@@ -562,30 +577,16 @@ bool plainRefinement(const sample::SampleStore& store, CandidateList& list, int6
         }
         const int64_t end = list.at(next).position;
         const int64_t frames = std::max<int64_t>(0, (end - int64_t(point.position)) / blockAlign);
-        const int64_t at = windowStart(point, 50);
-        int largest = -100000;
-        int smallest = 100000;
-        for (int64_t f = 0; f < frames; ++f) {
-            largest = std::max(largest, sampleAt(at + f * blockAlign));
-            smallest = std::min(smallest, sampleAt(at + f * blockAlign));
-        }
-        point.strength = frames == 0 ? 0 : largest - smallest;
+        point.strength = frames == 0 ? 0 : int32_t(swing(windowStart(point, 50), frames));
     }
     for (int u = 1; u <= n; ++u) {
         if (report()) {
             return false;
         }
         SlicePoint& point = list.at(u);
-        const int64_t at = windowStart(point, 500);
-        int largest = -100000;
-        int smallest = 100000;
-        for (int64_t f = 0; f < 500; ++f) {
-            largest = std::max(largest, sampleAt(at + f * blockAlign));
-            smallest = std::min(smallest, sampleAt(at + f * blockAlign));
-        }
+        const int64_t before = swing(windowStart(point, 500), 500);
         const int64_t level = point.strength == 0 ? 1 : point.strength;
-        point.strength = int32_t(
-            std::nearbyint(double(level - (int64_t(largest) - smallest)) / double(level + 1) * 65535.0));
+        point.strength = int32_t(std::nearbyint(double(level - before) / double(level + 1) * 65535.0));
     }
     return true;
 }
@@ -612,18 +613,6 @@ void placeCandidates(CandidateList& list, uint32_t dataLength, uint16_t channels
     }
 }
 
-// Refinement, levels and strengths on the candidates in the list, unlinked, with or without a peak table.
-SearchOutcome refineOnlySearch(const sample::SampleStore& store, CandidateList& list,
-                               const sample::PeakTable* peaks = nullptr) {
-    SearchFlags flags;
-    flags.searchRequest = true;
-    flags.refineOnly = true;
-    SearchOptions options;
-    options.linked = false;
-    options.peaks = peaks;
-    return runSliceSearch(store, list, flags, options);
-}
-
 TEST(SearchPaths, RefinementOnOneReadPerCandidateMatchesThePassesRunOneAfterTheOther) {
     uint32_t seed = 500;
     for (uint32_t rate : {44100u, 22050u, 96000u}) {
@@ -635,7 +624,7 @@ TEST(SearchPaths, RefinementOnOneReadPerCandidateMatchesThePassesRunOneAfterTheO
                 CandidateList fast;
                 placeCandidates(fast, store->dataLength(), channels, seed++);
                 CandidateList plain = fast;
-                EXPECT_FALSE(refineOnlySearch(*store, fast).aborted);
+                EXPECT_FALSE(unlinkedSearch(*store, fast, true).aborted);
                 ASSERT_TRUE(plainRefinement(*store, plain));
                 expectSameCandidates(fast, plain, "refinement");
             }
@@ -662,7 +651,7 @@ TEST(SearchPaths, SegmentLevelsTakenFromThePeakTableMatchTheSamples) {
                     placed.at(9).position = (placed.at(9).position & ~3u) + 1;
                     const auto search = [&](const sample::PeakTable* table) {
                         CandidateList list = placed;
-                        EXPECT_FALSE(refineOnlySearch(*store, list, table).aborted);
+                        EXPECT_FALSE(unlinkedSearch(*store, list, true, nullptr, table).aborted);
                         return list;
                     };
                     expectSameCandidates(search(&peaks), search(nullptr), "levels from peaks");
@@ -684,11 +673,7 @@ TEST(SearchPaths, TheWholeSearchMatchesThePlainStepsOnRandomSamples) {
             const std::vector<int16_t> s = signal(kind, 150001, channels, seed++);
             auto store = makeStore(s, channels);
             CandidateList fast;
-            SearchFlags flags;
-            flags.searchRequest = true;
-            SearchOptions options;
-            options.linked = false;
-            runSliceSearch(*store, fast, flags, options);
+            unlinkedSearch(*store, fast);
             CandidateList plain;
             bool limited = false;
             ASSERT_TRUE(plainDetection(s, channels, plain, limited));
@@ -715,16 +700,11 @@ TEST(SearchPaths, AnAbortAtAnyReportOfTheRefinementLeavesWhatThePlainStepsLeave)
                                2 * n + 2, 3 * n, 3 * n + 1, 3 * n + 2, 4 * n, 4 * n + 1}) {
             CandidateList fast = placed;
             CandidateList plain = placed;
-            SearchFlags flags;
-            flags.searchRequest = true;
-            flags.refineOnly = true;
-            SearchOptions options;
-            options.linked = false;
             int64_t reports = 0;
             SearchProgress progress;
             progress.report = [&](int) { ++reports; };
             progress.stop = [&] { return reports == stopAt; };
-            const SearchOutcome outcome = runSliceSearch(*store, fast, flags, options, progress);
+            const SearchOutcome outcome = unlinkedSearch(*store, fast, true, nullptr, nullptr, progress);
             const bool finished = plainRefinement(*store, plain, stopAt);
             EXPECT_EQ(outcome.aborted, !finished) << stopAt;
             EXPECT_EQ(reports, std::min(stopAt, 4 * n + 1)) << stopAt;

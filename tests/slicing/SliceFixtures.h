@@ -54,17 +54,32 @@ inline void addFloor(std::vector<int16_t>& samples, int level, uint32_t seed = 7
     }
 }
 
+// A format of `channels` channels and `dataLength` bytes, the rest as a format starts.
+inline sample::SampleFormat formatOf(uint16_t channels, uint32_t dataLength) {
+    sample::SampleFormat f;
+    f.channels = channels;
+    f.dataLength = dataLength;
+    return f;
+}
+
+// A point with its fields set.
+inline SlicePoint point(uint32_t position, int32_t strength, bool enabled = true, bool locked = false,
+                        uint8_t channel = 1) {
+    SlicePoint p;
+    p.position = position;
+    p.strength = strength;
+    p.enabled = enabled ? 1 : 0;
+    p.locked = locked ? 1 : 0;
+    p.channel = channel;
+    return p;
+}
+
 // A slice point list of enabled, locked points (position, channel code) in a sample of
 // `dataLength` bytes.
 inline SlicePointList listOf(const std::vector<std::pair<uint32_t, uint8_t>>& points, uint32_t dataLength) {
     CandidateList c;
     for (auto [at, code] : points) {
-        SlicePoint p;
-        p.position = at;
-        p.channel = code;
-        p.enabled = 1;
-        p.locked = 1;
-        c.append(p);
+        c.append(point(at, 0, true, true, code));
     }
     c.setMarkers(dataLength);
     SlicePointList list;

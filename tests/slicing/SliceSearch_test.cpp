@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <numeric>
 
 namespace cleavix::slicing {
 namespace {
@@ -12,6 +13,7 @@ namespace {
 using test::addFloor;
 using test::addHit;
 using test::makeStore;
+using test::point;
 
 // A burst that the detector always takes as an onset: +-20000 alternating (its pre-emphasised
 // value stays inside 16 bits).
@@ -130,11 +132,7 @@ TEST(SliceSearch, AClickAfterSilenceGetsTheHighestStrength) {
     s[3001] = -32768;
     auto store = makeStore(s, 1);
     CandidateList list;
-    SlicePoint p;
-    p.position = 2 * 2990;
-    p.channel = 1;
-    p.enabled = 1;
-    list.append(p);
+    list.append(point(2 * 2990, 0));
     list.setMarkers(store->dataLength());
     ASSERT_TRUE(segmentLevels(*store, list, {}));
     EXPECT_EQ(list.at(1).strength, 65535);
@@ -152,12 +150,8 @@ TEST(SliceSearch, TwoPointsAtOnePlaceGetLevelZeroTakenAsOne) {
     s[5000] = 30000;
     auto store = makeStore(s, 1);
     CandidateList list;
-    SlicePoint p;
-    p.position = 2 * 4000;
-    p.channel = 1;
-    p.enabled = 1;
-    list.append(p);
-    list.append(p);
+    list.append(point(2 * 4000, 0));
+    list.append(point(2 * 4000, 0));
     list.setMarkers(store->dataLength());
     ASSERT_TRUE(segmentLevels(*store, list, {}));
     EXPECT_EQ(list.at(1).strength, 0);
@@ -176,11 +170,7 @@ TEST(SliceSearch, LouderAudioBeforeThePointGivesANegativeStrength) {
     s[4500] = 100;
     auto store = makeStore(s, 1);
     CandidateList list;
-    SlicePoint p;
-    p.position = 2 * 4300;
-    p.channel = 1;
-    p.enabled = 1;
-    list.append(p);
+    list.append(point(2 * 4300, 0));
     list.setMarkers(store->dataLength());
     ASSERT_TRUE(segmentLevels(*store, list, {}));
     ASSERT_TRUE(strengths(*store, list, {}));
@@ -201,9 +191,7 @@ TEST(SliceSearch, SnapWalksTowardTheQuieterSideAndStaysWhenNeitherFalls) {
             s[size_t(f)] = v;
         }
         auto store = makeStore(s, 1);
-        SlicePoint p;
-        p.position = 2000;
-        p.channel = 1;
+        SlicePoint p = point(2000, 0, false);
         snapToQuiet(*store, p);
         return int(p.position / 2);
     };
@@ -226,28 +214,20 @@ TEST(SliceSearch, DescentFollowsFallingMagnitudesWithGrowingSteps) {
         s[size_t(f)] = int16_t(f < 500 ? 8000 : f < 2000 ? -f : 8000);
     }
     auto store = makeStore(s, 1);
-    SlicePoint p;
-    p.position = 2 * 1000;
-    p.channel = 1;
+    SlicePoint p = point(2 * 1000, 0, false);
     backwardDescent(*store, p);
     // Accepted looks: 1000, 999, 997, 994, ... 1000 - k(k+1)/2; the first that reaches the loud
     // part before frame 500 is refused: k = 31 gives 504.
     EXPECT_EQ(p.position / 2, 504u);
     // With nothing loud before it, the descent runs down to the sample's first frame.
     std::vector<int16_t> ramp(4000);
-    for (int f = 0; f < 4000; ++f) {
-        ramp[size_t(f)] = int16_t(f);
-    }
+    std::iota(ramp.begin(), ramp.end(), int16_t(0));
     auto rampStore = makeStore(ramp, 1);
-    SlicePoint r;
-    r.position = 2 * 1000;
-    r.channel = 1;
+    SlicePoint r = point(2 * 1000, 0, false);
     backwardDescent(*rampStore, r);
     EXPECT_EQ(r.position, 0u);
     // Forward: louder right away, the point stays.
-    SlicePoint q;
-    q.position = 2 * 1000;
-    q.channel = 1;
+    SlicePoint q = point(2 * 1000, 0, false);
     forwardDescent(*store, q);
     EXPECT_EQ(q.position, 2000u);
 }
@@ -261,9 +241,7 @@ TEST(SliceSearch, NoPassMovesAPointPastTheEndOrIntoTheOtherChannel) {
     }
     auto store = makeStore(s, 2);
     for (uint32_t frame : {5u, 60u, 1990u, 1999u}) {
-        SlicePoint p;
-        p.position = frame * 4 + 2;
-        p.channel = 1;
+        SlicePoint p = point(frame * 4 + 2, 0, false);
         quietWindow(*store, p);
         EXPECT_EQ(p.position % 4, 2u) << frame;
         backwardDescent(*store, p);
@@ -309,9 +287,8 @@ TEST(SliceSearch, PointsStayInsideTheSampleAtAnyRate) {
                 const uint32_t frameBytes = 2u * channels;
                 for (uint32_t frame : {0u, 3u, uint32_t(frames / 2), uint32_t(frames - 2), uint32_t(frames - 1)}) {
                     for (int c = 0; c < channels; ++c) {
-                        SlicePoint start;
-                        start.position = frame * frameBytes + 2u * uint32_t(c);
-                        start.channel = uint8_t(channels == 2 && c == 0 ? 2 : 1);
+                        const SlicePoint start = point(frame * frameBytes + 2u * uint32_t(c), 0, false, false,
+                                                      uint8_t(channels == 2 && c == 0 ? 2 : 1));
                         SlicePoint chained = start;
                         for (Pass pass : passes) {
                             SlicePoint alone = start;
@@ -375,11 +352,7 @@ TEST(SliceSearch, EveryHitGetsOnePointJustBeforeItsAttack) {
 TEST(SliceSearch, LinkedMergeDropsPointsCloserThanOnePixel) {
     CandidateList list;
     for (uint32_t at : {4000u, 4002u, 4100u, 9000u, 9402u}) {
-        SlicePoint p;
-        p.position = at;
-        p.channel = uint8_t(at % 4 == 2 ? 1 : 2);
-        p.enabled = 1;
-        list.append(p);
+        list.append(point(at, 0, true, false, uint8_t(at % 4 == 2 ? 1 : 2)));
     }
     // 100000 bytes over 1000 pixels, stereo: 400 bytes.
     linkedMerge(list, 100000, 2, 1000);
@@ -397,11 +370,7 @@ TEST(SliceSearch, LinkedMergeThinsARunOfCloseHitsInsteadOfDroppingThemAll) {
     // Hits 300 bytes apart with a merge distance of 400: a long file seen whole at a coarse width.
     CandidateList list;
     for (uint32_t at = 1000; at <= 2500; at += 300) {
-        SlicePoint p;
-        p.position = at;
-        p.channel = 2;
-        p.enabled = 1;
-        list.append(p);
+        list.append(point(at, 0, true, false, 2));
     }
     linkedMerge(list, 100000, 2, 1000);
     ASSERT_EQ(list.count(), 3);

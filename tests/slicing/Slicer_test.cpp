@@ -2,6 +2,7 @@
 
 #include "SliceFixtures.h"
 #include "sample/DemoLoop.h"
+#include "support/FoldEngine.h"
 #include "support/SessionFixture.h"
 #include "support/TestSupport.h"
 
@@ -16,19 +17,12 @@ namespace {
 using cleavix::test::SessionFixture;
 using cleavix::test::FileSizeLimit;
 using cleavix::test::TempDir;
+using cleavix::test::writeWave;
 
 session::Settings quietSettings() {
     session::Settings s;
     s.scanOnLoad = false;
     return s;
-}
-
-// Writes samples as a 16-bit Wave file.
-void writeWave(const std::string& file, const std::vector<int16_t>& samples, uint16_t channels, uint32_t rate = 44100) {
-    cleavix::test::WaveSpec spec;
-    spec.channels = channels;
-    spec.sampleRate = rate;
-    cleavix::test::writeFile(file, cleavix::test::makeWave(spec, cleavix::test::le16Bytes(samples)));
 }
 
 void searchAndWait(SessionFixture& f) {
@@ -119,8 +113,7 @@ TEST(Slicer, TheLoadsDetectionServesTheSearchOnlyWhileTheAudioIsAsLoaded) {
 
 TEST(Slicer, PointOperationsAlignAndRefuseAFullTable) {
     TempDir dir;
-    const std::string file = dir.file("s.wav");
-    writeWave(file, std::vector<int16_t>(2 * 44100, 0), 2);
+    const std::string file = writeWave(dir.file("s.wav"), std::vector<int16_t>(2 * 44100, 0), 2);
     SessionFixture f(quietSettings());
     ASSERT_TRUE(f.load(file));
     auto& slicer = f.session->slicer();
@@ -169,13 +162,12 @@ TEST(Slicer, PointOperationsAlignAndRefuseAFullTable) {
 
 TEST(Slicer, LockAllLocksWhatIsShown) {
     TempDir dir;
-    const std::string file = dir.file("s.wav");
     std::vector<int16_t> s(44100 * 2, 0);
     test::addFloor(s, 30);
     for (int i = 0; i < 6; ++i) {
         test::addHit(s, 1, 0, 5000 + i * 13000, 4000.0 + 4000.0 * i);
     }
-    writeWave(file, s, 1);
+    const std::string file = writeWave(dir.file("s.wav"), s, 1);
     SessionFixture f(quietSettings());
     ASSERT_TRUE(f.load(file));
     searchAndWait(f);
@@ -202,10 +194,9 @@ TEST(Slicer, LockAllLocksWhatIsShown) {
 
 TEST(Slicer, GridCutWithSmoothSetsStrengthsAfterTheRefiningSearch) {
     TempDir dir;
-    const std::string file = dir.file("g.wav");
     std::vector<int16_t> s(88200, 0);
     test::addFloor(s, 200);
-    writeWave(file, s, 1);
+    const std::string file = writeWave(dir.file("g.wav"), s, 1);
     SessionFixture f(quietSettings());
     ASSERT_TRUE(f.load(file));
     auto& slicer = f.session->slicer();
@@ -246,13 +237,12 @@ TEST(Slicer, GridCutWithSmoothSetsStrengthsAfterTheRefiningSearch) {
 
 TEST(Slicer, RandomiseShufflesWholeSegmentsAndOneSegmentStaysPut) {
     TempDir dir;
-    const std::string file = dir.file("r.wav");
     // Four segments of 1000 frames, each a constant value.
     std::vector<int16_t> s;
     for (int seg = 0; seg < 4; ++seg) {
         s.insert(s.end(), 1000, int16_t(1000 * (seg + 1)));
     }
-    writeWave(file, s, 1);
+    const std::string file = writeWave(dir.file("r.wav"), s, 1);
     SessionFixture f(quietSettings());
     ASSERT_TRUE(f.load(file));
     auto& slicer = f.session->slicer();
@@ -296,8 +286,7 @@ TEST(Slicer, RandomiseShufflesWholeSegmentsAndOneSegmentStaysPut) {
 
 // A session with a stereo sample cut in three segments by points at 8000 and 16000.
 bool loadThreeSegments(const TempDir& dir, SessionFixture& f) {
-    const std::string file = dir.file("e.wav");
-    writeWave(file, cleavix::test::testSignal(2 * 8000), 2);
+    const std::string file = writeWave(dir.file("e.wav"), cleavix::test::testSignal(2 * 8000), 2);
     return f.load(file) && f.session->slicer().addPoint(8000) && f.session->slicer().addPoint(16000);
 }
 
@@ -328,19 +317,14 @@ TEST(Slicer, ExportFailureAsksOnceAndRetriesUnderANewName) {
     f.prompter.answers = {jobs::Answer::Yes};
     f.prompter.targets = {jobs::SaveTarget{dir.file("ok.wav"), 16}};
     // The progress window counts the files as they are written.
-    struct Counter final : jobs::ProgressView {
-        explicit Counter(const jobs::ProgressModel& m) : model(m) {}
-        void progressShown() override {}
-        void progressHidden() override {}
-        void progressChanged() override {
-            const std::pair<int, int> now{model.fileNumber(), model.fileCount()};
-            if (now.second > 0 && (seen.empty() || seen.back() != now)) {
-                seen.push_back(now);
-            }
+    const jobs::ProgressModel& model = f.session->jobs().progress();
+    std::vector<std::pair<int, int>> seen;
+    cleavix::test::ProgressHook counter([&] {
+        const std::pair<int, int> now{model.fileNumber(), model.fileCount()};
+        if (now.second > 0 && (seen.empty() || seen.back() != now)) {
+            seen.push_back(now);
         }
-        const jobs::ProgressModel& model;
-        std::vector<std::pair<int, int>> seen;
-    } counter(f.session->jobs().progress());
+    });
     f.session->jobs().progress().setView(&counter);
     ExportReport report;
     ASSERT_TRUE(slicer.saveSegmentsInLoop(dir.file("missing/dir/cut.wav"), 16,
@@ -351,7 +335,7 @@ TEST(Slicer, ExportFailureAsksOnceAndRetriesUnderANewName) {
     const std::vector<std::pair<int, int>> once{{1, 3}, {2, 3}, {3, 3}};
     std::vector<std::pair<int, int>> twice = once;
     twice.insert(twice.end(), once.begin(), once.end());
-    EXPECT_EQ(counter.seen, twice);
+    EXPECT_EQ(seen, twice);
     ASSERT_EQ(f.prompter.asked.size(), 1u);
     EXPECT_EQ(f.prompter.asked[0], kMsgSaveFilesError);
     // A missing folder is no full disk, and the message names what may hold the files.

@@ -3,6 +3,7 @@
 #include "slicing/TempoRender.h"
 
 #include "SliceFixtures.h"
+#include "support/FoldEngine.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -27,17 +28,7 @@ SlicePointList points() {
 
 std::vector<int16_t> render(const sample::SampleStore& store, const TempoPlan& plan, size_t block = 777) {
     TempoSource source(store.stream(), plan);
-    std::vector<int16_t> out(source.outputBytes() / 2);
-    size_t got = 0;
-    while (got < out.size()) {
-        const size_t n = source.read(out.data() + got, std::min(block, out.size() - got));
-        if (n == 0) {
-            break;
-        }
-        got += n;
-    }
-    out.resize(got);
-    return out;
+    return cleavix::test::drainSource(source, block);
 }
 
 // A stereo signal with no zero samples, so silence in the rendering is told apart.
@@ -178,23 +169,23 @@ TEST(TempoRender, RefusesNoTempoABadTempoAndAnEmptyLoop) {
 TEST(TempoRender, TheRenderCommandWritesTheLoopAtTheTempo) {
     cleavix::test::TempDir dir;
     const auto samples = signal();
-    cleavix::test::WaveSpec spec;
-    cleavix::test::writeFile(dir.file("in.wav"), cleavix::test::makeWave(spec, cleavix::test::le16Bytes(samples)));
+    const std::string in = cleavix::test::writeWave(dir.file("in.wav"), samples);
+    // Renders the input, taken as `bars` bars, at `tempo`.
+    const auto renderAt = [&](const char* tempo, const char* bars, const std::string& out) {
+        return cleavix::test::runCli({"render", in, dir.file(out), "--tempo", tempo, "--bars", bars, "--beats", "0"});
+    };
     // 40000 frames as one bar: 4 quarters in 0.907 s.
-    const auto same = cleavix::test::runCli({"render", dir.file("in.wav"), dir.file("same.wav"), "--tempo",
-                                             "264.6", "--bars", "1", "--beats", "0"});
+    const auto same = renderAt("264.6", "1", "same.wav");
     ASSERT_EQ(same.status, 0) << same.err;
     const auto written = cleavix::test::readFile(dir.file("same.wav"));
     ASSERT_EQ(written.size(), 44 + samples.size() * 2);
     EXPECT_EQ(cleavix::test::le16Samples({written.begin() + 44, written.end()}), samples);
 
-    const auto fast = cleavix::test::runCli({"render", dir.file("in.wav"), dir.file("fast.wav"), "--tempo", "529.2",
-                                             "--bars", "1", "--beats", "0"});
+    const auto fast = renderAt("529.2", "1", "fast.wav");
     ASSERT_EQ(fast.status, 0) << fast.err;
     EXPECT_EQ(cleavix::test::readFile(dir.file("fast.wav")).size(), 44 + samples.size());
 
-    const auto none = cleavix::test::runCli({"render", dir.file("in.wav"), dir.file("none.wav"), "--tempo", "100",
-                                             "--bars", "0", "--beats", "0"});
+    const auto none = renderAt("100", "0", "none.wav");
     EXPECT_EQ(none.status, 1);
     EXPECT_NE(none.err.find("no tempo"), std::string::npos) << none.err;
     EXPECT_FALSE(cleavix::test::fileExists(dir.file("none.wav")));

@@ -149,27 +149,17 @@ TEST_F(FakeSysfs, NodeThatIsNoSgDeviceFailsTheCommandWithItsError) {
     request.cdb = inquiryCdb();
     request.buffer = buffer.data();
     request.length = kInquiryLength;
-    int ends = 0;
-    Completion last;
-    layer.execute(request, [&](const Completion& c) {
-        ++ends;
-        last = c;
-    });
-    ASSERT_TRUE(testkit::runUntil(loop, [&] { return ends > 0; }));
-    EXPECT_EQ(ends, 1);
-    EXPECT_FALSE(last.completed);
-    EXPECT_NE(last.systemError, 0);
-    EXPECT_NE(last.detail.find("sg0"), std::string::npos);
+    auto ends = testkit::execute(loop, layer, request);
+    ASSERT_EQ(ends.count, 1);
+    EXPECT_FALSE(ends.last.completed);
+    EXPECT_NE(ends.last.systemError, 0);
+    EXPECT_NE(ends.last.detail.find("sg0"), std::string::npos);
 
     // A target without a node does not answer.
     request.target = 3;
-    ends = 0;
-    layer.execute(request, [&](const Completion& c) {
-        ++ends;
-        last = c;
-    });
-    ASSERT_TRUE(testkit::runUntil(loop, [&] { return ends > 0; }));
-    EXPECT_EQ(last.hostStatus, host_status::kNoConnect);
+    ends = testkit::execute(loop, layer, request);
+    ASSERT_GT(ends.count, 0);
+    EXPECT_EQ(ends.last.hostStatus, host_status::kNoConnect);
 }
 
 // The errno a TEST UNIT READY to target 5 of the fake tree's only host ends with.
@@ -181,16 +171,8 @@ int systemErrorOfTestUnitReady(const fs::path& root) {
     request.target = 5;
     request.direction = Direction::None;
     request.cdb = testUnitReadyCdb();
-    int ends = 0;
-    Completion last;
-    layer.execute(request, [&](const Completion& c) {
-        ++ends;
-        last = c;
-    });
-    if (!testkit::runUntil(loop, [&] { return ends > 0; }) || ends != 1 || last.completed) {
-        return -1;
-    }
-    return last.systemError;
+    const auto ends = testkit::execute(loop, layer, request);
+    return ends.count == 1 && !ends.last.completed ? ends.last.systemError : -1;
 }
 
 TEST_F(FakeSysfs, NodeWithoutPermissionReportsEaccesWithTheGuideText) {

@@ -14,13 +14,8 @@ namespace cleavix::sampler::scsi {
 namespace {
 
 using namespace std::chrono_literals;
+using testkit::Ends;
 using testkit::runUntil;
-
-struct Ends {
-    int count = 0;
-    Completion last;
-    std::thread::id thread;
-};
 
 class VirtualBusTest : public ::testing::Test {
 protected:
@@ -33,19 +28,8 @@ protected:
         layer->addBackend(bus);
     }
 
-    // Issues one command and runs the loop until it ended (and a little longer, to catch a second
-    // end).
-    Ends run(Request request, std::chrono::milliseconds limit = 3000ms) {
-        Ends ends;
-        layer->execute(request, [&](const Completion& c) {
-            ++ends.count;
-            ends.last = c;
-            ends.thread = std::this_thread::get_id();
-        });
-        EXPECT_EQ(ends.count, 0) << "a completion ran inside execute()";
-        runUntil(loop, [&] { return ends.count > 0; }, limit);
-        runUntil(loop, [] { return false; }, 30ms);
-        return ends;
+    Ends run(const Request& request, std::chrono::milliseconds limit = 3000ms) {
+        return testkit::execute(loop, *layer, request, limit);
     }
 
     Request inquiry(uint8_t target, std::chrono::milliseconds timeout = 0ms) {

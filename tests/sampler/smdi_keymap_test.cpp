@@ -150,20 +150,8 @@ protected:
 
     void holdNames(const std::vector<std::string>& names) {
         for (size_t i = 0; i < names.size(); ++i) {
-            VirtualSmdiSampler::Sample s;
-            s.name = names[i];
-            s.data.assign(2, 0);
-            device->putSample(uint32_t(i), s);
+            hold(uint32_t(i), {0, 0}, names[i]);
         }
-    }
-
-    bool map(MapSamplesArgs a) {
-        bool finished = false;
-        a.finished = [&] { finished = true; };
-        driver.clearError();
-        driver.mapSamples(a);
-        EXPECT_TRUE(runUntil(loop, [&] { return finished && !driver.busy(); }, std::chrono::milliseconds(10000)));
-        return !driver.hasError();
     }
 
     static std::vector<std::string> names(size_t n, const std::string& stem) {

@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -45,6 +46,19 @@ private:
     std::thread thread_;
 };
 
+// Runs the loop until `done` or the deadline; false on the deadline.
+inline bool runUntil(jobs::MainLoop& loop, const std::function<bool()>& done,
+                     std::chrono::seconds limit = std::chrono::seconds(60)) {
+    LoopTicker ticker(loop);
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    bool timedOut = false;
+    loop.runUntil([&] {
+        timedOut = std::chrono::steady_clock::now() > deadline;
+        return timedOut || done();
+    });
+    return !timedOut;
+}
+
 struct Rig {
     explicit Rig(const std::string& faults = "", const std::string& folder = "")
         : sampler(std::make_shared<sampler::virt::VirtualSdsSampler>(folder, faults)),
@@ -69,16 +83,8 @@ struct Rig {
         driver.setProfile(profile);
     }
 
-    // Runs the loop until `done` or the deadline; false on the deadline.
     bool runUntil(const std::function<bool()>& done, std::chrono::seconds limit = std::chrono::seconds(60)) {
-        LoopTicker ticker(loop);
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        bool timedOut = false;
-        loop.runUntil([&] {
-            timedOut = std::chrono::steady_clock::now() > deadline;
-            return timedOut || done();
-        });
-        return !timedOut;
+        return sds::runUntil(loop, done, limit);
     }
 
     // Sends mono 16-bit samples from the store as sample `number`; returns once the send ended.

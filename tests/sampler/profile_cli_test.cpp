@@ -116,8 +116,7 @@ TEST_F(ProfileCli, RefusesBadNamesAndRanges) {
 
 TEST_F(ProfileCli, CorruptValueIsReportedNotTaken) {
     std::ofstream(config) << "[SOFTWARE]\n"
-                             "Brindlecote%20Software\\Cleavix%20%28Advanced%29\\Samplers\\short=@ByteArray(\\x1\\x2)\n"
-                             "Brindlecote%20Software\\Cleavix%20%28Advanced%29\\Samplers\\text=hello\n";
+                          << test::softwareLines({"Samplers\\short=@ByteArray(\\x1\\x2)", "Samplers\\text=hello"});
     const json j = profiles({"list"});
     EXPECT_EQ(j["profiles"][0]["valid"], false);
     EXPECT_EQ(j["profiles"][0]["error"], "Error reading preset - may be corrupted!");
@@ -131,8 +130,9 @@ TEST_F(ProfileCli, DefaultConfigFollowsXdgConfigHome) {
     const auto r = test::run({"/usr/bin/env", "XDG_CONFIG_HOME=" + dir.path(), CLEAVIX_CLI, "profiles", "store", "Home",
                               "--type", "1"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(test::readText(dir.path() + "/Cleavix/Cleavix.ini"), "[SOFTWARE]\nBrindlecote%20Software\\Cleavix%20%28Advanced%29\\Samplers\\Home="
-                    "@ByteArray(\\0\\0\\0\\0\\x1\\x1\\0\\x1\\0\\x1\\0\\0\\0\\0\\0\\0)\n");
+    EXPECT_EQ(test::readText(dir.path() + "/Cleavix/Cleavix.ini"),
+              "[SOFTWARE]\n" +
+                  test::softwareLines({"Samplers\\Home=@ByteArray(\\0\\0\\0\\0\\x1\\x1\\0\\x1\\0\\x1\\0\\0\\0\\0\\0\\0)"}));
 }
 
 } // namespace

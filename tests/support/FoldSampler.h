@@ -1,6 +1,6 @@
 #pragma once
-// Small checks the sampler tests share: a file's text, and bytes expected at given offsets of a
-// message (each mismatch names its offset).
+// Small helpers the sampler tests share: a file's text, lines of the settings file, and bytes
+// expected at given offsets of a message (each mismatch names its offset).
 #include <gtest/gtest.h>
 
 #include <cstddef>
@@ -20,6 +20,15 @@ inline std::string readText(const std::string& path) {
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
+}
+
+// Lines of the settings file's [SOFTWARE] group, each key under the program's own prefix.
+inline std::string softwareLines(std::initializer_list<std::string> keys) {
+    std::string out;
+    for (const auto& key : keys) {
+        out += "Brindlecote%20Software\\Cleavix%20%28Advanced%29\\" + key + "\n";
+    }
+    return out;
 }
 
 // Each {offset, value} pair holds in `bytes`.

@@ -21,10 +21,8 @@ using Flavour = VirtualSmdiSampler::Flavour;
 inline constexpr uint8_t kId = 3;
 
 inline TSMIDIDriver::Options fastOptions() {
-    TSMIDIDriver::Options o;
-    o.pollInterval = std::chrono::milliseconds(10);
-    o.waitLimit = std::chrono::milliseconds(2000);
-    o.commandTimeout = std::chrono::milliseconds(400);
+    TSMIDIDriver::Options o{.pollInterval = std::chrono::milliseconds(10), .waitLimit = std::chrono::milliseconds(2000),
+                            .commandTimeout = std::chrono::milliseconds(400)};
     return o;
 }
 

@@ -360,12 +360,8 @@ TEST_F(AkaiDriver, RefusedProgramOrKeygroupAndAbortEndTheMap) {
 TEST_F(AkaiDriver, VendorCommandsNeedTheModeOn) {
     // The emulator refuses a status read while the mode is off.
     std::array<uint8_t, 6> status{};
-    scsi::Request request;
-    request.target = kId;
-    request.direction = scsi::Direction::In;
-    request.cdb = {0x0D, 0, 0, 0, 0, 0};
-    request.buffer = status.data();
-    request.length = 6;
+    scsi::Request request{.target = kId, .direction = scsi::Direction::In, .cdb = {0x0D, 0, 0, 0, 0, 0},
+                          .buffer = status.data(), .length = 6};
     auto done = scsi::testkit::execute(loop, layer, request);
     ASSERT_EQ(done.count, 1);
     EXPECT_EQ(done.last.targetStatus, scsi::target_status::kCheckCondition);

@@ -51,9 +51,7 @@ TEST_F(StoreTest, EmptyGroupShowsNoPresetsStored) {
 
 TEST_F(StoreTest, StoresReadsOverwritesAndDeletes) {
     ASSERT_TRUE(store->store("Studio S3000", scsiProfile()));
-    SamplerProfile midi;
-    midi.midiChannel = 16;
-    midi.openLoop = 1;
+    SamplerProfile midi{.midiChannel = 16, .openLoop = 1};
     ASSERT_TRUE(store->store("A midi one", midi));
     EXPECT_EQ(store->names(), (std::vector<std::string>{"A midi one", "Studio S3000"}));
 

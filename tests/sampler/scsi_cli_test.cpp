@@ -45,9 +45,7 @@ protected:
 };
 
 TEST_F(ScsiSamplerCli, AkaiSendListReceiveAndMap) {
-    test::WaveSpec spec;
-    spec.channels = 1;
-    spec.sampleRate = 22050;
+    test::WaveSpec spec{.channels = 1, .sampleRate = 22050};
     const auto data = signalBytes(1500, 4);
     test::writeFile(dir.file("snare.wav"), test::makeWave(spec, data));
 
@@ -79,9 +77,7 @@ TEST_F(ScsiSamplerCli, AkaiSendListReceiveAndMap) {
 }
 
 TEST_F(ScsiSamplerCli, SmdiSendListReceiveMonoAndStereo) {
-    test::WaveSpec spec;
-    spec.channels = 2;
-    spec.sampleRate = 22050;
+    test::WaveSpec spec{.channels = 2, .sampleRate = 22050};
     const auto data = signalBytes(30000, 4);
     test::writeFile(dir.file("wide.wav"), test::makeWave(spec, data));
     spec.channels = 1;

@@ -143,12 +143,8 @@ TEST_F(FakeSysfs, NodeThatIsNoSgDeviceFailsTheCommandWithItsError) {
     ScsiLayer layer(loop);
     layer.addBackend(std::make_shared<SgBackend>(root / "sys", root / "dev"));
     std::array<uint8_t, kInquiryLength> buffer{};
-    Request request;
-    request.target = 5;
-    request.direction = Direction::In;
-    request.cdb = inquiryCdb();
-    request.buffer = buffer.data();
-    request.length = kInquiryLength;
+    Request request{.target = 5, .direction = Direction::In, .cdb = inquiryCdb(), .buffer = buffer.data(),
+                    .length = kInquiryLength};
     auto ends = testkit::execute(loop, layer, request);
     ASSERT_EQ(ends.count, 1);
     EXPECT_FALSE(ends.last.completed);
@@ -167,10 +163,7 @@ int systemErrorOfTestUnitReady(const fs::path& root) {
     jobs::MainLoop loop;
     ScsiLayer layer(loop);
     layer.addBackend(std::make_shared<SgBackend>(root / "sys", root / "dev"));
-    Request request;
-    request.target = 5;
-    request.direction = Direction::None;
-    request.cdb = testUnitReadyCdb();
+    Request request{.target = 5, .direction = Direction::None, .cdb = testUnitReadyCdb()};
     const auto ends = testkit::execute(loop, layer, request);
     return ends.count == 1 && !ends.last.completed ? ends.last.systemError : -1;
 }

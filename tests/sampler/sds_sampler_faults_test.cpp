@@ -329,9 +329,7 @@ TEST(SdsReceiveFuzz, DamagedPacketsFollowedByGoodOnesArriveExact) {
             ended = true;
         });
         auto cable = rig.ports->endpoint("cable");
-        sampler::sds::DumpHeader h;
-        h.periodNs = 20000;
-        h.lengthWords = 130;
+        sampler::sds::DumpHeader h{.periodNs = 20000, .lengthWords = 130};
         const auto header = sampler::sds::encodeHeader(h);
         cable->toHost(header.data(), header.size());
         for (size_t p = 0; p < 4; ++p) {

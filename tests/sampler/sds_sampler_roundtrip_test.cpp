@@ -81,11 +81,7 @@ TEST_F(SdsSamplerRoundTrip, SmoothedSendsTheSmoothersOutput) {
     // What the smoother itself delivers for the same stretch.
     sample::TFileAndMemoryStream store;
     store.writeAll(samples.data(), samples.size() * 2);
-    slicing::TWaveSmoother::Settings s;
-    s.input = &store;
-    s.length = 8000;
-    s.level = 30;
-    s.lengthPerChannel = true;
+    slicing::TWaveSmoother::Settings s{.input = &store, .length = 8000, .level = 30, .lengthPerChannel = true};
     slicing::TWaveSmoother reference(s);
     std::vector<int16_t> expected(expectedWords);
     ASSERT_EQ(reference.read(expected.data(), expected.size()), expected.size());
@@ -105,12 +101,7 @@ TEST_F(SdsSamplerRoundTrip, CableCaptureMatchesTheCodecByteForByte) {
     ASSERT_EQ(report.error, "");
     const auto sent = rig.sentMessages();
     ASSERT_EQ(sent.size(), 1u + 4u);
-    sampler::sds::DumpHeader h;
-    h.channel = 2;
-    h.sampleNumber = 21;
-    h.periodNs = 31250;
-    h.lengthWords = 130;
-    h.loopEnd = 130;
+    sampler::sds::DumpHeader h{.channel = 2, .sampleNumber = 21, .periodNs = 31250, .lengthWords = 130, .loopEnd = 130};
     const auto header = sampler::sds::encodeHeader(h);
     EXPECT_EQ(sent[0], std::vector<uint8_t>(header.begin(), header.end()));
     for (size_t p = 0; p < 4; ++p) {

@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -117,17 +118,18 @@ struct Rig {
         return driver.lastSend();
     }
 
-    sampler::ReceivedSample receive(int32_t number) {
-        bool ended = false;
-        sampler::ReceivedSample result;
+    // Starts a receive of sample `number` into `received`; `receiveEnd` holds its end once it came.
+    void startReceive(int32_t number) {
+        receiveEnd.reset();
         driver.setSampleStore(&received);
         driver.clearError();
-        driver.receiveSample(number, [&](const sampler::ReceivedSample& r) {
-            result = r;
-            ended = true;
-        });
-        EXPECT_TRUE(runUntil([&] { return ended; })) << "the receive never ended";
-        return result;
+        driver.receiveSample(number, [this](const sampler::ReceivedSample& r) { receiveEnd = r; });
+    }
+
+    sampler::ReceivedSample receive(int32_t number) {
+        startReceive(number);
+        EXPECT_TRUE(runUntil([&] { return receiveEnd.has_value(); })) << "the receive never ended";
+        return receiveEnd.value_or(sampler::ReceivedSample{});
     }
 
     std::vector<int16_t> receivedSamples() const {
@@ -156,6 +158,7 @@ struct Rig {
     sampler::sds::TSDSDriver driver;
     sample::TFileAndMemoryStream store;
     sample::TFileAndMemoryStream received;
+    std::optional<sampler::ReceivedSample> receiveEnd;
     std::vector<std::string> statuses;
     std::mutex captureMutex;
     std::vector<std::pair<char, std::vector<uint8_t>>> captured;

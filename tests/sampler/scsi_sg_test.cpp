@@ -96,17 +96,17 @@ TEST_F(FakeSysfs, ListsHostsThatHaveSgNodesAtLunZero) {
     fs::create_directories(root / "sys/class/scsi_generic/sg8");  // no device link
 
     const auto hosts = listSgHosts(root / "sys");
+    // Each host as "number identifier node@target ...", nodes in target order; host 7 has no
+    // proc_name and is named as the host itself.
+    std::vector<std::string> described;
+    for (const auto& h : hosts) {
+        described.push_back(std::to_string(h.host) + " " + h.identifier);
+        for (const auto& n : h.nodes) {
+            described.back() += " " + n.name + "@" + std::to_string(n.target);
+        }
+    }
+    EXPECT_EQ(described, (std::vector<std::string>{"0 ahci sg0@0", "3 usb-storage sg2@2 sg1@4", "7 host7 sg9@1"}));
     ASSERT_EQ(hosts.size(), 3u);
-    EXPECT_EQ(hosts[0].host, 0);
-    EXPECT_EQ(hosts[0].identifier, "ahci");
-    EXPECT_EQ(hosts[1].host, 3);
-    EXPECT_EQ(hosts[1].identifier, "usb-storage");
-    ASSERT_EQ(hosts[1].nodes.size(), 2u);
-    EXPECT_EQ(hosts[1].nodes[0].name, "sg2");
-    EXPECT_EQ(hosts[1].nodes[0].target, 2);
-    EXPECT_EQ(hosts[1].nodes[1].name, "sg1");
-    EXPECT_EQ(hosts[2].host, 7);
-    EXPECT_EQ(hosts[2].identifier, "host7") << "no proc_name: the host's own name";
     ASSERT_NE(findNode(hosts[1], 4), nullptr);
     EXPECT_EQ(findNode(hosts[1], 4)->name, "sg1");
     EXPECT_EQ(findNode(hosts[1], 6), nullptr);

@@ -233,17 +233,11 @@ TEST(SdsSamplerFaults, OpenLoopReceiveAfterTheSamplersWait) {
 TEST(SdsSamplerFaults, AbortWhileReceivingSendsCancelAndFails) {
     Receiving r("silence");
     r.rig.driver.setTimeouts({400ms, 400ms, 60000ms});
-    bool ended = false;
-    sampler::ReceivedSample result;
-    r.rig.driver.setSampleStore(&r.rig.received);
-    r.rig.driver.receiveSample(9, [&](const sampler::ReceivedSample& got) {
-        result = got;
-        ended = true;
-    });
+    r.rig.startReceive(9);
     r.rig.runUntil([] { return false; }, std::chrono::seconds(1));
     r.rig.driver.abort();
-    ASSERT_TRUE(r.rig.runUntil([&] { return ended; }, std::chrono::seconds(5)));
-    expectFailure(result, r, "Transfer aborted");
+    ASSERT_TRUE(r.rig.runUntil([&] { return r.rig.receiveEnd.has_value(); }, std::chrono::seconds(5)));
+    expectFailure(*r.rig.receiveEnd, r, "Transfer aborted");
     const auto sent = r.rig.sentMessages();
     ASSERT_FALSE(sent.empty());
     EXPECT_EQ(sent.back(), (std::vector<uint8_t>{0xF0, 0x7E, 0x00, 0x7D, 0x01, 0xF7}));
@@ -321,13 +315,7 @@ TEST(SdsReceiveFuzz, DamagedPacketsFollowedByGoodOnesArriveExact) {
         rig.useProfile(kCable, kCable);
         rig.driver.setTimeouts(kShort);
         const auto data = cleavix::test::testSignal(130, uint32_t(round));
-        bool ended = false;
-        sampler::ReceivedSample result;
-        rig.driver.setSampleStore(&rig.received);
-        rig.driver.receiveSample(100000 + 2, [&](const sampler::ReceivedSample& got) {
-            result = got;
-            ended = true;
-        });
+        rig.startReceive(100000 + 2);
         auto cable = rig.ports->endpoint("cable");
         sampler::sds::DumpHeader h{.periodNs = 20000, .lengthWords = 130};
         const auto header = sampler::sds::encodeHeader(h);
@@ -343,9 +331,9 @@ TEST(SdsReceiveFuzz, DamagedPacketsFollowedByGoodOnesArriveExact) {
             cable->toHost(bad.data(), bad.size());
             cable->toHost(packet.data(), packet.size());
         }
-        ASSERT_TRUE(rig.runUntil([&] { return ended; }, std::chrono::seconds(10)));
-        ASSERT_EQ(result.error, "");
-        EXPECT_EQ(result.sampleRate, 50000u);
+        ASSERT_TRUE(rig.runUntil([&] { return rig.receiveEnd.has_value(); }, std::chrono::seconds(10)));
+        ASSERT_EQ(rig.receiveEnd->error, "");
+        EXPECT_EQ(rig.receiveEnd->sampleRate, 50000u);
         EXPECT_EQ(rig.receivedSamples(), data);
     }
 }

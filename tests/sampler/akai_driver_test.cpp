@@ -48,9 +48,7 @@ TEST_F(AkaiDriver, IdentifiesTheSamplerAndReportsAFailureThroughTheContinuation)
     EXPECT_TRUE(prompter.asked.empty());
 
     // Nothing at the ID: the continuation still runs, with the error set.
-    SamplerProfile nobody;
-    nobody.scsiDevice = 5;
-    driver.setProfile(nobody);
+    driver.setProfile({.scsiDevice = 5});
     continued = false;
     driver.checkDevice([&] { continued = true; });
     ASSERT_TRUE(runUntil(loop, [&] { return continued; }));

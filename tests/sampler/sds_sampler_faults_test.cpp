@@ -5,6 +5,7 @@
 #include "sampler/sds/SdsCodec.h"
 #include "support/TestSupport.h"
 
+#include <algorithm>
 #include <random>
 
 using namespace cleavix;
@@ -19,52 +20,50 @@ const sampler::sds::SdsTimeouts kShort{400ms, 400ms, 400ms};
 
 std::vector<int16_t> samples(size_t n = 200) { return cleavix::test::testSignal(n, 11); }
 
-struct Sending {
-    explicit Sending(const std::string& faults) : rig(faults) {
-        rig.useProfile(kSampler, kSampler);
+// A rig on the emulated sampler told to misbehave, with short time-outs; each run is timed.
+struct Faulty {
+    explicit Faulty(const std::string& faults, bool openLoop = false) : rig(faults) {
+        rig.useProfile(kSampler, kSampler, openLoop);
         rig.driver.setTimeouts(kShort);
     }
-    sampler::sds::SdsSendReport send() {
+    template <class Run>
+    auto timed(Run run) {
         const auto start = Clock::now();
-        auto report = rig.send(samples(), 44100, 5);
+        auto result = run();
         seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        return report;
+        return result;
+    }
+    Rig rig;
+    double seconds = 0;
+};
+
+struct Sending : Faulty {
+    using Faulty::Faulty;
+    sampler::sds::SdsSendReport send() {
+        return timed([this] { return rig.send(samples(), 44100, 5); });
     }
     bool stored() const {
         const auto got = rig.sampler->sample(5);
         return got && got->samples == samples();
     }
     bool sentCancel() {
-        for (const auto& m : rig.sentMessages()) {
-            if (m.size() == 6 && m[3] == sampler::sds::kSubCancel) {
-                return true;
-            }
-        }
-        return false;
+        const auto sent = rig.sentMessages();
+        return std::any_of(sent.begin(), sent.end(),
+                           [](const auto& m) { return m.size() == 6 && m[3] == sampler::sds::kSubCancel; });
     }
-    Rig rig;
-    double seconds = 0;
 };
 
-struct Receiving {
-    explicit Receiving(const std::string& faults, bool openLoop = false) : rig(faults) {
-        rig.useProfile(kSampler, kSampler, openLoop);
-        rig.driver.setTimeouts(kShort);
-        sampler::virt::StoredSample s;
-        s.samples = samples();
-        rig.sampler->putSample(9, s);
+// The sampler holds sample 9; the target holds four bytes of an earlier receive.
+struct Receiving : Faulty {
+    explicit Receiving(const std::string& faults, bool openLoop = false) : Faulty(faults, openLoop) {
+        rig.sampler->putSample(9, {.samples = samples()});
         const uint8_t old[] = {1, 2, 3, 4};
         rig.received.writeAll(old, sizeof old);
     }
     sampler::ReceivedSample receive(int32_t number = 9) {
-        const auto start = Clock::now();
-        auto result = rig.receive(number);
-        seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        return result;
+        return timed([&] { return rig.receive(number); });
     }
     bool targetUntouched() const { return rig.received.size() == 4; }
-    Rig rig;
-    double seconds = 0;
 };
 
 void expectFailure(const sampler::sds::SdsSendReport& report, Sending& s, const std::string& text) {

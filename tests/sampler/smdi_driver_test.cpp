@@ -15,9 +15,7 @@ TEST_F(SmdiDriver, IdentifiesAnSmdiSamplerAndTellsWhatIsNot) {
     EXPECT_EQ(driver.inquiry()->vendor, "CLEAVIX");
 
     // Nothing at the ID, a disk, and a processor that does not speak SMDI.
-    SamplerProfile nobody;
-    nobody.scsiDevice = 5;
-    driver.setProfile(nobody);
+    driver.setProfile({.scsiDevice = 5});
     EXPECT_FALSE(identify());
     EXPECT_EQ(driver.errorText(), kCommunicationError);
     bus->attach(5, std::make_shared<scsi::VirtualDiskTarget>());
@@ -129,17 +127,14 @@ TEST_F(SmdiDriver, SendProgressCountsPacketsAndBatchTextsCarryTheNumber) {
 }
 
 TEST_F(SmdiDriver, ListsTheTableOfSamplesAndStopsAtTheFirstGap) {
-    VirtualSmdiSampler::Sample a;
-    a.name = "short";
-    a.data.assign(2000, 1); // 1000 words
-    device->putSample(0, a);
+    hold(0, std::vector<uint8_t>(2000, 1), "short"); // 1000 words
     VirtualSmdiSampler::Sample b;
     b.name = "wide";
     b.channels = 2;
     b.periodNs = 20833;
     b.data.assign(4096, 2); // 1024 frames... 2048 words
     device->putSample(1, b);
-    device->putSample(3, a); // after a gap: not listed
+    hold(3, std::vector<uint8_t>(2000, 1), "short"); // after a gap: not listed
     const auto rows = list();
     EXPECT_FALSE(driver.hasError());
     ASSERT_EQ(rows.size(), 2u);

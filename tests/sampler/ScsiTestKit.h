@@ -3,10 +3,14 @@
 // target that records what it was sent.
 #include "jobs/MainLoop.h"
 #include "sampler/scsi/ScsiCommands.h"
+#include "sampler/scsi/ScsiLayer.h"
 #include "sampler/virtual/VirtualScsiBus.h"
+
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -28,6 +32,29 @@ inline bool runUntil(jobs::MainLoop& loop, const std::function<bool()>& done,
     ticker.join();
     loop.runPending();
     return done();
+}
+
+// The ends of one command: how many there were, the last one and the thread it ran on.
+struct Ends {
+    int count = 0;
+    Completion last;
+    std::thread::id thread;
+};
+
+// Issues one command and runs the loop until it ended (and a little longer, to catch a second
+// end); a completion inside execute() itself fails the test.
+inline Ends execute(jobs::MainLoop& loop, ScsiLayer& layer, const Request& request,
+                    std::chrono::milliseconds limit = std::chrono::milliseconds(3000)) {
+    Ends ends;
+    layer.execute(request, [&](const Completion& c) {
+        ++ends.count;
+        ends.last = c;
+        ends.thread = std::this_thread::get_id();
+    });
+    EXPECT_EQ(ends.count, 0) << "a completion ran inside execute()";
+    runUntil(loop, [&] { return ends.count > 0; }, limit);
+    runUntil(loop, [] { return false; }, std::chrono::milliseconds(30));
+    return ends;
 }
 
 // Answers INQUIRY as a processor device, echoes data-out into later data-in, keeps the CDBs seen.

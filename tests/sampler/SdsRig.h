@@ -14,8 +14,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -45,6 +47,19 @@ private:
     std::thread thread_;
 };
 
+// Runs the loop until `done` or the deadline; false on the deadline.
+inline bool runUntil(jobs::MainLoop& loop, const std::function<bool()>& done,
+                     std::chrono::seconds limit = std::chrono::seconds(60)) {
+    LoopTicker ticker(loop);
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    bool timedOut = false;
+    loop.runUntil([&] {
+        timedOut = std::chrono::steady_clock::now() > deadline;
+        return timedOut || done();
+    });
+    return !timedOut;
+}
+
 struct Rig {
     explicit Rig(const std::string& faults = "", const std::string& folder = "")
         : sampler(std::make_shared<sampler::virt::VirtualSdsSampler>(folder, faults)),
@@ -69,16 +84,8 @@ struct Rig {
         driver.setProfile(profile);
     }
 
-    // Runs the loop until `done` or the deadline; false on the deadline.
     bool runUntil(const std::function<bool()>& done, std::chrono::seconds limit = std::chrono::seconds(60)) {
-        LoopTicker ticker(loop);
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        bool timedOut = false;
-        loop.runUntil([&] {
-            timedOut = std::chrono::steady_clock::now() > deadline;
-            return timedOut || done();
-        });
-        return !timedOut;
+        return sds::runUntil(loop, done, limit);
     }
 
     // Sends mono 16-bit samples from the store as sample `number`; returns once the send ended.
@@ -111,17 +118,18 @@ struct Rig {
         return driver.lastSend();
     }
 
-    sampler::ReceivedSample receive(int32_t number) {
-        bool ended = false;
-        sampler::ReceivedSample result;
+    // Starts a receive of sample `number` into `received`; `receiveEnd` holds its end once it came.
+    void startReceive(int32_t number) {
+        receiveEnd.reset();
         driver.setSampleStore(&received);
         driver.clearError();
-        driver.receiveSample(number, [&](const sampler::ReceivedSample& r) {
-            result = r;
-            ended = true;
-        });
-        EXPECT_TRUE(runUntil([&] { return ended; })) << "the receive never ended";
-        return result;
+        driver.receiveSample(number, [this](const sampler::ReceivedSample& r) { receiveEnd = r; });
+    }
+
+    sampler::ReceivedSample receive(int32_t number) {
+        startReceive(number);
+        EXPECT_TRUE(runUntil([&] { return receiveEnd.has_value(); })) << "the receive never ended";
+        return receiveEnd.value_or(sampler::ReceivedSample{});
     }
 
     std::vector<int16_t> receivedSamples() const {
@@ -150,6 +158,7 @@ struct Rig {
     sampler::sds::TSDSDriver driver;
     sample::TFileAndMemoryStream store;
     sample::TFileAndMemoryStream received;
+    std::optional<sampler::ReceivedSample> receiveEnd;
     std::vector<std::string> statuses;
     std::mutex captureMutex;
     std::vector<std::pair<char, std::vector<uint8_t>>> captured;

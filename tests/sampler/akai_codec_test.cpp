@@ -1,4 +1,5 @@
 #include "sampler/akai/AkaiCodec.h"
+#include "support/FoldSampler.h"
 
 #include <gtest/gtest.h>
 
@@ -37,17 +38,11 @@ TEST(AkaiCodec, NibblesLowFirstAndBack) {
 }
 
 TEST(AkaiCodec, CharacterSet) {
-    EXPECT_EQ(akaiIndex('0'), 0);
-    EXPECT_EQ(akaiIndex('9'), 9);
-    EXPECT_EQ(akaiIndex(' '), 10);
-    EXPECT_EQ(akaiIndex('A'), 11);
-    EXPECT_EQ(akaiIndex('z'), 36);
-    EXPECT_EQ(akaiIndex('#'), 37);
-    EXPECT_EQ(akaiIndex('+'), 38);
-    EXPECT_EQ(akaiIndex('-'), 39);
-    EXPECT_EQ(akaiIndex('.'), 40);
-    EXPECT_EQ(akaiIndex('\''), 10);
-    EXPECT_EQ(akaiIndex('\xE9'), 10);
+    const std::pair<char, int> indices[] = {{'0', 0},  {'9', 9},  {' ', 10}, {'A', 11},  {'z', 36},   {'#', 37},
+                                            {'+', 38}, {'-', 39}, {'.', 40}, {'\'', 10}, {'\xE9', 10}};
+    for (const auto& [c, index] : indices) {
+        EXPECT_EQ(akaiIndex(c), index) << "character " << int(uint8_t(c));
+    }
     // Lower case and an apostrophe: upper case, the apostrophe a blank, padded to 12.
     const auto name = akaiName("don't");
     EXPECT_EQ(akaiText(name, false), "DON T       ");
@@ -58,23 +53,15 @@ TEST(AkaiCodec, CharacterSet) {
 
 TEST(AkaiCodec, SampleHeaderBlockAndSplit) {
     const auto block = sampleHeaderBlock("kick", 1, 60, 1250);
-    EXPECT_EQ(block[0], 3);
-    EXPECT_EQ(block[1], 1);
-    EXPECT_EQ(block[2], 60);
+    test::expectBytesAt(block, {{0, 3}, {1, 1}, {2, 60}, {15, 128}, {19, 3}, {26, 1250 & 0xFF}, {27, 1250 >> 8},
+                                {34, 1249 & 0xFF}, {38, 0}});
     EXPECT_EQ(akaiText(std::span(block).subspan(3, 12), true), "KICK");
-    EXPECT_EQ(block[15], 128);
-    EXPECT_EQ(block[19], 3);
-    EXPECT_EQ(block[26], 1250 & 0xFF);
-    EXPECT_EQ(block[27], 1250 >> 8);
-    EXPECT_EQ(block[34], 1249 & 0xFF);
-    EXPECT_EQ(block[38], 0);
     const auto message = sampleHeaderMessage(130, block);
     ASSERT_EQ(message.first.size(), 200u);
     ASSERT_EQ(message.second.size(), 192u);
     EXPECT_EQ(Bytes(message.first.begin(), message.first.begin() + 7),
               (Bytes{0xF0, 0x47, 0x00, 0x0B, 0x48, 0x02, 0x01}));
-    EXPECT_EQ(message.first[7], 3);
-    EXPECT_EQ(message.first[8], 0);
+    test::expectBytesAt(message.first, {{7, 3}, {8, 0}});
     EXPECT_EQ(message.second.back(), 0xF7);
     Bytes nibbles(message.first.begin() + 7, message.first.end());
     nibbles.insert(nibbles.end(), message.second.begin(), message.second.end() - 1);
@@ -93,15 +80,8 @@ TEST(AkaiCodec, ProgramIsSentAsWritten) {
               (Bytes{0xF0, 0x47, 0x00, 0x07, 0x48, 0x04, 0x00}));
     const Bytes values = fromNibbles(Bytes(message.first.begin() + 7, message.first.end()));
     ASSERT_EQ(values.size(), 96u); // 193 nibbles: the odd one is the low half of value 96
-    EXPECT_EQ(values[0], 1);
+    test::expectBytesAt(values, {{0, 1}, {17, 31}, {18, 1}, {19, 48}, {20, 72}, {22, 255}, {63, 16}, {89, 5}});
     EXPECT_EQ(akaiText(std::span(values).subspan(3, 12), true), "PIANO");
-    EXPECT_EQ(values[17], 31);
-    EXPECT_EQ(values[18], 1);
-    EXPECT_EQ(values[19], 48);
-    EXPECT_EQ(values[20], 72);
-    EXPECT_EQ(values[22], 255);
-    EXPECT_EQ(values[63], 16);
-    EXPECT_EQ(values[89], 5);
     // The fixed tail: 0, 0, 5, 8, 14 as nibble pairs, zeros, F7.
     EXPECT_EQ(Bytes(message.second.begin(), message.second.begin() + 10),
               (Bytes{0, 0, 0, 0, 5, 0, 8, 0, 14, 0}));
@@ -111,14 +91,9 @@ TEST(AkaiCodec, ProgramIsSentAsWritten) {
 
 TEST(AkaiCodec, KeygroupBlockFillsAllItsValues) {
     const auto block = keygroupBlock(59, 61, "bass001");
-    EXPECT_EQ(block[0], 2);
-    EXPECT_EQ(block[3], 59);
-    EXPECT_EQ(block[4], 61);
-    EXPECT_EQ(block[7], 99);
-    EXPECT_EQ(block[28], 19);
+    // The last value lands on the block's last byte.
+    test::expectBytesAt(block, {{0, 2}, {3, 59}, {4, 61}, {7, 99}, {28, 19}, {47, 127}, {191, 25}});
     EXPECT_EQ(akaiText(std::span(block).subspan(34, 12), true), "BASS001");
-    EXPECT_EQ(block[47], 127);
-    EXPECT_EQ(block[191], 25); // the last value lands on the block's last byte
     const auto message = keygroupMessage(3, 59, 61, "bass001");
     ASSERT_EQ(message.first.size(), 200u);
     ASSERT_EQ(message.second.size(), 193u);
@@ -168,14 +143,7 @@ TEST(AkaiCodec, ReceivedHeader) {
 }
 
 TEST(AkaiCodec, SmallAnswers) {
-    Bytes memory(20, 0);
-    memory[0] = 0xF0;
-    memory[1] = 0x47;
-    memory[3] = 0x01;
-    memory[4] = 0x48;
-    memory[15] = 0x10;
-    memory[16] = 0x01;
-    memory[19] = 0xF7;
+    Bytes memory = {0xF0, 0x47, 0, 0x01, 0x48, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x10, 0x01, 0, 0, 0xF7};
     EXPECT_EQ(parseFreeMemory(memory), std::optional<uint32_t>(0x90));
     memory.resize(19);
     EXPECT_FALSE(parseFreeMemory(memory));

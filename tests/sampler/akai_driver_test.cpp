@@ -1,43 +1,30 @@
-#include "ScsiTestKit.h"
-#include "sample/FileAndMemoryStream.h"
+#include "ScsiSamplerRig.h"
 #include "sampler/akai/AkaiS2000Driver.h"
 #include "sampler/virtual/VirtualAkaiSampler.h"
-#include "support/TestSupport.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include <cstring>
 
 namespace cleavix::sampler::akai {
 namespace {
 
 using scsi::VirtualAkaiSampler;
 using scsi::testkit::runUntil;
+using test::le16Bytes;
 
 constexpr uint8_t kId = VirtualAkaiSampler::kDefaultId;
 
-class AkaiDriver : public ::testing::Test {
+class AkaiDriver : public scsi::testkit::ScsiSamplerRig<TAkaiS2000Driver> {
 protected:
-    AkaiDriver() {
-        bus = std::make_shared<scsi::VirtualScsiBus>();
-        device = std::make_shared<VirtualAkaiSampler>(std::string{});
+    AkaiDriver()
+        : ScsiSamplerRig([](scsi::ScsiLayer& onLayer, jobs::MainLoop&, test::ScriptedPrompter& asker) {
+              return TAkaiS2000Driver(onLayer, asker);
+          }) {
         bus->attach(kId, device);
-        layer.addBackend(bus);
         SamplerProfile profile;
         profile.deviceType = 5;
         profile.scsiDevice = kId;
         driver.setProfile(profile);
-        driver.setSampleStore(&store);
-        driver.setScratchDirectory(scratch.path());
-        driver.setStatusPanel([this](const std::string& text) { statuses.push_back(text); });
-        driver.setDoneEvent([this] { ++doneSignals; });
-    }
-
-    void fillStore(const std::vector<int16_t>& samples) {
-        store.clear();
-        store.seek(0);
-        store.writeAll(samples.data(), samples.size() * 2);
     }
 
     SendSampleArgs mono(uint32_t bytes, uint32_t rate = 44100) {
@@ -50,65 +37,8 @@ protected:
         return args;
     }
 
-    // Sends and waits for the done event; whether the driver ended without error.
-    bool send(const SendSampleArgs& args) {
-        const int before = doneSignals;
-        driver.clearError();
-        driver.sendSample(args);
-        EXPECT_TRUE(runUntil(loop, [&] { return doneSignals > before && !driver.busy(); }));
-        return !driver.hasError();
-    }
-
-    std::optional<ReceivedSample> receive(int32_t number) {
-        std::optional<ReceivedSample> result;
-        driver.clearError();
-        driver.receiveSample(number, [&](const ReceivedSample& r) { result = r; });
-        EXPECT_TRUE(runUntil(loop, [&] { return result.has_value() && !driver.busy(); }));
-        return result;
-    }
-
-    std::vector<SamplerSampleEntry> list() {
-        std::optional<std::vector<SamplerSampleEntry>> rows;
-        driver.listSamples([&](const std::vector<SamplerSampleEntry>& all) { rows = all; });
-        EXPECT_TRUE(runUntil(loop, [&] { return rows.has_value() && !driver.busy(); }));
-        return rows.value_or(std::vector<SamplerSampleEntry>{});
-    }
-
-    bool map(const MapSamplesArgs& args) {
-        bool finished = false;
-        MapSamplesArgs copy = args;
-        copy.finished = [&] { finished = true; };
-        driver.clearError();
-        driver.mapSamples(copy);
-        EXPECT_TRUE(runUntil(loop, [&] { return finished && !driver.busy(); }, std::chrono::milliseconds(10000)));
-        return !driver.hasError();
-    }
-
-    std::vector<uint8_t> storeBytes() {
-        std::vector<uint8_t> out(size_t(store.size()));
-        store.readAt(0, out.data(), out.size());
-        return out;
-    }
-
-    jobs::MainLoop loop;
-    std::shared_ptr<scsi::VirtualScsiBus> bus;
-    std::shared_ptr<VirtualAkaiSampler> device;
-    scsi::ScsiLayer layer{loop};
-    test::ScriptedPrompter prompter;
-    test::TempDir scratch;
-    sample::TFileAndMemoryStream store;
-    TAkaiS2000Driver driver{layer, prompter};
-    std::vector<std::string> statuses;
-    int doneSignals = 0;
+    std::shared_ptr<VirtualAkaiSampler> device = std::make_shared<VirtualAkaiSampler>(std::string{});
 };
-
-std::vector<uint8_t> asBytes(const std::vector<int16_t>& samples) {
-    std::vector<uint8_t> out(samples.size() * 2);
-    if (!out.empty()) { // an empty vector's data() may be null, which memcpy must not get
-        std::memcpy(out.data(), samples.data(), out.size());
-    }
-    return out;
-}
 
 TEST_F(AkaiDriver, IdentifiesTheSamplerAndReportsAFailureThroughTheContinuation) {
     bool continued = false;
@@ -118,9 +48,7 @@ TEST_F(AkaiDriver, IdentifiesTheSamplerAndReportsAFailureThroughTheContinuation)
     EXPECT_TRUE(prompter.asked.empty());
 
     // Nothing at the ID: the continuation still runs, with the error set.
-    SamplerProfile nobody;
-    nobody.scsiDevice = 5;
-    driver.setProfile(nobody);
+    driver.setProfile({.scsiDevice = 5});
     continued = false;
     driver.checkDevice([&] { continued = true; });
     ASSERT_TRUE(runUntil(loop, [&] { return continued; }));
@@ -139,7 +67,7 @@ TEST_F(AkaiDriver, SendListReceiveRoundTripsAt22050And44100) {
     fillStore(b);
     ASSERT_TRUE(send(mono(2500, 44100)));
     EXPECT_EQ(statuses.back(), "Inactive");
-    EXPECT_NE(std::find(statuses.begin(), statuses.end(), "Sending # 100.00%"), statuses.end());
+    EXPECT_TRUE(sawStatus("Sending # 100.00%"));
     EXPECT_FALSE(device->modeOn());
 
     const auto held = device->samples();
@@ -147,8 +75,8 @@ TEST_F(AkaiDriver, SendListReceiveRoundTripsAt22050And44100) {
     EXPECT_EQ(held[0].name, "DON T STOP  ");
     EXPECT_EQ(held[0].rate, 0);
     EXPECT_EQ(held[1].rate, 1);
-    EXPECT_EQ(held[0].data, asBytes(a));
-    EXPECT_EQ(held[1].data, asBytes(b));
+    EXPECT_EQ(held[0].data, le16Bytes(a));
+    EXPECT_EQ(held[1].data, le16Bytes(b));
 
     const auto rows = list();
     ASSERT_EQ(rows.size(), 2u);
@@ -164,12 +92,12 @@ TEST_F(AkaiDriver, SendListReceiveRoundTripsAt22050And44100) {
     EXPECT_EQ(got->channels, 1);
     EXPECT_EQ(got->sampleRate, 22050u);
     EXPECT_EQ(got->bytes, 6000u);
-    EXPECT_EQ(storeBytes(), asBytes(a));
+    EXPECT_EQ(storeBytes(), le16Bytes(a));
     EXPECT_EQ(driver.receivedName(), "DON T STOP");
     got = receive(1);
     ASSERT_TRUE(got);
     EXPECT_EQ(got->sampleRate, 44100u);
-    EXPECT_EQ(storeBytes(), asBytes(b));
+    EXPECT_EQ(storeBytes(), le16Bytes(b));
     EXPECT_TRUE(scratch.entries().empty()); // the working file is gone
     EXPECT_TRUE(prompter.asked.empty());
 }
@@ -178,13 +106,8 @@ TEST_F(AkaiDriver, SendsInChunksOf1024) {
     fillStore(test::testSignal(1250));
     ASSERT_TRUE(send(mono(2500)));
     // 1024, 1024 and 452 bytes of data, as three progress steps.
-    std::vector<std::string> sending;
-    for (const auto& s : statuses) {
-        if (s.rfind("Sending", 0) == 0) {
-            sending.push_back(s);
-        }
-    }
-    EXPECT_EQ(sending, (std::vector<std::string>{"Sending # 40.96%", "Sending # 81.92%", "Sending # 100.00%"}));
+    EXPECT_EQ(statusesStartingWith("Sending"),
+              (std::vector<std::string>{"Sending # 40.96%", "Sending # 81.92%", "Sending # 100.00%"}));
 }
 
 TEST_F(AkaiDriver, RefusesWhatTheSamplerCannotTake) {
@@ -264,7 +187,7 @@ class AkaiReceiveFaults : public AkaiDriver, public ::testing::WithParamInterfac
 
 TEST_P(AkaiReceiveFaults, CompleteWithZerosAndKeepTheStore) {
     const auto& c = GetParam();
-    device->addSample({"LOOP", 1, 60, asBytes(test::testSignal(c.words))});
+    device->addSample({"LOOP", 1, 60, le16Bytes(test::testSignal(c.words))});
     const auto before = test::testSignal(10, 3);
     fillStore(before);
     device->setFaults(c.faults);
@@ -279,16 +202,16 @@ TEST_P(AkaiReceiveFaults, CompleteWithZerosAndKeepTheStore) {
     EXPECT_TRUE(driver.hasError());
     ASSERT_FALSE(prompter.asked.empty());
     EXPECT_THAT(prompter.asked.back(), c.text);
-    EXPECT_EQ(storeBytes(), asBytes(before));
+    EXPECT_EQ(storeBytes(), le16Bytes(before));
     EXPECT_TRUE(scratch.entries().empty());
     EXPECT_FALSE(device->modeOn());
     // Without the fault, a sample it holds comes through.
     device->setFaults({});
-    device->addSample({"NEXT", 1, 60, asBytes(test::testSignal(700, 8))});
+    device->addSample({"NEXT", 1, 60, le16Bytes(test::testSignal(700, 8))});
     got = receive(int32_t(device->samples().size() - 1));
     ASSERT_TRUE(got);
     EXPECT_EQ(got->bytes, 1400u);
-    EXPECT_EQ(storeBytes(), asBytes(test::testSignal(700, 8)));
+    EXPECT_EQ(storeBytes(), le16Bytes(test::testSignal(700, 8)));
 }
 
 const ReceiveFault kReceiveFaults[] = {
@@ -312,7 +235,7 @@ INSTANTIATE_TEST_SUITE_P(Faults, AkaiReceiveFaults, ::testing::ValuesIn(kReceive
                          [](const auto& which) { return std::string(which.param.name); });
 
 TEST_F(AkaiDriver, UserAbortAsTheDataArriveKeepsTheStore) {
-    device->addSample({"LOOP", 1, 60, asBytes(test::testSignal(5000))});
+    device->addSample({"LOOP", 1, 60, le16Bytes(test::testSignal(5000))});
     const std::vector<int16_t> before = test::testSignal(10, 3);
     fillStore(before);
     driver.setStatusPanel([this](const std::string& text) {
@@ -323,7 +246,7 @@ TEST_F(AkaiDriver, UserAbortAsTheDataArriveKeepsTheStore) {
     const auto got = receive(0);
     ASSERT_TRUE(got);
     EXPECT_EQ(got->channels, 0);
-    EXPECT_EQ(storeBytes(), asBytes(before));
+    EXPECT_EQ(storeBytes(), le16Bytes(before));
     EXPECT_FALSE(device->modeOn());
 }
 
@@ -435,26 +358,20 @@ TEST_F(AkaiDriver, RefusedProgramOrKeygroupAndAbortEndTheMap) {
 TEST_F(AkaiDriver, VendorCommandsNeedTheModeOn) {
     // The emulator refuses a status read while the mode is off.
     std::array<uint8_t, 6> status{};
-    scsi::Request request;
-    request.target = kId;
-    request.direction = scsi::Direction::In;
-    request.cdb = {0x0D, 0, 0, 0, 0, 0};
-    request.buffer = status.data();
-    request.length = 6;
-    std::optional<scsi::Completion> done;
-    layer.execute(request, [&](const scsi::Completion& c) { done = c; });
-    ASSERT_TRUE(runUntil(loop, [&] { return done.has_value(); }));
-    EXPECT_EQ(done->targetStatus, scsi::target_status::kCheckCondition);
+    scsi::Request request{.target = kId, .direction = scsi::Direction::In, .cdb = {0x0D, 0, 0, 0, 0, 0},
+                          .buffer = status.data(), .length = 6};
+    auto done = scsi::testkit::execute(loop, layer, request);
+    ASSERT_EQ(done.count, 1);
+    EXPECT_EQ(done.last.targetStatus, scsi::target_status::kCheckCondition);
 
     // It answers INQUIRY as an AKAI S2000 processor device.
     std::vector<uint8_t> inquiry(96);
     request.cdb = scsi::inquiryCdb();
     request.buffer = inquiry.data();
     request.length = 96;
-    done.reset();
-    layer.execute(request, [&](const scsi::Completion& c) { done = c; });
-    ASSERT_TRUE(runUntil(loop, [&] { return done.has_value(); }));
-    const auto parsed = scsi::parseInquiry(std::span(inquiry.data(), done->transferred));
+    done = scsi::testkit::execute(loop, layer, request);
+    ASSERT_EQ(done.count, 1);
+    const auto parsed = scsi::parseInquiry(std::span(inquiry.data(), done.last.transferred));
     ASSERT_TRUE(parsed);
     EXPECT_EQ(parsed->vendor, "AKAI");
     EXPECT_EQ(parsed->product, "S2000");

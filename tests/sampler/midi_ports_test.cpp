@@ -14,39 +14,50 @@ using namespace cleavix::sampler::midi;
 
 namespace {
 
-struct Ports {
-    Ports() : backend(std::make_shared<VirtualMidiBackend>()) {
-        backend->addEndpoint(std::make_shared<VirtualCable>());
-    }
-    jobs::MainLoop loop;
-    std::shared_ptr<VirtualMidiBackend> backend;
+std::shared_ptr<VirtualMidiBackend> withCable() {
+    auto backend = std::make_shared<VirtualMidiBackend>();
+    backend->addEndpoint(std::make_shared<VirtualCable>());
+    return backend;
+}
+
+// An input and an output over the virtual cable.
+class MidiPorts : public ::testing::Test {
+protected:
     MidiBackends backends() { return {backend}; }
     bool runUntil(const std::function<bool()>& done) {
-        cleavix::test::sds::LoopTicker ticker(loop);
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        bool late = false;
-        loop.runUntil([&] {
-            late = std::chrono::steady_clock::now() > deadline;
-            return late || done();
-        });
-        return !late;
+        return cleavix::test::sds::runUntil(loop, done, std::chrono::seconds(10));
     }
     // Opens both ends of the cable, the input started.
-    static void open(TMidiInput& in, TMidiOutput& out) {
+    void open() {
         in.openDevice();
         in.startInput();
         out.setDeviceId(0);
         out.openDevice();
     }
     // An input handler that reads every event there is into `events`.
-    static std::function<void()> collect(TMidiInput& in, std::vector<TMyMidiEvent>& events) {
-        return [&in, &events] {
+    std::function<void()> collect(std::vector<TMyMidiEvent>& events) {
+        return [this, &events] {
             while (auto e = in.readEvent()) {
                 events.push_back(std::move(*e));
             }
         };
     }
+    jobs::MainLoop loop;
+    std::shared_ptr<VirtualMidiBackend> backend = withCable();
+    TMidiInput in{loop, backends()};
+    TMidiOutput out{loop, backends()};
 };
+
+// What `call` threw as an E; a text saying so when it threw nothing.
+template <class E>
+std::string thrown(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const E& e) {
+        return e.what();
+    }
+    return "(nothing thrown)";
+}
 
 std::vector<uint8_t> sysex(size_t size, uint8_t fill = 0x11) {
     std::vector<uint8_t> out(size, fill);
@@ -57,19 +68,15 @@ std::vector<uint8_t> sysex(size_t size, uint8_t fill = 0x11) {
 
 } // namespace
 
-TEST(MidiPorts, VirtualPortsAreListedByTheirNames) {
-    Ports p;
-    const auto list = listMidiInputs(p.backends());
+TEST_F(MidiPorts, VirtualPortsAreListedByTheirNames) {
+    const auto list = listMidiInputs(backends());
     ASSERT_EQ(list.size(), 1u);
     EXPECT_EQ(list[0].name, "Cleavix virtual cable");
     EXPECT_EQ(list[0].backend, "virtual");
     EXPECT_EQ(list[0].id, 0);
 }
 
-TEST(MidiPorts, DeviceIdRangeAndNames) {
-    Ports p;
-    TMidiInput in(p.loop, p.backends());
-    TMidiOutput out(p.loop, p.backends());
+TEST_F(MidiPorts, DeviceIdRangeAndNames) {
     EXPECT_EQ(in.deviceId(), 0);
     EXPECT_EQ(in.productName(), "Cleavix virtual cable");
     in.setDeviceId(5);
@@ -83,17 +90,8 @@ TEST(MidiPorts, DeviceIdRangeAndNames) {
     EXPECT_EQ(out.deviceId(), -1);
     out.setDeviceId(0);
     EXPECT_EQ(out.deviceId(), 0);
-    EXPECT_THROW(in.setProductName("MPU-401"), EMidiInputError);
-    try {
-        in.setProductName("MPU-401");
-    } catch (const EMidiInputError& e) {
-        EXPECT_STREQ(e.what(), "MIDI Input Device MPU-401 not installed ");
-    }
-    try {
-        out.setProductName("MPU-401");
-    } catch (const EmidioutputError& e) {
-        EXPECT_STREQ(e.what(), "MIDI output Device MPU-401 not installed");
-    }
+    EXPECT_EQ(thrown<EMidiInputError>([&] { in.setProductName("MPU-401"); }), "MIDI Input Device MPU-401 not installed ");
+    EXPECT_EQ(thrown<EmidioutputError>([&] { out.setProductName("MPU-401"); }), "MIDI output Device MPU-401 not installed");
     in.openDevice();
     in.setDeviceId(0);
     EXPECT_THROW(in.setProductName("Cleavix virtual cable"), EMidiInputError);
@@ -102,20 +100,17 @@ TEST(MidiPorts, DeviceIdRangeAndNames) {
     in.closeDevice();
 }
 
-TEST(MidiPorts, ErrorTexts) {
+TEST_F(MidiPorts, ErrorTexts) {
     EXPECT_EQ(midiErrorText(-2), "No such file or directory");
     EXPECT_EQ(midiErrorText(-19), "No such device");
     EXPECT_EQ(midiErrorText(-5000), "Specified error number is out of range");
     EXPECT_EQ(midiErrorText(0), "Specified error number is out of range");
 }
 
-TEST(MidiPorts, CableCarriesBlocksAndShortMessages) {
-    Ports p;
-    TMidiInput in(p.loop, p.backends());
-    TMidiOutput out(p.loop, p.backends());
+TEST_F(MidiPorts, CableCarriesBlocksAndShortMessages) {
     std::vector<TMyMidiEvent> events;
     size_t completions = 0;
-    in.OnMidiInput = Ports::collect(in, events);
+    in.OnMidiInput = collect(events);
     out.Onmidioutput = [&] { ++completions; };
     in.openDevice();
     in.startInput();
@@ -126,7 +121,7 @@ TEST(MidiPorts, CableCarriesBlocksAndShortMessages) {
     out.sendShort(0x90, 0x3C, 0x64);
     out.sendShort(0xFE, 0, 0); // active sensing never arrives
     out.sendLong(block.data(), block.size());
-    ASSERT_TRUE(p.runUntil([&] { return events.size() == 3 && completions == 2; }));
+    ASSERT_TRUE(runUntil([&] { return events.size() == 3 && completions == 2; }));
     EXPECT_EQ(events[0].status, 0xF0);
     EXPECT_EQ(events[0].sysex, block);
     EXPECT_EQ(events[1].status, 0x90);
@@ -143,9 +138,7 @@ TEST(MidiPorts, CableCarriesBlocksAndShortMessages) {
     EXPECT_FALSE(in.readEvent());
 }
 
-TEST(MidiPorts, BlocksOver64KiBAreRefusedNotCut) {
-    Ports p;
-    TMidiOutput out(p.loop, p.backends());
+TEST_F(MidiPorts, BlocksOver64KiBAreRefusedNotCut) {
     out.setDeviceId(0);
     out.openDevice();
     const auto big = sysex(kMaxSysexBlock + 1);
@@ -154,44 +147,33 @@ TEST(MidiPorts, BlocksOver64KiBAreRefusedNotCut) {
     const auto fits = sysex(kMaxSysexBlock);
     EXPECT_NO_THROW(out.sendLong(fits.data(), fits.size()));
     out.closeDevice();
-    TMidiOutput closed(p.loop, p.backends());
+    TMidiOutput closed(loop, backends());
     TMyMidiEvent e;
-    EXPECT_THROW(closed.sendEvent(e), EmidioutputError);
-    try {
-        closed.sendEvent(e);
-    } catch (const EmidioutputError& error) {
-        EXPECT_STREQ(error.what(), "MIDI Output device not open");
-    }
+    EXPECT_EQ(thrown<EmidioutputError>([&] { closed.sendEvent(e); }), "MIDI Output device not open");
 }
 
-TEST(MidiPorts, OverlongSysexArrivesFlagged) {
-    Ports p;
-    TMidiInput in(p.loop, p.backends());
+TEST_F(MidiPorts, OverlongSysexArrivesFlagged) {
     in.setSysexBufferSize(64);
-    TMidiOutput out(p.loop, p.backends());
     std::vector<TMyMidiEvent> events;
-    in.OnMidiInput = Ports::collect(in, events);
-    Ports::open(in, out);
+    in.OnMidiInput = collect(events);
+    open();
     const auto block = sysex(100);
     out.sendLong(block.data(), block.size());
-    ASSERT_TRUE(p.runUntil([&] { return events.size() == 1; }));
+    ASSERT_TRUE(runUntil([&] { return events.size() == 1; }));
     EXPECT_TRUE(events[0].damaged);
     EXPECT_EQ(events[0].sysex.size(), 64u);
 }
 
-TEST(MidiPorts, FullQueueLosesEventsAndSaysSoOnce) {
-    Ports p;
-    TMidiInput in(p.loop, p.backends());
+TEST_F(MidiPorts, FullQueueLosesEventsAndSaysSoOnce) {
     in.setCapacity(4);
-    TMidiOutput out(p.loop, p.backends());
     int overflows = 0;
     in.OnOverflow = [&] { ++overflows; };
     in.OnMidiInput = [] {}; // reads nothing: the queue fills
-    Ports::open(in, out);
+    open();
     for (int i = 0; i < 6; ++i) {
         out.sendShort(0x90, uint8_t(i), 0x40);
     }
-    ASSERT_TRUE(p.runUntil([&] { return overflows == 2; }));
+    ASSERT_TRUE(runUntil([&] { return overflows == 2; }));
     EXPECT_EQ(in.pendingEvents(), 4u);
     for (int i = 0; i < 4; ++i) {
         const auto e = in.readEvent();
@@ -201,10 +183,7 @@ TEST(MidiPorts, FullQueueLosesEventsAndSaysSoOnce) {
     EXPECT_FALSE(in.readEvent());
 }
 
-TEST(MidiPorts, AHandlerThatStopsEarlyIsCalledAgain) {
-    Ports p;
-    TMidiInput in(p.loop, p.backends());
-    TMidiOutput out(p.loop, p.backends());
+TEST_F(MidiPorts, AHandlerThatStopsEarlyIsCalledAgain) {
     std::vector<int> read;
     int calls = 0;
     in.OnMidiInput = [&] {
@@ -213,37 +192,32 @@ TEST(MidiPorts, AHandlerThatStopsEarlyIsCalledAgain) {
             read.push_back(e->data1);
         }
     };
-    Ports::open(in, out);
+    open();
     for (int i = 0; i < 5; ++i) {
         out.sendShort(0xB0, uint8_t(i), 0);
     }
-    ASSERT_TRUE(p.runUntil([&] { return read.size() == 5; })) << "events were stranded";
+    ASSERT_TRUE(runUntil([&] { return read.size() == 5; })) << "events were stranded";
     EXPECT_EQ(read, (std::vector<int>{0, 1, 2, 3, 4}));
     EXPECT_GE(calls, 5);
 }
 
-TEST(MidiPorts, SysexOnlyDropsShortMessages) {
-    Ports p;
-    TMidiInput in(p.loop, p.backends());
+TEST_F(MidiPorts, SysexOnlyDropsShortMessages) {
     in.setSysexOnly(true);
-    TMidiOutput out(p.loop, p.backends());
     std::vector<TMyMidiEvent> events;
-    in.OnMidiInput = Ports::collect(in, events);
-    Ports::open(in, out);
+    in.OnMidiInput = collect(events);
+    open();
     out.sendShort(0x90, 1, 2);
     const auto block = sysex(10);
     out.sendLong(block.data(), block.size());
-    ASSERT_TRUE(p.runUntil([&] { return !events.empty(); }));
+    ASSERT_TRUE(runUntil([&] { return !events.empty(); }));
     out.closeDevice();
-    p.loop.runPending();
+    loop.runPending();
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].status, 0xF0);
 }
 
-TEST(MidiPorts, ClosingDrainsWithADeadlineAndNeverLoops) {
-    Ports p;
-    p.backend->setRealTime(true); // 320 us a byte: 30 blocks of 1000 bytes take almost 10 s
-    TMidiOutput out(p.loop, p.backends());
+TEST_F(MidiPorts, ClosingDrainsWithADeadlineAndNeverLoops) {
+    backend->setRealTime(true); // 320 us a byte: 30 blocks of 1000 bytes take almost 10 s
     out.setDeviceId(0);
     out.openDevice();
     size_t completions = 0;
@@ -258,35 +232,32 @@ TEST(MidiPorts, ClosingDrainsWithADeadlineAndNeverLoops) {
     EXPECT_LT(took, 1.5);
     EXPECT_GE(took, 0.29);
     // Every block still gets exactly one completion, dropped ones included.
-    ASSERT_TRUE(p.runUntil([&] { return completions == 30; }));
-    p.loop.runPending();
+    ASSERT_TRUE(runUntil([&] { return completions == 30; }));
+    loop.runPending();
     EXPECT_EQ(completions, 30u);
     EXPECT_EQ(out.pendingMessages(), 0u);
 }
 
-TEST(MidiPorts, SysexLostToAFullQueueKeepsItsBuffer) {
-    Ports p;
-    TMidiInput in(p.loop, p.backends());
+TEST_F(MidiPorts, SysexLostToAFullQueueKeepsItsBuffer) {
     in.setCapacity(2);
     in.setSysexBufferCount(3);
-    TMidiOutput out(p.loop, p.backends());
     int overflows = 0;
     in.OnOverflow = [&] { ++overflows; };
     in.OnMidiInput = [] {};
-    Ports::open(in, out);
+    open();
     const auto block = sysex(20);
     for (int i = 0; i < 4; ++i) {
         out.sendLong(block.data(), block.size());
     }
-    ASSERT_TRUE(p.runUntil([&] { return overflows == 2; }));
+    ASSERT_TRUE(runUntil([&] { return overflows == 2; }));
     while (in.readEvent()) {
     }
     // Every buffer is free again: as many blocks as there are buffers still arrive, one by one.
     std::vector<TMyMidiEvent> events;
-    in.OnMidiInput = Ports::collect(in, events);
+    in.OnMidiInput = collect(events);
     for (size_t i = 0; i < 6; ++i) {
         out.sendLong(block.data(), block.size());
-        ASSERT_TRUE(p.runUntil([&] { return events.size() == i + 1; })) << "block " << i << " was lost";
+        ASSERT_TRUE(runUntil([&] { return events.size() == i + 1; })) << "block " << i << " was lost";
     }
     EXPECT_EQ(overflows, 2);
 }

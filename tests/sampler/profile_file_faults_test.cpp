@@ -1,6 +1,7 @@
 // The settings file in odd places: a FIFO, a folder or a device where the file should be is
 // refused with a reason (a FIFO never blocks), and a file reached through a symbolic link is
 // written where the link points, the link and the lines of the other settings kept.
+#include "support/FoldSampler.h"
 #include "support/TestSupport.h"
 
 #include "sampler/profiles/ProfileStore.h"
@@ -14,7 +15,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 namespace cleavix::sampler::profiles {
 namespace {
@@ -26,13 +26,6 @@ SamplerProfile midiProfile() {
     p.deviceType = 1;
     p.midiOutInUse = 1;
     return p;
-}
-
-std::string textOf(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 TEST(ProfileFileFaults, NoRegularFileInItsPlaceIsRefusedWithoutBlocking) {
@@ -101,10 +94,10 @@ TEST(ProfileFileFaults, AFileReachedThroughALinkIsWrittenWhereItPoints) {
     std::string error;
     ASSERT_TRUE(store.store("Akai", midiProfile(), &error)) << error;
     EXPECT_TRUE(fs::is_symlink(link)) << "the link stays";
-    const std::string text = textOf(real);
-    EXPECT_NE(text.find("Samplers\\Akai="), std::string::npos) << text;
-    EXPECT_NE(text.find("Config\\Units=8"), std::string::npos) << text;
-    EXPECT_NE(text.find("keep=me"), std::string::npos) << text;
+    const std::string text = test::readText(real);
+    for (const char* line : {"Samplers\\Akai=", "Config\\Units=8", "keep=me"}) {
+        EXPECT_NE(text.find(line), std::string::npos) << line << " in " << text;
+    }
     EXPECT_EQ(store.names(), (std::vector<std::string>{"Akai"}));
     ASSERT_TRUE(store.remove("Akai", &error)) << error;
     EXPECT_TRUE(fs::is_symlink(link));

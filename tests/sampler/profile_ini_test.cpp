@@ -1,5 +1,6 @@
 // The settings INI reader and writer: keys and values as the window's settings object writes them
 // (the expected texts were written by it), lines it does not change kept as they were.
+#include "support/FoldSampler.h"
 #include "support/TestSupport.h"
 
 #include "sampler/profiles/IniFile.h"
@@ -9,7 +10,6 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <sstream>
 
 namespace cleavix::sampler::profiles {
 namespace {
@@ -23,12 +23,7 @@ protected:
         path = fs::path(folder->path()) / "Cleavix.ini";
     }
     void write(const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-    std::string readBack() {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
+    std::string readBack() { return test::readText(path.string()); }
     std::unique_ptr<test::TempDir> folder;
     fs::path path;
 };
@@ -93,14 +88,11 @@ TEST_F(IniTest, MissingFileIsEmpty) {
 }
 
 TEST_F(IniTest, ReadsKeysAndBinaryValuesTheSettingsObjectWrote) {
-    write("[General]\ntoplevel=5\n\n[SOFTWARE]\n"
-          "Brindlecote%20Software\\Cleavix%20%28Advanced%29\\1\\Config\\Units=2\n"
-          "Brindlecote%20Software\\Cleavix%20%28Advanced%29\\Samplers\\My%20Sampler%3B%20x%3D1%2C%22q%22=@ByteArray(\\x1\\x2\\0\\xff)\n"
-          "Brindlecote%20Software\\Cleavix%20%28Advanced%29\\Samplers\\empty=@ByteArray()\n"
-          "Brindlecote%20Software\\Cleavix%20%28Advanced%29\\Samplers\\str=hello\n"
-          "Brindlecote%20Software\\Cleavix%20%28Advanced%29\\Samplers\\list=a, b\n"
-          "Brindlecote%20Software\\Cleavix%20%28Advanced%29\\Samplers\\%DCn%EF=@ByteArray(abc)\n"
-          "Brindlecote%20Software\\Cleavix%20%28Advanced%29\\Samplers\\Sub\\deeper=@ByteArray(x)\n");
+    write("[General]\ntoplevel=5\n\n[SOFTWARE]\n" +
+          test::softwareLines({"1\\Config\\Units=2",
+                               "Samplers\\My%20Sampler%3B%20x%3D1%2C%22q%22=@ByteArray(\\x1\\x2\\0\\xff)",
+                               "Samplers\\empty=@ByteArray()", "Samplers\\str=hello", "Samplers\\list=a, b",
+                               "Samplers\\%DCn%EF=@ByteArray(abc)", "Samplers\\Sub\\deeper=@ByteArray(x)"}));
     const auto file = IniFile::load(path);
     ASSERT_TRUE(file);
     EXPECT_EQ(file->childKeys(kGroup),
@@ -115,41 +107,36 @@ TEST_F(IniTest, ReadsKeysAndBinaryValuesTheSettingsObjectWrote) {
 }
 
 TEST_F(IniTest, WritingProfilesKeepsEveryOtherLine) {
-    const std::string before = "; a comment\n[General]\ntoplevel=5\n\n[SOFTWARE]\n"
-                               "Brindlecote%20Software\\Cleavix%20%28Advanced%29\\1\\Config\\Units=2\n"
-                               "Brindlecote%20Software\\Cleavix%20%28Advanced%29\\Samplers\\old=@ByteArray(1)\n\n"
-                               "[Toolbars]\nfile=true\n";
-    write(before);
+    const std::string head =
+        "; a comment\n[General]\ntoplevel=5\n\n[SOFTWARE]\n" + test::softwareLines({"1\\Config\\Units=2"});
+    const std::string tail = "\n[Toolbars]\nfile=true\n";
+    write(head + test::softwareLines({"Samplers\\old=@ByteArray(1)"}) + tail);
     auto file = IniFile::load(path);
     ASSERT_TRUE(file);
     file->setBytes(std::string(kGroup) + "/new one", {0, 1, 2});
     file->setBytes(std::string(kGroup) + "/old", {9});
     ASSERT_TRUE(file->save(path));
-    EXPECT_EQ(readBack(), "; a comment\n[General]\ntoplevel=5\n\n[SOFTWARE]\n"
-                          "Brindlecote%20Software\\Cleavix%20%28Advanced%29\\1\\Config\\Units=2\n"
-                          "Brindlecote%20Software\\Cleavix%20%28Advanced%29\\Samplers\\new%20one=@ByteArray(\\0\\x1\\x2)\n"
-                          "Brindlecote%20Software\\Cleavix%20%28Advanced%29\\Samplers\\old=@ByteArray(\\t)\n\n"
-                          "[Toolbars]\nfile=true\n");
+    EXPECT_EQ(readBack(), head +
+                              test::softwareLines({"Samplers\\new%20one=@ByteArray(\\0\\x1\\x2)",
+                                                   "Samplers\\old=@ByteArray(\\t)"}) +
+                              tail);
     EXPECT_FALSE(fs::exists(path.string() + ".lock"));
     auto again = IniFile::load(path);
     again->remove(std::string(kGroup) + "/old");
     again->remove(std::string(kGroup) + "/new one");
     ASSERT_TRUE(again->save(path));
-    EXPECT_EQ(readBack(), "; a comment\n[General]\ntoplevel=5\n\n[SOFTWARE]\n"
-                          "Brindlecote%20Software\\Cleavix%20%28Advanced%29\\1\\Config\\Units=2\n\n"
-                          "[Toolbars]\nfile=true\n");
+    EXPECT_EQ(readBack(), head + tail);
 }
 
 TEST_F(IniTest, NewFileGetsTheSection) {
     auto file = IniFile::load(path);
     file->setBytes(std::string(kGroup) + "/A", {'z'});
     ASSERT_TRUE(file->save(path));
-    EXPECT_EQ(readBack(), "[SOFTWARE]\nBrindlecote%20Software\\Cleavix%20%28Advanced%29\\Samplers\\A=@ByteArray(z)\n");
+    EXPECT_EQ(readBack(), "[SOFTWARE]\n" + test::softwareLines({"Samplers\\A=@ByteArray(z)"}));
 }
 
 TEST_F(IniTest, TheLastOfTwoEqualKeysWins) {
-    write("[SOFTWARE]\nBrindlecote%20Software\\Cleavix%20%28Advanced%29\\Samplers\\A=@ByteArray(1)\n"
-          "Brindlecote%20Software\\Cleavix%20%28Advanced%29\\Samplers\\A=@ByteArray(2)\n");
+    write("[SOFTWARE]\n" + test::softwareLines({"Samplers\\A=@ByteArray(1)", "Samplers\\A=@ByteArray(2)"}));
     const auto file = IniFile::load(path);
     EXPECT_EQ(file->bytes(std::string(kGroup) + "/A"), (std::vector<uint8_t>{'2'}));
     EXPECT_EQ(file->childKeys(kGroup).size(), 1u);

@@ -11,18 +11,9 @@ namespace cleavix::sampler::profiles {
 namespace {
 
 SamplerProfile aProfile() {
-    SamplerProfile p;
-    p.midiInput = 2;
-    p.midiOutput = 3;
-    p.scsiAdaptor = 1;
-    p.scsiDevice = 5;
-    p.sysexId = 16;
-    p.midiChannel = 10;
-    p.openLoop = 1;
-    p.scsiInUse = 1;
-    p.midiOutInUse = 1;
-    p.deviceType = 7;
-    p.sampleNumberOffset = -1024;
+    SamplerProfile p{.midiInput = 2, .midiOutput = 3, .scsiAdaptor = 1, .scsiDevice = 5, .sysexId = 16,
+                     .midiChannel = 10, .openLoop = 1, .scsiInUse = 1, .midiOutInUse = 1, .deviceType = 7,
+                     .sampleNumberOffset = -1024};
     return p;
 }
 

@@ -1,5 +1,6 @@
 // Profiles in the settings file: listing, storing, deleting, names refused, corrupt values, and
 // the list positions the dialogs select.
+#include "support/FoldSampler.h"
 #include "support/TestSupport.h"
 
 #include "sampler/profiles/ProfileStore.h"
@@ -24,8 +25,7 @@ protected:
     }
     void writeRaw(const std::string& key, const std::string& value) {
         fs::create_directories(store->path().parent_path());
-        std::ofstream(store->path(), std::ios::app)
-            << "[SOFTWARE]\nBrindlecote%20Software\\Cleavix%20%28Advanced%29\\Samplers\\" << key << "=" << value << "\n";
+        std::ofstream(store->path(), std::ios::app) << "[SOFTWARE]\n" << test::softwareLines({"Samplers\\" + key + "=" + value});
     }
     SamplerProfile scsiProfile() {
         SamplerProfile p;
@@ -45,15 +45,13 @@ TEST_F(StoreTest, EmptyGroupShowsNoPresetsStored) {
     EXPECT_EQ(store->listLines(), (std::vector<std::string>{"No Presets Stored"}));
     // The window's other settings are no profiles.
     fs::create_directories(store->path().parent_path());
-    std::ofstream(store->path()) << "[SOFTWARE]\nBrindlecote%20Software\\Cleavix%20%28Advanced%29\\1\\Config\\Units=2\n";
+    std::ofstream(store->path()) << "[SOFTWARE]\n" << test::softwareLines({"1\\Config\\Units=2"});
     EXPECT_EQ(store->listLines(), (std::vector<std::string>{"No Presets Stored"}));
 }
 
 TEST_F(StoreTest, StoresReadsOverwritesAndDeletes) {
     ASSERT_TRUE(store->store("Studio S3000", scsiProfile()));
-    SamplerProfile midi;
-    midi.midiChannel = 16;
-    midi.openLoop = 1;
+    SamplerProfile midi{.midiChannel = 16, .openLoop = 1};
     ASSERT_TRUE(store->store("A midi one", midi));
     EXPECT_EQ(store->names(), (std::vector<std::string>{"A midi one", "Studio S3000"}));
 

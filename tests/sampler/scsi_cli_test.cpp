@@ -7,7 +7,6 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdlib>
-#include <cstring>
 
 namespace cleavix::sampler {
 namespace {
@@ -33,42 +32,34 @@ protected:
         return atTarget("smdi", std::move(args), target);
     }
 
-    // The bytes of a test signal of `words` 16-bit values.
-    static test::Bytes signalBytes(size_t words, uint32_t seed) {
-        const auto samples = test::testSignal(words, seed);
-        test::Bytes data(samples.size() * 2);
-        std::memcpy(data.data(), samples.data(), data.size());
-        return data;
+    // The output of a run that must succeed, as JSON.
+    static json ok(const test::RunResult& r) {
+        EXPECT_EQ(r.status, 0) << r.err << r.out;
+        return r.status == 0 ? json::parse(r.out) : json();
     }
+
+    // The bytes of a test signal of `words` 16-bit values.
+    static test::Bytes signalBytes(size_t words, uint32_t seed) { return test::le16Bytes(test::testSignal(words, seed)); }
 
     test::TempDir dir;
 };
 
 TEST_F(ScsiSamplerCli, AkaiSendListReceiveAndMap) {
-    test::WaveSpec spec;
-    spec.channels = 1;
-    spec.sampleRate = 22050;
+    test::WaveSpec spec{.channels = 1, .sampleRate = 22050};
     const auto data = signalBytes(1500, 4);
     test::writeFile(dir.file("snare.wav"), test::makeWave(spec, data));
 
-    auto r = akai({"identify"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    r = akai({"send", dir.file("snare.wav")});
-    ASSERT_EQ(r.status, 0) << r.err;
-    r = akai({"list"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    const json list = json::parse(r.out);
+    ok(akai({"identify"}));
+    ok(akai({"send", dir.file("snare.wav")}));
+    const json list = ok(akai({"list"}));
     ASSERT_EQ(list["samples"].size(), 1u);
     EXPECT_EQ(list["samples"][0]["name"], "SNARE");
     EXPECT_EQ(list["samples"][0]["words"], 1500);
-    r = akai({"receive", "0", dir.file("back.wav")});
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(json::parse(r.out)["sampleRate"], 22050);
+    EXPECT_EQ(ok(akai({"receive", "0", dir.file("back.wav")}))["sampleRate"], 22050);
     EXPECT_EQ(test::readFile(dir.file("back.wav")), test::makeWave(spec, data));
 
-    r = akai({"map", "--names", "snare,snare,snare", "--bank", "kit", "--note", "D", "--octave", "3", "--interval", "2"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    const json map = json::parse(r.out);
+    const json map =
+        ok(akai({"map", "--names", "snare,snare,snare", "--bank", "kit", "--note", "D", "--octave", "3", "--interval", "2"}));
     EXPECT_EQ(map["baseNote"], 62);
     EXPECT_EQ(map["keygroups"].size(), 3u);
     EXPECT_EQ(map["program"].get<std::string>().substr(0, 14), "F0 47 00 07 48");
@@ -79,32 +70,24 @@ TEST_F(ScsiSamplerCli, AkaiSendListReceiveAndMap) {
     // Stereo is refused with the driver's message, and the exit status says so.
     spec.channels = 2;
     test::writeFile(dir.file("wide.wav"), test::makeWave(spec, data));
-    r = akai({"send", dir.file("wide.wav")});
+    const auto r = akai({"send", dir.file("wide.wav")});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("Akai driver cannot handle stereo at this time!"), std::string::npos);
     EXPECT_EQ(runCli({"akai", "list"}).status, 64);
 }
 
 TEST_F(ScsiSamplerCli, SmdiSendListReceiveMonoAndStereo) {
-    test::WaveSpec spec;
-    spec.channels = 2;
-    spec.sampleRate = 22050;
+    test::WaveSpec spec{.channels = 2, .sampleRate = 22050};
     const auto data = signalBytes(30000, 4);
     test::writeFile(dir.file("wide.wav"), test::makeWave(spec, data));
     spec.channels = 1;
     test::writeFile(dir.file("mono.wav"), test::makeWave(spec, test::Bytes(data.begin(), data.begin() + 2000)));
 
-    auto r = smdi({"identify"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(json::parse(r.out)["product"], "SMDI SAMPLER");
-    r = smdi({"send", dir.file("wide.wav")});
-    ASSERT_EQ(r.status, 0) << r.out;
-    r = smdi({"send", dir.file("mono.wav"), "--number", "1"});
-    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(ok(smdi({"identify"}))["product"], "SMDI SAMPLER");
+    ok(smdi({"send", dir.file("wide.wav")}));
+    ok(smdi({"send", dir.file("mono.wav"), "--number", "1"}));
 
-    r = smdi({"list"});
-    ASSERT_EQ(r.status, 0) << r.out;
-    const json list = json::parse(r.out);
+    const json list = ok(smdi({"list"}));
     ASSERT_EQ(list["samples"].size(), 2u);
     EXPECT_EQ(list["samples"][0]["name"], "wide");
     EXPECT_EQ(list["samples"][0]["channels"], "stereo");
@@ -113,16 +96,14 @@ TEST_F(ScsiSamplerCli, SmdiSendListReceiveMonoAndStereo) {
     EXPECT_EQ(list["samples"][1]["bits"], 16);
     EXPECT_EQ(list["samples"][1]["channels"], "mono");
 
-    r = smdi({"receive", "0", dir.file("back.wav")});
-    ASSERT_EQ(r.status, 0) << r.out;
-    const json got = json::parse(r.out);
+    const json got = ok(smdi({"receive", "0", dir.file("back.wav")}));
     EXPECT_EQ(got["sampleRate"], 22050);
     EXPECT_EQ(got["channels"], 2);
     spec.channels = 2;
     EXPECT_EQ(test::readFile(dir.file("back.wav")), test::makeWave(spec, data));
 
     // Refusals: exit status 1 with the driver's text.
-    r = smdi({"receive", "5", dir.file("none.wav")});
+    auto r = smdi({"receive", "5", dir.file("none.wav")});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(json::parse(r.out)["error"], "Error communicating with sampler\r\n\r\nSample out of range?");
     r = smdi({"identify"}, "6"); // the disk
@@ -137,20 +118,15 @@ TEST_F(ScsiSamplerCli, SmdiEmuKeepsTheKeyRangeAndNumbersFromOne) {
     spec.channels = 1;
     const auto data = signalBytes(20000, 2);
     test::writeFile(dir.file("pad.wav"), test::makeWave(spec, data));
-    auto r = smdi({"send", dir.file("pad.wav"), "--type", "4", "--keys", "60", "55", "65"}, "4");
-    ASSERT_EQ(r.status, 0) << r.out;
-    EXPECT_EQ(json::parse(r.out)["number"], 1);
-    EXPECT_EQ(json::parse(r.out)["packetLength"], 0x4000);
-    r = smdi({"list", "--type", "4"}, "4");
-    ASSERT_EQ(r.status, 0) << r.out;
-    EXPECT_EQ(json::parse(r.out)["samples"][0]["number"], 1);
+    const json sent = ok(smdi({"send", dir.file("pad.wav"), "--type", "4", "--keys", "60", "55", "65"}, "4"));
+    EXPECT_EQ(sent["number"], 1);
+    EXPECT_EQ(sent["packetLength"], 0x4000);
+    EXPECT_EQ(ok(smdi({"list", "--type", "4"}, "4"))["samples"][0]["number"], 1);
 }
 
 TEST_F(ScsiSamplerCli, SmdiYamahaKeyMapsReachTheListener) {
-    auto r = smdi({"map", "--type", "2", "--names", "kick,snare,hat", "--bank", "Kit", "--note", "C", "--octave", "2",
-                   "--interval", "2"});
-    ASSERT_EQ(r.status, 0) << r.out;
-    const json map = json::parse(r.out);
+    const json map = ok(smdi({"map", "--type", "2", "--names", "kick,snare,hat", "--bank", "Kit", "--note", "C",
+                              "--octave", "2", "--interval", "2"}));
     EXPECT_TRUE(map["listenerErrors"].empty());
     ASSERT_EQ(map["keys"].size(), 3u);
     EXPECT_EQ(map["keys"][1]["root"], 51);
@@ -160,15 +136,13 @@ TEST_F(ScsiSamplerCli, SmdiYamahaKeyMapsReachTheListener) {
     EXPECT_EQ(map["sysex"][1], "F0 43 11 58 01 02 06 00 00 00 00 03 00 F7"); // kick's root, 48
     EXPECT_EQ(map["sysex"][12].get<std::string>().substr(0, 11), "F0 43 01 7A");
 
-    r = smdi({"map", "--type", "3", "--names", "a,b", "--first", "200"});
-    ASSERT_EQ(r.status, 0) << r.out;
-    const json ex = json::parse(r.out);
+    const json ex = ok(smdi({"map", "--type", "3", "--names", "a,b", "--first", "200"}));
     ASSERT_EQ(ex["keys"].size(), 2u);
     EXPECT_EQ(ex["keys"][1]["sample"], 201);
     EXPECT_EQ(ex["keys"][1]["root"], 61);
 
     // Keys that do not fit are refused before anything is sent.
-    r = smdi({"map", "--type", "6", "--names", "a,b,c", "--note", "G", "--octave", "8", "--interval", "20"});
+    const auto r = smdi({"map", "--type", "6", "--names", "a,b,c", "--note", "G", "--octave", "8", "--interval", "20"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(json::parse(r.out)["error"], "The samples do not fit on the keyboard from this base note");
     EXPECT_TRUE(json::parse(r.out)["keys"].empty());
@@ -214,20 +188,13 @@ TEST_P(ScsiSamplerShared, AProfileNamesTheSamplerAndMustBeOfItsKind) {
     const std::string config = dir.file("Cleavix.ini");
     const auto devices = json::parse(runCli({"scsi-devices"}).out);
     const std::string bus = std::to_string(int(devices["adaptors"].back()["index"]));
-    auto r = runCli({c.command, "identify", "--profile", "mine", "--config", config});
-    EXPECT_EQ(r.status, 1) << "no profile stored yet";
-    ASSERT_EQ(runCli({"profiles", "store", "mine", "--type", c.type, "--adaptor", bus, "--device", c.target, "--config",
-                      config})
-                  .status,
-              0);
-    ASSERT_EQ(runCli({"profiles", "store", "other", "--type", c.otherType, "--adaptor", bus, "--device", c.target,
-                      "--config", config})
-                  .status,
-              0);
-    r = runCli({c.command, "identify", "--profile", "mine", "--config", config});
-    ASSERT_EQ(r.status, 0) << r.out << r.err;
-    EXPECT_EQ(json::parse(r.out)["ok"], true);
-    r = runCli({c.command, "identify", "--profile", "other", "--config", config});
+    EXPECT_EQ(runCli({c.command, "identify", "--profile", "mine", "--config", config}).status, 1)
+        << "no profile stored yet";
+    for (const auto& [name, type] : {std::pair{"mine", c.type}, std::pair{"other", c.otherType}}) {
+        ok(runCli({"profiles", "store", name, "--type", type, "--adaptor", bus, "--device", c.target, "--config", config}));
+    }
+    EXPECT_EQ(ok(runCli({c.command, "identify", "--profile", "mine", "--config", config}))["ok"], true);
+    const auto r = runCli({c.command, "identify", "--profile", "other", "--config", config});
     EXPECT_EQ(r.status, 64);
     EXPECT_NE(r.err.find("profile other is not " + c.kind + " profile"), std::string::npos) << r.err;
 }

@@ -74,9 +74,7 @@ TEST(ScsiInquiry, NoDeviceQualifierAndUnprintableBytes) {
 }
 
 TEST(ScsiLines, AdaptorAndAbsentDeviceLines) {
-    Adaptor adaptor;
-    adaptor.index = 1;
-    adaptor.identifier = "usb-storage";
+    Adaptor adaptor{.index = 1, .identifier = "usb-storage"};
     EXPECT_EQ(adaptorLine(adaptor), "ID:1 usb-storage");
     EXPECT_EQ(deviceLine(6, std::nullopt), "ID:6 No Device Found");
 }

@@ -96,17 +96,17 @@ TEST_F(FakeSysfs, ListsHostsThatHaveSgNodesAtLunZero) {
     fs::create_directories(root / "sys/class/scsi_generic/sg8");  // no device link
 
     const auto hosts = listSgHosts(root / "sys");
+    // Each host as "number identifier node@target ...", nodes in target order; host 7 has no
+    // proc_name and is named as the host itself.
+    std::vector<std::string> described;
+    for (const auto& h : hosts) {
+        described.push_back(std::to_string(h.host) + " " + h.identifier);
+        for (const auto& n : h.nodes) {
+            described.back() += " " + n.name + "@" + std::to_string(n.target);
+        }
+    }
+    EXPECT_EQ(described, (std::vector<std::string>{"0 ahci sg0@0", "3 usb-storage sg2@2 sg1@4", "7 host7 sg9@1"}));
     ASSERT_EQ(hosts.size(), 3u);
-    EXPECT_EQ(hosts[0].host, 0);
-    EXPECT_EQ(hosts[0].identifier, "ahci");
-    EXPECT_EQ(hosts[1].host, 3);
-    EXPECT_EQ(hosts[1].identifier, "usb-storage");
-    ASSERT_EQ(hosts[1].nodes.size(), 2u);
-    EXPECT_EQ(hosts[1].nodes[0].name, "sg2");
-    EXPECT_EQ(hosts[1].nodes[0].target, 2);
-    EXPECT_EQ(hosts[1].nodes[1].name, "sg1");
-    EXPECT_EQ(hosts[2].host, 7);
-    EXPECT_EQ(hosts[2].identifier, "host7") << "no proc_name: the host's own name";
     ASSERT_NE(findNode(hosts[1], 4), nullptr);
     EXPECT_EQ(findNode(hosts[1], 4)->name, "sg1");
     EXPECT_EQ(findNode(hosts[1], 6), nullptr);
@@ -143,33 +143,19 @@ TEST_F(FakeSysfs, NodeThatIsNoSgDeviceFailsTheCommandWithItsError) {
     ScsiLayer layer(loop);
     layer.addBackend(std::make_shared<SgBackend>(root / "sys", root / "dev"));
     std::array<uint8_t, kInquiryLength> buffer{};
-    Request request;
-    request.target = 5;
-    request.direction = Direction::In;
-    request.cdb = inquiryCdb();
-    request.buffer = buffer.data();
-    request.length = kInquiryLength;
-    int ends = 0;
-    Completion last;
-    layer.execute(request, [&](const Completion& c) {
-        ++ends;
-        last = c;
-    });
-    ASSERT_TRUE(testkit::runUntil(loop, [&] { return ends > 0; }));
-    EXPECT_EQ(ends, 1);
-    EXPECT_FALSE(last.completed);
-    EXPECT_NE(last.systemError, 0);
-    EXPECT_NE(last.detail.find("sg0"), std::string::npos);
+    Request request{.target = 5, .direction = Direction::In, .cdb = inquiryCdb(), .buffer = buffer.data(),
+                    .length = kInquiryLength};
+    auto ends = testkit::execute(loop, layer, request);
+    ASSERT_EQ(ends.count, 1);
+    EXPECT_FALSE(ends.last.completed);
+    EXPECT_NE(ends.last.systemError, 0);
+    EXPECT_NE(ends.last.detail.find("sg0"), std::string::npos);
 
     // A target without a node does not answer.
     request.target = 3;
-    ends = 0;
-    layer.execute(request, [&](const Completion& c) {
-        ++ends;
-        last = c;
-    });
-    ASSERT_TRUE(testkit::runUntil(loop, [&] { return ends > 0; }));
-    EXPECT_EQ(last.hostStatus, host_status::kNoConnect);
+    ends = testkit::execute(loop, layer, request);
+    ASSERT_GT(ends.count, 0);
+    EXPECT_EQ(ends.last.hostStatus, host_status::kNoConnect);
 }
 
 // The errno a TEST UNIT READY to target 5 of the fake tree's only host ends with.
@@ -177,20 +163,9 @@ int systemErrorOfTestUnitReady(const fs::path& root) {
     jobs::MainLoop loop;
     ScsiLayer layer(loop);
     layer.addBackend(std::make_shared<SgBackend>(root / "sys", root / "dev"));
-    Request request;
-    request.target = 5;
-    request.direction = Direction::None;
-    request.cdb = testUnitReadyCdb();
-    int ends = 0;
-    Completion last;
-    layer.execute(request, [&](const Completion& c) {
-        ++ends;
-        last = c;
-    });
-    if (!testkit::runUntil(loop, [&] { return ends > 0; }) || ends != 1 || last.completed) {
-        return -1;
-    }
-    return last.systemError;
+    Request request{.target = 5, .direction = Direction::None, .cdb = testUnitReadyCdb()};
+    const auto ends = testkit::execute(loop, layer, request);
+    return ends.count == 1 && !ends.last.completed ? ends.last.systemError : -1;
 }
 
 TEST_F(FakeSysfs, NodeWithoutPermissionReportsEaccesWithTheGuideText) {

@@ -14,13 +14,8 @@ namespace cleavix::sampler::scsi {
 namespace {
 
 using namespace std::chrono_literals;
+using testkit::Ends;
 using testkit::runUntil;
-
-struct Ends {
-    int count = 0;
-    Completion last;
-    std::thread::id thread;
-};
 
 class VirtualBusTest : public ::testing::Test {
 protected:
@@ -33,30 +28,13 @@ protected:
         layer->addBackend(bus);
     }
 
-    // Issues one command and runs the loop until it ended (and a little longer, to catch a second
-    // end).
-    Ends run(Request request, std::chrono::milliseconds limit = 3000ms) {
-        Ends ends;
-        layer->execute(request, [&](const Completion& c) {
-            ++ends.count;
-            ends.last = c;
-            ends.thread = std::this_thread::get_id();
-        });
-        EXPECT_EQ(ends.count, 0) << "a completion ran inside execute()";
-        runUntil(loop, [&] { return ends.count > 0; }, limit);
-        runUntil(loop, [] { return false; }, 30ms);
-        return ends;
+    Ends run(const Request& request, std::chrono::milliseconds limit = 3000ms) {
+        return testkit::execute(loop, *layer, request, limit);
     }
 
     Request inquiry(uint8_t target, std::chrono::milliseconds timeout = 0ms) {
-        Request r;
-        r.adaptor = 0;
-        r.target = target;
-        r.direction = Direction::In;
-        r.cdb = inquiryCdb();
-        r.buffer = buffer.data();
-        r.length = kInquiryLength;
-        r.timeout = timeout;
+        Request r{.adaptor = 0, .target = target, .direction = Direction::In, .cdb = inquiryCdb(),
+                  .buffer = buffer.data(), .length = kInquiryLength, .timeout = timeout};
         return r;
     }
 
@@ -103,12 +81,8 @@ TEST_F(VirtualBusTest, InquiryAnswersOnTheMainThreadWithTheBytesMoved) {
 
 TEST_F(VirtualBusTest, DataOutIsCopiedWhenIssuedAndDataInIsRead) {
     std::vector<uint8_t> out = {1, 2, 3, 4, 5};
-    Request send;
-    send.target = 2;
-    send.direction = Direction::Out;
-    send.cdb = *makeCdb(op::kSend, 5);
-    send.buffer = out.data();
-    send.length = 5;
+    Request send{.target = 2, .direction = Direction::Out, .cdb = *makeCdb(op::kSend, 5), .buffer = out.data(),
+                 .length = 5};
     Ends sent;
     layer->execute(send, [&](const Completion& c) {
         ++sent.count;
@@ -119,12 +93,8 @@ TEST_F(VirtualBusTest, DataOutIsCopiedWhenIssuedAndDataInIsRead) {
     ASSERT_TRUE(sent.last.completed);
     EXPECT_EQ(sent.last.transferred, 5u);
 
-    Request receive;
-    receive.target = 2;
-    receive.direction = Direction::In;
-    receive.cdb = *makeCdb(op::kReceive, 8);
-    receive.buffer = buffer.data();
-    receive.length = 8;
+    Request receive{.target = 2, .direction = Direction::In, .cdb = *makeCdb(op::kReceive, 8), .buffer = buffer.data(),
+                    .length = 8};
     buffer.fill(0x55);
     const Ends received = run(receive);
     ASSERT_TRUE(received.last.completed);

@@ -22,9 +22,7 @@ std::vector<std::string> lines(const std::string& text) {
 
 std::string monoWave(const TempDir& dir, size_t samples, uint32_t rate = 44100) {
     const std::string path = dir.file("mono.wav");
-    WaveSpec spec;
-    spec.channels = 1;
-    spec.sampleRate = rate;
+    WaveSpec spec{.channels = 1, .sampleRate = rate};
     writeFile(path, makeWave(spec, le16Bytes(testSignal(samples, 2))));
     return path;
 }

@@ -1,5 +1,6 @@
 // The sample dump wire format, byte by byte as the standard lays it out.
 #include "sampler/sds/SdsCodec.h"
+#include "support/FoldSampler.h"
 
 #include <gtest/gtest.h>
 
@@ -100,12 +101,7 @@ TEST(SdsCodec, DataPacketLayoutAndChecksum) {
         samples[i] = int16_t(int(i) * 1000 - 20000);
     }
     const Packet p = encodePacket(2, 127, samples.data(), samples.size());
-    EXPECT_EQ(p[0], 0xF0);
-    EXPECT_EQ(p[1], 0x7E);
-    EXPECT_EQ(p[2], 0x02);
-    EXPECT_EQ(p[3], 0x02);
-    EXPECT_EQ(p[4], 0x7F);
-    EXPECT_EQ(p[126], 0xF7);
+    cleavix::test::expectBytesAt(p, {{0, 0xF0}, {1, 0x7E}, {2, 0x02}, {3, 0x02}, {4, 0x7F}, {126, 0xF7}});
     uint8_t sum = 0x7E ^ 0x02 ^ 0x02 ^ 0x7F;
     for (size_t i = 5; i < 125; ++i) {
         sum ^= p[i];

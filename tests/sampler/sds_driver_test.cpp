@@ -103,10 +103,7 @@ TEST(SdsDriver, APortFailingMidTransferEndsItWithThePortsText) {
     sampler::SendSampleArgs args;
     args.length = 800;
     driver.sendSample(args);
-    LoopTicker ticker(loop);
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    loop.runUntil([&] { return ended || std::chrono::steady_clock::now() > deadline; });
-    ASSERT_TRUE(ended);
+    ASSERT_TRUE(runUntil(loop, [&] { return ended; }, 10s));
     EXPECT_TRUE(driver.hasError());
     EXPECT_EQ(driver.errorText(), "Input/output error");
     EXPECT_EQ(driver.lastSend().packets, 2u); // header and two packets left, the third failed

@@ -5,6 +5,7 @@
 #include "sampler/sds/SdsCodec.h"
 #include "support/TestSupport.h"
 
+#include <algorithm>
 #include <random>
 
 using namespace cleavix;
@@ -19,52 +20,50 @@ const sampler::sds::SdsTimeouts kShort{400ms, 400ms, 400ms};
 
 std::vector<int16_t> samples(size_t n = 200) { return cleavix::test::testSignal(n, 11); }
 
-struct Sending {
-    explicit Sending(const std::string& faults) : rig(faults) {
-        rig.useProfile(kSampler, kSampler);
+// A rig on the emulated sampler told to misbehave, with short time-outs; each run is timed.
+struct Faulty {
+    explicit Faulty(const std::string& faults, bool openLoop = false) : rig(faults) {
+        rig.useProfile(kSampler, kSampler, openLoop);
         rig.driver.setTimeouts(kShort);
     }
-    sampler::sds::SdsSendReport send() {
+    template <class Run>
+    auto timed(Run run) {
         const auto start = Clock::now();
-        auto report = rig.send(samples(), 44100, 5);
+        auto result = run();
         seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        return report;
+        return result;
+    }
+    Rig rig;
+    double seconds = 0;
+};
+
+struct Sending : Faulty {
+    using Faulty::Faulty;
+    sampler::sds::SdsSendReport send() {
+        return timed([this] { return rig.send(samples(), 44100, 5); });
     }
     bool stored() const {
         const auto got = rig.sampler->sample(5);
         return got && got->samples == samples();
     }
     bool sentCancel() {
-        for (const auto& m : rig.sentMessages()) {
-            if (m.size() == 6 && m[3] == sampler::sds::kSubCancel) {
-                return true;
-            }
-        }
-        return false;
+        const auto sent = rig.sentMessages();
+        return std::any_of(sent.begin(), sent.end(),
+                           [](const auto& m) { return m.size() == 6 && m[3] == sampler::sds::kSubCancel; });
     }
-    Rig rig;
-    double seconds = 0;
 };
 
-struct Receiving {
-    explicit Receiving(const std::string& faults, bool openLoop = false) : rig(faults) {
-        rig.useProfile(kSampler, kSampler, openLoop);
-        rig.driver.setTimeouts(kShort);
-        sampler::virt::StoredSample s;
-        s.samples = samples();
-        rig.sampler->putSample(9, s);
+// The sampler holds sample 9; the target holds four bytes of an earlier receive.
+struct Receiving : Faulty {
+    explicit Receiving(const std::string& faults, bool openLoop = false) : Faulty(faults, openLoop) {
+        rig.sampler->putSample(9, {.samples = samples()});
         const uint8_t old[] = {1, 2, 3, 4};
         rig.received.writeAll(old, sizeof old);
     }
     sampler::ReceivedSample receive(int32_t number = 9) {
-        const auto start = Clock::now();
-        auto result = rig.receive(number);
-        seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        return result;
+        return timed([&] { return rig.receive(number); });
     }
     bool targetUntouched() const { return rig.received.size() == 4; }
-    Rig rig;
-    double seconds = 0;
 };
 
 void expectFailure(const sampler::sds::SdsSendReport& report, Sending& s, const std::string& text) {
@@ -233,17 +232,11 @@ TEST(SdsSamplerFaults, OpenLoopReceiveAfterTheSamplersWait) {
 TEST(SdsSamplerFaults, AbortWhileReceivingSendsCancelAndFails) {
     Receiving r("silence");
     r.rig.driver.setTimeouts({400ms, 400ms, 60000ms});
-    bool ended = false;
-    sampler::ReceivedSample result;
-    r.rig.driver.setSampleStore(&r.rig.received);
-    r.rig.driver.receiveSample(9, [&](const sampler::ReceivedSample& got) {
-        result = got;
-        ended = true;
-    });
+    r.rig.startReceive(9);
     r.rig.runUntil([] { return false; }, std::chrono::seconds(1));
     r.rig.driver.abort();
-    ASSERT_TRUE(r.rig.runUntil([&] { return ended; }, std::chrono::seconds(5)));
-    expectFailure(result, r, "Transfer aborted");
+    ASSERT_TRUE(r.rig.runUntil([&] { return r.rig.receiveEnd.has_value(); }, std::chrono::seconds(5)));
+    expectFailure(*r.rig.receiveEnd, r, "Transfer aborted");
     const auto sent = r.rig.sentMessages();
     ASSERT_FALSE(sent.empty());
     EXPECT_EQ(sent.back(), (std::vector<uint8_t>{0xF0, 0x7E, 0x00, 0x7D, 0x01, 0xF7}));
@@ -321,17 +314,9 @@ TEST(SdsReceiveFuzz, DamagedPacketsFollowedByGoodOnesArriveExact) {
         rig.useProfile(kCable, kCable);
         rig.driver.setTimeouts(kShort);
         const auto data = cleavix::test::testSignal(130, uint32_t(round));
-        bool ended = false;
-        sampler::ReceivedSample result;
-        rig.driver.setSampleStore(&rig.received);
-        rig.driver.receiveSample(100000 + 2, [&](const sampler::ReceivedSample& got) {
-            result = got;
-            ended = true;
-        });
+        rig.startReceive(100000 + 2);
         auto cable = rig.ports->endpoint("cable");
-        sampler::sds::DumpHeader h;
-        h.periodNs = 20000;
-        h.lengthWords = 130;
+        sampler::sds::DumpHeader h{.periodNs = 20000, .lengthWords = 130};
         const auto header = sampler::sds::encodeHeader(h);
         cable->toHost(header.data(), header.size());
         for (size_t p = 0; p < 4; ++p) {
@@ -345,9 +330,9 @@ TEST(SdsReceiveFuzz, DamagedPacketsFollowedByGoodOnesArriveExact) {
             cable->toHost(bad.data(), bad.size());
             cable->toHost(packet.data(), packet.size());
         }
-        ASSERT_TRUE(rig.runUntil([&] { return ended; }, std::chrono::seconds(10)));
-        ASSERT_EQ(result.error, "");
-        EXPECT_EQ(result.sampleRate, 50000u);
+        ASSERT_TRUE(rig.runUntil([&] { return rig.receiveEnd.has_value(); }, std::chrono::seconds(10)));
+        ASSERT_EQ(rig.receiveEnd->error, "");
+        EXPECT_EQ(rig.receiveEnd->sampleRate, 50000u);
         EXPECT_EQ(rig.receivedSamples(), data);
     }
 }

@@ -21,11 +21,16 @@ std::vector<int16_t> signal(size_t count, uint32_t seed) {
     return out;
 }
 
+// A rig whose ports lead to the emulated sampler.
+class SdsSamplerRoundTrip : public ::testing::Test {
+protected:
+    SdsSamplerRoundTrip() { rig.useProfile(kSampler, kSampler); }
+    Rig rig;
+};
+
 } // namespace
 
-TEST(SdsSamplerRoundTrip, EveryRateAndLengthByteExact) {
-    Rig rig;
-    rig.useProfile(kSampler, kSampler);
+TEST_F(SdsSamplerRoundTrip, EveryRateAndLengthByteExact) {
     rig.driver.setTimeouts({std::chrono::milliseconds(3000), std::chrono::milliseconds(3000), std::chrono::milliseconds(3000)});
     const uint32_t rates[] = {11025, 22050, 32000, 44100, 48000, 88200, 96000};
     const size_t lengths[] = {1, 39, 40, 41, 120, 5 * 128 * 40 + 17};
@@ -55,9 +60,7 @@ TEST(SdsSamplerRoundTrip, EveryRateAndLengthByteExact) {
     }
 }
 
-TEST(SdsSamplerRoundTrip, LengthZeroIsSentAsAnEmptyDumpAndRefusedOnReceipt) {
-    Rig rig;
-    rig.useProfile(kSampler, kSampler);
+TEST_F(SdsSamplerRoundTrip, LengthZeroIsSentAsAnEmptyDumpAndRefusedOnReceipt) {
     const auto report = rig.send({}, 44100, 3);
     EXPECT_EQ(report.error, "");
     EXPECT_EQ(report.packets, 0u);
@@ -69,9 +72,7 @@ TEST(SdsSamplerRoundTrip, LengthZeroIsSentAsAnEmptyDumpAndRefusedOnReceipt) {
     EXPECT_EQ(received.error, "The dump header gives a sample length of 0");
 }
 
-TEST(SdsSamplerRoundTrip, SmoothedSendsTheSmoothersOutput) {
-    Rig rig;
-    rig.useProfile(kSampler, kSampler);
+TEST_F(SdsSamplerRoundTrip, SmoothedSendsTheSmoothersOutput) {
     const auto samples = signal(4000, 5);
     const auto report = rig.send(samples, 44100, 7, 30);
     ASSERT_EQ(report.error, "");
@@ -80,11 +81,7 @@ TEST(SdsSamplerRoundTrip, SmoothedSendsTheSmoothersOutput) {
     // What the smoother itself delivers for the same stretch.
     sample::TFileAndMemoryStream store;
     store.writeAll(samples.data(), samples.size() * 2);
-    slicing::TWaveSmoother::Settings s;
-    s.input = &store;
-    s.length = 8000;
-    s.level = 30;
-    s.lengthPerChannel = true;
+    slicing::TWaveSmoother::Settings s{.input = &store, .length = 8000, .level = 30, .lengthPerChannel = true};
     slicing::TWaveSmoother reference(s);
     std::vector<int16_t> expected(expectedWords);
     ASSERT_EQ(reference.read(expected.data(), expected.size()), expected.size());
@@ -97,20 +94,14 @@ TEST(SdsSamplerRoundTrip, SmoothedSendsTheSmoothersOutput) {
     EXPECT_EQ(rig.receivedSamples(), expected);
 }
 
-TEST(SdsSamplerRoundTrip, CableCaptureMatchesTheCodecByteForByte) {
-    Rig rig;
+TEST_F(SdsSamplerRoundTrip, CableCaptureMatchesTheCodecByteForByte) {
     rig.useProfile(kCable, kCable, /*openLoop=*/true, /*channel=*/3);
     const auto samples = signal(130, 9);
     const auto report = rig.send(samples, 32000, 21);
     ASSERT_EQ(report.error, "");
     const auto sent = rig.sentMessages();
     ASSERT_EQ(sent.size(), 1u + 4u);
-    sampler::sds::DumpHeader h;
-    h.channel = 2;
-    h.sampleNumber = 21;
-    h.periodNs = 31250;
-    h.lengthWords = 130;
-    h.loopEnd = 130;
+    sampler::sds::DumpHeader h{.channel = 2, .sampleNumber = 21, .periodNs = 31250, .lengthWords = 130, .loopEnd = 130};
     const auto header = sampler::sds::encodeHeader(h);
     EXPECT_EQ(sent[0], std::vector<uint8_t>(header.begin(), header.end()));
     for (size_t p = 0; p < 4; ++p) {
@@ -121,8 +112,7 @@ TEST(SdsSamplerRoundTrip, CableCaptureMatchesTheCodecByteForByte) {
     EXPECT_EQ(sent[4][8 + 3 * 9], 0x00); // filler after the last packet's 10 samples
 }
 
-TEST(SdsSamplerRoundTrip, PacketNumbersWrapAfter127) {
-    Rig rig;
+TEST_F(SdsSamplerRoundTrip, PacketNumbersWrapAfter127) {
     rig.useProfile(kCable, kCable, true);
     const auto report = rig.send(signal(129 * 40, 3), 44100);
     ASSERT_EQ(report.error, "");
@@ -132,9 +122,7 @@ TEST(SdsSamplerRoundTrip, PacketNumbersWrapAfter127) {
     EXPECT_EQ(sent[129][4], 0);
 }
 
-TEST(SdsSamplerRoundTrip, StereoKeptGoesOutAsTheMix) {
-    Rig rig;
-    rig.useProfile(kSampler, kSampler);
+TEST_F(SdsSamplerRoundTrip, StereoKeptGoesOutAsTheMix) {
     std::vector<int16_t> frames;
     std::vector<int16_t> mix;
     for (int i = 0; i < 100; ++i) {
@@ -171,9 +159,7 @@ TEST(SdsSamplerRoundTrip, StereoKeptGoesOutAsTheMix) {
     EXPECT_EQ(rig.sampler->sample(12)->samples, right);
 }
 
-TEST(SdsSamplerRoundTrip, EightBitFileIsWidened) {
-    Rig rig;
-    rig.useProfile(kSampler, kSampler);
+TEST_F(SdsSamplerRoundTrip, EightBitFileIsWidened) {
     sample::TFileAndMemoryStream file;
     const uint8_t bytes[] = {0x00, 0x80, 0xFF, 0x7F, 0x81};
     file.writeAll(bytes, sizeof bytes);
@@ -188,13 +174,13 @@ TEST(SdsSamplerRoundTrip, EightBitFileIsWidened) {
     EXPECT_EQ(rig.sampler->sample(2)->samples, (std::vector<int16_t>{-32768, 0, 32512, -256, 256}));
 }
 
-TEST(SdsSamplerRoundTrip, FolderKeepsSamplesBetweenSamplers) {
+TEST_F(SdsSamplerRoundTrip, FolderKeepsSamplesBetweenSamplers) {
     cleavix::test::TempDir dir;
     const auto samples = signal(77, 4);
     {
-        Rig rig("", dir.path());
-        rig.useProfile(kSampler, kSampler);
-        ASSERT_EQ(rig.send(samples, 48000, 300).error, "");
+        Rig first("", dir.path());
+        first.useProfile(kSampler, kSampler);
+        ASSERT_EQ(first.send(samples, 48000, 300).error, "");
     }
     EXPECT_TRUE(cleavix::test::fileExists(dir.file("sds-300.wav")));
     EXPECT_TRUE(cleavix::test::fileExists(dir.file("sds-300.json")));
@@ -206,9 +192,7 @@ TEST(SdsSamplerRoundTrip, FolderKeepsSamplesBetweenSamplers) {
     EXPECT_EQ(other.receivedSamples(), samples);
 }
 
-TEST(SdsSamplerRoundTrip, OneSecondAt31250BaudTakesWhatTheStandardSays) {
-    Rig rig;
-    rig.useProfile(kSampler, kSampler);
+TEST_F(SdsSamplerRoundTrip, OneSecondAt31250BaudTakesWhatTheStandardSays) {
     const auto samples = signal(44100, 8);
     const uint64_t before = rig.ports->clock()->nowMicros();
     const auto start = std::chrono::steady_clock::now();

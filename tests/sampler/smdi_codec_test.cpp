@@ -1,6 +1,7 @@
 // SMDI messages byte for byte, and the answer parsers against short, truncated and bit-flipped
 // answers.
 #include "sampler/smdi/SmdiCodec.h"
+#include "support/FoldSampler.h"
 
 #include <gtest/gtest.h>
 
@@ -60,20 +61,14 @@ TEST(SmdiCodec, PlainSampleHeaderLayout) {
     auto m = sampleHeader(h);
     ASSERT_EQ(m.size(), 292u);
     EXPECT_EQ(Bytes(m.begin(), m.begin() + 11), bytes({'S', 'M', 'D', 'I', 0x01, 0x21, 0, 0, 0, 0x01, 0x19}));
-    EXPECT_EQ(getBigEndian(m, 11, 3), 3u);
-    EXPECT_EQ(m[14], 16);
-    EXPECT_EQ(m[15], 2);
-    EXPECT_EQ(getBigEndian(m, 16, 3), 22676u); // round(1e9 / 44100)
-    EXPECT_EQ(getBigEndian(m, 19, 4), 1000u);
-    EXPECT_EQ(getBigEndian(m, 23, 4), 0u);
-    EXPECT_EQ(getBigEndian(m, 27, 4), 999u);
-    EXPECT_EQ(m[31], 0x7F);
-    EXPECT_EQ(getBigEndian(m, 32, 2), 0x41u);
-    EXPECT_EQ(getBigEndian(m, 34, 2), 0u);
-    EXPECT_EQ(m[36], 4);
+    // {offset, width, value}; the period is round(1e9 / 44100).
+    const std::tuple<size_t, size_t, uint32_t> fields[] = {{11, 3, 3},   {16, 3, 22676}, {19, 4, 1000}, {23, 4, 0},
+                                                           {27, 4, 999}, {32, 2, 0x41},  {34, 2, 0}};
+    for (const auto& [at, width, value] : fields) {
+        EXPECT_EQ(getBigEndian(m, at, width), value) << "field at " << at;
+    }
+    test::expectBytesAt(m, {{14, 16}, {15, 2}, {31, 0x7F}, {36, 4}, {41, 0}, {m.size() - 1, 0}});
     EXPECT_EQ(std::string(m.begin() + 37, m.begin() + 41), "Kick");
-    EXPECT_EQ(m[41], 0);
-    EXPECT_EQ(m.back(), 0);
 }
 
 TEST(SmdiCodec, KeyRangeSampleHeaderLayout) {
@@ -84,10 +79,7 @@ TEST(SmdiCodec, KeyRangeSampleHeaderLayout) {
     ASSERT_EQ(m.size(), 295u);
     EXPECT_EQ(getBigEndian(m, 6, 2), 1u);
     EXPECT_EQ(getBigEndian(m, 8, 3), 284u);
-    EXPECT_EQ(m[36], 60);
-    EXPECT_EQ(m[37], 58);
-    EXPECT_EQ(m[38], 62);
-    EXPECT_EQ(m[39], 255);
+    test::expectBytesAt(m, {{36, 60}, {37, 58}, {38, 62}, {39, 255}});
     auto back = parseSampleHeader(m);
     ASSERT_TRUE(back);
     ASSERT_TRUE(back->keys);

@@ -15,9 +15,7 @@ TEST_F(SmdiDriver, IdentifiesAnSmdiSamplerAndTellsWhatIsNot) {
     EXPECT_EQ(driver.inquiry()->vendor, "CLEAVIX");
 
     // Nothing at the ID, a disk, and a processor that does not speak SMDI.
-    SamplerProfile nobody;
-    nobody.scsiDevice = 5;
-    driver.setProfile(nobody);
+    driver.setProfile({.scsiDevice = 5});
     EXPECT_FALSE(identify());
     EXPECT_EQ(driver.errorText(), kCommunicationError);
     bus->attach(5, std::make_shared<scsi::VirtualDiskTarget>());
@@ -52,7 +50,7 @@ TEST_F(SmdiDriver, MonoAndStereoRoundTripByteExact) {
     auto a = args(8192, 1, 22050);
     a.name = "Snare 1";
     ASSERT_TRUE(send(a)) << driver.errorText();
-    EXPECT_EQ(device->samples().at(0).data, bigEndian(mono));
+    EXPECT_EQ(device->samples().at(0).data, test::be16Bytes(mono));
     EXPECT_EQ(device->samples().at(0).periodNs, 45351u); // round(1e9 / 22050)
     EXPECT_EQ(device->samples().at(0).name, "Snare 1");
     EXPECT_TRUE(sawStatus("Sending: 100%"));
@@ -63,7 +61,7 @@ TEST_F(SmdiDriver, MonoAndStereoRoundTripByteExact) {
     a.sampleNumber = 1;
     ASSERT_TRUE(send(a)) << driver.errorText();
     EXPECT_EQ(device->samples().at(1).channels, 2);
-    EXPECT_EQ(device->samples().at(1).data, bigEndian(stereo));
+    EXPECT_EQ(device->samples().at(1).data, test::be16Bytes(stereo));
 
     store.clear();
     auto got = receive(0);
@@ -71,13 +69,13 @@ TEST_F(SmdiDriver, MonoAndStereoRoundTripByteExact) {
     EXPECT_EQ(got->channels, 1);
     EXPECT_EQ(got->sampleRate, 22050u); // round(1e9 / 45351), not cut to 22000
     EXPECT_EQ(got->bytes, 8192u);
-    EXPECT_EQ(storeBytes(), littleEndian(mono));
+    EXPECT_EQ(storeBytes(), test::le16Bytes(mono));
     EXPECT_EQ(driver.receivedName(), "Snare 1");
     got = receive(1);
     ASSERT_TRUE(got);
     EXPECT_EQ(got->channels, 2);
     EXPECT_EQ(got->sampleRate, 44099u); // round(1e9 / 22676); the dialog's rounding makes it 44100
-    EXPECT_EQ(storeBytes(), littleEndian(stereo));
+    EXPECT_EQ(storeBytes(), test::le16Bytes(stereo));
     EXPECT_TRUE(scratch.entries().empty()); // the working file is gone
 }
 
@@ -89,7 +87,7 @@ TEST_F(SmdiDriver, ASampleUnderOnePacketAndOneOfFiveMegabytes) {
     EXPECT_TRUE(sawStatus("Sending: 100%"));
     auto got = receive(0);
     ASSERT_TRUE(got);
-    EXPECT_EQ(storeBytes(), littleEndian(tiny));
+    EXPECT_EQ(storeBytes(), test::le16Bytes(tiny));
 
     const auto big = test::testSignal(2621440, 11); // 5 MB
     fillStore(big);
@@ -101,13 +99,11 @@ TEST_F(SmdiDriver, ASampleUnderOnePacketAndOneOfFiveMegabytes) {
     got = receive(2, std::chrono::milliseconds(60000));
     ASSERT_TRUE(got);
     EXPECT_EQ(got->bytes, 5242880u);
-    EXPECT_EQ(storeBytes(), littleEndian(big));
+    EXPECT_EQ(storeBytes(), test::le16Bytes(big));
 }
 
 TEST_F(SmdiDriver, AMultipleOfThePacketLengthTakesExactlyThatManyPackets) {
-    VirtualSmdiSampler::Sample s;
-    s.data.assign(3 * 32768, 0x5A);
-    device->putSample(0, s);
+    hold(0, std::vector<uint8_t>(3 * 32768, 0x5A));
     const size_t before = device->messagesSeen().size();
     ASSERT_TRUE(receive(0));
     const auto seen = device->messagesSeen();
@@ -119,40 +115,26 @@ TEST_F(SmdiDriver, SendProgressCountsPacketsAndBatchTextsCarryTheNumber) {
     fillStore(test::testSignal(0x10000 + 100, 2)); // two full packets and a short one
     auto a = args(2 * (0x10000 + 100));
     ASSERT_TRUE(send(a));
-    std::vector<std::string> sending;
-    for (const auto& s : statuses) {
-        if (s.rfind("Sending", 0) == 0) {
-            sending.push_back(s);
-        }
-    }
-    EXPECT_EQ(sending, (std::vector<std::string>{"Sending: 0.00%", "Sending: 49.92%", "Sending: 100%"}));
+    EXPECT_EQ(statusesStartingWith("Sending"),
+              (std::vector<std::string>{"Sending: 0.00%", "Sending: 49.92%", "Sending: 100%"}));
 
     statuses.clear();
     a.single = false;
     a.displayNumber = 7;
     ASSERT_TRUE(send(a));
-    sending.clear();
-    for (const auto& s : statuses) {
-        if (s.rfind("Sending", 0) == 0) {
-            sending.push_back(s);
-        }
-    }
     // The last, short packet shows nothing.
-    EXPECT_EQ(sending, (std::vector<std::string>{"Sending # 7: 0.00%", "Sending # 7: 49.92%"}));
+    EXPECT_EQ(statusesStartingWith("Sending"), (std::vector<std::string>{"Sending # 7: 0.00%", "Sending # 7: 49.92%"}));
 }
 
 TEST_F(SmdiDriver, ListsTheTableOfSamplesAndStopsAtTheFirstGap) {
-    VirtualSmdiSampler::Sample a;
-    a.name = "short";
-    a.data.assign(2000, 1); // 1000 words
-    device->putSample(0, a);
+    hold(0, std::vector<uint8_t>(2000, 1), "short"); // 1000 words
     VirtualSmdiSampler::Sample b;
     b.name = "wide";
     b.channels = 2;
     b.periodNs = 20833;
     b.data.assign(4096, 2); // 1024 frames... 2048 words
     device->putSample(1, b);
-    device->putSample(3, a); // after a gap: not listed
+    hold(3, std::vector<uint8_t>(2000, 1), "short"); // after a gap: not listed
     const auto rows = list();
     EXPECT_FALSE(driver.hasError());
     ASSERT_EQ(rows.size(), 2u);
@@ -179,14 +161,9 @@ TEST_F(SmdiDriver, ListsTheTableOfSamplesAndStopsAtTheFirstGap) {
 TEST_F(SmdiDriver, TheTableIsIndexedByTheWholeSampleNumber) {
     // Sample 256 must not land on entry 0, nor 1024 be lost.
     for (uint32_t n = 0; n <= 1024; ++n) {
-        VirtualSmdiSampler::Sample s;
-        s.name = "s" + std::to_string(n);
-        s.data.assign(2, 0);
-        device->putSample(n, s);
+        hold(n, {0, 0}, "s" + std::to_string(n));
     }
-    VirtualSmdiSampler::Sample extra;
-    extra.data.assign(2, 0);
-    device->putSample(1025, extra);
+    hold(1025, {0, 0});
     const auto rows = list();
     EXPECT_FALSE(driver.hasError());
     ASSERT_EQ(rows.size(), 1025u); // stops at the table's end, 1025 is not asked for
@@ -213,7 +190,7 @@ TEST_F(SmdiDriver, EmuNumbersFromOneKeepsKeyRangesAndUsesItsPacketLength) {
     EXPECT_EQ(*held.rootKey, 60);
     EXPECT_EQ(*held.lowKey, 58);
     EXPECT_EQ(*held.highKey, 62);
-    EXPECT_EQ(held.data, bigEndian(samples));
+    EXPECT_EQ(held.data, test::be16Bytes(samples));
 
     // Without a root key the plain header: no keys kept.
     a.rootKey = 0;
@@ -234,7 +211,7 @@ TEST_F(SmdiDriver, EmuNumbersFromOneKeepsKeyRangesAndUsesItsPacketLength) {
     EXPECT_EQ(rows[0].number, 1);
     auto got = receive(1);
     ASSERT_TRUE(got);
-    EXPECT_EQ(storeBytes(), littleEndian(samples));
+    EXPECT_EQ(storeBytes(), test::le16Bytes(samples));
 }
 
 TEST_F(SmdiDriver, AGenericSamplerGetsThePlainHeaderEvenWithKeys) {

@@ -21,10 +21,7 @@ protected:
     // A sampler holding one sample to receive.
     std::vector<int16_t> holdSample(uint32_t number, size_t words = 40000) {
         const auto samples = test::testSignal(words, number + 1);
-        VirtualSmdiSampler::Sample s;
-        s.name = "held";
-        s.data = bigEndian(samples);
-        device->putSample(number, s);
+        hold(number, test::be16Bytes(samples), "held");
         return samples;
     }
 
@@ -80,7 +77,7 @@ TEST_P(SmdiSendFaults, EndsOnceWithItsOutcome) {
         EXPECT_TRUE(device->samples().empty()) << "a failed send left a sample";
     } else {
         ASSERT_TRUE(ok) << driver.errorText();
-        EXPECT_EQ(device->samples().at(0).data, bigEndian(sent));
+        EXPECT_EQ(device->samples().at(0).data, test::be16Bytes(sent));
     }
     EXPECT_EQ(statuses.back(), "Inactive");
     if (c.negotiated) {
@@ -164,7 +161,7 @@ TEST_P(SmdiReceiveFaults, EndsOnceAndLeavesTheStoreAlone) {
     const auto& c = GetParam();
     VirtualSmdiSampler::Sample s;
     s.name = "held";
-    s.data = bigEndian(test::testSignal(100000, 1));
+    s.data = test::be16Bytes(test::testSignal(100000, 1));
     if (c.held) {
         c.held(s);
     }
@@ -181,7 +178,7 @@ TEST_P(SmdiReceiveFaults, EndsOnceAndLeavesTheStoreAlone) {
     EXPECT_EQ(got->channels, 0);
     EXPECT_EQ(got->bytes, 0u);
     EXPECT_THAT(got->error, c.error);
-    EXPECT_EQ(storeBytes(), littleEndian({4})) << "a failed receive replaced the store";
+    EXPECT_EQ(storeBytes(), test::le16Bytes({4})) << "a failed receive replaced the store";
     EXPECT_TRUE(scratch.entries().empty()) << "the scratch file stayed";
     EXPECT_EQ(statuses.back(), "Inactive");
     if (c.lastMessage) {
@@ -190,17 +187,14 @@ TEST_P(SmdiReceiveFaults, EndsOnceAndLeavesTheStoreAlone) {
     // Without the fault a good sample comes through: stereo at round(1e9 / 22676) Hz, not cut to
     // a multiple of 100.
     faults({});
-    const auto samples = holdSample(0, 30000);
-    VirtualSmdiSampler::Sample stereo;
-    stereo.channels = 2;
-    stereo.data = bigEndian(samples);
-    device->putSample(0, stereo);
+    const auto samples = test::testSignal(30000, 1);
+    hold(0, test::be16Bytes(samples), "", 2);
     const auto good = receive(0);
     ASSERT_TRUE(good);
     EXPECT_EQ(good->error, "");
     EXPECT_EQ(good->channels, 2);
     EXPECT_EQ(good->sampleRate, 44099u);
-    EXPECT_EQ(storeBytes(), littleEndian(samples));
+    EXPECT_EQ(storeBytes(), test::le16Bytes(samples));
 }
 
 const ReceiveFault kReceiveFaults[] = {
@@ -285,20 +279,17 @@ TEST_F(SmdiFaults, WaitAnswersPollTheUnitBeforeAReceiveToo) {
     faults({.waits = 3, .busyPolls = 1});
     ASSERT_TRUE(receive(5));
     EXPECT_TRUE(sawStatus("Waiting..."));
-    EXPECT_EQ(storeBytes(), littleEndian(held));
+    EXPECT_EQ(storeBytes(), test::le16Bytes(held));
 }
 
 TEST_F(SmdiFaults, EmuStaysAtItsOwnPacketLength) {
     useFlavour(Flavour::Emu);
-    VirtualSmdiSampler::Faults f;
-    f.packetLength = 0;
-    faults(f);
+    faults({.packetLength = 0});
     const auto samples = test::testSignal(30000, 4);
     fillStore(samples);
-    auto a = args(60000);
-    ASSERT_TRUE(send(a)) << driver.errorText();
+    ASSERT_TRUE(send(args(60000))) << driver.errorText();
     EXPECT_EQ(driver.negotiatedPacketLength(), kEmuPacket);
-    EXPECT_EQ(device->samples().at(1).data, bigEndian(samples));
+    EXPECT_EQ(device->samples().at(1).data, test::be16Bytes(samples));
 }
 
 class SmdiSmallAdaptor : public SmdiRig {
@@ -316,13 +307,13 @@ TEST_F(SmdiSmallAdaptor, PacketsAreClampedToWhatTheAdaptorMoves) {
     fillStore(samples);
     ASSERT_TRUE(send(args(20000))) << driver.errorText();
     EXPECT_EQ(driver.negotiatedPacketLength(), 4096u);
-    EXPECT_EQ(device->samples().at(0).data, bigEndian(samples));
+    EXPECT_EQ(device->samples().at(0).data, test::be16Bytes(samples));
     store.clear();
     const auto got = receive(0);
     ASSERT_TRUE(got);
     EXPECT_EQ(got->bytes, 20000u);
     EXPECT_EQ(driver.negotiatedPacketLength(), 4098u); // receive packets need only be even
-    EXPECT_EQ(storeBytes(), littleEndian(samples));
+    EXPECT_EQ(storeBytes(), test::le16Bytes(samples));
 }
 
 class SmdiShortWait : public SmdiRig {
@@ -332,15 +323,14 @@ protected:
         o.waitLimit = std::chrono::milliseconds(300);
         return o;
     }
-    SmdiShortWait() : SmdiRig(options()) {}
+    // A unit that stays busy, and a sample to send to it.
+    SmdiShortWait() : SmdiRig(options()) {
+        device->setFaults({.waits = 1, .busyPolls = 1000000});
+        fillStore(test::testSignal(1000));
+    }
 };
 
 TEST_F(SmdiShortWait, ABusyUnitFailsAtTheWaitLimit) {
-    VirtualSmdiSampler::Faults f;
-    f.waits = 1;
-    f.busyPolls = 1000000;
-    device->setFaults(f);
-    fillStore(test::testSignal(1000));
     const auto started = std::chrono::steady_clock::now();
     EXPECT_FALSE(send(args(2000)));
     const auto took = std::chrono::steady_clock::now() - started;
@@ -350,11 +340,6 @@ TEST_F(SmdiShortWait, ABusyUnitFailsAtTheWaitLimit) {
 }
 
 TEST_F(SmdiShortWait, AbortWhileWaitingEndsAtTheNextPoll) {
-    VirtualSmdiSampler::Faults f;
-    f.waits = 1;
-    f.busyPolls = 1000000;
-    device->setFaults(f);
-    fillStore(test::testSignal(1000));
     driver.clearError();
     driver.sendSample(args(2000));
     ASSERT_TRUE(runUntil(loop, [&] { return sawStatus("Waiting..."); }));
@@ -405,7 +390,7 @@ TEST_F(SmdiFaults, UserAbortOfAReceiveOrAListing) {
     ASSERT_TRUE(runUntil(loop, [&] { return got.has_value() && !driver.busy(); }));
     EXPECT_EQ(got->error, kAborted);
     EXPECT_EQ(device->messagesSeen().back(), id::kAbortProcedure);
-    EXPECT_EQ(storeBytes(), littleEndian({5}));
+    EXPECT_EQ(storeBytes(), test::le16Bytes({5}));
 
     std::optional<std::vector<SamplerSampleEntry>> rows;
     driver.clearError();

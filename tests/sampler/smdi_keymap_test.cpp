@@ -6,6 +6,7 @@
 #include "sampler/midi/VirtualMidi.h"
 #include "sampler/smdi/YamahaKeyMap.h"
 #include "sampler/virtual/VirtualYamahaListener.h"
+#include "support/FoldSampler.h"
 
 namespace cleavix::sampler::smdi {
 namespace {
@@ -57,30 +58,23 @@ TEST(YamahaMessages, ProgramDataLayout) {
     EXPECT_EQ(Bytes(d.begin(), d.begin() + 10), (Bytes{0x4C, 0x4D, 0x20, 0x20, 0x30, 0x32, 0x37, 0x38, 0x53, 0x42}));
     EXPECT_EQ(Bytes(d.begin() + 10, d.begin() + 26), text("Bank            "));
     EXPECT_EQ(Bytes(d.begin() + 26, d.begin() + 34), (Bytes{0x01, 0x01, 0x06, 0x01, 0x04, 0x02, 0x06, 0x01}));
-    EXPECT_EQ(d[62 - 2], 0x02); // the last blank of the name in digits: 02 00
-    EXPECT_EQ(d[62 - 1], 0x00);
+    // In digits: the last blank of the name (02 00), the number of samples (1) and the volume (7F).
+    test::expectBytesAt(d, {{60, 0x02}, {61, 0x00}, {154, 0x00}, {155, 0x01}, {158, 0x07}, {159, 0x0F}});
     EXPECT_TRUE(std::all_of(d.begin() + 62, d.begin() + 154, [](uint8_t b) { return b == 0; }));
-    EXPECT_EQ(d[154], 0x00); // the number of samples, 1, in digits
-    EXPECT_EQ(d[155], 0x01);
-    EXPECT_EQ(d[158], 0x07); // volume 7F
-    EXPECT_EQ(d[159], 0x0F);
     // The entry: "S1" and blanks in digits, 00 09 01 07 03, entry number 72 in digits, 00.
     EXPECT_EQ(Bytes(d.begin() + 186, d.begin() + 190), (Bytes{0x05, 0x03, 0x03, 0x01}));
     EXPECT_EQ(Bytes(d.begin() + 218, d.begin() + 226), (Bytes{0x00, 0x09, 0x01, 0x07, 0x03, 0x07, 0x02, 0x00}));
     EXPECT_TRUE(std::all_of(d.begin() + 226, d.end(), [](uint8_t b) { return b == 0; }));
 
-    EXPECT_EQ(yamaha::programData(Model::A4000, "", {"a"})[5], 0x34);
-    EXPECT_EQ(yamaha::programData(Model::A4000, "", {"a"})[7], 0x34);
+    test::expectBytesAt(yamaha::programData(Model::A4000, "", {"a"}), {{5, 0x34}, {7, 0x34}});
     EXPECT_EQ(yamaha::programData(Model::A5000, "", {"a"})[7], 0x35);
     // Seven samples get no zero entries, six get two.
     EXPECT_EQ(yamaha::programData(Model::A3000, "", std::vector<std::string>(7, "x")).size(), 186u + 7 * 40);
     EXPECT_EQ(yamaha::programData(Model::A3000, "", std::vector<std::string>(6, "x")).size(), 186u + 8 * 40);
     // Entry numbers grow by 3 from 72 and wrap by 255: the 48th is FF, the 49th 03.
     const Bytes many = yamaha::programData(Model::A3000, "", std::vector<std::string>(49, "x"));
-    EXPECT_EQ(many[186 + 47 * 40 + 37], 0x0F);
-    EXPECT_EQ(many[186 + 47 * 40 + 38], 0x0F);
-    EXPECT_EQ(many[186 + 48 * 40 + 37], 0x00);
-    EXPECT_EQ(many[186 + 48 * 40 + 38], 0x03);
+    test::expectBytesAt(many, {{186 + 47 * 40 + 37, 0x0F}, {186 + 47 * 40 + 38, 0x0F}, {186 + 48 * 40 + 37, 0x00},
+                               {186 + 48 * 40 + 38, 0x03}});
 }
 
 TEST(YamahaMessages, ProgramBulkFramingAndSplitting) {
@@ -100,8 +94,7 @@ TEST(YamahaMessages, ProgramBulkFramingAndSplitting) {
     const auto cut = yamaha::programBulk(Model::A4000, 0, "B", std::vector<std::string>(98, "x"));
     ASSERT_EQ(cut.size(), 2u);
     EXPECT_EQ(cut[0].size(), 4095u + 2);
-    EXPECT_EQ(cut[0][4], 0x1F); // 4089 = 31 x 128 + 121
-    EXPECT_EQ(cut[0][5], 0x79);
+    test::expectBytesAt(cut[0], {{4, 0x1F}, {5, 0x79}}); // 4089 = 31 x 128 + 121
     EXPECT_EQ(cut[1].size(), 6u + 17 + 2);
     EXPECT_EQ(Bytes(cut[1].begin(), cut[1].begin() + 4), (Bytes{0xF0, 0x43, 0x00, 0x7A}));
 
@@ -109,8 +102,7 @@ TEST(YamahaMessages, ProgramBulkFramingAndSplitting) {
     const auto a3000 = yamaha::programBulk(Model::A3000, 0, "B", std::vector<std::string>(100, "x"));
     ASSERT_EQ(a3000.size(), 2u);
     EXPECT_EQ(a3000[0].size(), 6u + 186 + 98 * 40 + 2);
-    EXPECT_EQ(a3000[0][4], 0x20); // 4106 = 32 x 128 + 10
-    EXPECT_EQ(a3000[0][5], 0x0A);
+    test::expectBytesAt(a3000[0], {{4, 0x20}, {5, 0x0A}}); // 4106 = 32 x 128 + 10
     EXPECT_EQ(a3000[1].size(), 6u + 80 + 2);
     EXPECT_EQ(yamaha::programBulk(Model::A3000, 0, "B", std::vector<std::string>(98, "x")).size(), 1u);
     // ... and goes out in pieces of 16 bytes.
@@ -150,20 +142,8 @@ protected:
 
     void holdNames(const std::vector<std::string>& names) {
         for (size_t i = 0; i < names.size(); ++i) {
-            VirtualSmdiSampler::Sample s;
-            s.name = names[i];
-            s.data.assign(2, 0);
-            device->putSample(uint32_t(i), s);
+            hold(uint32_t(i), {0, 0}, names[i]);
         }
-    }
-
-    bool map(MapSamplesArgs a) {
-        bool finished = false;
-        a.finished = [&] { finished = true; };
-        driver.clearError();
-        driver.mapSamples(a);
-        EXPECT_TRUE(runUntil(loop, [&] { return finished && !driver.busy(); }, std::chrono::milliseconds(10000)));
-        return !driver.hasError();
     }
 
     static std::vector<std::string> names(size_t n, const std::string& stem) {

@@ -76,6 +76,14 @@ protected:
         return form;
     }
 
+    // Profiles of the default record under `names`.
+    void storeAll(std::initializer_list<const char*> names) {
+        const pf::ProfileStore store(config);
+        for (const char* name : names) {
+            EXPECT_TRUE(store.store(name, sampler::SamplerProfile{})) << name;
+        }
+    }
+
     test::TempDir dir;
     std::string config;
     QtDispatcher dispatcher;
@@ -198,11 +206,7 @@ TEST_F(ProfileManagerTest, RefusedNamesAndCancel) {
 }
 
 TEST_F(ProfileManagerTest, DeleteSelectsTheEntryBefore) {
-    const pf::ProfileStore store(config);
-    sampler::SamplerProfile p;
-    for (const char* name : {"A", "B", "C"}) {
-        ASSERT_TRUE(store.store(name, p));
-    }
+    storeAll({"A", "B", "C"});
     lastUsed = 2;
     auto form = makeForm();
     EXPECT_EQ(form->selectedName(), "C") << "the last-used position";
@@ -216,7 +220,7 @@ TEST_F(ProfileManagerTest, DeleteSelectsTheEntryBefore) {
 }
 
 TEST_F(ProfileManagerTest, LastUsedBeyondTheListSelectsTheFirst) {
-    ASSERT_TRUE(pf::ProfileStore(config).store("Only", sampler::SamplerProfile{}));
+    storeAll({"Only"});
     lastUsed = 5;
     auto form = makeForm();
     EXPECT_EQ(form->selectedName(), "Only");
@@ -258,10 +262,7 @@ TEST_F(ProfileManagerTest, ListsAreFilledAfreshWhenShownAgain) {
 }
 
 TEST_F(ProfileManagerTest, DisplayPresetsShowsTheAskedProfile) {
-    const pf::ProfileStore store(config);
-    for (const char* name : {"One", "Three", "Two"}) {
-        ASSERT_TRUE(store.store(name, sampler::SamplerProfile{}));
-    }
+    storeAll({"One", "Three", "Two"});
     lastUsed = 0;
     auto form = makeForm();
     form->hide();
@@ -278,8 +279,7 @@ TEST_F(ProfileManagerTest, DisplayPresetsShowsTheAskedProfile) {
 }
 
 TEST_F(ProfileManagerTest, OkReportsTheSelectedProfile) {
-    ASSERT_TRUE(pf::ProfileStore(config).store("One", sampler::SamplerProfile{}));
-    ASSERT_TRUE(pf::ProfileStore(config).store("Two", sampler::SamplerProfile{}));
+    storeAll({"One", "Two"});
     auto form = makeForm();
     form->profileBox()->setCurrentIndex(1);
     int position = -1;

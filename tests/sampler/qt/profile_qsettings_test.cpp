@@ -71,18 +71,12 @@ TEST(ProfileQSettings, ProfilesQSettingsStoresAreReadByTheToolAndKeptWithTheRest
         settings.endGroup();
         settings.beginGroup(kSamplersGroup);
         for (int i = 0; i < 40; ++i) {
-            SamplerProfile p;
-            p.midiInput = uint8_t(random());
-            p.midiOutput = uint8_t(random());
-            p.scsiAdaptor = uint8_t(random() % 8);
-            p.scsiDevice = uint8_t(random() % 7);
-            p.sysexId = uint8_t(1 + random() % 16);
-            p.midiChannel = uint8_t(1 + random() % 16);
-            p.openLoop = uint8_t(random() % 2);
-            p.scsiInUse = uint8_t(random() % 2);
-            p.midiOutInUse = uint8_t(random() % 2);
-            p.deviceType = uint8_t(random() % 8);
-            p.sampleNumberOffset = int32_t(random() % 2049) - 1024;
+            SamplerProfile p{.midiInput = uint8_t(random()), .midiOutput = uint8_t(random()),
+                             .scsiAdaptor = uint8_t(random() % 8), .scsiDevice = uint8_t(random() % 7),
+                             .sysexId = uint8_t(1 + random() % 16), .midiChannel = uint8_t(1 + random() % 16),
+                             .openLoop = uint8_t(random() % 2), .scsiInUse = uint8_t(random() % 2),
+                             .midiOutInUse = uint8_t(random() % 2), .deviceType = uint8_t(random() % 8),
+                             .sampleNumberOffset = int32_t(random() % 2049) - 1024};
             const auto bytes = encodeProfile(p);
             const std::string name = "profile " + std::to_string(i) + (i % 3 ? " ; =" : "") + (i % 5 ? "" : " ü");
             settings.setValue(qs(name), QByteArray(reinterpret_cast<const char*>(bytes.data()), 16));

@@ -1,6 +1,6 @@
 // The Process menu's dialogs (Normalise, Quantise, Sample rate, Convert, Remove silence) and the
 // enabling of their items, driven through the window on the offscreen platform with the demo loop.
-#include "ui/UiTestSupport.h"
+#include "ui/UiTest.h"
 
 #include "processing/StripSilence.h"
 #include "ui/dialogs/ConvertForm.h"
@@ -10,31 +10,11 @@
 #include "ui/dialogs/StripSilenceForm.h"
 #include "ui/view/WaveBox.h"
 
-#include <QAction>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMenu>
-#include <QMenuBar>
-#include <QPushButton>
 #include <QSettings>
-#include <QSlider>
-#include <QTest>
-#include <QToolBar>
-#include <QToolButton>
 
 #include <cmath>
 #include <cstring>
 #include <vector>
-
-using namespace cleavix;
-using cleavix::uitest::ModalScript;
-using cleavix::uitest::Sandbox;
-using cleavix::uitest::Window;
 
 using uitest::openDemo;
 using uitest::expect;
@@ -264,7 +244,7 @@ void DialogsTest::normaliseDialog() {
     script.answer(QMessageBox::Ok);
     w->action("Normalise1")->trigger();
     QVERIFY(uitest::waitIdle(*w.form));
-    QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }, 5000));
+    QVERIFY(uitest::settled(script, 5000));
     QVERIFY(script.texts.value(0).startsWith("A processing error has occured!"));
     QVERIFY(samples(*w.form) == silent);
 }
@@ -587,7 +567,7 @@ void DialogsTest::stripSilenceDialogAndItsRememberedSettings() {
         });
         script.answer(QMessageBox::Cancel);
         w->action("StripSilence1")->trigger();
-        QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }, 5000));
+        QVERIFY(uitest::settled(script, 5000));
         QVERIFY(script.texts.last().startsWith("Process will be applied to both channels."));
         QVERIFY(!w->session().busy());
         QVERIFY(samples(*w.form) == before);

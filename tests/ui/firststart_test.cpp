@@ -1,24 +1,15 @@
 // The window as a new user first meets it: the size and place it opens at without stored bounds,
 // the open dialog the first start offers, and the Select tool's two selections ("ToolDefault" and
 // the Ctrl key held down).
-#include "ui/UiTestSupport.h"
+#include "ui/UiTest.h"
 
 #include "ui/dialogs/FileDialogs.h"
 #include "ui/view/MouseTools.h"
 #include "ui/view/WaveBox.h"
 
-#include <QApplication>
 #include <QDoubleSpinBox>
 #include <QScreen>
 #include <QSettings>
-#include <QTest>
-#include <QToolBar>
-#include <QToolButton>
-
-using namespace cleavix;
-using cleavix::uitest::ModalScript;
-using cleavix::uitest::Sandbox;
-using cleavix::uitest::Window;
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The plug-in menus, the plug-in window and its control pages, presets and preview, processing the
 // loop and the whole sample with undo, cancelling, the Smooth tick, and Edit Externally with a
 // script standing in for the wave editor, on the offscreen platform over the tests' own LV2 bundle.
-#include "ui/UiTestSupport.h"
+#include "ui/UiTest.h"
 
 #include "ui/commands/PluginCommands.h"
 #include "ui/dialogs/ProcessForm.h"
@@ -9,31 +9,15 @@
 #include "ui/plugins/PlugInForm.h"
 #include "ui/platform/QtPrompter.h"
 
-#include <QAction>
-#include <QCheckBox>
-#include <QComboBox>
 #include <QDateTime>
-#include <QDir>
 #include <QDirIterator>
-#include <QFile>
 #include <QGuiApplication>
 #include <QInputDialog>
-#include <QLabel>
-#include <QMenu>
-#include <QMenuBar>
-#include <QPushButton>
-#include <QSlider>
 #include <QStandardPaths>
 #include <QTabWidget>
-#include <QTest>
 
 #include <cmath>
 #include <vector>
-
-using namespace cleavix;
-using cleavix::uitest::ModalScript;
-using cleavix::uitest::Sandbox;
-using cleavix::uitest::Window;
 
 namespace {
 
@@ -121,11 +105,7 @@ struct PluginDemo {
 
 // The plug-in window: `setup` on it, then Process.
 void answerPluginForm(ModalScript& script, std::function<void(ui::TPlugInForm&)> setup) {
-    script.handle([setup = std::move(setup)](QWidget* widget) {
-        auto* form = qobject_cast<ui::TPlugInForm*>(widget);
-        if (form == nullptr) {
-            return false;
-        }
+    uitest::expect<ui::TPlugInForm>(script, [setup = std::move(setup)](ui::TPlugInForm* form) {
         setup(*form);
         QMetaObject::invokeMethod(form->processButton(), "click", Qt::QueuedConnection);
         return true;
@@ -358,11 +338,7 @@ void PluginsTest::presetsStoreAndDeleteInsideTheirFolder() {
     control<QSlider>(*f, "gain")->setValue(ui::kSliderSteps * 3 / 4);
     ModalScript script;
     QString prefill = "unset";
-    script.handle([&](QWidget* w) {
-        auto* ask = qobject_cast<QInputDialog*>(w);
-        if (ask == nullptr) {
-            return false;
-        }
+    uitest::expect<QInputDialog>(script, [&](QInputDialog* ask) {
         prefill = ask->textValue();
         if (ask->labelText() != "Name Profile:") {
             return false;
@@ -381,11 +357,7 @@ void PluginsTest::presetsStoreAndDeleteInsideTheirFolder() {
     QVERIFY2(it.hasNext(), qPrintable(folder));
 
     // Stored again from its own entry: the name is offered, the preset replaced.
-    script.handle([&](QWidget* w) {
-        auto* ask = qobject_cast<QInputDialog*>(w);
-        if (ask == nullptr) {
-            return false;
-        }
+    uitest::expect<QInputDialog>(script, [&](QInputDialog* ask) {
         prefill = ask->textValue();
         QMetaObject::invokeMethod(ask, "accept", Qt::QueuedConnection);
         return true;
@@ -483,11 +455,7 @@ void PluginsTest::oneChannelAndThePresetKept() {
     // Opened again, the plug-in comes with the profile chosen last time.
     float gain = 0;
     QString shown;
-    script.handle([&](QWidget* widget) {
-        auto* form = qobject_cast<ui::TPlugInForm*>(widget);
-        if (form == nullptr) {
-            return false;
-        }
+    uitest::expect<ui::TPlugInForm>(script, [&](ui::TPlugInForm* form) {
         shown = form->presetList()->currentText();
         gain = form->chain().control("gain");
         QMetaObject::invokeMethod(form->cancelButton(), "click", Qt::QueuedConnection);
@@ -623,7 +591,7 @@ void PluginsTest::editExternallyReloadsOnActivation() {
     d.w->config().editLoc.clear();
     script.answer(QMessageBox::Ok);
     item->trigger();
-    QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }, 10000));
+    QVERIFY(uitest::settled(script, 10000));
     QCOMPARE(script.texts, QStringList{"No wave editor specified!"});
 
     // The "editor": reverses the copy in place, then leaves a mark.
@@ -656,7 +624,7 @@ void PluginsTest::editExternallyReloadsOnActivation() {
     script.answer(QMessageBox::Yes);
     emit qApp->applicationStateChanged(Qt::ApplicationInactive);
     emit qApp->applicationStateChanged(Qt::ApplicationActive);
-    QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }, 10000));
+    QVERIFY(uitest::settled(script, 10000));
     QVERIFY(uitest::waitLoaded(*d.w.form));
     QCOMPARE(script.texts, QStringList{"File being edited externally has changed! Reload?"});
     QCOMPARE(s.fileName(), original);
@@ -682,11 +650,7 @@ void PluginsTest::noReloadWhileThePluginWindowIsOpen() {
     QVERIFY(d.open(file));
     ModalScript script;
     bool inside = false;
-    script.handle([&](QWidget* widget) {
-        auto* form = qobject_cast<ui::TPlugInForm*>(widget);
-        if (form == nullptr) {
-            return false;
-        }
+    uitest::expect<ui::TPlugInForm>(script, [&](ui::TPlugInForm* form) {
         inside = d.commands().pluginForm() == form;
         // The loaded file changes on disk while the plug-in window is up.
         QFile f(file);
@@ -706,7 +670,7 @@ void PluginsTest::noReloadWhileThePluginWindowIsOpen() {
     script.answer(QMessageBox::No);
     emit qApp->applicationStateChanged(Qt::ApplicationInactive);
     emit qApp->applicationStateChanged(Qt::ApplicationActive);
-    QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }, 10000));
+    QVERIFY(uitest::settled(script, 10000));
     QCOMPARE(script.texts, QStringList{"File has changed! Reload?"});
 }
 

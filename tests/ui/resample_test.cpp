@@ -1,25 +1,17 @@
 // The Sample rate dialog's two choices through the window on the offscreen platform with the demo
 // loop: reassign keeps every byte, resample converts the sample behind the progress window with
 // the points and locators scaled, Undo gives it back, and the last choice is remembered.
-#include "ui/UiTestSupport.h"
+#include "ui/UiTest.h"
 
 #include "processing/RateConverter.h"
 #include "processing/Resample.h"
 #include "ui/dialogs/SampleRateForm.h"
 #include "ui/platform/Config.h"
 
-#include <QComboBox>
-#include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
-#include <QTest>
 
 #include <vector>
-
-using namespace cleavix;
-using cleavix::uitest::ModalScript;
-using cleavix::uitest::Sandbox;
-using cleavix::uitest::Window;
 
 namespace {
 
@@ -41,11 +33,7 @@ std::vector<uint32_t> pointPositions(ui::TMainForm& w) {
 
 // The next Sample rate dialog: `act` looks at it and closes it.
 void expectRateForm(ModalScript& script, std::function<void(ui::TConRateForm*)> act) {
-    script.handle([act = std::move(act)](QWidget* w) {
-        auto* form = qobject_cast<ui::TConRateForm*>(w);
-        if (form == nullptr) {
-            return false;
-        }
+    uitest::expect<ui::TConRateForm>(script, [act = std::move(act)](ui::TConRateForm* form) {
         act(form);
         return true;
     });

@@ -9,22 +9,13 @@
 #include "ui/view/MouseTools.h"
 #include "ui/dialogs/SensitivityForm.h"
 
-#include <QAction>
-#include <QApplication>
 #include <QClipboard>
-#include <QFile>
-#include <QLineEdit>
-#include <QMenu>
-#include <QToolButton>
 #include <QWheelEvent>
 
 #include <algorithm>
 #include <cmath>
 #include <vector>
 
-using namespace cleavix;
-using cleavix::uitest::Sandbox;
-using cleavix::uitest::Window;
 using namespace cleavix::uitest::tools;
 
 namespace {
@@ -163,11 +154,7 @@ void SegmentToolsTest::saveSegmentTool() {
     const QString file = box.path("segment.wav");
     uitest::ModalScript script;
     QString offered = "unset";
-    script.handle([&](QWidget* modal) {
-        auto* dialog = qobject_cast<ui::TSaveForm*>(modal);
-        if (dialog == nullptr) {
-            return false;
-        }
+    uitest::expect<ui::TSaveForm>(script, [&](ui::TSaveForm* dialog) {
         if (offered == "unset") {
             offered = dialog->findChild<QLineEdit*>("fileNameEdit")->text();
         }

@@ -1,7 +1,7 @@
 // The Sampler menu and the transfer dialogs, driven through the window on the offscreen platform
 // with profiles bound to the emulated samplers (the SDS sampler and the Yamaha key-map listener on
 // the virtual MIDI ports; the S2000, a generic SMDI sampler and an E-mu on the virtual SCSI bus).
-#include "ui/UiTestSupport.h"
+#include "ui/UiTest.h"
 
 #include "sampler/virtual/MidiBackendList.h"
 #include "sampler/virtual/VirtualAkaiSampler.h"
@@ -16,22 +16,7 @@
 #include "ui/sampler/SReqForm.h"
 #include "ui/sampler/SamplerCommands.h"
 
-#include <QAction>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QDir>
-#include <QFileInfo>
-#include <QLabel>
-#include <QMenuBar>
-#include <QPushButton>
-#include <QSpinBox>
-#include <QTest>
-#include <QToolBar>
 #include <QTreeWidget>
-
-using namespace cleavix;
-using cleavix::uitest::ModalScript;
-using cleavix::uitest::Sandbox;
 
 namespace {
 
@@ -101,7 +86,7 @@ struct Rig {
         ModalScript script;
         script.answer(QMessageBox::Ok);
         button->click();
-        if (!settle() || !uitest::waitFor([&] { return script.pending() == 0; }, kWatchdogMs)) {
+        if (!settle() || !uitest::settled(script, kWatchdogMs)) {
             return {"(no end)"};
         }
         return script.texts;
@@ -216,11 +201,7 @@ void TransferTest::samplerMenuItemsAndToolbarButton() {
     ModalScript script;
     QString caption;
     QString receiveText;
-    script.handle([&](QWidget* modal) {
-        auto* form = qobject_cast<ui::TSMDIForm*>(modal);
-        if (form == nullptr) {
-            return false;
-        }
+    uitest::expect<ui::TSMDIForm>(script, [&](ui::TSMDIForm* form) {
         caption = form->windowTitle();
         receiveText = form->receiveButton()->text();
         if (!form->sendButton()->isEnabled() || form->statusLabel()->text() != "Inactive") {
@@ -230,7 +211,7 @@ void TransferTest::samplerMenuItemsAndToolbarButton() {
         return true;
     });
     button->trigger();
-    QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }, kWatchdogMs));
+    QVERIFY(uitest::settled(script, kWatchdogMs));
     QCOMPARE(caption, QString("Sampler Transfer"));
     QCOMPARE(receiveText, QString("Wait For Send"));
 }
@@ -354,7 +335,7 @@ void TransferTest::listingRowsAndFetch() {
         return true;
     });
     dialog.receiveButton()->click();
-    QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }, kWatchdogMs));
+    QVERIFY(uitest::settled(script, kWatchdogMs));
     QVERIFY(rig.settle());
     QCOMPARE(rows, (QStringList{"KICK 2kb 16 mono", "SNARE 2kb 16 mono"}));
     QVERIFY(dialog.received());
@@ -556,11 +537,7 @@ void TransferTest::batchKeyMapDialogRefusesKeysPastTheTop() {
     // Set Mapping counts the batch list: 40 samples at interval 2 from C2 pass note 127.
     ModalScript script;
     QStringList seen;
-    script.handle([&](QWidget* modal) {
-        auto* form = qobject_cast<ui::TForm6*>(modal);
-        if (form == nullptr) {
-            return false;
-        }
+    uitest::expect<ui::TForm6>(script, [&](ui::TForm6* form) {
         seen << QString("ok %1 warning %2").arg(form->okButton()->isEnabled()).arg(!form->warningLabel()->isHidden());
         form->intervalBox()->setValue(0); // 40 keys from 48 fit
         seen << QString("ok %1 warning %2").arg(form->okButton()->isEnabled()).arg(!form->warningLabel()->isHidden());
@@ -570,7 +547,7 @@ void TransferTest::batchKeyMapDialogRefusesKeysPastTheTop() {
         return true;
     });
     dialog.mappingButton()->click();
-    QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }, kWatchdogMs));
+    QVERIFY(uitest::settled(script, kWatchdogMs));
     QCOMPARE(seen, (QStringList{"ok 0 warning 1", "ok 1 warning 0", "ok 0"}));
     QCOMPARE(rig.w().samplerCommands()->keymap().interval, 2); // Cancel kept the settings
     dialog.hide();
@@ -589,7 +566,7 @@ void TransferTest::injectedFaultsEndWithTheWindowEnabled() {
         script.answer(QMessageBox::Ok);
         dialog.sendButton()->click();
         QVERIFY(rig.settle());
-        QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }, kWatchdogMs));
+        QVERIFY(uitest::settled(script, kWatchdogMs));
         QCOMPARE(script.texts.size(), 1);
         QVERIFY(script.texts[0] != "Transfer complete!");
     }
@@ -609,7 +586,7 @@ void TransferTest::injectedFaultsEndWithTheWindowEnabled() {
         QCOMPARE(dialog.statusLabel()->text(), QString("Inactive"));
         QVERIFY(!dialog.sendButton()->isEnabled());
         QVERIFY(rig.settle());
-        QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }, kWatchdogMs));
+        QVERIFY(uitest::settled(script, kWatchdogMs));
         QCOMPARE(script.texts.size(), 1);
         QVERIFY(script.texts[0].contains("abort", Qt::CaseInsensitive));
     }
@@ -622,7 +599,7 @@ void TransferTest::injectedFaultsEndWithTheWindowEnabled() {
         ModalScript script;
         script.answer(QMessageBox::Ok);
         dialog.sendButton()->click();
-        QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }, kWatchdogMs));
+        QVERIFY(uitest::settled(script, kWatchdogMs));
         QCOMPARE(script.texts.size(), 1);
         QVERIFY(script.texts[0].contains("too short"));
     }

@@ -1,7 +1,7 @@
 // The main window driven through its menus on the offscreen platform: start-up and configuration,
 // opening the demo loop, title and status texts, the enabling rules, the sensitivity slider against
 // the slice point list, zoom ranges, bars, and the unsaved-changes prompt.
-#include "ui/UiTestSupport.h"
+#include "ui/UiTest.h"
 
 #include "ui/dialogs/FileDialogs.h"
 #include "ui/dialogs/AboutForm.h"
@@ -13,32 +13,13 @@
 #include "ui/view/WaveBox.h"
 #include "ui/window/MainFormParts.h"
 
-#include <QAction>
 #include <QAbstractItemView>
-#include <QApplication>
 #include <QCompleter>
 #include <QProcess>
-#include <QSpinBox>
 #include <QStatusTipEvent>
-#include <QComboBox>
-#include <QDir>
-#include <QFile>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMenu>
-#include <QPushButton>
 #include <QSettings>
-#include <QSlider>
-#include <QTest>
-#include <QToolBar>
-#include <QToolButton>
 
 #include <cmath>
-
-using namespace cleavix;
-using cleavix::uitest::Sandbox;
-using cleavix::uitest::ModalScript;
-using cleavix::uitest::Window;
 
 namespace {
 
@@ -299,11 +280,7 @@ void WindowTest::sensitivityDialogSetsTheSlider() {
     w->show();
     QVERIFY(uitest::openThroughMenu(*w.form, box.demoLoop()));
     ModalScript script;
-    script.handle([](QWidget* widget) {
-        auto* form = qobject_cast<ui::TSensitivityForm*>(widget);
-        if (form == nullptr) {
-            return false;
-        }
+    uitest::expect<ui::TSensitivityForm>(script, [](ui::TSensitivityForm* form) {
         form->edit()->setText("150");
         QTest::keyClick(form, Qt::Key_Return); // too large: nothing happens
         if (!form->isVisible()) {
@@ -440,11 +417,7 @@ void WindowTest::saveAsWritesTheChosenFormat() {
     const QString target = box.path("out.aif");
     ModalScript script;
     QString offered;
-    script.handle([&](QWidget* widget) {
-        auto* form = qobject_cast<ui::TSaveForm*>(widget);
-        if (form == nullptr) {
-            return false;
-        }
+    uitest::expect<ui::TSaveForm>(script, [&](ui::TSaveForm* form) {
         // The format list offers the sample's own rate and channels; 16 bits preselected.
         if (offered.isEmpty()) {
             offered = QString("%1: %2").arg(form->formatBox()->count()).arg(form->formatBox()->currentText());
@@ -485,11 +458,7 @@ void WindowTest::saveDialogStartsOnlyInAnOrdinaryFolder() {
         w->config().saveDir = remembered;
         ModalScript script;
         QString seen;
-        script.handle([&](QWidget* widget) {
-            auto* form = qobject_cast<ui::TSaveForm*>(widget);
-            if (form == nullptr) {
-                return false;
-            }
+        uitest::expect<ui::TSaveForm>(script, [&](ui::TSaveForm* form) {
             if (seen.isNull()) {
                 seen = form->directory().absolutePath();
             }
@@ -555,7 +524,7 @@ StartMessage startWith(const QString& file) {
     script.answer(QMessageBox::Ok);
     w->show();
     StartMessage seen;
-    if (uitest::waitFor([&] { return script.pending() == 0; }, 5000)) {
+    if (uitest::settled(script, 5000)) {
         seen.text = script.texts.value(0);
     }
     seen.loaded = w->session().loaded();
@@ -725,7 +694,7 @@ void WindowTest::helpOpensItsPageOrSaysWhyNot() {
         ModalScript script;
         script.answer(QMessageBox::Ok);
         w->action("Help1")->trigger();
-        QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }, 5000));
+        QVERIFY(uitest::settled(script, 5000));
         QVERIFY2(!script.texts.isEmpty() && script.texts.first().startsWith("No program could open the help page"),
                  qPrintable(script.texts.join("|")));
     }
@@ -735,7 +704,7 @@ void WindowTest::helpOpensItsPageOrSaysWhyNot() {
         ModalScript script;
         script.answer(QMessageBox::Ok);
         w->action("ControlPanel1")->trigger();
-        QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }, 5000));
+        QVERIFY(uitest::settled(script, 5000));
         QCOMPARE(script.texts.size(), 1);
     }
 }

@@ -15,6 +15,8 @@
 #include <QSlider>
 #include <QThread>
 
+#include <algorithm>
+
 namespace cleavix::uitest {
 
 Sandbox::Sandbox(Start start) {
@@ -134,6 +136,23 @@ Window::~Window() {
 bool Demo::open() { return openDemo(*w.form, box); }
 
 bool Demo::openWithPoints() { return openDemoWithPoints(*w.form, box); }
+
+std::vector<int16_t> samples(ui::TMainForm& window, uint32_t start, uint32_t end) {
+    auto& store = window.session().store();
+    end = std::min(end, store.dataLength());
+    std::vector<int16_t> out((end - start) / 2);
+    store.readSamples(start, out.data(), out.size());
+    return out;
+}
+
+std::vector<uint32_t> candidatePositions(ui::TMainForm& window) {
+    std::vector<uint32_t> out;
+    const auto& list = window.session().slicer().candidates();
+    for (int k = 1; k <= list.count(); ++k) {
+        out.push_back(list.at(k).position);
+    }
+    return out;
+}
 
 bool settled(const ModalScript& script, int ms) {
     return waitFor([&] { return script.pending() == 0; }, ms);

@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -98,6 +99,11 @@ void expect(ModalScript& script, std::function<bool(Form*)> act) {
         return form != nullptr && act(form);
     });
 }
+
+// The sample's 16-bit words from byte `start` to `end` (at the most to the end of the sample).
+std::vector<int16_t> samples(ui::TMainForm& window, uint32_t start = 0, uint32_t end = UINT32_MAX);
+// The slice search's candidates' positions, in order.
+std::vector<uint32_t> candidatePositions(ui::TMainForm& window);
 
 // Waits until every scripted handler has run.
 bool settled(const ModalScript& script, int ms = 30000);

@@ -27,7 +27,7 @@ void answerKeymap(ModalScript& script, const QString& sfz, const QString& midi, 
         form->midiEdit()->setText(midi);
         form->kitBox()->setChecked(!kit.isEmpty());
         form->kitEdit()->setText(kit);
-        QMetaObject::invokeMethod(form, "accept", Qt::QueuedConnection);
+        uitest::acceptLater(form);
         return true;
     });
 }

@@ -305,7 +305,7 @@ void RecordTest::keptTakeBecomesUntitledAndSaveAsksForAName() {
         uitest::expect<ui::TNewSampleForm>(script, [](ui::TNewSampleForm* form) {
             form->rateList()->setCurrentIndex(form->rateList()->findText("22050"));
             form->monoButton()->setChecked(true);
-            QMetaObject::invokeMethod(form, "accept", Qt::QueuedConnection);
+            uitest::acceptLater(form);
             return true;
         });
         d->changeButton()->click();
@@ -492,7 +492,7 @@ void RecordTest::newSampleDialogChecksTheRate() {
                 form->stereoButton()->setChecked(true);
             }
             form->rateList()->setEditText(text);
-            QMetaObject::invokeMethod(form, "accept", Qt::QueuedConnection);
+            uitest::acceptLater(form);
             return true;
         });
         if (shownAfter != nullptr) {
@@ -520,7 +520,7 @@ void RecordTest::newSampleDialogChecksTheRate() {
     QString preselected;
     uitest::expect<ui::TNewSampleForm>(again, [&](ui::TNewSampleForm* form) {
         preselected = form->rateList()->currentText();
-        QMetaObject::invokeMethod(form, "reject", Qt::QueuedConnection);
+        uitest::rejectLater(form);
         return true;
     });
     d->changeButton()->click();

@@ -94,7 +94,7 @@ void SurfaceTest::windowAndScriptAgree() {
             form->percentEdit()->setText("100");
             form->recutBox()->setChecked(true);
             form->centreBox()->setChecked(true);
-            QMetaObject::invokeMethod(form, "accept", Qt::QueuedConnection);
+            uitest::acceptLater(form);
             return true;
         });
         w->action("Normalise1")->trigger();

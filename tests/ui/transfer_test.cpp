@@ -93,26 +93,7 @@ struct Rig {
     }
     bool windowEnabled() { return w().menuBar()->isEnabled() && w().centralWidget()->isEnabled(); }
     QString wave(const QString& name, const std::vector<int16_t>& samples) {
-        const QString path = box.path(name);
-        std::vector<uint8_t> bytes;
-        auto le = [&](uint32_t v, int n) {
-            for (int i = 0; i < n; ++i) {
-                bytes.push_back(uint8_t(v >> (8 * i)));
-            }
-        };
-        bytes.insert(bytes.end(), {'R', 'I', 'F', 'F'});
-        le(36 + uint32_t(samples.size() * 2), 4);
-        bytes.insert(bytes.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
-        le(16, 4), le(1, 2), le(1, 2), le(44100, 4), le(88200, 4), le(2, 2), le(16, 2);
-        bytes.insert(bytes.end(), {'d', 'a', 't', 'a'});
-        le(uint32_t(samples.size() * 2), 4);
-        for (int16_t s : samples) {
-            le(uint16_t(s), 2);
-        }
-        QFile file(path);
-        file.open(QIODevice::WriteOnly);
-        file.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size()));
-        return path;
+        return uitest::writeWave(box.path(name), 1, samples);
     }
 };
 

@@ -327,28 +327,12 @@ void TransferTest::listingRowsAndFetch() {
 void TransferTest::batchOfExportedSlicesWithNumbers() {
     Rig rig;
     QVERIFY(rig.open());
-    auto& slicer = rig.w().session().slicer();
-    rig.w().sensitivitySlider()->setValue(65000);
-    QVERIFY(slicer.slicePoints().count() > 3);
-    const QString out = rig.box.path("slices");
-    QVERIFY(QDir().mkpath(out));
-    slicing::ExportReport report;
-    bool exported = false;
-    QVERIFY(slicer.saveSegmentsInLoop((out + "/slice.wav").toStdString(), 16, [&](const slicing::ExportReport& r) {
-        report = r;
-        exported = true;
-    }));
-    QVERIFY(uitest::waitFor([&] { return exported && !rig.w().session().busy(); }, kWatchdogMs));
-    QVERIFY(report.written.size() >= 3);
-
+    const QStringList three = exportSlices(rig, 3);
+    QCOMPARE(three.size(), 3);
     auto& dialog = rig.batch();
     dialog.show();
     selectProfile(dialog, 0);
     QVERIFY(!dialog.sendButton()->isEnabled());
-    QStringList three;
-    for (int i = 0; i < 3; ++i) {
-        three << QString::fromStdString(report.written[size_t(i)]);
-    }
     dialog.addFiles(three);
     QCOMPARE(dialog.fileList()->topLevelItemCount(), 3);
     QCOMPARE(dialog.fileList()->topLevelItem(0)->text(2), QString("None"));

@@ -1,12 +1,10 @@
 #pragma once
 // The mouse tools' tests share these: the demo loop cut to a grid of eighths, the waveform view's
 // columns and segments, and real key and mouse clicks on it.
-#include "ui/UiTestSupport.h"
+#include "ui/UiTest.h"
 
 #include "ui/view/WaveBox.h"
 #include "ui/view/WaveRenderer.h"
-
-#include <QTest>
 
 namespace cleavix::uitest::tools {
 

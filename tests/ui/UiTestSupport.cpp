@@ -7,12 +7,15 @@
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSettings>
 #include <QSlider>
 #include <QThread>
+
+#include <algorithm>
 
 namespace cleavix::uitest {
 
@@ -26,6 +29,18 @@ Sandbox::Sandbox(Start start) {
 }
 
 QString Sandbox::configFile() const { return dir_.filePath("config/Cleavix/Cleavix.ini"); }
+
+QString Sandbox::config(const QString& name) const {
+    QSettings s(configFile(), QSettings::IniFormat);
+    s.beginGroup(ui::kConfigGroup);
+    return s.value(name).toString();
+}
+
+void Sandbox::setConfig(const QString& name, const QString& value) const {
+    QSettings s(configFile(), QSettings::IniFormat);
+    s.beginGroup(ui::kConfigGroup);
+    s.setValue(name, value);
+}
 
 QString Sandbox::demoLoop(const QString& name) const {
     const QString file = dir_.filePath(name);
@@ -116,6 +131,110 @@ Window::~Window() {
         form->hide();
     }
     form.reset();
+}
+
+bool Demo::open() { return openDemo(*w.form, box); }
+
+bool Demo::openWithPoints() { return openDemoWithPoints(*w.form, box); }
+
+std::vector<int16_t> samples(ui::TMainForm& window, uint32_t start, uint32_t end) {
+    auto& store = window.session().store();
+    end = std::min(end, store.dataLength());
+    std::vector<int16_t> out((end - start) / 2);
+    store.readSamples(start, out.data(), out.size());
+    return out;
+}
+
+std::vector<uint32_t> candidatePositions(ui::TMainForm& window) {
+    std::vector<uint32_t> out;
+    const auto& list = window.session().slicer().candidates();
+    for (int k = 1; k <= list.count(); ++k) {
+        out.push_back(list.at(k).position);
+    }
+    return out;
+}
+
+bool settled(const ModalScript& script, int ms) {
+    return waitFor([&] { return script.pending() == 0; }, ms);
+}
+
+bool run(ui::TMainForm& window, const char* action, const ModalScript& script, int ms) {
+    window.action(action)->trigger();
+    return settled(script, ms) && waitIdle(window, ms);
+}
+
+QStringList answering(QMessageBox::StandardButton button, const std::function<void()>& act, int ms) {
+    ModalScript script;
+    script.answer(button);
+    act();
+    return settled(script, ms) ? script.texts : QStringList{};
+}
+
+void acceptLater(QDialog* dialog) { QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection); }
+
+void rejectLater(QDialog* dialog) { QMetaObject::invokeMethod(dialog, "reject", Qt::QueuedConnection); }
+
+QStringList texts(const QList<QAction*>& actions) {
+    QStringList out;
+    for (const QAction* a : actions) {
+        out << a->text();
+    }
+    return out;
+}
+
+QStringList texts(const QComboBox* box) {
+    QStringList out;
+    for (int i = 0; i < box->count(); ++i) {
+        out << box->itemText(i);
+    }
+    return out;
+}
+
+void switchAwayAndBack() {
+    emit qApp->applicationStateChanged(Qt::ApplicationInactive);
+    emit qApp->applicationStateChanged(Qt::ApplicationActive);
+}
+
+QString writeWave(const QString& path, uint16_t channels, const std::vector<int16_t>& samples, uint32_t rate) {
+    QByteArray bytes;
+    auto le = [&](uint32_t v, int n) {
+        for (int i = 0; i < n; ++i) {
+            bytes.append(char((v >> (8 * i)) & 0xff));
+        }
+    };
+    const auto data = uint32_t(samples.size() * 2);
+    bytes.append("RIFF");
+    le(36 + data, 4);
+    bytes.append("WAVEfmt ");
+    le(16, 4), le(1, 2), le(channels, 2), le(rate, 4), le(rate * channels * 2, 4), le(channels * 2u, 2), le(16, 2);
+    bytes.append("data");
+    le(data, 4);
+    for (int16_t s : samples) {
+        le(uint16_t(s), 2);
+    }
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size()) {
+        qFatal("cannot write %s", qPrintable(path));
+    }
+    return path;
+}
+
+void answerSave(ModalScript& script, const QString& file, QString* prefill) {
+    script.handle([=](QWidget* widget) {
+        auto* dialog = qobject_cast<ui::TSaveForm*>(widget);
+        if (dialog == nullptr) {
+            return false;
+        }
+        if (prefill != nullptr && prefill->isNull()) {
+            auto* edit = dialog->findChild<QLineEdit*>("fileNameEdit");
+            *prefill = edit != nullptr ? edit->text() : QString("?");
+        }
+        if (file.isEmpty()) {
+            rejectLater(dialog);
+            return true;
+        }
+        return chooseFile(dialog, file);
+    });
 }
 
 QString tempoLabel(ui::TMainForm& window) { return window.findChild<QLabel*>("TempoLabel")->text(); }

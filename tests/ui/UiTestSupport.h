@@ -4,6 +4,7 @@
 #include "ui/platform/QtDispatcher.h"
 #include "ui/window/StartForm.h"
 
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -12,8 +13,10 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace cleavix::uitest {
 
@@ -33,6 +36,9 @@ public:
     explicit Sandbox(Start start = Start::Quiet);
     QString path(const QString& name) const { return dir_.filePath(name); }
     QString configFile() const;
+    // A value of the window's configuration group in the sandbox's configuration file.
+    QString config(const QString& name) const;
+    void setConfig(const QString& name, const QString& value) const;
     // The demo loop written as `name` in the scratch folder.
     QString demoLoop(const QString& name = "demo.wav") const;
 
@@ -77,6 +83,14 @@ struct Window {
     ui::TMainForm* operator->() { return form.get(); }
 };
 
+// A shown window with the sandbox's demo loop open (openDemo), or with its slice points as well.
+struct Demo {
+    Sandbox box;
+    Window w;
+    bool open();
+    bool openWithPoints();
+};
+
 // The next modal widget of type Form: `act` looks at it and closes it (returns false to wait).
 template <class Form>
 void expect(ModalScript& script, std::function<bool(Form*)> act) {
@@ -86,10 +100,41 @@ void expect(ModalScript& script, std::function<bool(Form*)> act) {
     });
 }
 
+// The sample's 16-bit words from byte `start` to `end` (at the most to the end of the sample).
+std::vector<int16_t> samples(ui::TMainForm& window, uint32_t start = 0, uint32_t end = UINT32_MAX);
+// The slice search's candidates' positions, in order.
+std::vector<uint32_t> candidatePositions(ui::TMainForm& window);
+
+// Waits until every scripted handler has run.
+bool settled(const ModalScript& script, int ms = 30000);
+// Triggers the window's `action`, then waits until the script has run and the session is idle.
+bool run(ui::TMainForm& window, const char* action, const ModalScript& script, int ms = 30000);
+// Runs `act`, answers the message box that follows with `button` and gives the texts shown
+// (empty when no box came within `ms`).
+QStringList answering(QMessageBox::StandardButton button, const std::function<void()>& act, int ms = 5000);
+// Closes a modal dialog once its handler has returned (the dialog's own loop then ends).
+void acceptLater(QDialog* dialog);
+void rejectLater(QDialog* dialog);
+
+// The texts of a menu's (or toolbar's) actions and of a combo box's entries, in order.
+QStringList texts(const QList<QAction*>& actions);
+QStringList texts(const QComboBox* box);
+
+// The desktop switching to another program and back (an editor's changes are looked for then).
+void switchAwayAndBack();
+
+// A 16-bit Wave file of interleaved `samples`; its path.
+QString writeWave(const QString& path, uint16_t channels, const std::vector<int16_t>& samples,
+                  uint32_t rate = 44100);
+
 // The Play toolbar's tempo label.
 QString tempoLabel(ui::TMainForm& window);
 // The tempo text for the loop region as the label shows it, computed from the region itself.
 QString expectedTempo(ui::TMainForm& window, int bars, int beats);
+
+// The next save dialog: `file` chosen, or Cancel when `file` is empty; `prefill` (when given and
+// still null) takes the name the dialog offered.
+void answerSave(ModalScript& script, const QString& file, QString* prefill = nullptr);
 
 // Chooses `file` in a file dialog and accepts it; false until the dialog has taken the name
 // (call again on the next poll).

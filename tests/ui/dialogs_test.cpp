@@ -1,6 +1,6 @@
 // The Process menu's dialogs (Normalise, Quantise, Sample rate, Convert, Remove silence) and the
 // enabling of their items, driven through the window on the offscreen platform with the demo loop.
-#include "ui/UiTestSupport.h"
+#include "ui/UiTest.h"
 
 #include "processing/StripSilence.h"
 #include "ui/dialogs/ConvertForm.h"
@@ -10,58 +10,24 @@
 #include "ui/dialogs/StripSilenceForm.h"
 #include "ui/view/WaveBox.h"
 
-#include <QAction>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMenu>
-#include <QMenuBar>
-#include <QPushButton>
-#include <QSettings>
-#include <QSlider>
-#include <QTest>
-#include <QToolBar>
-#include <QToolButton>
 
 #include <cmath>
 #include <cstring>
 #include <vector>
 
-using namespace cleavix;
-using cleavix::uitest::ModalScript;
-using cleavix::uitest::Sandbox;
-using cleavix::uitest::Window;
-
 using uitest::openDemo;
+using uitest::samples;
 using uitest::expect;
 using uitest::expectedTempo;
 using uitest::tempoLabel;
 
 namespace {
 
-std::vector<int16_t> samples(ui::TMainForm& w, uint32_t start = 0, uint32_t end = UINT32_MAX) {
-    auto& store = w.session().store();
-    end = std::min(end, store.dataLength());
-    std::vector<int16_t> out((end - start) / 2);
-    store.readSamples(start, out.data(), out.size());
-    return out;
-}
-
 void closeWindow(Window& w) {
     ModalScript script;
     script.answer(QMessageBox::No); // the unsaved-changes question, when there is one
     w->close();
     uitest::waitFor([&] { return !w->isVisible(); }, 5000);
-}
-
-QString configValue(const Sandbox& box, const char* name) {
-    QSettings ini(box.configFile(), QSettings::IniFormat);
-    ini.beginGroup(ui::kConfigGroup);
-    return ini.value(name).toString();
 }
 
 } // namespace
@@ -220,13 +186,7 @@ void DialogsTest::normaliseDialog() {
         return true;
     };
     QVERIFY(candidates.count() > 0 && allLocked());
-    auto positions = [&] {
-        std::vector<uint32_t> out;
-        for (int k = 1; k <= candidates.count(); ++k) {
-            out.push_back(candidates.at(k).position);
-        }
-        return out;
-    };
+    auto positions = [&] { return uitest::candidatePositions(*w.form); };
     const auto grid = positions();
     expect<ui::TNormForm>(script, [&](ui::TNormForm* f) {
         f->recutBox()->setChecked(true);
@@ -264,7 +224,7 @@ void DialogsTest::normaliseDialog() {
     script.answer(QMessageBox::Ok);
     w->action("Normalise1")->trigger();
     QVERIFY(uitest::waitIdle(*w.form));
-    QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }, 5000));
+    QVERIFY(uitest::settled(script, 5000));
     QVERIFY(script.texts.value(0).startsWith("A processing error has occured!"));
     QVERIFY(samples(*w.form) == silent);
 }
@@ -587,7 +547,7 @@ void DialogsTest::stripSilenceDialogAndItsRememberedSettings() {
         });
         script.answer(QMessageBox::Cancel);
         w->action("StripSilence1")->trigger();
-        QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }, 5000));
+        QVERIFY(uitest::settled(script, 5000));
         QVERIFY(script.texts.last().startsWith("Process will be applied to both channels."));
         QVERIFY(!w->session().busy());
         QVERIFY(samples(*w.form) == before);
@@ -597,8 +557,8 @@ void DialogsTest::stripSilenceDialogAndItsRememberedSettings() {
         w->session().processor().settings.normalisePercent = "75";
         closeWindow(w);
     }
-    QCOMPARE(configValue(box, "THold"), QString("30"));
-    QCOMPARE(configValue(box, "Gapp"), QString("500"));
+    QCOMPARE(box.config("THold"), QString("30"));
+    QCOMPARE(box.config("Gapp"), QString("500"));
 
     // A second run (the file named on its command line) opens the dialog where the first left it.
     ui::StartOptions options;

@@ -1,25 +1,18 @@
 // The Edit and Process menus on the offscreen platform: selecting with the mouse on the waveform,
 // Cut and Undo/Redo through the menu, Copy and the pastes through the real system clipboard
 // (one window to another), and what the pastes do with anything but a wave image.
-#include "ui/UiTestSupport.h"
+#include "ui/UiTest.h"
 
 #include "ui/commands/EditCommands.h"
 #include "ui/view/WaveBox.h"
 
-#include <QAction>
-#include <QApplication>
 #include <QWheelEvent>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMimeData>
-#include <QTest>
 
 #include <algorithm>
 #include <vector>
-
-using namespace cleavix;
-using cleavix::uitest::Sandbox;
-using cleavix::uitest::Window;
 
 using uitest::openDemo;
 

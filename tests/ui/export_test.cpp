@@ -2,7 +2,7 @@
 // "Keymap settings" dialog, Save Selected Segment and Save Region, what cancelling writes (nothing),
 // the locators dragged and snapped, the segment and region bars, and a slice dragged out as a
 // Wave file.
-#include "ui/UiTestSupport.h"
+#include "ui/UiTest.h"
 
 #include "ui/view/BarMouse.h"
 #include "ui/commands/ExportCommands.h"
@@ -12,42 +12,19 @@
 #include "ui/view/SegmentDrag.h"
 #include "ui/view/WaveBox.h"
 
-#include <QAction>
-#include <QApplication>
 #include <QDropEvent>
 #include <QUrl>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QDir>
-#include <QFile>
-#include <QLabel>
-#include <QLineEdit>
 #include <QMimeData>
 #include <QProcess>
-#include <QPushButton>
-#include <QSlider>
-#include <QSpinBox>
 #include <QStandardPaths>
-#include <QTest>
 
 #include <cmath>
 
-using namespace cleavix;
-using cleavix::uitest::ModalScript;
-using cleavix::uitest::Sandbox;
-using cleavix::uitest::Window;
+using cleavix::uitest::Demo;
+using cleavix::uitest::answerSave;
 using cleavix::uitest::openDemoWithPoints;
 
 namespace {
-
-// The demo loop open in a shown window, with its slice points.
-struct Demo {
-    Sandbox box;
-    Window w;
-    bool open() { return openDemoWithPoints(*w.form, box); }
-    slicing::Slicer& slicer() { return w->session().slicer(); }
-    uint32_t total() { return w->session().format().dataLength; }
-};
 
 struct WaveHeader {
     bool ok = false;
@@ -116,36 +93,13 @@ QStringList wavesIn(const QString& folder) {
 
 // The "Keymap settings" dialog: smoothing as asked, then OK (or Cancel).
 void answerKeymap(ModalScript& script, bool smooth, bool ok, int* samplesSeen = nullptr) {
-    script.handle([=](QWidget* widget) {
-        auto* form = qobject_cast<ui::TForm6*>(widget);
-        if (form == nullptr) {
-            return false;
-        }
+    uitest::expect<ui::TForm6>(script, [=](ui::TForm6* form) {
         form->smoothBox()->setChecked(smooth);
         if (samplesSeen != nullptr) {
             *samplesSeen = form->okButton()->isEnabled() ? 1 : 0;
         }
         QMetaObject::invokeMethod(form, ok ? "accept" : "reject", Qt::QueuedConnection);
         return true;
-    });
-}
-
-// The save dialog: `file` chosen, or Cancel when it is empty.
-void answerSave(ModalScript& script, const QString& file, QString* prefill = nullptr) {
-    script.handle([=](QWidget* widget) {
-        auto* dialog = qobject_cast<ui::TSaveForm*>(widget);
-        if (dialog == nullptr) {
-            return false;
-        }
-        if (prefill != nullptr && prefill->isNull()) {
-            auto* edit = dialog->findChild<QLineEdit*>("fileNameEdit");
-            *prefill = edit != nullptr ? edit->text() : QString("?");
-        }
-        if (file.isEmpty()) {
-            QMetaObject::invokeMethod(dialog, "reject", Qt::QueuedConnection);
-            return true;
-        }
-        return uitest::chooseFile(dialog, file);
     });
 }
 
@@ -209,9 +163,7 @@ void ExportTest::saveSegmentsInLoopWritesOneFilePerSegment() {
         ModalScript script;
         answerKeymap(script, false, true);
         answerSave(script, out + "/loop.wav", &prefill);
-        w->action("SaveSegmentsInLoop1")->trigger();
-        QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }));
-        QVERIFY(uitest::waitIdle(*w.form));
+        QVERIFY(uitest::run(*w.form, "SaveSegmentsInLoop1", script));
         QVERIFY(script.texts.isEmpty());
     }
     // The save dialog offered the sample's own name.
@@ -246,9 +198,7 @@ void ExportTest::saveSegmentsInLoopWritesOneFilePerSegment() {
         ModalScript script;
         answerKeymap(script, true, true);
         answerSave(script, smoothed + "/loop.wav");
-        w->action("SaveWaveB")->trigger();
-        QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }));
-        QVERIFY(uitest::waitIdle(*w.form));
+        QVERIFY(uitest::run(*w.form, "SaveWaveB", script));
     }
     QCOMPARE(wavesIn(smoothed).size(), expected);
     const uint32_t plain = readWave(out + "/" + files[0]).dataBytes;
@@ -269,7 +219,7 @@ void ExportTest::cancellingEitherDialogWritesNothing() {
         ModalScript script;
         answerKeymap(script, false, false);
         w->action("SaveSegmentsInLoop1")->trigger();
-        QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }));
+        QVERIFY(uitest::settled(script));
         QVERIFY(!w->session().busy());
     }
     {
@@ -277,7 +227,7 @@ void ExportTest::cancellingEitherDialogWritesNothing() {
         answerKeymap(script, false, true);
         answerSave(script, QString());
         w->action("SaveSegmentsInLoop1")->trigger();
-        QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }));
+        QVERIFY(uitest::settled(script));
     }
     {
         w->session().slicer().selectSegment(2);
@@ -285,7 +235,7 @@ void ExportTest::cancellingEitherDialogWritesNothing() {
         ModalScript script;
         answerSave(script, QString());
         w->action("SaveSelectedSegment1")->trigger();
-        QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }));
+        QVERIFY(uitest::settled(script));
     }
     QVERIFY(uitest::waitIdle(*w.form));
     QVERIFY(wavesIn(out).isEmpty());
@@ -294,9 +244,9 @@ void ExportTest::cancellingEitherDialogWritesNothing() {
 
 void ExportTest::partlyFailedExportListsTheMissingFiles() {
     Demo d;
-    QVERIFY(d.open());
+    QVERIFY(d.openWithPoints());
     auto& [box, w] = d;
-    auto& slicer = d.slicer();
+    auto& slicer = d.w->session().slicer();
     const auto& list = slicer.slicePoints();
     slicer.setLoop(list.at(1).position, list.at(4).position);
     const QString out = box.path("partly");
@@ -309,9 +259,7 @@ void ExportTest::partlyFailedExportListsTheMissingFiles() {
     answerSave(script, out + "/loop.wav");
     script.answer(QMessageBox::No);
     script.answer(QMessageBox::Ok);
-    w->action("SaveSegmentsInLoop1")->trigger();
-    QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }));
-    QVERIFY(uitest::waitIdle(*w.form));
+    QVERIFY(uitest::run(*w.form, "SaveSegmentsInLoop1", script));
     QCOMPARE(script.texts.size(), 2);
     QVERIFY(script.texts[0].startsWith("Error saving files!"));
     QVERIFY(script.texts[1].startsWith("2 of 3 files were saved."));
@@ -365,9 +313,7 @@ void ExportTest::selectedSegmentAndRegionByteCounts() {
     {
         ModalScript script;
         answerSave(script, box.path("segment.wav"), &prefill);
-        w->action("SaveSelectedSegment1")->trigger();
-        QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }));
-        QVERIFY(uitest::waitIdle(*w.form));
+        QVERIFY(uitest::run(*w.form, "SaveSelectedSegment1", script));
     }
     QCOMPARE(prefill, QString("*.wav"));
     QVERIFY(stereoWaveOf(box.path("segment.wav"), segmentBytes & ~3u));
@@ -379,9 +325,7 @@ void ExportTest::selectedSegmentAndRegionByteCounts() {
         ModalScript script;
         answerSave(script, box.path("region.wav"), &prefill);
         prefill = QString();
-        w->action("SaveRegion1")->trigger();
-        QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }));
-        QVERIFY(uitest::waitIdle(*w.form));
+        QVERIFY(uitest::run(*w.form, "SaveRegion1", script));
     }
     QCOMPARE(prefill, QString(""));
     QVERIFY(stereoWaveOf(box.path("region.wav"), (R - L) & ~3u));
@@ -450,11 +394,11 @@ void ExportTest::keymapDialogRangeCheckAndOptions() {
 
 void ExportTest::locatorsSnapOnRelease() {
     Demo d;
-    QVERIFY(d.open());
+    QVERIFY(d.openWithPoints());
     auto& [box, w] = d;
-    auto& slicer = d.slicer();
+    auto& slicer = d.w->session().slicer();
     const auto& list = slicer.slicePoints();
-    const uint32_t total = d.total();
+    const uint32_t total = d.w->session().format().dataLength;
     if (list.at(1).position < 4000) {
         // The loop starts on a hit: take that point away so that the sample starts before the first point.
         const uint32_t p = list.at(1).position;
@@ -501,11 +445,11 @@ void ExportTest::locatorsSnapOnRelease() {
 
 void ExportTest::segmentBarZoomsOnRelease() {
     Demo d;
-    QVERIFY(d.open());
+    QVERIFY(d.openWithPoints());
     auto& [box, w] = d;
-    auto& slicer = d.slicer();
+    auto& slicer = d.w->session().slicer();
     const auto& list = slicer.slicePoints();
-    const uint32_t total = d.total();
+    const uint32_t total = d.w->session().format().dataLength;
     auto* bar = w->barView();
     const uint32_t mid = (list.at(2).position + list.at(3).position) / 2;
     const int x = int(double(mid) / total * bar->width());
@@ -663,17 +607,11 @@ void ExportTest::anEightBitExportLeavesTheSamplesOwnDepth() {
     {
         ModalScript script;
         answerKeymap(script, false, true);
-        script.handle([&](QWidget* widget) {
-            auto* dialog = qobject_cast<ui::TSaveForm*>(widget);
-            if (dialog == nullptr) {
-                return false;
-            }
+        uitest::expect<ui::TSaveForm>(script, [&](ui::TSaveForm* dialog) {
             dialog->formatBox()->setCurrentIndex(0); // 8 Bit
             return uitest::chooseFile(dialog, out + "/loop.wav");
         });
-        w->action("SaveSegmentsInLoop1")->trigger();
-        QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }));
-        QVERIFY(uitest::waitIdle(*w.form));
+        QVERIFY(uitest::run(*w.form, "SaveSegmentsInLoop1", script));
     }
     const QStringList files = wavesIn(out);
     QVERIFY(!files.isEmpty());
@@ -684,19 +622,13 @@ void ExportTest::anEightBitExportLeavesTheSamplesOwnDepth() {
     {
         ModalScript script;
         int offered = -1;
-        script.handle([&](QWidget* widget) {
-            auto* dialog = qobject_cast<ui::TSaveForm*>(widget);
-            if (dialog == nullptr) {
-                return false;
-            }
+        uitest::expect<ui::TSaveForm>(script, [&](ui::TSaveForm* dialog) {
             if (offered < 0) {
                 offered = dialog->formatBox()->currentIndex();
             }
             return uitest::chooseFile(dialog, saved);
         });
-        w->action("SaveAs1")->trigger();
-        QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }));
-        QVERIFY(uitest::waitIdle(*w.form));
+        QVERIFY(uitest::run(*w.form, "SaveAs1", script));
         QCOMPARE(offered, 1);
     }
     QCOMPARE(int(readWave(saved).bits), 16);

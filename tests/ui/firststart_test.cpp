@@ -1,32 +1,16 @@
 // The window as a new user first meets it: the size and place it opens at without stored bounds,
 // the open dialog the first start offers, and the Select tool's two selections ("ToolDefault" and
 // the Ctrl key held down).
-#include "ui/UiTestSupport.h"
+#include "ui/UiTest.h"
 
 #include "ui/dialogs/FileDialogs.h"
 #include "ui/view/MouseTools.h"
 #include "ui/view/WaveBox.h"
 
-#include <QApplication>
 #include <QDoubleSpinBox>
 #include <QScreen>
-#include <QSettings>
-#include <QTest>
-#include <QToolBar>
-#include <QToolButton>
-
-using namespace cleavix;
-using cleavix::uitest::ModalScript;
-using cleavix::uitest::Sandbox;
-using cleavix::uitest::Window;
 
 namespace {
-
-void setConfigValue(const Sandbox& box, const QString& name, const QString& value) {
-    QSettings s(box.configFile(), QSettings::IniFormat);
-    s.beginGroup(ui::kConfigGroup);
-    s.setValue(name, value);
-}
 
 // The toolbars of the top area whose items do not all fit: their overflow button shows.
 QStringList foldedToolbars(const ui::TMainForm& w) {
@@ -111,10 +95,10 @@ void FirstStartTest::storedBoundsWinAfterwards() {
 void FirstStartTest::boundsOffEveryScreenAreNotUsed() {
     Sandbox box;
     { Window w; } // every value written
-    setConfigValue(box, "Left", "20000");
-    setConfigValue(box, "Top", "15000");
-    setConfigValue(box, "Width", "700");
-    setConfigValue(box, "Height", "500");
+    box.setConfig("Left", "20000");
+    box.setConfig("Top", "15000");
+    box.setConfig("Width", "700");
+    box.setConfig("Height", "500");
     Window w;
     QVERIFY(w->config().boundsStored);
     w->show();
@@ -127,7 +111,7 @@ void FirstStartTest::boundsOffEveryScreenAreNotUsed() {
 void FirstStartTest::regionDefaultClicksAnInsertionPointAndCtrlTheSegment() {
     Sandbox box;
     { Window w; }
-    setConfigValue(box, "ToolDefault", "1");
+    box.setConfig("ToolDefault", "1");
     Window w;
     QCOMPARE(w->config().toolDefault, 1);
     QVERIFY(uitest::openDemoWithPoints(*w.form, box));

@@ -1,40 +1,25 @@
 // Save Segments in Loop with the instrument files of the key-map dialog: the SFZ instrument, the
 // MIDI file and the Hydrogen kit written beside the slices, a refusal shown before anything is
 // written, and the dialog's names and folders.
-#include "ui/UiTestSupport.h"
+#include "ui/UiTest.h"
 #include "ui/window/StartForm.h"
 
 #include "slicing/export/MidiFileWriter.h"
 #include "ui/dialogs/FileDialogs.h"
 #include "ui/dialogs/KeymapForm.h"
 
-#include <QAction>
-#include <QCheckBox>
-#include <QDir>
 #include <QDoubleSpinBox>
-#include <QFile>
 #include <QGroupBox>
-#include <QLineEdit>
 #include <QMessageBox>
-#include <QPushButton>
-#include <QSlider>
-#include <QTest>
 
-using namespace cleavix;
-using cleavix::uitest::ModalScript;
-using cleavix::uitest::Sandbox;
-using cleavix::uitest::Window;
+using cleavix::uitest::answerSave;
 using cleavix::uitest::openDemoWithPoints;
 
 namespace {
 
 // The key-map dialog with the instrument files checked and named as given (empty: unchecked).
 void answerKeymap(ModalScript& script, const QString& sfz, const QString& midi, const QString& kit) {
-    script.handle([=](QWidget* widget) {
-        auto* form = qobject_cast<ui::TForm6*>(widget);
-        if (form == nullptr) {
-            return false;
-        }
+    uitest::expect<ui::TForm6>(script, [=](ui::TForm6* form) {
         form->smoothBox()->setChecked(false);
         form->sfzBox()->setChecked(!sfz.isEmpty());
         form->sfzEdit()->setText(sfz);
@@ -42,15 +27,8 @@ void answerKeymap(ModalScript& script, const QString& sfz, const QString& midi, 
         form->midiEdit()->setText(midi);
         form->kitBox()->setChecked(!kit.isEmpty());
         form->kitEdit()->setText(kit);
-        QMetaObject::invokeMethod(form, "accept", Qt::QueuedConnection);
+        uitest::acceptLater(form);
         return true;
-    });
-}
-
-void answerSave(ModalScript& script, const QString& file) {
-    script.handle([=](QWidget* widget) {
-        auto* dialog = qobject_cast<ui::TSaveForm*>(widget);
-        return dialog != nullptr && uitest::chooseFile(dialog, file);
     });
 }
 
@@ -84,7 +62,7 @@ void InstrumentExportTest::writesTheInstrumentFilesBesideTheSlices() {
     answerKeymap(script, "inst.sfz", elsewhere + "/loop.mid", "kit");
     answerSave(script, slices + "/loop.wav");
     w->action("SaveSegmentsInLoop1")->trigger();
-    QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }));
+    QVERIFY(uitest::settled(script));
     QVERIFY(uitest::waitFor([&] { return QFileInfo(elsewhere + "/loop.mid").isFile(); }));
     QVERIFY(uitest::waitIdle(*w.form));
     QVERIFY2(script.texts.isEmpty(), qPrintable(script.texts.join(" | ")));
@@ -117,9 +95,7 @@ void InstrumentExportTest::aRefusalIsShownAndNothingIsWritten() {
     answerKeymap(script, "inst.sfz", "loop.mid", "");
     answerSave(script, slices + "/loop.wav");
     script.answer(QMessageBox::Ok);
-    w->action("SaveSegmentsInLoop1")->trigger();
-    QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }));
-    QVERIFY(uitest::waitIdle(*w.form));
+    QVERIFY(uitest::run(*w.form, "SaveSegmentsInLoop1", script));
     QCOMPARE(script.texts.size(), 1);
     QCOMPARE(script.texts[0], QString(slicing::instrument::kMsgMidiNoTempo));
     QVERIFY(QDir(slices).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
@@ -164,7 +140,7 @@ void InstrumentExportTest::saveRegionAtTempoRendersAtTheToolbarsTempo() {
         answerSave(script, box.path("none.wav"));
         script.answer(QMessageBox::Ok);
         w->action("SaveRegionAtTempo1")->trigger();
-        QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }));
+        QVERIFY(uitest::settled(script));
         QCOMPARE(script.texts.size(), 1);
         QVERIFY2(script.texts[0].contains("no tempo"), qPrintable(script.texts[0]));
         QVERIFY(!QFileInfo(box.path("none.wav")).exists());
@@ -176,7 +152,7 @@ void InstrumentExportTest::saveRegionAtTempoRendersAtTheToolbarsTempo() {
         ModalScript script;
         answerSave(script, file);
         w->action("SaveRegionAtTempo1")->trigger();
-        return uitest::waitFor([&] { return script.pending() == 0; }) && uitest::waitIdle(*w.form) &&
+        return uitest::settled(script) && uitest::waitIdle(*w.form) &&
                script.texts.isEmpty();
     };
     QVERIFY(render(0.0, box.path("own.wav")));

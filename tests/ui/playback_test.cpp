@@ -1,20 +1,11 @@
 // Playback from the window on the virtual audio device, whose clock only the test moves: a
 // locator dropped while the loop plays restarts the loop with its new region.
-#include "ui/UiTestSupport.h"
+#include "ui/UiTest.h"
 #include "ui/VirtualDevices.h"
 
 #include "audio/VirtualWaveDevice.h"
 #include "ui/commands/TransportControl.h"
 #include "ui/view/WaveBox.h"
-
-#include <QPushButton>
-#include <QSlider>
-#include <QTest>
-#include <QToolButton>
-
-using namespace cleavix;
-using cleavix::uitest::Sandbox;
-using cleavix::uitest::Window;
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The plug-in menus, the plug-in window and its control pages, presets and preview, processing the
 // loop and the whole sample with undo, cancelling, the Smooth tick, and Edit Externally with a
 // script standing in for the wave editor, on the offscreen platform over the tests' own LV2 bundle.
-#include "ui/UiTestSupport.h"
+#include "ui/UiTest.h"
 
 #include "ui/commands/PluginCommands.h"
 #include "ui/dialogs/ProcessForm.h"
@@ -9,31 +9,15 @@
 #include "ui/plugins/PlugInForm.h"
 #include "ui/platform/QtPrompter.h"
 
-#include <QAction>
-#include <QCheckBox>
-#include <QComboBox>
 #include <QDateTime>
-#include <QDir>
 #include <QDirIterator>
-#include <QFile>
 #include <QGuiApplication>
 #include <QInputDialog>
-#include <QLabel>
-#include <QMenu>
-#include <QMenuBar>
-#include <QPushButton>
-#include <QSlider>
 #include <QStandardPaths>
 #include <QTabWidget>
-#include <QTest>
 
 #include <cmath>
 #include <vector>
-
-using namespace cleavix;
-using cleavix::uitest::ModalScript;
-using cleavix::uitest::Sandbox;
-using cleavix::uitest::Window;
 
 namespace {
 
@@ -45,43 +29,15 @@ constexpr const char* kBundle = "";
 
 // A 16-bit Wave file of `frames` frames: a ramp on the left, its negative on the right.
 QString writeWave(const QString& path, uint16_t channels, uint32_t frames) {
-    QByteArray data;
-    data.reserve(int(frames * channels * 2));
+    std::vector<int16_t> data;
+    data.reserve(size_t(frames) * channels);
     for (uint32_t i = 0; i < frames; ++i) {
         const int16_t v = int16_t(int(i * 37 % 40000) - 20000);
         for (uint16_t c = 0; c < channels; ++c) {
-            const int16_t s = c == 0 ? v : int16_t(-v / 2);
-            data.append(char(s & 0xff)).append(char((s >> 8) & 0xff));
+            data.push_back(c == 0 ? v : int16_t(-v / 2));
         }
     }
-    auto le = [](QByteArray& b, uint32_t v, int bytes) {
-        for (int i = 0; i < bytes; ++i) {
-            b.append(char((v >> (8 * i)) & 0xff));
-        }
-    };
-    QByteArray head("RIFF");
-    le(head, uint32_t(36 + data.size()), 4);
-    head.append("WAVEfmt ");
-    le(head, 16, 4);
-    le(head, 1, 2);
-    le(head, channels, 2);
-    le(head, 44100, 4);
-    le(head, 44100u * channels * 2, 4);
-    le(head, channels * 2u, 2);
-    le(head, 16, 2);
-    head.append("data");
-    le(head, uint32_t(data.size()), 4);
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(head + data) != head.size() + data.size()) {
-        qFatal("cannot write %s", qPrintable(path));
-    }
-    return path;
-}
-
-std::vector<int16_t> samplesOf(session::Session& s) {
-    std::vector<int16_t> v(s.format().dataLength / 2);
-    s.store().stream().readAt(0, v.data(), v.size() * 2);
-    return v;
+    return uitest::writeWave(path, channels, data);
 }
 
 // What the bridge makes of a 16-bit sample through a gain: float maths, rounded ties to even.
@@ -121,11 +77,7 @@ struct PluginDemo {
 
 // The plug-in window: `setup` on it, then Process.
 void answerPluginForm(ModalScript& script, std::function<void(ui::TPlugInForm&)> setup) {
-    script.handle([setup = std::move(setup)](QWidget* widget) {
-        auto* form = qobject_cast<ui::TPlugInForm*>(widget);
-        if (form == nullptr) {
-            return false;
-        }
+    uitest::expect<ui::TPlugInForm>(script, [setup = std::move(setup)](ui::TPlugInForm* form) {
         setup(*form);
         QMetaObject::invokeMethod(form->processButton(), "click", Qt::QueuedConnection);
         return true;
@@ -137,13 +89,7 @@ W* control(QWidget& form, const char* symbol) {
     return form.findChild<W*>(QString("Control_") + symbol);
 }
 
-QStringList presetNames(const ui::TPlugInForm& f) {
-    QStringList names;
-    for (int i = 0; i < f.presetList()->count(); ++i) {
-        names << f.presetList()->itemText(i);
-    }
-    return names;
-}
+QStringList presetNames(const ui::TPlugInForm& f) { return uitest::texts(f.presetList()); }
 
 } // namespace
 
@@ -180,10 +126,7 @@ void PluginsTest::menusListTheBundleWhileASampleIsLoaded() {
     QMenu* menu = menus.front();
     QCOMPARE(menu->title(), QString("L&V2"));
     QVERIFY(menu->menuAction()->isVisible());
-    QStringList names;
-    for (QAction* a : menu->actions()) {
-        names << a->text();
-    }
+    const QStringList names = uitest::texts(menu->actions());
     QStringList want;
     for (const auto& p : d.host().bridge().plugins()) {
         want << QString::fromStdString(p.name);
@@ -358,17 +301,13 @@ void PluginsTest::presetsStoreAndDeleteInsideTheirFolder() {
     control<QSlider>(*f, "gain")->setValue(ui::kSliderSteps * 3 / 4);
     ModalScript script;
     QString prefill = "unset";
-    script.handle([&](QWidget* w) {
-        auto* ask = qobject_cast<QInputDialog*>(w);
-        if (ask == nullptr) {
-            return false;
-        }
+    uitest::expect<QInputDialog>(script, [&](QInputDialog* ask) {
         prefill = ask->textValue();
         if (ask->labelText() != "Name Profile:") {
             return false;
         }
         ask->setTextValue("Loud");
-        QMetaObject::invokeMethod(ask, "accept", Qt::QueuedConnection);
+        uitest::acceptLater(ask);
         return true;
     });
     f->storeButton()->click();
@@ -381,13 +320,9 @@ void PluginsTest::presetsStoreAndDeleteInsideTheirFolder() {
     QVERIFY2(it.hasNext(), qPrintable(folder));
 
     // Stored again from its own entry: the name is offered, the preset replaced.
-    script.handle([&](QWidget* w) {
-        auto* ask = qobject_cast<QInputDialog*>(w);
-        if (ask == nullptr) {
-            return false;
-        }
+    uitest::expect<QInputDialog>(script, [&](QInputDialog* ask) {
         prefill = ask->textValue();
-        QMetaObject::invokeMethod(ask, "accept", Qt::QueuedConnection);
+        uitest::acceptLater(ask);
         return true;
     });
     f->storeButton()->click();
@@ -412,7 +347,7 @@ void PluginsTest::processTheLoopThenTheWholeSampleWithUndo() {
     PluginDemo d;
     QVERIFY(d.open());
     auto& s = d.w->session();
-    const auto before = samplesOf(s);
+    const auto before = uitest::samples(*d.w.form);
     const uint32_t left = 40000;
     const uint32_t right = 80000;
     s.slicer().setLoop(left, right);
@@ -428,7 +363,7 @@ void PluginsTest::processTheLoopThenTheWholeSampleWithUndo() {
     QVERIFY(uitest::waitIdle(*d.w.form));
     QCOMPARE(results.size(), 1);
     QVERIFY(results[0].ok);
-    auto after = samplesOf(s);
+    auto after = uitest::samples(*d.w.form);
     QCOMPARE(after.size(), before.size());
     for (size_t i = 0; i < after.size(); ++i) {
         const bool inside = i * 2 >= left && i * 2 < right;
@@ -440,7 +375,7 @@ void PluginsTest::processTheLoopThenTheWholeSampleWithUndo() {
 
     d.w->action("Undo1")->trigger();
     QVERIFY(uitest::waitIdle(*d.w.form));
-    QVERIFY(samplesOf(s) == before);
+    QVERIFY(uitest::samples(*d.w.form) == before);
 
     // The scope choice is kept: All this time, chosen in the window.
     answerPluginForm(script, [](ui::TPlugInForm& f) {
@@ -450,13 +385,13 @@ void PluginsTest::processTheLoopThenTheWholeSampleWithUndo() {
     });
     d.item("gain")->trigger();
     QVERIFY(uitest::waitIdle(*d.w.form));
-    after = samplesOf(s);
+    after = uitest::samples(*d.w.form);
     for (size_t i = 0; i < after.size(); ++i) {
         QCOMPARE(after[i], gained(before[i], 0.5));
     }
     d.w->action("Undo1")->trigger();
     QVERIFY(uitest::waitIdle(*d.w.form));
-    QVERIFY(samplesOf(s) == before);
+    QVERIFY(uitest::samples(*d.w.form) == before);
     QCOMPARE(script.pending(), 0);
 }
 
@@ -464,7 +399,7 @@ void PluginsTest::oneChannelAndThePresetKept() {
     PluginDemo d;
     QVERIFY(d.open());
     auto& s = d.w->session();
-    const auto before = samplesOf(s);
+    const auto before = uitest::samples(*d.w.form);
     d.w->action("RightChannel1")->trigger(); // the left channel alone
     QCOMPARE(s.editor().processChannel(), 1);
     ModalScript script;
@@ -474,7 +409,7 @@ void PluginsTest::oneChannelAndThePresetKept() {
     });
     d.item("gain")->trigger();
     QVERIFY(uitest::waitIdle(*d.w.form));
-    const auto after = samplesOf(s);
+    const auto after = uitest::samples(*d.w.form);
     QCOMPARE(after.size(), before.size());
     for (size_t i = 0; i < after.size(); i += 2) {
         QCOMPARE(after[i], gained(before[i], 0.25));
@@ -483,11 +418,7 @@ void PluginsTest::oneChannelAndThePresetKept() {
     // Opened again, the plug-in comes with the profile chosen last time.
     float gain = 0;
     QString shown;
-    script.handle([&](QWidget* widget) {
-        auto* form = qobject_cast<ui::TPlugInForm*>(widget);
-        if (form == nullptr) {
-            return false;
-        }
+    uitest::expect<ui::TPlugInForm>(script, [&](ui::TPlugInForm* form) {
         shown = form->presetList()->currentText();
         gain = form->chain().control("gain");
         QMetaObject::invokeMethod(form->cancelButton(), "click", Qt::QueuedConnection);
@@ -496,24 +427,23 @@ void PluginsTest::oneChannelAndThePresetKept() {
     d.item("gain")->trigger();
     QCOMPARE(shown, QString("Quarter"));
     QCOMPARE(gain, 0.25f);
-    QVERIFY(samplesOf(s) == after); // Cancel processed nothing
+    QVERIFY(uitest::samples(*d.w.form) == after); // Cancel processed nothing
 }
 
 void PluginsTest::aPluginWithoutControlsAsksFirst() {
     PluginDemo d;
     QVERIFY(d.open());
-    auto& s = d.w->session();
-    const auto before = samplesOf(s);
+    const auto before = uitest::samples(*d.w.form);
     ModalScript script;
     script.answer(QMessageBox::No);
     d.item("invert")->trigger();
     QVERIFY(uitest::waitIdle(*d.w.form));
     QCOMPARE(script.texts, QStringList{"Plugin has no property pages - process?"});
-    QVERIFY(samplesOf(s) == before);
+    QVERIFY(uitest::samples(*d.w.form) == before);
     script.answer(QMessageBox::Yes);
     d.item("invert")->trigger();
     QVERIFY(uitest::waitIdle(*d.w.form));
-    const auto after = samplesOf(s);
+    const auto after = uitest::samples(*d.w.form);
     for (size_t i = 0; i < after.size(); ++i) {
         QCOMPARE(after[i], gained(before[i], -1.0));
     }
@@ -523,7 +453,7 @@ void PluginsTest::monoToStereoAsksAndUndoes() {
     PluginDemo d;
     QVERIFY(d.open(writeWave(d.box.path("mono.wav"), 1, 20000)));
     auto& s = d.w->session();
-    const auto before = samplesOf(s);
+    const auto before = uitest::samples(*d.w.form);
     s.slicer().setLoop(0, 4000);
     ModalScript script;
     answerPluginForm(script, [](ui::TPlugInForm&) {});
@@ -532,7 +462,7 @@ void PluginsTest::monoToStereoAsksAndUndoes() {
     QVERIFY(uitest::waitIdle(*d.w.form));
     QCOMPARE(script.texts, QStringList{ui::messageText(plugins::kMsgWholeSample)});
     QCOMPARE(s.format().channels, uint16_t(1));
-    QVERIFY(samplesOf(s) == before);
+    QVERIFY(uitest::samples(*d.w.form) == before);
     QVERIFY(!s.modified());
 
     answerPluginForm(script, [](ui::TPlugInForm&) {});
@@ -545,7 +475,7 @@ void PluginsTest::monoToStereoAsksAndUndoes() {
     d.w->action("Undo1")->trigger();
     QVERIFY(uitest::waitIdle(*d.w.form));
     QCOMPARE(s.format().channels, uint16_t(1));
-    QVERIFY(samplesOf(s) == before);
+    QVERIFY(uitest::samples(*d.w.form) == before);
 }
 
 void PluginsTest::cancelLeavesTheAudioUnchanged() {
@@ -553,7 +483,7 @@ void PluginsTest::cancelLeavesTheAudioUnchanged() {
     // Long enough that Cancel lands while it runs.
     QVERIFY(d.open(writeWave(d.box.path("long.wav"), 2, 44100 * 60)));
     auto& s = d.w->session();
-    const auto before = samplesOf(s);
+    const auto before = uitest::samples(*d.w.form);
     ModalScript script;
     answerPluginForm(script, [](ui::TPlugInForm& f) {
         control<QSlider>(f, "gain")->setValue(ui::kSliderSteps / 8);
@@ -573,7 +503,7 @@ void PluginsTest::cancelLeavesTheAudioUnchanged() {
     QCOMPARE(results.size(), 1);
     QVERIFY(results[0].cancelled);
     QVERIFY(!results[0].ok);
-    QVERIFY(samplesOf(s) == before);
+    QVERIFY(uitest::samples(*d.w.form) == before);
     QVERIFY(!s.modified());
     QVERIFY(d.commands().pluginMenus().front()->isEnabled()); // idle again
 }
@@ -614,7 +544,7 @@ void PluginsTest::editExternallyReloadsOnActivation() {
     QVERIFY(d.open());
     auto& s = d.w->session();
     const std::string original = s.fileName();
-    const auto before = samplesOf(s);
+    const auto before = uitest::samples(*d.w.form);
     QAction* item = d.w->action("EditExternally1");
     QVERIFY(d.w->findChild<QMenu*>("EditMenu")->actions().contains(item));
     QVERIFY(item->isEnabled());
@@ -623,7 +553,7 @@ void PluginsTest::editExternallyReloadsOnActivation() {
     d.w->config().editLoc.clear();
     script.answer(QMessageBox::Ok);
     item->trigger();
-    QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }, 10000));
+    QVERIFY(uitest::settled(script, 10000));
     QCOMPARE(script.texts, QStringList{"No wave editor specified!"});
 
     // The "editor": reverses the copy in place, then leaves a mark.
@@ -654,15 +584,14 @@ void PluginsTest::editExternallyReloadsOnActivation() {
 
     // Switching away and back asks once; Yes loads the edited copy under the sample's own name.
     script.answer(QMessageBox::Yes);
-    emit qApp->applicationStateChanged(Qt::ApplicationInactive);
-    emit qApp->applicationStateChanged(Qt::ApplicationActive);
-    QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }, 10000));
+    uitest::switchAwayAndBack();
+    QVERIFY(uitest::settled(script, 10000));
     QVERIFY(uitest::waitLoaded(*d.w.form));
     QCOMPARE(script.texts, QStringList{"File being edited externally has changed! Reload?"});
     QCOMPARE(s.fileName(), original);
     QVERIFY(s.modified());
     QVERIFY(d.w->windowTitle().contains("*"));
-    const auto after = samplesOf(s);
+    const auto after = uitest::samples(*d.w.form);
     QCOMPARE(after.size(), before.size());
     const size_t frames = before.size() / 2;
     for (size_t i = 0; i < frames; i += 997) {
@@ -670,8 +599,7 @@ void PluginsTest::editExternallyReloadsOnActivation() {
         QCOMPARE(after[i * 2 + 1], before[(frames - 1 - i) * 2 + 1]);
     }
     // Nothing changed since: no question the next time.
-    emit qApp->applicationStateChanged(Qt::ApplicationInactive);
-    emit qApp->applicationStateChanged(Qt::ApplicationActive);
+    uitest::switchAwayAndBack();
     QTest::qWait(200);
     QCOMPARE(script.texts.size(), 1);
 }
@@ -682,19 +610,14 @@ void PluginsTest::noReloadWhileThePluginWindowIsOpen() {
     QVERIFY(d.open(file));
     ModalScript script;
     bool inside = false;
-    script.handle([&](QWidget* widget) {
-        auto* form = qobject_cast<ui::TPlugInForm*>(widget);
-        if (form == nullptr) {
-            return false;
-        }
+    uitest::expect<ui::TPlugInForm>(script, [&](ui::TPlugInForm* form) {
         inside = d.commands().pluginForm() == form;
         // The loaded file changes on disk while the plug-in window is up.
         QFile f(file);
         if (f.open(QIODevice::ReadWrite)) {
             f.setFileTime(QDateTime::currentDateTime().addSecs(5), QFileDevice::FileModificationTime);
         }
-        emit qApp->applicationStateChanged(Qt::ApplicationInactive);
-        emit qApp->applicationStateChanged(Qt::ApplicationActive);
+        uitest::switchAwayAndBack();
         QMetaObject::invokeMethod(form->cancelButton(), "click", Qt::QueuedConnection);
         return true;
     });
@@ -704,9 +627,8 @@ void PluginsTest::noReloadWhileThePluginWindowIsOpen() {
     QVERIFY(d.commands().pluginForm() == nullptr);
     // Once it is closed the change is still news.
     script.answer(QMessageBox::No);
-    emit qApp->applicationStateChanged(Qt::ApplicationInactive);
-    emit qApp->applicationStateChanged(Qt::ApplicationActive);
-    QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }, 10000));
+    uitest::switchAwayAndBack();
+    QVERIFY(uitest::settled(script, 10000));
     QCOMPARE(script.texts, QStringList{"File has changed! Reload?"});
 }
 

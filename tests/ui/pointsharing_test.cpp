@@ -1,22 +1,13 @@
 // Stereo slice points shared by both channels ("L + R") or each channel's own ("L / R"), switched
 // from the View menu and the View toolbar, with undo; and the Undo item naming what it undoes.
-#include "ui/UiTestSupport.h"
+#include "ui/UiTest.h"
 
 #include "ui/commands/ChannelPoints.h"
 #include "ui/commands/EditCommands.h"
 #include "ui/view/MouseTools.h"
 #include "ui/view/WaveBox.h"
 
-#include <QAction>
-#include <QMenu>
-#include <QTest>
-#include <QToolButton>
-
 #include <set>
-
-using namespace cleavix;
-using cleavix::uitest::Sandbox;
-using cleavix::uitest::Window;
 
 namespace {
 

@@ -3,7 +3,7 @@
 // monitor capture while waiting, the recorder while recording), a take kept as "Untitled.wav" and
 // a take discarded, the unsaved-changes question first, the "New Sample" dialog's rate check, a
 // working folder running out of room, and the LED ladder's own arithmetic.
-#include "ui/UiTestSupport.h"
+#include "ui/UiTest.h"
 #include "ui/VirtualDevices.h"
 
 #include "audio/VirtualWaveDevice.h"
@@ -17,25 +17,10 @@
 #include "ui/record/NewSampleForm.h"
 #include "ui/record/RecordForm.h"
 
-#include <QAction>
-#include <QApplication>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QFileInfo>
-#include <QLabel>
-#include <QMenu>
-#include <QPushButton>
 #include <QRadioButton>
-#include <QTest>
 #include <QTimer>
-#include <QToolButton>
 
 #include <cmath>
-
-using namespace cleavix;
-using cleavix::uitest::ModalScript;
-using cleavix::uitest::Sandbox;
-using cleavix::uitest::Window;
 
 namespace {
 
@@ -304,7 +289,7 @@ void RecordTest::metersFollowTheInput() {
     ModalScript script;
     script.answer(QMessageBox::Yes);
     d->reject();
-    QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }, 3000));
+    QVERIFY(uitest::settled(script, 3000));
 }
 
 void RecordTest::keptTakeBecomesUntitledAndSaveAsksForAName() {
@@ -317,14 +302,10 @@ void RecordTest::keptTakeBecomesUntitledAndSaveAsksForAName() {
     // Mono at 22050 Hz through the New Sample dialog.
     {
         ModalScript script;
-        script.handle([](QWidget* w) {
-            auto* form = qobject_cast<ui::TNewSampleForm*>(w);
-            if (form == nullptr) {
-                return false;
-            }
+        uitest::expect<ui::TNewSampleForm>(script, [](ui::TNewSampleForm* form) {
             form->rateList()->setCurrentIndex(form->rateList()->findText("22050"));
             form->monoButton()->setChecked(true);
-            QMetaObject::invokeMethod(form, "accept", Qt::QueuedConnection);
+            uitest::acceptLater(form);
             return true;
         });
         d->changeButton()->click();
@@ -379,19 +360,13 @@ void RecordTest::keptTakeBecomesUntitledAndSaveAsksForAName() {
     const QString saved = r.box.path("take.wav");
     ModalScript script;
     QString offered;
-    script.handle([&](QWidget* widget) {
-        auto* dialog = qobject_cast<ui::TSaveForm*>(widget);
-        if (dialog == nullptr) {
-            return false;
-        }
+    uitest::expect<ui::TSaveForm>(script, [&](ui::TSaveForm* dialog) {
         if (offered.isEmpty()) {
             offered = dialog->selectedFiles().value(0);
         }
         return uitest::chooseFile(dialog, saved);
     });
-    r.w->action("Save1")->trigger();
-    QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }));
-    QVERIFY(uitest::waitIdle(*r.w.form));
+    QVERIFY(uitest::run(*r.w.form, "Save1", script));
     QCOMPARE(QFileInfo(offered).fileName(), QString("Untitled.wav"));
     QCOMPARE(QFileInfo(saved).size(), qint64(44 + take.size()));
     QCOMPARE(r.w->windowTitle(), QString("take.wav - Cleavix"));
@@ -468,7 +443,7 @@ void RecordTest::modifiedSampleIsAskedAboutFirst() {
         ModalScript script;
         script.answer(QMessageBox::Cancel);
         recordAndClose();
-        QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }, 5000));
+        QVERIFY(uitest::settled(script, 5000));
         QCOMPARE(script.texts, QStringList{"Save changes to " + r.box.path("demo.wav") + "?"});
     }
     QVERIFY(uitest::waitIdle(*r.w.form));
@@ -479,7 +454,7 @@ void RecordTest::modifiedSampleIsAskedAboutFirst() {
         ModalScript script;
         script.answer(QMessageBox::No);
         recordAndClose();
-        QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }, 5000));
+        QVERIFY(uitest::settled(script, 5000));
     }
     QVERIFY(uitest::waitIdle(*r.w.form));
     QVERIFY(r.storeBytes() == take);
@@ -505,11 +480,7 @@ void RecordTest::newSampleDialogChecksTheRate() {
     QString afterBad;
     QString afterHigh;
     auto tryRate = [&](const QString& text, QString* shownAfter) {
-        script.handle([&, text, shownAfter](QWidget* w) {
-            auto* form = qobject_cast<ui::TNewSampleForm*>(w);
-            if (form == nullptr) {
-                return false;
-            }
+        uitest::expect<ui::TNewSampleForm>(script, [&, text, shownAfter](ui::TNewSampleForm* form) {
             if (shownAfter != nullptr && rates.isEmpty()) {
                 for (int i = 0; i < form->rateList()->count(); ++i) {
                     rates << form->rateList()->itemText(i);
@@ -521,16 +492,12 @@ void RecordTest::newSampleDialogChecksTheRate() {
                 form->stereoButton()->setChecked(true);
             }
             form->rateList()->setEditText(text);
-            QMetaObject::invokeMethod(form, "accept", Qt::QueuedConnection);
+            uitest::acceptLater(form);
             return true;
         });
         if (shownAfter != nullptr) {
             script.answer(QMessageBox::Ok);
-            script.handle([&, shownAfter](QWidget* w) {
-                auto* form = qobject_cast<ui::TNewSampleForm*>(w);
-                if (form == nullptr) {
-                    return false;
-                }
+            uitest::expect<ui::TNewSampleForm>(script, [&, shownAfter](ui::TNewSampleForm* form) {
                 *shownAfter = form->rateList()->currentText();
                 return true; // looked at; the next handler acts on it
             });
@@ -551,13 +518,9 @@ void RecordTest::newSampleDialogChecksTheRate() {
     // An unlisted rate preselects 44100 the next time.
     ModalScript again;
     QString preselected;
-    again.handle([&](QWidget* w) {
-        auto* form = qobject_cast<ui::TNewSampleForm*>(w);
-        if (form == nullptr) {
-            return false;
-        }
+    uitest::expect<ui::TNewSampleForm>(again, [&](ui::TNewSampleForm* form) {
         preselected = form->rateList()->currentText();
-        QMetaObject::invokeMethod(form, "reject", Qt::QueuedConnection);
+        uitest::rejectLater(form);
         return true;
     });
     d->changeButton()->click();
@@ -601,7 +564,7 @@ void RecordTest::fullWorkingFolderStopsTheTake() {
     script.answer(QMessageBox::Ok);
     room = session::kRecordReserveBytes - 1;
     QVERIFY(uitest::waitFor([&] { return d->statusLabel()->text() == " Waiting..."; }, 3000));
-    QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }, 3000));
+    QVERIFY(uitest::settled(script, 3000));
     QCOMPARE(script.texts, QStringList{ui::messageText(session::kMsgRecordDiskFull)});
     QVERIFY(d->closeButton()->isEnabled());
     QVERIFY(!d->stopButton()->isEnabled());

@@ -1,60 +1,25 @@
 // The Sample rate dialog's two choices through the window on the offscreen platform with the demo
 // loop: reassign keeps every byte, resample converts the sample behind the progress window with
 // the points and locators scaled, Undo gives it back, and the last choice is remembered.
-#include "ui/UiTestSupport.h"
+#include "ui/UiTest.h"
 
 #include "processing/RateConverter.h"
 #include "processing/Resample.h"
 #include "ui/dialogs/SampleRateForm.h"
 #include "ui/platform/Config.h"
 
-#include <QComboBox>
-#include <QPushButton>
 #include <QRadioButton>
-#include <QSettings>
-#include <QTest>
 
 #include <vector>
 
-using namespace cleavix;
-using cleavix::uitest::ModalScript;
-using cleavix::uitest::Sandbox;
-using cleavix::uitest::Window;
-
 namespace {
-
-std::vector<int16_t> storeSamples(ui::TMainForm& w) {
-    auto& store = w.session().store();
-    std::vector<int16_t> out(store.dataLength() / 2);
-    store.readSamples(0, out.data(), out.size());
-    return out;
-}
-
-std::vector<uint32_t> pointPositions(ui::TMainForm& w) {
-    std::vector<uint32_t> out;
-    const auto& list = w.session().slicer().candidates();
-    for (int k = 1; k <= list.count(); ++k) {
-        out.push_back(list.at(k).position);
-    }
-    return out;
-}
 
 // The next Sample rate dialog: `act` looks at it and closes it.
 void expectRateForm(ModalScript& script, std::function<void(ui::TConRateForm*)> act) {
-    script.handle([act = std::move(act)](QWidget* w) {
-        auto* form = qobject_cast<ui::TConRateForm*>(w);
-        if (form == nullptr) {
-            return false;
-        }
+    uitest::expect<ui::TConRateForm>(script, [act = std::move(act)](ui::TConRateForm* form) {
         act(form);
         return true;
     });
-}
-
-QString configValue(const Sandbox& box, const char* name) {
-    QSettings ini(box.configFile(), QSettings::IniFormat);
-    ini.beginGroup(ui::kConfigGroup);
-    return ini.value(name).toString();
 }
 
 } // namespace
@@ -72,7 +37,7 @@ void ResampleTest::resampleChoiceConvertsScalesAndUndoes() {
         Window w;
         QVERIFY(uitest::openDemoWithPoints(*w.form, box));
         auto& session = w->session();
-        const std::vector<int16_t> before = storeSamples(*w.form);
+        const std::vector<int16_t> before = uitest::samples(*w.form);
         ModalScript script;
         QStringList seen;
 
@@ -86,7 +51,7 @@ void ResampleTest::resampleChoiceConvertsScalesAndUndoes() {
         QVERIFY(uitest::waitIdle(*w.form));
         QCOMPARE(seen, (QStringList{"1", "Re&sample (keeps pitch and length)"}));
         QCOMPARE(session.format().sampleRate, 32000u);
-        QVERIFY(storeSamples(*w.form) == before);
+        QVERIFY(uitest::samples(*w.form) == before);
 
         const auto format = session.format();
         const uint32_t left = format.frameStart(format.dataLength / 5);
@@ -105,7 +70,7 @@ void ResampleTest::resampleChoiceConvertsScalesAndUndoes() {
             expectedPoints.push_back(expected.at(k).position);
         }
         QVERIFY(expectedPoints.size() >= 6);
-        const std::vector<uint32_t> pointsBefore = pointPositions(*w.form);
+        const std::vector<uint32_t> pointsBefore = uitest::candidatePositions(*w.form);
 
         expectRateForm(script, [&](ui::TConRateForm* f) {
             f->resampleButton()->setChecked(true);
@@ -118,10 +83,10 @@ void ResampleTest::resampleChoiceConvertsScalesAndUndoes() {
         QCOMPARE(seen, QStringList{"1"});
         QCOMPARE(session.format().sampleRate, 22050u);
         QCOMPARE(uint64_t(session.format().frames()), plan.newFrames);
-        QVERIFY(storeSamples(*w.form) != before);
+        QVERIFY(uitest::samples(*w.form) != before);
         QCOMPARE(w->statusPanel(1), QString("16 Bit / 22050 hz stereo"));
         QCOMPARE(w->windowTitle(), QString("demo.wav* - Cleavix"));
-        QVERIFY(pointPositions(*w.form) == expectedPoints);
+        QVERIFY(uitest::candidatePositions(*w.form) == expectedPoints);
         QCOMPARE(session.slicer().left(), processing::scaleEdge(left, plan));
         QCOMPARE(session.slicer().right(), session.format().dataLength);
         QCOMPARE(w->view().end, session.format().dataLength);
@@ -130,8 +95,8 @@ void ResampleTest::resampleChoiceConvertsScalesAndUndoes() {
         w->action("Undo1")->trigger();
         QVERIFY(uitest::waitIdle(*w.form));
         QCOMPARE(session.format().sampleRate, 32000u);
-        QVERIFY(storeSamples(*w.form) == before);
-        QVERIFY(pointPositions(*w.form) == pointsBefore);
+        QVERIFY(uitest::samples(*w.form) == before);
+        QVERIFY(uitest::candidatePositions(*w.form) == pointsBefore);
         QCOMPARE(session.slicer().left(), left);
 
         // The dialog opens on the choice made last; Cancel changes nothing.
@@ -149,7 +114,7 @@ void ResampleTest::resampleChoiceConvertsScalesAndUndoes() {
         uitest::waitFor([&] { return !w->isVisible(); }, 5000);
     }
     // Kept in the configuration, and the next window's dialog starts from it.
-    QCOMPARE(configValue(box, "ResampleRate"), QString("true"));
+    QCOMPARE(box.config("ResampleRate"), QString("true"));
     Window again;
     QVERIFY(uitest::openDemo(*again.form, box));
     ModalScript script;

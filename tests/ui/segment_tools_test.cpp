@@ -9,33 +9,18 @@
 #include "ui/view/MouseTools.h"
 #include "ui/dialogs/SensitivityForm.h"
 
-#include <QAction>
-#include <QApplication>
 #include <QClipboard>
-#include <QFile>
-#include <QLineEdit>
-#include <QMenu>
-#include <QToolButton>
 #include <QWheelEvent>
 
 #include <algorithm>
 #include <cmath>
 #include <vector>
 
-using namespace cleavix;
-using cleavix::uitest::Sandbox;
-using cleavix::uitest::Window;
 using namespace cleavix::uitest::tools;
 
 namespace {
 
 using uitest::waitIdle;
-
-std::vector<int16_t> words(ui::TMainForm& w, uint32_t start, uint32_t end) {
-    std::vector<int16_t> out((end - start) / 2);
-    w.session().store().readSamples(start, out.data(), out.size());
-    return out;
-}
 
 // The Wave file's data chunk size.
 qint64 dataChunkSize(const QString& file) {
@@ -73,7 +58,7 @@ void SegmentToolsTest::silenceAndReverseTool() {
     const auto& list = w->session().slicer().slicePoints();
     const uint32_t start = list.at(4).position;
     const uint32_t end = list.at(5).position;
-    const auto before = words(*w.form, start, end);
+    const auto before = uitest::samples(*w.form, start, end);
     QVERIFY(std::any_of(before.begin(), before.end(), [](int16_t s) { return s != 0; }));
     key(*w.form, Qt::Key_7);
     const QPoint at = insideSegment(*w.form, 4);
@@ -81,22 +66,22 @@ void SegmentToolsTest::silenceAndReverseTool() {
     click(*w.form, at);
     QVERIFY(waitIdle(*w.form));
     QVERIFY(!w->session().player().state().Playing); // this tool auditions nothing on a click
-    const auto silent = words(*w.form, start, end);
+    const auto silent = uitest::samples(*w.form, start, end);
     QVERIFY(std::all_of(silent.begin(), silent.end(), [](int16_t s) { return s == 0; }));
     QCOMPARE(w->windowTitle(), QString("demo.wav* - Cleavix"));
     QVERIFY(undo(*w.form));
-    QVERIFY(words(*w.form, start, end) == before);
+    QVERIFY(uitest::samples(*w.form, start, end) == before);
 
     click(*w.form, at, Qt::RightButton);
     QVERIFY(waitIdle(*w.form));
-    const auto reversed = words(*w.form, start, end);
+    const auto reversed = uitest::samples(*w.form, start, end);
     const size_t frames = before.size() / 2;
     for (size_t f = 0; f < frames; f += 313) {
         QCOMPARE(reversed[2 * f], before[2 * (frames - 1 - f)]);
         QCOMPARE(reversed[2 * f + 1], before[2 * (frames - 1 - f) + 1]);
     }
     QVERIFY(undo(*w.form));
-    QVERIFY(words(*w.form, start, end) == before);
+    QVERIFY(uitest::samples(*w.form, start, end) == before);
 }
 
 void SegmentToolsTest::copyAndPasteSegmentTool() {
@@ -108,8 +93,8 @@ void SegmentToolsTest::copyAndPasteSegmentTool() {
     const uint32_t fromEnd = list.at(3).position;
     const uint32_t into = list.at(5).position;
     const uint32_t intoEnd = list.at(6).position;
-    const auto source = words(*w.form, from, fromEnd);
-    const auto target = words(*w.form, into, intoEnd);
+    const auto source = uitest::samples(*w.form, from, fromEnd);
+    const auto target = uitest::samples(*w.form, into, intoEnd);
     QVERIFY(source != target);
     QGuiApplication::clipboard()->setText("nothing yet");
     key(*w.form, Qt::Key_8);
@@ -129,19 +114,19 @@ void SegmentToolsTest::copyAndPasteSegmentTool() {
     click(*w.form, insideSegment(*w.form, 5), Qt::RightButton);
     QVERIFY(waitIdle(*w.form));
     QCOMPARE(w->session().format().dataLength, whole);
-    const auto pasted = words(*w.form, into, intoEnd);
+    const auto pasted = uitest::samples(*w.form, into, intoEnd);
     const size_t n = std::min(source.size(), pasted.size());
     QVERIFY(std::equal(source.begin(), source.begin() + long(n), pasted.begin()));
     QVERIFY(std::all_of(pasted.begin() + long(n), pasted.end(), [](int16_t s) { return s == 0; }));
     QCOMPARE(w->windowTitle(), QString("demo.wav* - Cleavix"));
     QVERIFY(undo(*w.form));
-    QVERIFY(words(*w.form, into, intoEnd) == target);
+    QVERIFY(uitest::samples(*w.form, into, intoEnd) == target);
 
     // With text on the clipboard the right button pastes nothing.
     QGuiApplication::clipboard()->setText("RIFF");
     click(*w.form, insideSegment(*w.form, 5), Qt::RightButton);
     QVERIFY(waitIdle(*w.form));
-    QVERIFY(words(*w.form, into, intoEnd) == target);
+    QVERIFY(uitest::samples(*w.form, into, intoEnd) == target);
 }
 
 void SegmentToolsTest::saveSegmentTool() {
@@ -163,11 +148,7 @@ void SegmentToolsTest::saveSegmentTool() {
     const QString file = box.path("segment.wav");
     uitest::ModalScript script;
     QString offered = "unset";
-    script.handle([&](QWidget* modal) {
-        auto* dialog = qobject_cast<ui::TSaveForm*>(modal);
-        if (dialog == nullptr) {
-            return false;
-        }
+    uitest::expect<ui::TSaveForm>(script, [&](ui::TSaveForm* dialog) {
         if (offered == "unset") {
             offered = dialog->findChild<QLineEdit*>("fileNameEdit")->text();
         }
@@ -366,7 +347,7 @@ void SegmentToolsTest::popupMenuAndOldRightMouseMenu() {
     const uint32_t end = slicer.slicePoints().at(5).position;
     w->action("SilenceSegment1")->trigger();
     QVERIFY(waitIdle(*w.form));
-    const auto silent = words(*w.form, start, end);
+    const auto silent = uitest::samples(*w.form, start, end);
     QVERIFY(std::all_of(silent.begin(), silent.end(), [](int16_t s) { return s == 0; }));
 
     // "Use old right mouse menu": four tools hidden, their keys ignored, and the right button opens

@@ -1,24 +1,19 @@
 // The window and `cleavix-cli run` are two faces of one command surface: the same commands in the
 // same order leave the same sample, points and selection in both.
-#include "ui/UiTestSupport.h"
+#include "ui/UiTest.h"
 #include "ui/commands/ProcessCommands.h"
 #include "ui/dialogs/NormaliseForm.h"
 
-#include <QCheckBox>
 #include <QDropEvent>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLineEdit>
 #include <QMimeData>
 #include <QProcess>
-#include <QSlider>
-#include <QTest>
 #include <QUrl>
 
 #include <fstream>
 
-using namespace cleavix;
 using namespace cleavix::uitest;
 
 namespace {
@@ -95,15 +90,11 @@ void SurfaceTest::windowAndScriptAgree() {
     // Normalise 100 % with the D.C. offset removed and "Re-cut sample" ticked.
     {
         ModalScript script;
-        script.handle([](QWidget* widget) {
-            auto* form = qobject_cast<ui::TNormForm*>(widget);
-            if (form == nullptr) {
-                return false;
-            }
+        uitest::expect<ui::TNormForm>(script, [](ui::TNormForm* form) {
             form->percentEdit()->setText("100");
             form->recutBox()->setChecked(true);
             form->centreBox()->setChecked(true);
-            QMetaObject::invokeMethod(form, "accept", Qt::QueuedConnection);
+            uitest::acceptLater(form);
             return true;
         });
         w->action("Normalise1")->trigger();

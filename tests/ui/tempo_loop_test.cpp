@@ -2,7 +2,7 @@
 // "Own" loops the region itself; a tempo typed into the Tempo box while the loop plays restarts it
 // at that tempo, every byte the rendering's and the second pass the first; the cursor shows the
 // original's frame; Stop ends it; with no bars and beats the tempo is refused with the reason.
-#include "ui/UiTestSupport.h"
+#include "ui/UiTest.h"
 #include "ui/VirtualDevices.h"
 #include "ui/window/StartForm.h"
 
@@ -12,16 +12,8 @@
 
 #include <QDoubleSpinBox>
 #include <QMessageBox>
-#include <QSlider>
-#include <QTest>
-#include <QToolButton>
 
 #include <cmath>
-
-using namespace cleavix;
-using cleavix::uitest::ModalScript;
-using cleavix::uitest::Sandbox;
-using cleavix::uitest::Window;
 
 namespace {
 
@@ -141,7 +133,7 @@ void TempoLoopTest::aLoopWithoutATempoIsRefused() {
     ModalScript script;
     script.answer(QMessageBox::Ok);
     v.w->findChild<QToolButton*>("Button20")->click();
-    QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }));
+    QVERIFY(uitest::settled(script));
     QCOMPARE(script.texts.size(), 1);
     QVERIFY2(script.texts[0].contains("no tempo"), qPrintable(script.texts[0]));
     QVERIFY(!session.player().state().Playing);

@@ -1,31 +1,14 @@
 // The bars and beats controls with the tempo label, and the point-file dialogs with the locks they
 // keep, driven through the window on the offscreen platform with the demo loop.
-#include "ui/UiTestSupport.h"
+#include "ui/UiTest.h"
 #include "ui/view/MouseTools.h"
 
 #include "ui/window/BarsBeatsControl.h"
 #include "ui/dialogs/BarsBeatsForm.h"
 #include "ui/view/WaveBox.h"
 
-#include <QAction>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMenu>
-#include <QPushButton>
-#include <QSlider>
-#include <QTest>
-#include <QToolButton>
-
 #include <cmath>
 #include <cstring>
-
-using namespace cleavix;
-using cleavix::uitest::ModalScript;
-using cleavix::uitest::Sandbox;
-using cleavix::uitest::Window;
 
 using uitest::openDemo;
 using uitest::expect;
@@ -36,11 +19,7 @@ namespace {
 
 // Chooses `file` in the next file dialog; its title and filters go to `seen`.
 void pickFile(ModalScript& script, const QString& file, QStringList& seen) {
-    script.handle([&seen, file](QWidget* m) {
-        auto* dialog = qobject_cast<QFileDialog*>(m);
-        if (dialog == nullptr) {
-            return false;
-        }
+    uitest::expect<QFileDialog>(script, [&seen, file](QFileDialog* dialog) {
         if (seen.isEmpty()) {
             auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
             seen << dialog->windowTitle() << dialog->nameFilters().join(";;") << (name ? name->text() : QString("?"));
@@ -232,7 +211,7 @@ void TempoPointsTest::pointFileRoundTripAndLocks() {
     pickFile(script, bad, ignored);
     script.answer(QMessageBox::Ok);
     w->action("OpenPointFile1")->trigger();
-    QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }, 5000));
+    QVERIFY(uitest::settled(script, 5000));
     QCOMPARE(script.texts.value(0), QString(slicing::kMsgBadPointFile).replace("\r\n", "\n"));
     QCOMPARE(slicer.candidates().count(), saved.count);
 

@@ -7,17 +7,9 @@
 #include "ui/view/Artwork.h"
 #include "ui/view/MouseTools.h"
 
-#include <QAction>
-#include <QLineEdit>
-#include <QToolBar>
-#include <QToolButton>
-
 #include <cmath>
 #include <vector>
 
-using namespace cleavix;
-using cleavix::uitest::Sandbox;
-using cleavix::uitest::Window;
 using namespace cleavix::uitest::tools;
 
 namespace {

@@ -1,7 +1,7 @@
 // The Sampler menu and the transfer dialogs, driven through the window on the offscreen platform
 // with profiles bound to the emulated samplers (the SDS sampler and the Yamaha key-map listener on
 // the virtual MIDI ports; the S2000, a generic SMDI sampler and an E-mu on the virtual SCSI bus).
-#include "ui/UiTestSupport.h"
+#include "ui/UiTest.h"
 
 #include "sampler/virtual/MidiBackendList.h"
 #include "sampler/virtual/VirtualAkaiSampler.h"
@@ -16,22 +16,7 @@
 #include "ui/sampler/SReqForm.h"
 #include "ui/sampler/SamplerCommands.h"
 
-#include <QAction>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QDir>
-#include <QFileInfo>
-#include <QLabel>
-#include <QMenuBar>
-#include <QPushButton>
-#include <QSpinBox>
-#include <QTest>
-#include <QToolBar>
 #include <QTreeWidget>
-
-using namespace cleavix;
-using cleavix::uitest::ModalScript;
-using cleavix::uitest::Sandbox;
 
 namespace {
 
@@ -101,33 +86,14 @@ struct Rig {
         ModalScript script;
         script.answer(QMessageBox::Ok);
         button->click();
-        if (!settle() || !uitest::waitFor([&] { return script.pending() == 0; }, kWatchdogMs)) {
+        if (!settle() || !uitest::settled(script, kWatchdogMs)) {
             return {"(no end)"};
         }
         return script.texts;
     }
     bool windowEnabled() { return w().menuBar()->isEnabled() && w().centralWidget()->isEnabled(); }
     QString wave(const QString& name, const std::vector<int16_t>& samples) {
-        const QString path = box.path(name);
-        std::vector<uint8_t> bytes;
-        auto le = [&](uint32_t v, int n) {
-            for (int i = 0; i < n; ++i) {
-                bytes.push_back(uint8_t(v >> (8 * i)));
-            }
-        };
-        bytes.insert(bytes.end(), {'R', 'I', 'F', 'F'});
-        le(36 + uint32_t(samples.size() * 2), 4);
-        bytes.insert(bytes.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
-        le(16, 4), le(1, 2), le(1, 2), le(44100, 4), le(88200, 4), le(2, 2), le(16, 2);
-        bytes.insert(bytes.end(), {'d', 'a', 't', 'a'});
-        le(uint32_t(samples.size() * 2), 4);
-        for (int16_t s : samples) {
-            le(uint16_t(s), 2);
-        }
-        QFile file(path);
-        file.open(QIODevice::WriteOnly);
-        file.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size()));
-        return path;
+        return uitest::writeWave(box.path(name), 1, samples);
     }
 };
 
@@ -216,11 +182,7 @@ void TransferTest::samplerMenuItemsAndToolbarButton() {
     ModalScript script;
     QString caption;
     QString receiveText;
-    script.handle([&](QWidget* modal) {
-        auto* form = qobject_cast<ui::TSMDIForm*>(modal);
-        if (form == nullptr) {
-            return false;
-        }
+    uitest::expect<ui::TSMDIForm>(script, [&](ui::TSMDIForm* form) {
         caption = form->windowTitle();
         receiveText = form->receiveButton()->text();
         if (!form->sendButton()->isEnabled() || form->statusLabel()->text() != "Inactive") {
@@ -230,7 +192,7 @@ void TransferTest::samplerMenuItemsAndToolbarButton() {
         return true;
     });
     button->trigger();
-    QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }, kWatchdogMs));
+    QVERIFY(uitest::settled(script, kWatchdogMs));
     QCOMPARE(caption, QString("Sampler Transfer"));
     QCOMPARE(receiveText, QString("Wait For Send"));
 }
@@ -354,7 +316,7 @@ void TransferTest::listingRowsAndFetch() {
         return true;
     });
     dialog.receiveButton()->click();
-    QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }, kWatchdogMs));
+    QVERIFY(uitest::settled(script, kWatchdogMs));
     QVERIFY(rig.settle());
     QCOMPARE(rows, (QStringList{"KICK 2kb 16 mono", "SNARE 2kb 16 mono"}));
     QVERIFY(dialog.received());
@@ -365,28 +327,12 @@ void TransferTest::listingRowsAndFetch() {
 void TransferTest::batchOfExportedSlicesWithNumbers() {
     Rig rig;
     QVERIFY(rig.open());
-    auto& slicer = rig.w().session().slicer();
-    rig.w().sensitivitySlider()->setValue(65000);
-    QVERIFY(slicer.slicePoints().count() > 3);
-    const QString out = rig.box.path("slices");
-    QVERIFY(QDir().mkpath(out));
-    slicing::ExportReport report;
-    bool exported = false;
-    QVERIFY(slicer.saveSegmentsInLoop((out + "/slice.wav").toStdString(), 16, [&](const slicing::ExportReport& r) {
-        report = r;
-        exported = true;
-    }));
-    QVERIFY(uitest::waitFor([&] { return exported && !rig.w().session().busy(); }, kWatchdogMs));
-    QVERIFY(report.written.size() >= 3);
-
+    const QStringList three = exportSlices(rig, 3);
+    QCOMPARE(three.size(), 3);
     auto& dialog = rig.batch();
     dialog.show();
     selectProfile(dialog, 0);
     QVERIFY(!dialog.sendButton()->isEnabled());
-    QStringList three;
-    for (int i = 0; i < 3; ++i) {
-        three << QString::fromStdString(report.written[size_t(i)]);
-    }
     dialog.addFiles(three);
     QCOMPARE(dialog.fileList()->topLevelItemCount(), 3);
     QCOMPARE(dialog.fileList()->topLevelItem(0)->text(2), QString("None"));
@@ -556,11 +502,7 @@ void TransferTest::batchKeyMapDialogRefusesKeysPastTheTop() {
     // Set Mapping counts the batch list: 40 samples at interval 2 from C2 pass note 127.
     ModalScript script;
     QStringList seen;
-    script.handle([&](QWidget* modal) {
-        auto* form = qobject_cast<ui::TForm6*>(modal);
-        if (form == nullptr) {
-            return false;
-        }
+    uitest::expect<ui::TForm6>(script, [&](ui::TForm6* form) {
         seen << QString("ok %1 warning %2").arg(form->okButton()->isEnabled()).arg(!form->warningLabel()->isHidden());
         form->intervalBox()->setValue(0); // 40 keys from 48 fit
         seen << QString("ok %1 warning %2").arg(form->okButton()->isEnabled()).arg(!form->warningLabel()->isHidden());
@@ -570,7 +512,7 @@ void TransferTest::batchKeyMapDialogRefusesKeysPastTheTop() {
         return true;
     });
     dialog.mappingButton()->click();
-    QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }, kWatchdogMs));
+    QVERIFY(uitest::settled(script, kWatchdogMs));
     QCOMPARE(seen, (QStringList{"ok 0 warning 1", "ok 1 warning 0", "ok 0"}));
     QCOMPARE(rig.w().samplerCommands()->keymap().interval, 2); // Cancel kept the settings
     dialog.hide();
@@ -589,7 +531,7 @@ void TransferTest::injectedFaultsEndWithTheWindowEnabled() {
         script.answer(QMessageBox::Ok);
         dialog.sendButton()->click();
         QVERIFY(rig.settle());
-        QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }, kWatchdogMs));
+        QVERIFY(uitest::settled(script, kWatchdogMs));
         QCOMPARE(script.texts.size(), 1);
         QVERIFY(script.texts[0] != "Transfer complete!");
     }
@@ -609,7 +551,7 @@ void TransferTest::injectedFaultsEndWithTheWindowEnabled() {
         QCOMPARE(dialog.statusLabel()->text(), QString("Inactive"));
         QVERIFY(!dialog.sendButton()->isEnabled());
         QVERIFY(rig.settle());
-        QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }, kWatchdogMs));
+        QVERIFY(uitest::settled(script, kWatchdogMs));
         QCOMPARE(script.texts.size(), 1);
         QVERIFY(script.texts[0].contains("abort", Qt::CaseInsensitive));
     }
@@ -622,7 +564,7 @@ void TransferTest::injectedFaultsEndWithTheWindowEnabled() {
         ModalScript script;
         script.answer(QMessageBox::Ok);
         dialog.sendButton()->click();
-        QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }, kWatchdogMs));
+        QVERIFY(uitest::settled(script, kWatchdogMs));
         QCOMPARE(script.texts.size(), 1);
         QVERIFY(script.texts[0].contains("too short"));
     }

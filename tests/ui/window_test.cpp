@@ -1,7 +1,7 @@
 // The main window driven through its menus on the offscreen platform: start-up and configuration,
 // opening the demo loop, title and status texts, the enabling rules, the sensitivity slider against
 // the slice point list, zoom ranges, bars, and the unsaved-changes prompt.
-#include "ui/UiTestSupport.h"
+#include "ui/UiTest.h"
 
 #include "ui/dialogs/FileDialogs.h"
 #include "ui/dialogs/AboutForm.h"
@@ -13,46 +13,15 @@
 #include "ui/view/WaveBox.h"
 #include "ui/window/MainFormParts.h"
 
-#include <QAction>
 #include <QAbstractItemView>
-#include <QApplication>
 #include <QCompleter>
 #include <QProcess>
-#include <QSpinBox>
 #include <QStatusTipEvent>
-#include <QComboBox>
-#include <QDir>
-#include <QFile>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMenu>
-#include <QPushButton>
-#include <QSettings>
-#include <QSlider>
-#include <QTest>
-#include <QToolBar>
-#include <QToolButton>
 
 #include <cmath>
-
-using namespace cleavix;
-using cleavix::uitest::Sandbox;
-using cleavix::uitest::ModalScript;
-using cleavix::uitest::Window;
+#include <utility>
 
 namespace {
-
-QString configValue(const Sandbox& box, const QString& name) {
-    QSettings s(box.configFile(), QSettings::IniFormat);
-    s.beginGroup(ui::kConfigGroup);
-    return s.value(name).toString();
-}
-
-void setConfigValue(const Sandbox& box, const QString& name, const QString& value) {
-    QSettings s(box.configFile(), QSettings::IniFormat);
-    s.beginGroup(ui::kConfigGroup);
-    s.setValue(name, value);
-}
 
 // The slice points the slider should show: enabled candidates above the threshold, and locked ones.
 int expectedPoints(const slicing::Slicer& slicer) {
@@ -117,32 +86,21 @@ void WindowTest::firstRunWritesDefaultsAndSecondRunHonoursThem() {
         QVERIFY(w->started());
         // Every value exists at once, with its default.
         QVERIFY(QFile::exists(box.configFile()));
-        QCOMPARE(configValue(box, "WaveCacheSize"), QString("128"));
-        QCOMPARE(configValue(box, "BGColour"), QString("$00804000"));
-        QCOMPARE(configValue(box, "LineColour"), QString("clBlack"));
-        QCOMPARE(configValue(box, "DivColour"), QString("clRed"));
-        QCOMPARE(configValue(box, "DisabledColour"), QString("clGray"));
-        QCOMPARE(configValue(box, "BarColour"), QString("$00C08000"));
         // The selected waveform stands out from the background and from the selection's edges,
         // so a click that selects the whole view does not blank it.
-        QCOMPARE(configValue(box, "SelectedWaveColour"), QString("clYellow"));
-        QCOMPARE(configValue(box, "SelectedBGColour"), QString("clWhite"));
+        const std::pair<const char*, QString> defaults[] = {
+            {"WaveCacheSize", "128"}, {"BGColour", "$00804000"}, {"LineColour", "clBlack"}, {"DivColour", "clRed"},
+            {"DisabledColour", "clGray"}, {"BarColour", "$00C08000"}, {"SelectedWaveColour", "clYellow"},
+            {"SelectedBGColour", "clWhite"}, {"Units", "2"}, {"Seconds", "4"}, {"Buffers", "6"}, {"WaveID", "-1"},
+            {"Height", "480"}, {"Width", "640"}, {"MapTrackName", "Vantrel"}, {"MapSmoothPos", "30"},
+            {"ShowWizardOnStartup", "true"}, {"showopendialog", "true"}, {"CPLoc", ui::kDefaultControlPanel},
+            {"File1", ""}, {"MRD7", ""}};
+        for (const auto& [name, value] : defaults) {
+            QCOMPARE(QString(name) + "=" + box.config(name), QString(name) + "=" + value);
+        }
         QVERIFY(w->config().colours[ui::ColSelectedWave] != w->config().colours[ui::ColBackground]);
         QVERIFY(w->config().colours[ui::ColSelectedWave] != w->config().colours[ui::ColSelectedBG]);
-        QCOMPARE(configValue(box, "Units"), QString("2"));
-        QCOMPARE(configValue(box, "Seconds"), QString("4"));
-        QCOMPARE(configValue(box, "Buffers"), QString("6"));
-        QCOMPARE(configValue(box, "WaveID"), QString("-1"));
-        QCOMPARE(configValue(box, "Height"), QString("480"));
-        QCOMPARE(configValue(box, "Width"), QString("640"));
-        QCOMPARE(configValue(box, "MapTrackName"), QString("Vantrel"));
-        QCOMPARE(configValue(box, "MapSmoothPos"), QString("30"));
-        QCOMPARE(configValue(box, "ShowWizardOnStartup"), QString("true"));
-        QCOMPARE(configValue(box, "showopendialog"), QString("true"));
-        QCOMPARE(configValue(box, "CPLoc"), QString(ui::kDefaultControlPanel));
-        QCOMPARE(configValue(box, "File1"), QString(""));
-        QCOMPARE(configValue(box, "MRD7"), QString(""));
-        QVERIFY(!configValue(box, "OpenDir").isEmpty());
+        QVERIFY(!box.config("OpenDir").isEmpty());
         // The first run offers a file, as "Show open dialog on startup" says.
         w->show();
         QVERIFY(uitest::waitFor([&] { return offered; }, 10000));
@@ -151,11 +109,11 @@ void WindowTest::firstRunWritesDefaultsAndSecondRunHonoursThem() {
         w->config().colours[ui::ColRegion] = QColor(0x33, 0x22, 0x11);
         QVERIFY(w->saveConfiguration());
     }
-    QCOMPARE(configValue(box, "ShowWizardOnStartup"), QString("false"));
-    QCOMPARE(configValue(box, "RegSegColour"), QString("$00112233"));
-    setConfigValue(box, "Units", "8");
-    setConfigValue(box, "ShowRegionBar", "false");
-    setConfigValue(box, "showopendialog", "false");
+    QCOMPARE(box.config("ShowWizardOnStartup"), QString("false"));
+    QCOMPARE(box.config("RegSegColour"), QString("$00112233"));
+    box.setConfig("Units", "8");
+    box.setConfig("ShowRegionBar", "false");
+    box.setConfig("showopendialog", "false");
     {
         Window w;
         QCOMPARE(w->config().colours[ui::ColRegion], QColor(0x33, 0x22, 0x11));
@@ -170,13 +128,13 @@ void WindowTest::firstRunWritesDefaultsAndSecondRunHonoursThem() {
 void WindowTest::oddBlockSizesFallBack() {
     Sandbox box;
     { Window w; }
-    setConfigValue(box, "WaveCacheSize", "100");
+    box.setConfig("WaveCacheSize", "100");
     {
         Window w;
         QCOMPARE(w->config().waveCacheSize, 128);
         QCOMPARE(w->session().peaks().blockBytes(), 128u);
     }
-    setConfigValue(box, "WaveCacheSize", "192");
+    box.setConfig("WaveCacheSize", "192");
     {
         Window w;
         QCOMPARE(w->config().waveCacheSize, 192);
@@ -299,11 +257,7 @@ void WindowTest::sensitivityDialogSetsTheSlider() {
     w->show();
     QVERIFY(uitest::openThroughMenu(*w.form, box.demoLoop()));
     ModalScript script;
-    script.handle([](QWidget* widget) {
-        auto* form = qobject_cast<ui::TSensitivityForm*>(widget);
-        if (form == nullptr) {
-            return false;
-        }
+    uitest::expect<ui::TSensitivityForm>(script, [](ui::TSensitivityForm* form) {
         form->edit()->setText("150");
         QTest::keyClick(form, Qt::Key_Return); // too large: nothing happens
         if (!form->isVisible()) {
@@ -440,11 +394,7 @@ void WindowTest::saveAsWritesTheChosenFormat() {
     const QString target = box.path("out.aif");
     ModalScript script;
     QString offered;
-    script.handle([&](QWidget* widget) {
-        auto* form = qobject_cast<ui::TSaveForm*>(widget);
-        if (form == nullptr) {
-            return false;
-        }
+    uitest::expect<ui::TSaveForm>(script, [&](ui::TSaveForm* form) {
         // The format list offers the sample's own rate and channels; 16 bits preselected.
         if (offered.isEmpty()) {
             offered = QString("%1: %2").arg(form->formatBox()->count()).arg(form->formatBox()->currentText());
@@ -485,16 +435,12 @@ void WindowTest::saveDialogStartsOnlyInAnOrdinaryFolder() {
         w->config().saveDir = remembered;
         ModalScript script;
         QString seen;
-        script.handle([&](QWidget* widget) {
-            auto* form = qobject_cast<ui::TSaveForm*>(widget);
-            if (form == nullptr) {
-                return false;
-            }
+        uitest::expect<ui::TSaveForm>(script, [&](ui::TSaveForm* form) {
             if (seen.isNull()) {
                 seen = form->directory().absolutePath();
             }
             if (choose.isEmpty()) {
-                QMetaObject::invokeMethod(form, "reject", Qt::QueuedConnection);
+                uitest::rejectLater(form);
                 return true;
             }
             return uitest::chooseFile(form, choose);
@@ -555,7 +501,7 @@ StartMessage startWith(const QString& file) {
     script.answer(QMessageBox::Ok);
     w->show();
     StartMessage seen;
-    if (uitest::waitFor([&] { return script.pending() == 0; }, 5000)) {
+    if (uitest::settled(script, 5000)) {
         seen.text = script.texts.value(0);
     }
     seen.loaded = w->session().loaded();
@@ -721,23 +667,11 @@ void WindowTest::helpOpensItsPageOrSaysWhyNot() {
     QVERIFY(ui::helpFile("no-such-page.html").isEmpty());
 
     ui::openHelpUrl = [](const QUrl&) { return false; };
-    {
-        ModalScript script;
-        script.answer(QMessageBox::Ok);
-        w->action("Help1")->trigger();
-        QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }, 5000));
-        QVERIFY2(!script.texts.isEmpty() && script.texts.first().startsWith("No program could open the help page"),
-                 qPrintable(script.texts.join("|")));
-    }
+    const QStringList why = uitest::answering(QMessageBox::Ok, [&] { w->action("Help1")->trigger(); });
+    QVERIFY2(!why.isEmpty() && why.first().startsWith("No program could open the help page"), qPrintable(why.join("|")));
     ui::openHelpUrl = keep;
-    {
-        w->config().cpLoc = box.path("no-such-mixer");
-        ModalScript script;
-        script.answer(QMessageBox::Ok);
-        w->action("ControlPanel1")->trigger();
-        QVERIFY(uitest::waitFor([&] { return script.pending() == 0; }, 5000));
-        QCOMPARE(script.texts.size(), 1);
-    }
+    w->config().cpLoc = box.path("no-such-mixer");
+    QCOMPARE(uitest::answering(QMessageBox::Ok, [&] { w->action("ControlPanel1")->trigger(); }).size(), 1);
 }
 
 // The Tools toolbar has its own View menu item, remembered like the other toolbars'.

@@ -2,7 +2,7 @@
 // each protocol walked to a stored profile that then sends a region to the emulated sampler it
 // names, the device pages listing the virtual MIDI ports and the emulated SCSI samplers, Skip,
 // and the question before a stored name is replaced.
-#include "ui/UiTestSupport.h"
+#include "ui/UiTest.h"
 
 #include "sampler/profiles/ProfileStore.h"
 #include "sampler/virtual/EmulatedScsiBus.h"
@@ -15,20 +15,9 @@
 #include "ui/dialogs/WizardSamplerPages.h"
 
 #include <QAbstractButton>
-#include <QAction>
-#include <QApplication>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QLabel>
-#include <QLineEdit>
 #include <QListWidget>
-#include <QSpinBox>
-#include <QTest>
 #include <QTimer>
 
-using namespace cleavix;
-using cleavix::uitest::ModalScript;
-using cleavix::uitest::Sandbox;
 using Wizard = ui::TCXWizard;
 
 namespace {
@@ -375,11 +364,7 @@ void WizardTest::skipGoesToTheEndAndStoresNothing() {
     ModalScript script;
     QStringList seen;
     int step = 0;
-    script.handle([&](QWidget* modal) {
-        auto* wizard = qobject_cast<Wizard*>(modal);
-        if (wizard == nullptr) {
-            return false;
-        }
+    uitest::expect<Wizard>(script, [&](Wizard* wizard) {
         auto* skip = wizard->button(QWizard::CustomButton1);
         const int id = wizard->currentId();
         if (step == 0 && id == Wizard::Welcome) {
@@ -473,11 +458,7 @@ void WizardTest::cancelWhileTheDevicesAreListed() {
     rig.scsi.bus->injectFault(2, sampler::scsi::VirtualScsiFault::late(std::chrono::milliseconds(500)));
     ModalScript script;
     bool wasRunning = false;
-    script.handle([&](QWidget* modal) {
-        auto* wizard = qobject_cast<Wizard*>(modal);
-        if (wizard == nullptr) {
-            return false;
-        }
+    uitest::expect<Wizard>(script, [&](Wizard* wizard) {
         switch (wizard->currentId()) {
         case Wizard::Protocol:
             wizard->samplerPages().protocolList()->setCurrentRow(5);

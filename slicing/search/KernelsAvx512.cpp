@@ -12,9 +12,10 @@ namespace cleavix::slicing::search {
 #pragma GCC push_options
 #pragma GCC target("avx512f,avx2,fma")
 // GCC 12's own conversion intrinsics start from _mm512_undefined_pd, which it then reports as
-// used uninitialised.
+// used uninitialised (or maybe so, at other optimisation levels).
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 
 namespace {

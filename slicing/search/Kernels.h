@@ -34,6 +34,9 @@ constexpr double kRoundingMagic = 6755399441055744.0; // 1.5 * 2^52
 constexpr int64_t kLow16 = 0xFFFF;
 constexpr int64_t kWrapBits = 0x4330000000008000; // 2^52 + 32768
 constexpr double kWrapBias = 4503599627403264.0;  // 2^52 + 32768
+// The wide kernels update an envelope with one fused multiply-add, which rounds as the plain code
+// does only while envelope * nprec is exact.
+static_assert(nprec == 0.5, "the fused envelope update needs an exact envelope * nprec");
 
 // The kernel of a detection path for 1 or 2 channels: what the processor has of the path's
 // instructions (KernelChoiceX86.cpp or KernelChoicePortable.cpp, as the build's processor says).

@@ -38,7 +38,7 @@ inline __attribute__((always_inline)) __m256d emphasisedAvx2(__m128i sample, __m
 
 // The envelope chains, in vector extensions: the compiler turns the conditionals into a compare
 // and a blend each (the blend intrinsic would cost a further instruction with this compiler).
-// An envelope's step y * oprec + envelope * nprec is one fused multiply-add onto the rounded
+// An envelope's update y * oprec + envelope * nprec is one fused multiply-add onto the rounded
 // y * oprec: nprec is 0.5, so envelope * nprec is exact (an envelope is 0 or at least 0.495 in
 // size, never subnormal) and the fused add rounds the same exact sum the plain code rounds. That
 // halves the chain each sample waits on.
@@ -61,7 +61,6 @@ struct Avx2Envelopes {
         std::memcpy(&y, sample, sizeof y);
         constexpr v4d weightOfPeak = {oprec, oprec, oprec, oprec};
         constexpr v4d weightOfEnvelope = {nprec, nprec, nprec, nprec};
-        static_assert(nprec == 0.5, "the fused step needs an exact envelope * nprec");
         const v4d weighted = y * weightOfPeak;
         const v4d up = v4d(_mm256_fmadd_pd(__m256d(positive), __m256d(weightOfEnvelope), __m256d(weighted)));
         const v4d down =

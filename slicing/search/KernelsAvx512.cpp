@@ -20,7 +20,7 @@ namespace cleavix::slicing::search {
 
 namespace {
 
-// The envelopes of the eight lanes. The step y * oprec + envelope * nprec is one fused
+// The envelopes of the eight lanes. The update y * oprec + envelope * nprec is one fused
 // multiply-add onto the rounded y * oprec, exact for the reason the AVX2 kernel gives (nprec is
 // 0.5); the conditionals are compares into mask registers and blends under them.
 struct Avx512Envelopes {
@@ -31,7 +31,6 @@ struct Avx512Envelopes {
     __m512d previous;
 
     inline __attribute__((always_inline)) void feed(__m256i sample) {
-        static_assert(nprec == 0.5, "the fused step needs an exact envelope * nprec");
         const __m512d x = _mm512_cvtepi32_pd(sample);
         // The pre-emphasis, rounded and wrapped to 16 bits through the bits of the rounding magic.
         const __m512d r =

@@ -367,6 +367,31 @@ int64_t TFileAndMemoryStream::copyRangeFrom(const TFileAndMemoryStream& source, 
     return static_cast<int64_t>(done);
 }
 
+int64_t TFileAndMemoryStream::copyRangeTo(uint64_t offset, int fd, size_t count, int& error) const {
+    error = 0;
+    if (memoryBacked_ || fd_ < 0) {
+        error = EINVAL;
+        return 0;
+    }
+    size_t done = 0;
+    while (done < count) {
+        auto in = static_cast<loff_t>(offset + done);
+        const ssize_t n = ::copy_file_range(fd_, &in, fd, nullptr, count - done, 0);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            error = errno;
+            break;
+        }
+        if (n == 0) {
+            break; // the stream ended
+        }
+        done += static_cast<size_t>(n);
+    }
+    return static_cast<int64_t>(done);
+}
+
 void TFileAndMemoryStream::loadFromFile(const std::string& fileName) {
     if (!memoryBacked_) {
         return;

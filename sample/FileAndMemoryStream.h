@@ -71,6 +71,12 @@ public:
     // the caller then copies through memory, which fails as a write would. Positions stay alone;
     // disk space is taken as writeAllAt takes it. Throws StreamError as writeAllAt does.
     int64_t copyRangeFrom(const TFileAndMemoryStream& source, uint64_t sourceOffset, uint64_t offset, size_t count);
+    // Copies up to count bytes from offset to the descriptor fd at its file position (which moves
+    // on), inside the kernel. Returns the bytes copied, fewer when this stream ends first or the
+    // copy stopped; `error` is then 0 at the end of the stream, else the errno that stopped it
+    // (EXDEV, EINVAL and the like when the kernel cannot copy between these files, ENOSPC when the
+    // disk is full). Memory backing copies nothing, with error EINVAL. Positions stay alone.
+    int64_t copyRangeTo(uint64_t offset, int fd, size_t count, int& error) const;
 
     // Memory backing only; nothing happens on a file-backed stream.
     void loadFromFile(const std::string& fileName);

@@ -81,6 +81,38 @@ public:
     }
     uint64_t written() const { return written_ + buffer_.size(); }
 
+    // Up to count bytes of the store from offset on, copied inside the kernel in chunks between
+    // which progress is told and a stop honoured. Returns the bytes copied: fewer when the kernel
+    // cannot copy between these files (the caller copies the rest through memory) or the store
+    // ends first.
+    uint64_t copyFrom(const TFileAndMemoryStream& store, uint64_t offset, uint64_t count, uint64_t total,
+                      const BlockProgress& progress) {
+        constexpr uint64_t kChunk = 4u << 20;
+        flush();
+        uint64_t done = 0;
+        while (done < count) {
+            const size_t want = static_cast<size_t>(std::min(kChunk, count - done));
+            int error = 0;
+            const int64_t copied = store.copyRangeTo(offset + done, fd_, want, error);
+            done += static_cast<uint64_t>(copied);
+            written_ += static_cast<uint64_t>(copied);
+            if (error != 0 && error != EXDEV && error != EINVAL && error != ENOSYS && error != EOPNOTSUPP &&
+                error != EBADF) {
+                fail(std::string("Cannot write: ") + std::strerror(error));
+            }
+            if (static_cast<size_t>(copied) < want) {
+                break;
+            }
+            if (progress.report) {
+                progress.report(done, total);
+            }
+            if (progress.stop && progress.stop()) {
+                fail("Cancelled");
+            }
+        }
+        return done;
+    }
+
 private:
     void writeOut(const uint8_t* data, size_t count) {
         size_t done = 0;
@@ -224,22 +256,27 @@ WriteResult WriteSplit(const WriteRequest& request, const TFileAndMemoryStream& 
             out.put(header, 54);
         }
 
+        // 16-bit Wave is the store's own layout: the store's bytes are copied inside the kernel
+        // where it can, else its blocks are written as they are read.
+        const bool asStored = bits == 16 && !aiff && std::endian::native == std::endian::little;
+        const uint64_t total = request.length;
+        const int storeStep = request.layout == LayoutMono && request.sampleChannels == 2 ? 2 : 1;
+        uint64_t consumed = 0;
         std::unique_ptr<StoreSource> own;
         if (source == nullptr) {
-            own = std::make_unique<StoreSource>(store, request.start, request.length,
-                                                request.layout == LayoutMono && request.sampleChannels == 2 ? 2 : 1);
+            if (asStored && storeStep == 1) {
+                consumed = out.copyFrom(store, request.start, total - total % 2, total, progress);
+            }
+            own = std::make_unique<StoreSource>(store, static_cast<uint32_t>(request.start + consumed),
+                                                static_cast<uint32_t>(total - consumed), storeStep);
             source = own.get();
         }
 
-        // 64 KiB blocks of 16-bit output, converted to the file's layout. 16-bit Wave is the
-        // store's own layout: its blocks are written as they are read.
+        // 64 KiB blocks of 16-bit output, converted to the file's layout.
         constexpr size_t kBlockSamples = 32768;
-        const bool asStored = bits == 16 && !aiff && std::endian::native == std::endian::little;
-        const uint64_t total = request.length;
         const size_t blockSamples = static_cast<size_t>(std::min<uint64_t>(kBlockSamples, total / 2 + 1));
         IoBuffer<int16_t> samples(blockSamples);
         IoBuffer<uint8_t> bytes(asStored ? 0 : blockSamples * 2);
-        uint64_t consumed = 0;
         while (consumed < total) {
             const size_t want = static_cast<size_t>(std::min<uint64_t>(blockSamples, (total - consumed) / 2));
             if (want == 0) {

@@ -7,9 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace cleavix::sample;
 using namespace cleavix::test;
@@ -237,4 +239,94 @@ TEST(WaveWriting, CancelledWriteLeavesNothing) {
     progress.stop = [&] { return ++blocks == 3; };
     EXPECT_FALSE(WriteSplit(request(dir.file("c.wav"), 200000), store, nullptr, progress).ok);
     EXPECT_TRUE(dir.entries().empty());
+}
+
+// A store in a working file is saved by the kernel's copy where it can: the file must come out as
+// the copy through memory writes it, and a full disk or a cancel must harm nothing.
+namespace {
+
+struct FileStore {
+    explicit FileStore(const TempDir& dir, size_t samples)
+        : stream(TFileAndMemoryStream::fmCreate, dir.file("store.bin")), memory(storeOf(testSignal(samples, 7))) {
+        stream.writeAll(memory.memory().data(), memory.memory().size());
+    }
+    TFileAndMemoryStream stream;
+    TFileAndMemoryStream memory;
+};
+
+} // namespace
+
+TEST(WaveWritingFromAWorkingFile, MatchesTheCopyThroughMemory) {
+    TempDir dir;
+    TempDir other; // a second target: on tmpfs when /dev/shm is there, where the kernel may not copy
+    const FileStore store(dir, 5u << 20);
+    std::vector<std::string> targets{dir.file("kernel.wav")};
+    if (fileExists("/dev/shm")) {
+        targets.push_back("/dev/shm/cleavix-save-test-" + std::to_string(::getpid()) + ".wav");
+    }
+    auto r = request(dir.file("memory.wav"), (5u << 20) * 2 - 1000);
+    r.start = 604; // not on a page
+    ASSERT_TRUE(WriteSplit(r, store.memory, nullptr).ok);
+    const Bytes expected = readFile(r.fileName);
+    ASSERT_EQ(expected.size(), 44u + r.length);
+    for (const auto& target : targets) {
+        r.fileName = target;
+        std::vector<uint64_t> told;
+        BlockProgress progress;
+        progress.report = [&](uint64_t done, uint64_t total) {
+            EXPECT_EQ(total, r.length);
+            told.push_back(done);
+        };
+        ASSERT_TRUE(WriteSplit(r, store.stream, nullptr, progress).ok) << target;
+        EXPECT_TRUE(readFile(target) == expected) << target;
+        ASSERT_FALSE(told.empty());
+        EXPECT_TRUE(std::is_sorted(told.begin(), told.end()));
+        EXPECT_EQ(told.back(), r.length);
+    }
+    if (targets.size() > 1) {
+        ::unlink(targets[1].c_str());
+    }
+    // One channel of it goes through memory as before.
+    auto mono = request(dir.file("mono.wav"), 40000, LayoutMono);
+    ASSERT_TRUE(WriteSplit(mono, store.stream, nullptr).ok);
+    mono.fileName = dir.file("mono-memory.wav");
+    ASSERT_TRUE(WriteSplit(mono, store.memory, nullptr).ok);
+    EXPECT_TRUE(readFile(dir.file("mono.wav")) == readFile(dir.file("mono-memory.wav")));
+}
+
+TEST(WaveWritingFromAWorkingFile, FullDiskAndCancelLeaveTheOldFile) {
+    TempDir dir;
+    const FileStore store(dir, 5u << 20);
+    const std::string target = dir.file("old.wav");
+    const Bytes old(3000, 0x42);
+    writeFile(target, old);
+    const auto expectOld = [&] {
+        EXPECT_EQ(readFile(target), old);
+        EXPECT_EQ(dir.entries(), (std::vector<std::string>{"old.wav", "store.bin"}));
+    };
+    struct rlimit saved {};
+    ::getrlimit(RLIMIT_FSIZE, &saved);
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 1u << 20;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const WriteResult full = WriteSplit(request(target, 10u << 20), store.stream, nullptr);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_FALSE(full.ok);
+    EXPECT_TRUE(isNoSpaceReason(full.error)) << full.error;
+    expectOld();
+
+    BlockProgress progress;
+    progress.stop = [] { return true; };
+    const WriteResult cancelled = WriteSplit(request(target, 10u << 20), store.stream, nullptr, progress);
+    EXPECT_FALSE(cancelled.ok);
+    EXPECT_EQ(cancelled.error, "Cancelled");
+    expectOld();
+
+    // A store shorter than the request: the save fails and says so.
+    const WriteResult early = WriteSplit(request(target, (10u << 20) + 4096), store.stream, nullptr);
+    EXPECT_FALSE(early.ok);
+    EXPECT_EQ(early.error, "The sample ended early");
+    expectOld();
 }

@@ -376,8 +376,16 @@ void TNormThread::run(jobs::JobContext& context) {
     const Words words = channelWords(editor_);
     // One pass finds the mean and the extremes. The peak distance from the mean lies at one of
     // the extremes: v - offset rounds monotonically in v, so no sample between them is farther.
+    // Of the whole sample the peak table's build has learnt them already, unless the store has
+    // changed since.
     Levels levels;
-    if (!measure(editor_, pace, e.opStart, end, words, settings_.dcCentre ? 0 : 30, 60, levels)) {
+    const auto& store = editor_.store();
+    const auto known = words.step == 1 && e.opStart == 0 && end == store.dataLength()
+                           ? editor_.peaks().totals(store.stream(), store.format())
+                           : std::nullopt;
+    if (known) {
+        levels = {known->lowest, known->highest, known->sum, known->count};
+    } else if (!measure(editor_, pace, e.opStart, end, words, settings_.dcCentre ? 0 : 30, 60, levels)) {
         finish(editor_, pace, true);
         return;
     }

@@ -49,6 +49,13 @@ bool PeakTable::describes(const TFileAndMemoryStream& store, const SampleFormat&
            entries_ == (uint64_t(format.dataLength) + blockBytes_ - 1) / blockBytes_;
 }
 
+std::optional<SampleTotals> PeakTable::totals(const TFileAndMemoryStream& store, const SampleFormat& format) const {
+    if (!fedWhole_ || !describes(store, format) || fed_.count * 2 != format.dataLength) {
+        return std::nullopt;
+    }
+    return fed_;
+}
+
 void PeakTable::setSpareBacking(std::unique_ptr<TFileAndMemoryStream> backing) {
     spare_ = {};
     spare_.backing = std::move(backing);
@@ -61,6 +68,8 @@ void PeakTable::swapWithSpare() {
     std::swap(entries_, spare_.entries);
     std::swap(builtFrom_, spare_.builtFrom);
     std::swap(builtLength_, spare_.builtLength);
+    std::swap(fed_, spare_.fed);
+    std::swap(fedWhole_, spare_.fedWhole);
 }
 
 bool PeakTable::setAside(uint64_t mark) {
@@ -90,6 +99,7 @@ bool PeakTable::bringBack(uint64_t mark, const TFileAndMemoryStream& store, cons
 void PeakTable::forgetSpare() {
     spare_.builtFrom = 0;
     spare_.entries = 0;
+    spare_.fedWhole = false;
     if (spare_.backing) {
         spare_.backing->clear();
     }
@@ -103,12 +113,15 @@ void PeakTable::reset() {
     inBlock_ = 0;
     max_[0] = max_[1] = -32768;
     min_[0] = min_[1] = 32767;
+    fed_ = {};
+    fedWhole_ = false;
 }
 
 void PeakTable::beginBuild(uint16_t channels) {
     reset();
     channels_ = channels == 2 ? 2 : 1;
     pending_.reserve(kPendingWords);
+    fedWhole_ = true;
 }
 
 uint64_t PeakTable::beginBuildKeeping(uint16_t channels, uint64_t entries) {
@@ -135,6 +148,7 @@ uint64_t PeakTable::beginBuildKeeping(uint16_t channels, uint64_t entries) {
         done += got;
     }
     entries_ = entries;
+    fedWhole_ = entries == 0; // the kept entries' samples are not fed
     return entries;
 }
 
@@ -171,6 +185,32 @@ inline void wholeBlockWords(const int16_t* samples, size_t count, uint16_t chann
 }
 #endif
 
+// The exact sum of `count` samples.
+int64_t sumOf(const int16_t* samples, size_t count) {
+    int64_t sum = 0;
+    size_t k = 0;
+#if defined(__SSE2__)
+    // Pairs of samples summed into 32-bit lanes, each lane taking at most 2 * 32768 a round: 16384
+    // rounds stay far inside its range before the lanes are widened.
+    const __m128i ones = _mm_set1_epi16(1);
+    while (k + 8 <= count) {
+        const size_t rounds = std::min<size_t>(16384, (count - k) / 8);
+        __m128i lanes = _mm_setzero_si128();
+        for (size_t r = 0; r < rounds; ++r, k += 8) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + k));
+            lanes = _mm_add_epi32(lanes, _mm_madd_epi16(v, ones));
+        }
+        alignas(16) int32_t t[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(t), lanes);
+        sum += int64_t(t[0]) + t[1] + t[2] + t[3];
+    }
+#endif
+    for (; k < count; ++k) {
+        sum += samples[k];
+    }
+    return sum;
+}
+
 } // namespace
 
 void PeakTable::addBlocks(const int16_t* samples, size_t bytes) {
@@ -178,6 +218,11 @@ void PeakTable::addBlocks(const int16_t* samples, size_t bytes) {
     // the caller's chunk size) and an entry's position is simply entry * blockBytes.
     const size_t samplesPerBlock = blockBytes_ / 2;
     const size_t total = bytes / 2;
+    if (bytes % 2 != 0) {
+        fedWhole_ = false; // half a sample: the totals no longer match the store's bytes
+    }
+    fed_.sum += sumOf(samples, total);
+    fed_.count += total;
     size_t i = 0;
 #if defined(__SSE2__)
     // Whole blocks from a block boundary (the load's and the rebuild's usual case) in vector
@@ -191,6 +236,11 @@ void PeakTable::addBlocks(const int16_t* samples, size_t bytes) {
             pending_.resize(at + blocks * channels_);
             for (size_t b = 0; b < blocks; ++b, i += samplesPerBlock, at += channels_) {
                 wholeBlockWords(samples + i, samplesPerBlock, channels_, pending_.data() + at);
+                for (size_t c = 0; c < channels_; ++c) {
+                    const PeakWord word = unpackPeak(pending_[at + c]);
+                    fed_.lowest = std::min<int>(fed_.lowest, word.min);
+                    fed_.highest = std::max<int>(fed_.highest, word.max);
+                }
             }
             entries_ += blocks;
             if (pending_.size() >= kPendingWords) {
@@ -257,8 +307,12 @@ void PeakTable::addBlocks(const int16_t* samples, size_t bytes) {
 
 void PeakTable::closeBlock() {
     pending_.push_back(packPeak(max_[0], min_[0]));
+    fed_.lowest = std::min(fed_.lowest, min_[0]);
+    fed_.highest = std::max(fed_.highest, max_[0]);
     if (channels_ == 2) {
         pending_.push_back(packPeak(max_[1], min_[1]));
+        fed_.lowest = std::min(fed_.lowest, min_[1]);
+        fed_.highest = std::max(fed_.highest, max_[1]);
     }
     ++entries_;
     inBlock_ = 0;

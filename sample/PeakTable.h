@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,15 @@ inline PeakWord unpackPeak(int32_t word) {
     const auto max = static_cast<int16_t>((static_cast<uint32_t>(word) - static_cast<uint32_t>(int32_t{min})) >> 16);
     return {max, min};
 }
+
+// The extremes and the sum of every sample of a store (both channels together), which a build fed
+// from its first byte to its last learns on the way.
+struct SampleTotals {
+    int lowest = 32767;
+    int highest = -32768;
+    int64_t sum = 0; // exact: 2^31 samples of at most 2^15 stay far below 2^63
+    uint64_t count = 0;
+};
 
 class PeakTable {
 public:
@@ -84,6 +94,9 @@ public:
     bool describes(const TFileAndMemoryStream& store, const SampleFormat& format) const;
     // The store's change mark the table was built from (0: none, or no longer whole).
     uint64_t builtMark() const { return builtFrom_; }
+    // The totals of the store's samples, when the table describes the store and its build was
+    // fed every sample (not one that kept entries of the table set aside).
+    std::optional<SampleTotals> totals(const TFileAndMemoryStream& store, const SampleFormat& format) const;
 
     // A second table kept for the undo: an edit sets aside the table of the store as it was, and
     // the undo that puts those very bytes back brings it back instead of reading the whole store
@@ -112,6 +125,8 @@ private:
     int32_t min_[2] = {32767, 32767};
     uint64_t builtFrom_ = 0; // the change mark of the store it was built from; 0: none
     uint64_t builtLength_ = 0;
+    SampleTotals fed_;
+    bool fedWhole_ = false; // fed_ holds every sample since the build began at byte 0
     struct Spare {
         std::unique_ptr<TFileAndMemoryStream> backing;
         uint32_t blockBytes = 0;
@@ -119,6 +134,8 @@ private:
         uint64_t entries = 0;
         uint64_t builtFrom = 0;
         uint64_t builtLength = 0;
+        SampleTotals fed;
+        bool fedWhole = false;
     };
     Spare spare_;
 };

@@ -333,3 +333,95 @@ TEST(PeakTable, ARebuildKeepingTheUnchangedStartEqualsAWholeRebuild) {
         }
     }
 }
+
+namespace {
+
+SampleTotals totalsOf(const std::vector<int16_t>& samples) {
+    SampleTotals t;
+    for (const int16_t v : samples) {
+        t.lowest = std::min<int>(t.lowest, v);
+        t.highest = std::max<int>(t.highest, v);
+        t.sum += v;
+    }
+    t.count = samples.size();
+    return t;
+}
+
+void expectTotals(const std::optional<SampleTotals>& got, const SampleTotals& want, const std::string& what) {
+    ASSERT_TRUE(got.has_value()) << what;
+    EXPECT_EQ(got->lowest, want.lowest) << what;
+    EXPECT_EQ(got->highest, want.highest) << what;
+    EXPECT_EQ(got->sum, want.sum) << what;
+    EXPECT_EQ(got->count, want.count) << what;
+}
+
+} // namespace
+
+// The normalise takes the whole sample's extremes and sum from the table's build: they must be
+// exact whatever the chunks and block size, and offered only while they hold for the store.
+TEST(PeakTable, TheTotalsOfAWholeBuildAreExactAndKeptOnlyWhileTheyHold) {
+    for (const uint32_t blockBytes : {128u, 192u}) {
+        for (const size_t count : {size_t(2), size_t(2 * 70001), size_t(2 * 300000)}) {
+            auto samples = cleavix::test::testSignal(count, 11);
+            samples[count / 3] = -32768; // the extremes inside a block the vector path takes
+            samples[count / 2 + 1] = 32767;
+            TFileAndMemoryStream store = storeOf(samples);
+            const SampleFormat format = stereoFormatOf(samples);
+            const SampleTotals want = totalsOf(samples);
+            const std::string what = std::to_string(blockBytes) + " " + std::to_string(count);
+            auto table = memoryTable(blockBytes);
+            EXPECT_FALSE(table->totals(store, format)) << "nothing built";
+            rebuildPeaks(store, format, *table);
+            expectTotals(table->totals(store, format), want, what + " rebuilt");
+
+            // Fed in uneven chunks, as the load and the normalise feed it.
+            auto pieces = memoryTable(blockBytes);
+            pieces->beginBuild(2);
+            for (size_t at = 0, chunk = 6; at < samples.size(); chunk = chunk * 7 % 9000 + 2) {
+                const size_t n = std::min(chunk, samples.size() - at);
+                pieces->addBlocks(samples.data() + at, n * 2);
+                at += n;
+            }
+            pieces->endBuild();
+            EXPECT_FALSE(pieces->totals(store, format)) << "not marked with the store yet";
+            pieces->builtFrom(store, format.dataLength);
+            expectTotals(pieces->totals(store, format), want, what + " fed");
+
+            // Another format, or a changed store: none.
+            SampleFormat mono = format;
+            mono.channels = 1;
+            EXPECT_FALSE(pieces->totals(store, mono));
+            const int16_t one = 5;
+            store.writeAllAt(0, &one, 2);
+            EXPECT_FALSE(pieces->totals(store, format)) << what;
+        }
+    }
+
+    // A build that keeps entries of the table set aside has not seen their samples; the table
+    // brought back by an undo brings its own totals.
+    const auto samples = cleavix::test::testSignal(2 * 40000, 5);
+    TFileAndMemoryStream store = storeOf(samples);
+    const SampleFormat format = stereoFormatOf(samples);
+    auto table = memoryTable(128);
+    table->setSpareBacking(std::make_unique<TFileAndMemoryStream>());
+    rebuildPeaks(store, format, *table);
+    const uint64_t mark = store.changes();
+    ASSERT_TRUE(table->setAside(mark));
+    auto edited = samples;
+    std::fill(edited.begin() + 60000, edited.begin() + 60064, int16_t(-31000));
+    store.writeAllAt(120000, edited.data() + 60000, 128);
+    rebuildPeaks(store, format, *table, {}, 120000);
+    EXPECT_TRUE(table->describes(store, format));
+    EXPECT_FALSE(table->totals(store, format)) << "the kept start was not fed";
+    store.writeAllAt(120000, samples.data() + 60000, 128); // the undo
+    ASSERT_TRUE(table->bringBack(mark, store, format));
+    expectTotals(table->totals(store, format), totalsOf(samples), "brought back");
+    // A half sample fed: the totals no longer match.
+    table->beginBuild(2);
+    table->addBlocks(samples.data(), 3);
+    table->endBuild();
+    SampleFormat tiny = format;
+    tiny.dataLength = 3;
+    table->builtFrom(store, 3);
+    EXPECT_FALSE(table->totals(store, tiny));
+}

@@ -1,6 +1,7 @@
 # Shared by the benchmark scripts that run interleaved rounds (source it, with `commands` (an
 # associative array of command lines) and `order` (their keys) set):
-#   one_round FILES...     runs every command of `order` once, FILES removed before each; appends
+#   one_round FILES...     runs every command of `order` once, FILES removed and the disk synced
+#                          before each (untimed); appends
 #                          the wall time (t_KEY, microseconds), the CPU time (c_KEY, user + system)
 #                          and the peak RSS (m_KEY, KiB) of each to files in the current folder
 #   median FILE, maxof FILE, sec MICROSECONDS, ratio A B
@@ -10,6 +11,9 @@ one_round() {
     local k start end rss user system
     for k in "${order[@]}"; do
         rm -f "$@"
+        # Each command starts with no dirty pages left by the one before: otherwise the disk's
+        # writeback of an earlier command's output throttles whichever command follows it.
+        sync
         start=$(date +%s%N)
         # shellcheck disable=SC2086
         /usr/bin/time -f '%M %U %S' -o rss.txt ${commands[$k]} > /dev/null 2>&1

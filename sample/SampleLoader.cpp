@@ -67,7 +67,8 @@ LoadOutcome loadSampleData(const std::string& fileName, TFileAndMemoryStream& st
         coming.dataLength = static_cast<uint32_t>(storeLength);
         observer->begin(coming);
     }
-    BlockAnalysis analysis(observer, storeLength);
+    // The peak table is built on the analysis's thread, from the slots its observer reads anyway.
+    BlockAnalysis analysis(observer, storeLength, peaks);
 
     // 64 KiB of 16-bit data per block; 8 KiB source blocks for 8-bit data (each widens to 16 KiB).
     const size_t sourceBlock = eightBit ? 8192 : 65536;
@@ -107,9 +108,6 @@ LoadOutcome loadSampleData(const std::string& fileName, TFileAndMemoryStream& st
         } else {
             outBytes = got;
         }
-        if (peaks != nullptr) {
-            peaks->addBlocks(out, outBytes); // while the block is fresh in the cache
-        }
         inSlot += outBytes;
         done += got;
         if (inSlot + storeBlock > BlockAnalysis::kSlotBytes || done == sourceLength) {
@@ -126,6 +124,7 @@ LoadOutcome loadSampleData(const std::string& fileName, TFileAndMemoryStream& st
             if (slot != nullptr) {
                 store.writeAllAt(slotAt, slot, inSlot);
             }
+            analysis.finish(); // the table is left alone from here
             return LoadOutcome::Aborted;
         }
     }

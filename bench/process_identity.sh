@@ -7,8 +7,8 @@
 # CLI defaults to build/bin/cleavix-cli. Record with the program before the change (a copy of it:
 # the build replaces it), compare with the one after. The files cover mono and stereo, 8 and 16
 # bits, Wave and AIFF, lengths from one frame to past several blocks, D.C. offsets, silence and
-# full scale. Each script's store (dump-store), points (dump-points), state (dump-state) and saved
-# files are compared, and so is its exit status.
+# full scale. Each script's store (dump-store), peak table (dump-peaks), points (dump-points), state
+# (dump-state) and saved files are compared, and so is its exit status.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 mode="${1:-}"
@@ -59,15 +59,15 @@ fi
 # name: script lines (F is the file, O the output folder)
 scripts() {
     cat << 'EOF'
-norm	open F|select-all|normalise 100|dump-store O/store|dump-points|save O/out.wav
-normnodc	open F|select-all|normalise 150 --no-dc --no-recut|dump-store O/store|save O/out.aif
+norm	open F|select-all|normalise 100|dump-store O/store|dump-peaks O/peaks|dump-points|save O/out.wav|undo|dump-peaks O/peaksundone
+normnodc	open F|select-all|normalise 150 --no-dc --no-recut|dump-store O/store|dump-peaks O/peaks|save O/out.aif
 normpart	open F|select 4 40000|normalise 37|dump-store O/store|dump-state|undo|dump-store O/undone
 normleft	open F|select-all|channel left|normalise 100 --no-recut|dump-store O/store|save O/out.wav --bits 8
 normright	open F|select-all|channel right|normalise 250 --no-dc --no-recut|dump-store O/store
-reverse	open F|select-all|reverse|dump-store O/store|save O/out.wav|undo|dump-store O/undone
-revright	open F|select 8 60000|channel right|reverse|dump-store O/store|undo|dump-store O/undone
+reverse	open F|select-all|reverse|dump-store O/store|dump-peaks O/peaks|save O/out.wav|undo|dump-store O/undone|dump-peaks O/peaksundone|undo|dump-peaks O/peaksredone
+revright	open F|select 8 60000|channel right|reverse|dump-store O/store|dump-peaks O/peaks|undo|dump-store O/undone
 revleftnoundo	open F|undo-buffer off|select 0 70000|channel left|reverse|dump-store O/store
-invert	open F|select-all|invert|dump-store O/store|save O/out.aif|undo|dump-store O/undone
+invert	open F|select-all|invert|dump-store O/store|dump-peaks O/peaks|save O/out.aif|undo|dump-store O/undone
 invleft	open F|select 4 100000|channel left|invert|dump-store O/store
 quant4	open F|select-all|quantise 4|dump-store O/store|undo|dump-store O/undone
 quant0	open F|select-all|quantise 0|dump-store O/store

@@ -313,15 +313,23 @@ void TReverseThread::run(jobs::JobContext& context) {
     const size_t blockUnits = editing::kCopyBlock / unit;
     sample::IoBuffer<uint8_t> in(size_t(std::min<uint64_t>(blockUnits, units)) * unit);
     sample::IoBuffer<uint8_t> out(in.size());
+    // The store is written from its start on, so a reverse of the whole sample builds the peak
+    // table from the blocks it writes rather than read the store once more after.
+    const bool whole = keep == unit && e.opStart == 0 && e.opEnd == dataLength && dataLength % unit == 0;
+    std::optional<PeaksOnTheWay> peaks;
+    if (whole) {
+        editing::beginPeaksOnTheWay(editor_, channels);
+        peaks.emplace(PeaksOnTheWay{editor_.peaks()});
+    }
     bool stopped = false;
     for (uint64_t done = 0; done < units;) {
         const size_t m = size_t(std::min<uint64_t>(blockUnits, units - done));
         const size_t bytes = m * unit;
-        const size_t got = backup.readAt(done * unit, in.data(), bytes);
+        // Target units [done, done + m) come from source units [units - done - m, units - done),
+        // in reverse.
+        const size_t got = backup.readAt((units - done - m) * unit, in.data(), bytes);
         std::memset(in.data() + got, 0, bytes - got);
-        // Source units [done, done + m) land on [units - done - m, units - done), in reverse.
-        const uint64_t targetUnit = units - done - m;
-        const uint64_t at = e.opStart + targetUnit * unit;
+        const uint64_t at = e.opStart + done * unit;
         if (keep < unit) {
             // One channel: the other channel's words stay as the store has them.
             const size_t there = data.readAt(at, out.data(), bytes);
@@ -335,13 +343,44 @@ void TReverseThread::run(jobs::JobContext& context) {
             reverseUnits<2, 2>(in.data(), out.data(), m);
         }
         const size_t writable = size_t(std::min<uint64_t>(m * unit, at < dataLength ? dataLength - at : 0));
-        data.writeAllAt(at, out.data(), writable);
+        try {
+            data.writeAllAt(at, out.data(), writable);
+        } catch (...) {
+            if (peaks) {
+                // A failed write leaves a table half built: it describes the store as it is again.
+                try {
+                    editing::dropPeaksAside(editor_);
+                    editing::rebuildPeaksOnly(editor_, pace, dataLength, channels, true);
+                } catch (...) {
+                }
+            }
+            throw;
+        }
+        if (peaks && !peaks->failed) {
+            try {
+                peaks->table.addBlocks(reinterpret_cast<const int16_t*>(out.data()), writable);
+            } catch (const sample::StreamError&) {
+                peaks->failed = true; // no room for the table: the audio goes on, the table is rebuilt after
+            }
+        }
         done += m;
         pace.report(double(done), double(units), 10, 90);
         if (done < units && pace.stopped()) {
             stopped = true;
             break;
         }
+    }
+    if (peaks && !stopped) {
+        if (!peaks->failed) {
+            try {
+                editing::endPeaksOnTheWay(editor_, pace, dataLength);
+                return;
+            } catch (const sample::StreamError&) {
+            }
+        }
+        // The disk had no room for the table beside the one set aside: that one goes and the
+        // table is built as it would have been.
+        editing::dropPeaksAside(editor_);
     }
     finish(editor_, pace, stopped);
 }

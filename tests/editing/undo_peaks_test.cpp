@@ -174,3 +174,59 @@ TEST(UndoPeaks, ALoadForgetsTheTableSetAside) {
 }
 
 } // namespace cleavix::test
+
+namespace cleavix::test {
+
+// A reverse and a normalise of the whole sample build the table from the blocks they write, and
+// the normalise takes the sample's extremes and sum from the table's build instead of measuring
+// them: its result must be the one the measuring pass gives.
+TEST(UndoPeaks, WholeSampleReverseAndNormaliseBuildTheTableOnTheWay) {
+    for (const uint16_t channels : {uint16_t(1), uint16_t(2)}) {
+        SCOPED_TRACE(channels == 1 ? "mono" : "stereo");
+        auto samples = wobble(size_t(70001) * channels, 11 + channels);
+        for (auto& v : samples) {
+            v = int16_t(v / 3 + 2100); // an offset for the mean to take away, and room to grow
+        }
+        const auto normalised = [&](bool tableFirst) {
+            EditBench b;
+            EXPECT_TRUE(b.loadSamples(samples, channels));
+            const uint32_t length = b.s().format().dataLength;
+            b.editor().setupSelections(0, length);
+            EXPECT_TRUE(b.run([&](editing::Done d) { return b.processor().reverse(std::move(d)); }));
+            expectFreshTable(b, "reverse");
+            EXPECT_TRUE(undo(b));
+            expectFreshTable(b, "reverse undone");
+            EXPECT_TRUE(undo(b));
+            expectFreshTable(b, "reverse redone");
+            if (!tableFirst) {
+                // A new block size: the table's build knows nothing of the totals from here on
+                // until it is rebuilt, so the normalise measures.
+                const uint32_t size = b.s().peaks().blockBytes() * 2;
+                EXPECT_TRUE(b.fx.runAndWait([&](auto done) { b.s().setPeakBlockSize(size, done); }));
+                b.s().peaks().setBlockBytes(size); // and not rebuilt: no totals
+            }
+            b.processor().settings.normalisePercent = "100";
+            b.editor().setupSelections(0, length);
+            EXPECT_TRUE(b.run([&](editing::Done d) { return b.processor().normalise(std::move(d)); }));
+            if (tableFirst) {
+                expectFreshTable(b, "normalise");
+            }
+            std::vector<uint8_t> store(length);
+            EXPECT_EQ(b.s().store().stream().readAt(0, store.data(), length), length);
+            EXPECT_TRUE(undo(b));
+            if (tableFirst) {
+                expectFreshTable(b, "normalise undone");
+            }
+            return store;
+        };
+        const auto fromTotals = normalised(true);
+        const auto measured = normalised(false);
+        EXPECT_TRUE(fromTotals == measured);
+        EXPECT_NE(std::vector<uint8_t>(fromTotals.begin(), fromTotals.begin() + 64),
+                  std::vector<uint8_t>(reinterpret_cast<const uint8_t*>(samples.data()),
+                                       reinterpret_cast<const uint8_t*>(samples.data()) + 64))
+            << "the normalise changed the samples";
+    }
+}
+
+} // namespace cleavix::test

@@ -67,9 +67,9 @@ normright	open F|select-all|channel right|normalise 250 --no-dc --no-recut|dump-
 reverse	open F|select-all|reverse|dump-store O/store|dump-peaks O/peaks|save O/out.wav|undo|dump-store O/undone|dump-peaks O/peaksundone|undo|dump-peaks O/peaksredone
 revright	open F|select 8 60000|channel right|reverse|dump-store O/store|dump-peaks O/peaks|undo|dump-store O/undone
 revleftnoundo	open F|undo-buffer off|select 0 70000|channel left|reverse|dump-store O/store
-invert	open F|select-all|invert|dump-store O/store|dump-peaks O/peaks|save O/out.aif|undo|dump-store O/undone
+invert	open F|select-all|invert|dump-store O/store|dump-peaks O/peaks|save O/out.aif|undo|dump-store O/undone|dump-peaks O/peaksundone|undo|dump-peaks O/peaksredone
 invleft	open F|select 4 100000|channel left|invert|dump-store O/store
-quant4	open F|select-all|quantise 4|dump-store O/store|undo|dump-store O/undone
+quant4	open F|select-all|quantise 4|dump-store O/store|dump-peaks O/peaks|undo|dump-store O/undone|dump-peaks O/peaksundone
 quant0	open F|select-all|quantise 0|dump-store O/store
 quant8right	open F|select-all|channel right|quantise 8|dump-store O/store
 silence	open F|select 2000 90000|silence|dump-store O/store|undo|dump-store O/undone

@@ -145,6 +145,54 @@ bool transform(editing::Editor& editor, Pace& pace, uint32_t start, uint32_t end
     return true;
 }
 
+// A transform of the whole sample, every word, that builds the peak table from the blocks it
+// writes rather than read the store once more after. Returns false when stopped; `tableBuilt`
+// tells whether the table is whole (else finish() builds it, as after any transform).
+template <class Fn>
+bool transformWhole(editing::Editor& editor, Pace& pace, int from, int to, Fn fn, sample::BlockAnalysis* analysis,
+                    bool& tableBuilt) {
+    tableBuilt = false;
+    const uint32_t dataLength = editor.store().dataLength();
+    const uint16_t channels = editor.store().format().channels;
+    editing::beginPeaksOnTheWay(editor, channels);
+    PeaksOnTheWay peaks{editor.peaks()};
+    bool complete = false;
+    try {
+        complete = transform(editor, pace, 0, dataLength, 32768, from, to, Words{}, fn, analysis, &peaks);
+        if (complete && analysis != nullptr) {
+            analysis->finish();
+        }
+    } catch (...) {
+        // A failed write leaves a table half built: it describes the store as it is again.
+        try {
+            editing::dropPeaksAside(editor);
+            editing::rebuildPeaksOnly(editor, pace, dataLength, channels, true);
+        } catch (...) {
+        }
+        throw;
+    }
+    if (!complete) {
+        return false;
+    }
+    if (!peaks.failed) {
+        try {
+            editing::endPeaksOnTheWay(editor, pace, dataLength);
+            tableBuilt = true;
+            return true;
+        } catch (const sample::StreamError&) {
+        }
+    }
+    // The disk had no room for the table beside the one set aside: that one goes and the table
+    // is built as it would have been.
+    editing::dropPeaksAside(editor);
+    return true;
+}
+
+// Whether a process over [start, end) of `words` covers every word of the sample.
+bool wholeSample(const editing::Editor& editor, uint32_t start, uint32_t end, const Words& words) {
+    return words.step == 1 && start == 0 && end == editor.store().dataLength();
+}
+
 // Feeds the detection of the store's content.
 class DetectionFeed final : public sample::LoadObserver {
 public:
@@ -396,9 +444,14 @@ void TInvertThread::run(jobs::JobContext& context) {
     }
     e.applied = true;
     const Words words = channelWords(editor_);
-    const bool complete =
-        transform(editor_, pace, e.opStart, end, editing::kCopyBlock, 10, 90, words, [](int16_t v) { return invertSample(v); });
-    finish(editor_, pace, !complete);
+    const auto invert = [](int16_t v) { return invertSample(v); };
+    bool tableBuilt = false;
+    const bool complete = wholeSample(editor_, e.opStart, end, words)
+                              ? transformWhole(editor_, pace, 10, 100, invert, nullptr, tableBuilt)
+                              : transform(editor_, pace, e.opStart, end, editing::kCopyBlock, 10, 90, words, invert);
+    if (!tableBuilt) {
+        finish(editor_, pace, !complete);
+    }
 }
 
 void TNormThread::run(jobs::JobContext& context) {
@@ -419,9 +472,8 @@ void TNormThread::run(jobs::JobContext& context) {
     // changed since.
     Levels levels;
     const auto& store = editor_.store();
-    const auto known = words.step == 1 && e.opStart == 0 && end == store.dataLength()
-                           ? editor_.peaks().totals(store.stream(), store.format())
-                           : std::nullopt;
+    const auto known =
+        wholeSample(editor_, e.opStart, end, words) ? editor_.peaks().totals(store.stream(), store.format()) : std::nullopt;
     if (known) {
         levels = {known->lowest, known->highest, known->sum, known->count};
     } else if (!measure(editor_, pace, e.opStart, end, words, settings_.dcCentre ? 0 : 30, 60, levels)) {
@@ -461,7 +513,7 @@ void TNormThread::run(jobs::JobContext& context) {
     // A normalise of the whole sample builds the peak table from the blocks it writes rather than
     // read the store once more after; and the search after it (a re-cut) would read all of it again
     // for its detection, which is made on the way too.
-    const bool whole = tabled && words.step == 1 && e.opStart == 0 && end == dataLength;
+    const bool whole = tabled && wholeSample(editor_, e.opStart, end, words);
     bool complete = false;
     if (whole) {
         const uint16_t channels = editor_.store().format().channels;
@@ -473,39 +525,15 @@ void TNormThread::run(jobs::JobContext& context) {
             feed.emplace(*detector);
             analysis.emplace(&*feed, dataLength);
         }
-        editing::beginPeaksOnTheWay(editor_, channels);
-        PeaksOnTheWay peaks{editor_.peaks()};
-        try {
-            complete = transform(editor_, pace, e.opStart, end, 32768, 60, 100, words,
-                                 [results](int16_t v) { return results[v + 32768]; },
-                                 analysis ? &*analysis : nullptr, &peaks);
-            if (complete && analysis) {
-                analysis->finish();
-            }
-        } catch (...) {
-            // A failed write leaves a table half built: it describes the store as it is again.
-            try {
-                editing::dropPeaksAside(editor_);
-                editing::rebuildPeaksOnly(editor_, pace, dataLength, channels, true);
-            } catch (...) {
-            }
-            throw;
+        bool tableBuilt = false;
+        complete = transformWhole(editor_, pace, 60, 100, [results](int16_t v) { return results[v + 32768]; },
+                                  analysis ? &*analysis : nullptr, tableBuilt);
+        if (complete && detector) {
+            detection_->detector = std::move(detector);
+            detection_->mark = data.changes();
         }
-        if (complete) {
-            if (detector) {
-                detection_->detector = std::move(detector);
-                detection_->mark = data.changes();
-            }
-            if (!peaks.failed) {
-                try {
-                    editing::endPeaksOnTheWay(editor_, pace, dataLength);
-                    return;
-                } catch (const sample::StreamError&) {
-                }
-            }
-            // The disk had no room for the table beside the one set aside: that one goes and the
-            // table is built as it would have been.
-            editing::dropPeaksAside(editor_);
+        if (tableBuilt) {
+            return;
         }
     } else {
         complete = tabled ? transform(editor_, pace, e.opStart, end, 32768, 60, 90, words,
@@ -530,9 +558,14 @@ void TQuantThread::run(jobs::JobContext& context) {
     e.applied = true;
     const Words words = channelWords(editor_);
     const int shift = 16 - std::clamp(level_, 0, 16);
-    const bool complete = transform(editor_, pace, e.opStart, end, 32768, 0, 90, words,
-                                    [shift](int16_t v) { return quantiseShifted(v, shift); });
-    finish(editor_, pace, !complete);
+    const auto quantise = [shift](int16_t v) { return quantiseShifted(v, shift); };
+    bool tableBuilt = false;
+    const bool complete = wholeSample(editor_, e.opStart, end, words)
+                              ? transformWhole(editor_, pace, 0, 100, quantise, nullptr, tableBuilt)
+                              : transform(editor_, pace, e.opStart, end, 32768, 0, 90, words, quantise);
+    if (!tableBuilt) {
+        finish(editor_, pace, !complete);
+    }
 }
 
 void TChannelThread::run(jobs::JobContext& context) {

@@ -177,7 +177,7 @@ TEST(UndoPeaks, ALoadForgetsTheTableSetAside) {
 
 namespace cleavix::test {
 
-// A reverse and a normalise of the whole sample build the table from the blocks they write, and
+// A reverse, a normalise, an invert and a quantise of the whole sample build the table from the blocks they write, and
 // the normalise takes the sample's extremes and sum from the table's build instead of measuring
 // them: its result must be the one the measuring pass gives.
 TEST(UndoPeaks, WholeSampleReverseAndNormaliseBuildTheTableOnTheWay) {
@@ -216,6 +216,19 @@ TEST(UndoPeaks, WholeSampleReverseAndNormaliseBuildTheTableOnTheWay) {
             EXPECT_TRUE(undo(b));
             if (tableFirst) {
                 expectFreshTable(b, "normalise undone");
+                // Invert and quantise of the whole sample build it on the way too.
+                const auto whole = [&](const std::string& name, const std::function<bool(editing::Done)>& command) {
+                    b.editor().setupSelections(0, length);
+                    EXPECT_TRUE(b.run(command)) << name;
+                    expectFreshTable(b, name);
+                    EXPECT_TRUE(undo(b)) << name;
+                    expectFreshTable(b, name + " undone");
+                    EXPECT_TRUE(undo(b)) << name;
+                    expectFreshTable(b, name + " redone");
+                };
+                whole("invert", [&](editing::Done d) { return b.processor().invert(std::move(d)); });
+                b.processor().settings.quantiseLevel = 3;
+                whole("quantise", [&](editing::Done d) { return b.processor().quantise(std::move(d)); });
             }
             return store;
         };

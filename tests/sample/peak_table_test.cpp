@@ -361,7 +361,7 @@ void expectTotals(const std::optional<SampleTotals>& got, const SampleTotals& wa
 // exact whatever the chunks and block size, and offered only while they hold for the store.
 TEST(PeakTable, TheTotalsOfAWholeBuildAreExactAndKeptOnlyWhileTheyHold) {
     for (const uint32_t blockBytes : {128u, 192u}) {
-        for (const size_t count : {size_t(2), size_t(2 * 70001), size_t(2 * 300000)}) {
+        for (const size_t count : {size_t(4), size_t(2 * 70001), size_t(2 * 300000)}) {
             auto samples = cleavix::test::testSignal(count, 11);
             samples[count / 3] = -32768; // the extremes inside a block the vector path takes
             samples[count / 2 + 1] = 32767;

@@ -571,10 +571,19 @@ void PluginsTest::editExternallyReloadsOnActivation() {
     d.w->config().editLoc = "\"" + editor + "\" --from-cleavix";
     script.texts.clear();
     item->trigger();
-    QVERIFY(uitest::waitFor([&] { return QFile::exists(done); }, 20000));
-    QFile mark(done);
-    QVERIFY(mark.open(QIODevice::ReadOnly));
-    const QString line = QString::fromUtf8(mark.readAll()).trimmed();
+    // The shell makes the mark before it writes the line: wait for the whole line.
+    QString line;
+    QVERIFY(uitest::waitFor(
+        [&] {
+            QFile mark(done);
+            if (!mark.open(QIODevice::ReadOnly)) {
+                return false;
+            }
+            line = QString::fromUtf8(mark.readAll());
+            return line.endsWith('\n');
+        },
+        20000));
+    line = line.trimmed();
     QVERIFY2(line.startsWith("--from-cleavix /"), qPrintable(line));
     const QString copy = line.section(' ', 1);
     QVERIFY(QFileInfo(copy).fileName().startsWith("CXT"));

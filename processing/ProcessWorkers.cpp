@@ -145,24 +145,56 @@ bool transform(editing::Editor& editor, Pace& pace, uint32_t start, uint32_t end
     return true;
 }
 
+// Builds the peak table and feeds the detection from the blocks a transform has written, on the
+// thread of its block analysis, which reads them anyway for the detection. A table with no room
+// on the disk is given up, as on the transform's own thread.
+class TableAndDetectionFeed final : public sample::LoadObserver {
+public:
+    TableAndDetectionFeed(PeaksOnTheWay& peaks, slicing::OnsetDetector& detector) : peaks_(peaks), detector_(detector) {}
+    void begin(const sample::SampleFormat&) override {}
+    void addSamples(const int16_t* samples, size_t count) override {
+        if (!peaks_.failed) {
+            try {
+                peaks_.table.addBlocks(samples, count * 2);
+            } catch (const sample::StreamError&) {
+                peaks_.failed = true;
+            }
+        }
+        detector_.feed(samples, count);
+    }
+
+private:
+    PeaksOnTheWay& peaks_;
+    slicing::OnsetDetector& detector_;
+};
+
 // A transform of the whole sample, every word, that builds the peak table from the blocks it
-// writes rather than read the store once more after. Returns false when stopped; `tableBuilt`
-// tells whether the table is whole (else finish() builds it, as after any transform).
+// writes rather than read the store once more after, and with `detector` makes the detection of
+// what it writes too (both on a helper thread). Returns false when stopped; `tableBuilt` tells
+// whether the table is whole (else finish() builds it, as after any transform).
 template <class Fn>
-bool transformWhole(editing::Editor& editor, Pace& pace, int from, int to, Fn fn, sample::BlockAnalysis* analysis,
+bool transformWhole(editing::Editor& editor, Pace& pace, int from, int to, Fn fn, slicing::OnsetDetector* detector,
                     bool& tableBuilt) {
     tableBuilt = false;
     const uint32_t dataLength = editor.store().dataLength();
     const uint16_t channels = editor.store().format().channels;
     editing::beginPeaksOnTheWay(editor, channels);
     PeaksOnTheWay peaks{editor.peaks()};
+    std::optional<TableAndDetectionFeed> feed;
+    std::optional<sample::BlockAnalysis> analysis;
+    if (detector != nullptr) {
+        feed.emplace(peaks, *detector);
+        analysis.emplace(&*feed, dataLength);
+    }
     bool complete = false;
     try {
-        complete = transform(editor, pace, 0, dataLength, 32768, from, to, Words{}, fn, analysis, &peaks);
-        if (complete && analysis != nullptr) {
+        complete = transform(editor, pace, 0, dataLength, 32768, from, to, Words{}, fn,
+                             analysis ? &*analysis : nullptr, analysis ? nullptr : &peaks);
+        if (complete && analysis) {
             analysis->finish();
         }
     } catch (...) {
+        analysis.reset(); // its thread is done with the table from here
         // A failed write leaves a table half built: it describes the store as it is again.
         try {
             editing::dropPeaksAside(editor);
@@ -171,6 +203,7 @@ bool transformWhole(editing::Editor& editor, Pace& pace, int from, int to, Fn fn
         }
         throw;
     }
+    analysis.reset();
     if (!complete) {
         return false;
     }
@@ -192,17 +225,6 @@ bool transformWhole(editing::Editor& editor, Pace& pace, int from, int to, Fn fn
 bool wholeSample(const editing::Editor& editor, uint32_t start, uint32_t end, const Words& words) {
     return words.step == 1 && start == 0 && end == editor.store().dataLength();
 }
-
-// Feeds the detection of the store's content.
-class DetectionFeed final : public sample::LoadObserver {
-public:
-    explicit DetectionFeed(slicing::OnsetDetector& detector) : detector_(detector) {}
-    void begin(const sample::SampleFormat&) override {}
-    void addSamples(const int16_t* samples, size_t count) override { detector_.feed(samples, count); }
-
-private:
-    slicing::OnsetDetector& detector_;
-};
 
 // What the normalise needs to know of the samples it changes: their extremes, sum and count.
 struct Levels {
@@ -517,17 +539,11 @@ void TNormThread::run(jobs::JobContext& context) {
     bool complete = false;
     if (whole) {
         const uint16_t channels = editor_.store().format().channels;
-        auto detector = detection_ ? std::make_shared<slicing::OnsetDetector>(channels, dataLength) : nullptr;
         // Without a detection the blocks need no ring: one buffer, kept in the cache, does.
-        std::optional<DetectionFeed> feed;
-        std::optional<sample::BlockAnalysis> analysis;
-        if (detector) {
-            feed.emplace(*detector);
-            analysis.emplace(&*feed, dataLength);
-        }
+        auto detector = detection_ ? std::make_shared<slicing::OnsetDetector>(channels, dataLength) : nullptr;
         bool tableBuilt = false;
         complete = transformWhole(editor_, pace, 60, 100, [results](int16_t v) { return results[v + 32768]; },
-                                  analysis ? &*analysis : nullptr, tableBuilt);
+                                  detector.get(), tableBuilt);
         if (complete && detector) {
             detection_->detector = std::move(detector);
             detection_->mark = data.changes();

@@ -243,3 +243,53 @@ TEST(UndoPeaks, WholeSampleReverseAndNormaliseBuildTheTableOnTheWay) {
 }
 
 } // namespace cleavix::test
+
+#include "EditPicture.h"
+
+namespace cleavix::test {
+
+// A whole-sample process that finds room for its backup but not for the new peak table beside
+// the one set aside (built on the helper thread for a normalise that re-cuts) still completes:
+// the table set aside goes and the table is built from the store. At every amount of space
+// around that size the process either completes with a fresh table or changes nothing.
+TEST(UndoPeaks, NoRoomForTheTableBuiltOnTheWayStillLeavesAFreshTable) {
+    const auto samples = wobble(2 * 400001, 21); // a table longer than one write of its words
+    const uint64_t storeBytes = samples.size() * 2;
+    const uint64_t tableBytes = (storeBytes + 127) / 128 * 8;
+    struct Case {
+        const char* name;
+        std::function<bool(EditBench&, editing::Done)> run;
+    };
+    const std::vector<Case> cases{
+        {"normalise", [](EditBench& b, editing::Done d) { return b.processor().normalise(std::move(d)); }},
+        {"reverse", [](EditBench& b, editing::Done d) { return b.processor().reverse(std::move(d)); }},
+        {"invert", [](EditBench& b, editing::Done d) { return b.processor().invert(std::move(d)); }},
+    };
+    for (const auto& c : cases) {
+        int completed = 0;
+        for (uint64_t spare = 0; spare <= tableBytes + 4096; spare += tableBytes / 7) {
+            SCOPED_TRACE(std::string(c.name) + " with " + std::to_string(spare) + " bytes beyond the backup");
+            EditBench b;
+            ASSERT_TRUE(b.loadSamples(samples, 2));
+            b.processor().settings.normalisePercent = "100";
+            b.processor().settings.recutAfterNormalise = true;
+            b.editor().setupSelections(0, uint32_t(storeBytes));
+            const Picture before = Picture::of(b);
+            bool ok = false;
+            {
+                FreeSpace limit(int64_t(storeBytes + spare));
+                ok = b.run([&](editing::Done d) { return c.run(b, std::move(d)); });
+            }
+            if (ok) {
+                ++completed;
+                expectFreshTable(b, "completed");
+                EXPECT_NE(b.samples(), samples);
+            } else {
+                EXPECT_EQ(Picture::of(b).differs(before), "");
+            }
+        }
+        EXPECT_GT(completed, 0) << c.name;
+    }
+}
+
+} // namespace cleavix::test

@@ -84,10 +84,54 @@ void readBlock(const sample::TFileAndMemoryStream& data, uint64_t at, int16_t* b
     }
 }
 
-// The peak table a transform builds from the blocks it writes.
-struct PeaksOnTheWay {
-    sample::PeakTable& table;
-    bool failed = false;
+// The peak table a process of the whole sample builds from the blocks it writes, in order from
+// the store's first byte, rather than read the store once more after. A table that finds no room
+// on the disk is given up and built after, as after any process.
+class PeaksOnTheWay {
+public:
+    explicit PeaksOnTheWay(editing::Editor& editor)
+        : editor_(editor), channels_(editor.store().format().channels), dataLength_(editor.store().dataLength()) {
+        editing::beginPeaksOnTheWay(editor, channels_);
+    }
+    // The next written bytes of the store.
+    void add(const int16_t* block, size_t bytes) {
+        if (failed_) {
+            return;
+        }
+        try {
+            editor_.peaks().addBlocks(block, bytes);
+        } catch (const sample::StreamError&) {
+            failed_ = true; // no room for the table: the audio goes on, the table is rebuilt after
+        }
+    }
+    // A write of the store failed: the table half built describes the store as it is again.
+    void writeFailed(Pace& pace) {
+        try {
+            editing::dropPeaksAside(editor_);
+            editing::rebuildPeaksOnly(editor_, pace, dataLength_, channels_, true);
+        } catch (...) {
+        }
+    }
+    // Every byte written: true when the table is whole. Otherwise the disk had no room for it
+    // beside the one set aside: that one goes and the caller's finish() builds the table as it
+    // would have been.
+    bool end(Pace& pace) {
+        if (!failed_) {
+            try {
+                editing::endPeaksOnTheWay(editor_, pace, dataLength_);
+                return true;
+            } catch (const sample::StreamError&) {
+            }
+        }
+        editing::dropPeaksAside(editor_);
+        return false;
+    }
+
+private:
+    editing::Editor& editor_;
+    uint16_t channels_;
+    uint32_t dataLength_;
+    bool failed_ = false;
 };
 
 // Reads, changes and writes back the words `words` picks of [start, end) in blocks; fn maps one
@@ -122,12 +166,8 @@ bool transform(editing::Editor& editor, Pace& pace, uint32_t start, uint32_t end
             }
         }
         data.writeAllAt(start + done, w, n);
-        if (peaks != nullptr && !peaks->failed) {
-            try {
-                peaks->table.addBlocks(w, n); // while the block is fresh in the cache
-            } catch (const sample::StreamError&) {
-                peaks->failed = true; // no room for the table: the audio goes on, the table is rebuilt after
-            }
+        if (peaks != nullptr) {
+            peaks->add(w, n); // while the block is fresh in the cache
         }
         done += n;
         if (analysis != nullptr) {
@@ -153,13 +193,7 @@ public:
     TableAndDetectionFeed(PeaksOnTheWay& peaks, slicing::OnsetDetector& detector) : peaks_(peaks), detector_(detector) {}
     void begin(const sample::SampleFormat&) override {}
     void addSamples(const int16_t* samples, size_t count) override {
-        if (!peaks_.failed) {
-            try {
-                peaks_.table.addBlocks(samples, count * 2);
-            } catch (const sample::StreamError&) {
-                peaks_.failed = true;
-            }
-        }
+        peaks_.add(samples, count * 2);
         detector_.feed(samples, count);
     }
 
@@ -177,9 +211,8 @@ bool transformWhole(editing::Editor& editor, Pace& pace, int from, int to, Fn fn
                     bool& tableBuilt) {
     tableBuilt = false;
     const uint32_t dataLength = editor.store().dataLength();
-    const uint16_t channels = editor.store().format().channels;
-    editing::beginPeaksOnTheWay(editor, channels);
-    PeaksOnTheWay peaks{editor.peaks()};
+    PeaksOnTheWay peaks(editor);
+    // Without a detection the blocks need no ring: one buffer, kept in the cache, does.
     std::optional<TableAndDetectionFeed> feed;
     std::optional<sample::BlockAnalysis> analysis;
     if (detector != nullptr) {
@@ -195,29 +228,14 @@ bool transformWhole(editing::Editor& editor, Pace& pace, int from, int to, Fn fn
         }
     } catch (...) {
         analysis.reset(); // its thread is done with the table from here
-        // A failed write leaves a table half built: it describes the store as it is again.
-        try {
-            editing::dropPeaksAside(editor);
-            editing::rebuildPeaksOnly(editor, pace, dataLength, channels, true);
-        } catch (...) {
-        }
+        peaks.writeFailed(pace);
         throw;
     }
     analysis.reset();
     if (!complete) {
         return false;
     }
-    if (!peaks.failed) {
-        try {
-            editing::endPeaksOnTheWay(editor, pace, dataLength);
-            tableBuilt = true;
-            return true;
-        } catch (const sample::StreamError&) {
-        }
-    }
-    // The disk had no room for the table beside the one set aside: that one goes and the table
-    // is built as it would have been.
-    editing::dropPeaksAside(editor);
+    tableBuilt = peaks.end(pace);
     return true;
 }
 
@@ -388,8 +406,7 @@ void TReverseThread::run(jobs::JobContext& context) {
     const bool whole = keep == unit && e.opStart == 0 && e.opEnd == dataLength && dataLength % unit == 0;
     std::optional<PeaksOnTheWay> peaks;
     if (whole) {
-        editing::beginPeaksOnTheWay(editor_, channels);
-        peaks.emplace(PeaksOnTheWay{editor_.peaks()});
+        peaks.emplace(editor_);
     }
     bool stopped = false;
     for (uint64_t done = 0; done < units;) {
@@ -417,21 +434,12 @@ void TReverseThread::run(jobs::JobContext& context) {
             data.writeAllAt(at, out.data(), writable);
         } catch (...) {
             if (peaks) {
-                // A failed write leaves a table half built: it describes the store as it is again.
-                try {
-                    editing::dropPeaksAside(editor_);
-                    editing::rebuildPeaksOnly(editor_, pace, dataLength, channels, true);
-                } catch (...) {
-                }
+                peaks->writeFailed(pace);
             }
             throw;
         }
-        if (peaks && !peaks->failed) {
-            try {
-                peaks->table.addBlocks(reinterpret_cast<const int16_t*>(out.data()), writable);
-            } catch (const sample::StreamError&) {
-                peaks->failed = true; // no room for the table: the audio goes on, the table is rebuilt after
-            }
+        if (peaks) {
+            peaks->add(reinterpret_cast<const int16_t*>(out.data()), writable);
         }
         done += m;
         pace.report(double(done), double(units), 10, 90);
@@ -440,17 +448,8 @@ void TReverseThread::run(jobs::JobContext& context) {
             break;
         }
     }
-    if (peaks && !stopped) {
-        if (!peaks->failed) {
-            try {
-                editing::endPeaksOnTheWay(editor_, pace, dataLength);
-                return;
-            } catch (const sample::StreamError&) {
-            }
-        }
-        // The disk had no room for the table beside the one set aside: that one goes and the
-        // table is built as it would have been.
-        editing::dropPeaksAside(editor_);
+    if (peaks && !stopped && peaks->end(pace)) {
+        return;
     }
     finish(editor_, pace, stopped);
 }
@@ -539,7 +538,6 @@ void TNormThread::run(jobs::JobContext& context) {
     bool complete = false;
     if (whole) {
         const uint16_t channels = editor_.store().format().channels;
-        // Without a detection the blocks need no ring: one buffer, kept in the cache, does.
         auto detector = detection_ ? std::make_shared<slicing::OnsetDetector>(channels, dataLength) : nullptr;
         bool tableBuilt = false;
         complete = transformWhole(editor_, pace, 60, 100, [results](int16_t v) { return results[v + 32768]; },

@@ -1,14 +1,11 @@
 #include "sample/BlockAnalysis.h"
 
-#include "sample/PeakTable.h"
-
 #include <algorithm>
 
 namespace cleavix::sample {
 
-BlockAnalysis::BlockAnalysis(LoadObserver* observer, uint64_t storeLength, PeakTable* peaks)
-    : observer_(observer), peaks_(peaks),
-      threaded_((observer != nullptr || peaks != nullptr) && storeLength > kSlots * kSlotBytes) {
+BlockAnalysis::BlockAnalysis(LoadObserver* observer, uint64_t storeLength)
+    : observer_(observer), threaded_(observer != nullptr && storeLength > kSlots * kSlotBytes) {
     // A sample shorter than a slot needs no more than its own length.
     const size_t slotSamples = std::min<uint64_t>(kSlotBytes, storeLength + 1) / 2;
     for (size_t k = 0; k < (threaded_ ? kSlots : 1); ++k) {
@@ -29,18 +26,11 @@ int16_t* BlockAnalysis::freeSlot() {
     return slots_[handed_ % kSlots].data();
 }
 
-void BlockAnalysis::take(const int16_t* slot, size_t bytes) {
-    if (peaks_ != nullptr) {
-        peaks_->addBlocks(slot, bytes);
-    }
-    if (observer_ != nullptr) {
-        observer_->addSamples(slot, bytes / 2);
-    }
-}
-
 void BlockAnalysis::hand(size_t bytes) {
     if (!threaded_) {
-        take(slots_[0].data(), bytes);
+        if (observer_ != nullptr) {
+            observer_->addSamples(slots_[0].data(), bytes / 2);
+        }
         return;
     }
     std::lock_guard lock(mutex_);
@@ -85,7 +75,9 @@ void BlockAnalysis::run() {
         const size_t index = analysed_ % kSlots;
         lock.unlock();
         try {
-            take(slots_[index].data(), lengths_[index]);
+            if (observer_ != nullptr) {
+                observer_->addSamples(slots_[index].data(), lengths_[index] / 2);
+            }
         } catch (...) {
             lock.lock();
             error_ = std::current_exception();

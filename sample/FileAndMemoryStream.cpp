@@ -353,7 +353,7 @@ int64_t TFileAndMemoryStream::copyRangeFrom(const TFileAndMemoryStream& source, 
             if (errno == EINTR) {
                 continue;
             }
-            if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || errno == EBADF) {
+            if (kernelCannotCopy(errno)) {
                 // Not between these files: what is left goes through memory.
                 return done > 0 ? static_cast<int64_t>(done) : -1;
             }
@@ -365,6 +365,10 @@ int64_t TFileAndMemoryStream::copyRangeFrom(const TFileAndMemoryStream& source, 
         done += static_cast<size_t>(n);
     }
     return static_cast<int64_t>(done);
+}
+
+bool TFileAndMemoryStream::kernelCannotCopy(int error) {
+    return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP || error == EBADF;
 }
 
 int64_t TFileAndMemoryStream::copyRangeTo(uint64_t offset, int fd, size_t count, int& error) const {

@@ -77,6 +77,9 @@ public:
     // (EXDEV, EINVAL and the like when the kernel cannot copy between these files, ENOSPC when the
     // disk is full). Memory backing copies nothing, with error EINVAL. Positions stay alone.
     int64_t copyRangeTo(uint64_t offset, int fd, size_t count, int& error) const;
+    // Whether an errno from the kernel's copy means it cannot copy between the two files (the
+    // caller then copies through memory), not that the write failed.
+    static bool kernelCannotCopy(int error);
 
     // Memory backing only; nothing happens on a file-backed stream.
     void loadFromFile(const std::string& fileName);

@@ -27,6 +27,28 @@ std::vector<int16_t> widenTable(bool signedBytes) {
     return table;
 }
 
+// Builds the peak table from the slots the load hands to its analysis, then passes them on to the
+// load's own observer: on the analysis's thread, which reads every slot anyway for the detection.
+// (The store's writes stay on the reading thread: a slot written from the other core's cache makes
+// the kernel's copy several times slower.)
+class TableThenObserver final : public LoadObserver {
+public:
+    TableThenObserver(PeakTable* peaks, LoadObserver* observer) : peaks_(peaks), observer_(observer) {}
+    void begin(const SampleFormat&) override {} // the load tells its observer itself
+    void addSamples(const int16_t* samples, size_t count) override {
+        if (peaks_ != nullptr) {
+            peaks_->addBlocks(samples, count * 2);
+        }
+        if (observer_ != nullptr) {
+            observer_->addSamples(samples, count);
+        }
+    }
+
+private:
+    PeakTable* peaks_;
+    LoadObserver* observer_;
+};
+
 } // namespace
 
 LoadOutcome loadSampleData(const std::string& fileName, TFileAndMemoryStream& store, SampleFormat& format,
@@ -67,8 +89,8 @@ LoadOutcome loadSampleData(const std::string& fileName, TFileAndMemoryStream& st
         coming.dataLength = static_cast<uint32_t>(storeLength);
         observer->begin(coming);
     }
-    // The peak table is built on the analysis's thread, from the slots its observer reads anyway.
-    BlockAnalysis analysis(observer, storeLength, peaks);
+    TableThenObserver feed(peaks, observer);
+    BlockAnalysis analysis(peaks != nullptr || observer != nullptr ? &feed : nullptr, storeLength);
 
     // 64 KiB of 16-bit data per block; 8 KiB source blocks for 8-bit data (each widens to 16 KiB).
     const size_t sourceBlock = eightBit ? 8192 : 65536;

@@ -96,8 +96,7 @@ public:
             const int64_t copied = store.copyRangeTo(offset + done, fd_, want, error);
             done += static_cast<uint64_t>(copied);
             written_ += static_cast<uint64_t>(copied);
-            if (error != 0 && error != EXDEV && error != EINVAL && error != ENOSYS && error != EOPNOTSUPP &&
-                error != EBADF) {
+            if (error != 0 && !TFileAndMemoryStream::kernelCannotCopy(error)) {
                 fail(std::string("Cannot write: ") + std::strerror(error));
             }
             if (static_cast<size_t>(copied) < want) {

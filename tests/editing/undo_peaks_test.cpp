@@ -1,5 +1,6 @@
 // The peak table after edits and their undos: whether the undo brings back the table set aside by
 // the edit or builds it again, it must equal a table built afresh from the store.
+#include "EditPicture.h"
 #include "EditTestKit.h"
 #include "editing/ClipboardImage.h"
 #include "sample/PeakTable.h"
@@ -49,6 +50,17 @@ bool undo(EditBench& b) {
     return b.run([&](editing::Done d) { return b.editor().undo(std::move(d)); });
 }
 
+// Runs the command, then its undo and its redo, with a fresh table after each.
+void expectFreshThroughUndoAndRedo(EditBench& b, const std::string& name,
+                                   const std::function<bool(editing::Done)>& command) {
+    ASSERT_TRUE(b.run(command)) << name;
+    expectFreshTable(b, name);
+    ASSERT_TRUE(undo(b)) << name;
+    expectFreshTable(b, name + " undone");
+    ASSERT_TRUE(undo(b)) << name;
+    expectFreshTable(b, name + " redone");
+}
+
 void setImage(EditBench& b, uint16_t channels, const std::vector<int16_t>& samples) {
     b.editor().setClipboardImage(clipImage(channels, samples));
 }
@@ -85,12 +97,7 @@ TEST(UndoPeaks, EveryEditAndProcessLeavesAFreshTableThroughUndoAndRedo) {
         const uint32_t frame = channels * 2u;
         ASSERT_TRUE(b.loadSamples(wobble(size_t(channels) * 20000, channels), channels));
         const auto step = [&](const std::string& name, const std::function<bool(editing::Done)>& command) {
-            ASSERT_TRUE(b.run(command)) << name;
-            expectFreshTable(b, name);
-            ASSERT_TRUE(undo(b)) << name;
-            expectFreshTable(b, name + " undone");
-            ASSERT_TRUE(undo(b)) << name;
-            expectFreshTable(b, name + " redone");
+            expectFreshThroughUndoAndRedo(b, name, command);
         };
         b.editor().setupSelections(frame * 3001, frame * 4500);
         step("mid cut", [&](editing::Done d) { return b.editor().cut(std::move(d)); });
@@ -192,12 +199,8 @@ TEST(UndoPeaks, WholeSampleReverseAndNormaliseBuildTheTableOnTheWay) {
             EXPECT_TRUE(b.loadSamples(samples, channels));
             const uint32_t length = b.s().format().dataLength;
             b.editor().setupSelections(0, length);
-            EXPECT_TRUE(b.run([&](editing::Done d) { return b.processor().reverse(std::move(d)); }));
-            expectFreshTable(b, "reverse");
-            EXPECT_TRUE(undo(b));
-            expectFreshTable(b, "reverse undone");
-            EXPECT_TRUE(undo(b));
-            expectFreshTable(b, "reverse redone");
+            expectFreshThroughUndoAndRedo(b, "reverse",
+                                          [&](editing::Done d) { return b.processor().reverse(std::move(d)); });
             if (!tableFirst) {
                 // A new block size: the table's build knows nothing of the totals from here on
                 // until it is rebuilt, so the normalise measures.
@@ -219,12 +222,7 @@ TEST(UndoPeaks, WholeSampleReverseAndNormaliseBuildTheTableOnTheWay) {
                 // Invert and quantise of the whole sample build it on the way too.
                 const auto whole = [&](const std::string& name, const std::function<bool(editing::Done)>& command) {
                     b.editor().setupSelections(0, length);
-                    EXPECT_TRUE(b.run(command)) << name;
-                    expectFreshTable(b, name);
-                    EXPECT_TRUE(undo(b)) << name;
-                    expectFreshTable(b, name + " undone");
-                    EXPECT_TRUE(undo(b)) << name;
-                    expectFreshTable(b, name + " redone");
+                    expectFreshThroughUndoAndRedo(b, name, command);
                 };
                 whole("invert", [&](editing::Done d) { return b.processor().invert(std::move(d)); });
                 b.processor().settings.quantiseLevel = 3;
@@ -243,8 +241,6 @@ TEST(UndoPeaks, WholeSampleReverseAndNormaliseBuildTheTableOnTheWay) {
 }
 
 } // namespace cleavix::test
-
-#include "EditPicture.h"
 
 namespace cleavix::test {
 

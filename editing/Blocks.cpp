@@ -116,7 +116,7 @@ bool moveInKernel(sample::TFileAndMemoryStream& stream, uint64_t from, uint64_t 
 } // namespace
 
 bool moveBlock(sample::TFileAndMemoryStream& stream, uint64_t fromOffset, uint64_t toOffset, uint64_t count,
-               Pace& pace, int from, int to) {
+               Pace& pace, int from, int to, const std::function<void(uint64_t moved)>& moved) {
     if (fromOffset == toOffset || count == 0) {
         pace.set(to);
         return true;
@@ -138,6 +138,9 @@ bool moveBlock(sample::TFileAndMemoryStream& stream, uint64_t fromOffset, uint64
             std::fill(chunk.begin() + long(got), chunk.begin() + long(n), uint8_t{0});
             stream.writeAllAt(toOffset + at, chunk.data(), n);
             done += n;
+        }
+        if (moved && toOffset < fromOffset) {
+            moved(done);
         }
         pace.report(double(done), double(count), from, to);
         if (done < count && pace.stopped()) {

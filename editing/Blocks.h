@@ -9,6 +9,7 @@
 #include "sample/FileAndMemoryStream.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -56,9 +57,11 @@ uint64_t readBlocks(sample::TFileAndMemoryStream& source, uint8_t* out, uint64_t
                     int from, int to);
 
 // Moves count bytes from `fromOffset` to `toOffset` inside one stream, as memmove would, in
-// chunks of 512000 bytes. Returns false when stopped before the end.
+// chunks of 512000 bytes. Returns false when stopped before the end. A move down goes front to
+// back: after each chunk `moved` (when given) hears how many bytes from toOffset are in their
+// final place, and the move writes nothing before them again.
 bool moveBlock(sample::TFileAndMemoryStream& stream, uint64_t fromOffset, uint64_t toOffset, uint64_t count,
-               Pace& pace, int from, int to);
+               Pace& pace, int from, int to, const std::function<void(uint64_t moved)>& moved = {});
 
 // A working file that deletes itself when the last owner lets go of it, so a scratch or redo
 // file never outlives its operation, even when a session ends with a worker still running.

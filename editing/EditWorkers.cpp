@@ -1,6 +1,7 @@
 #include "editing/EditWorkers.h"
 
 #include "editing/ClipboardImage.h"
+#include "editing/PeaksBehindAMove.h"
 
 #include <algorithm>
 #include <cmath>
@@ -36,9 +37,6 @@ bool makeBackup(Editor& editor, jobs::JobContext& context, Pace& pace, uint32_t 
     return true;
 }
 
-namespace {
-
-// The table of the store as the backup found it waits for the undo. True when it was set aside now.
 bool setPeaksAside(Editor& editor) {
     UndoRecord& record = editor.record();
     if (!editor.undoEnabled() || record.returnsTo == 0) {
@@ -50,8 +48,6 @@ bool setPeaksAside(Editor& editor) {
     }
     return true;
 }
-
-} // namespace
 
 void dropPeaksAside(Editor& editor) {
     editor.peaks().forgetSpare();
@@ -119,11 +115,21 @@ void TEditThread::run(jobs::JobContext& context) {
     e.newEnd = e.opStart;
     auto& data = editor_.store().stream();
     Pace firm = pace.firm();
+    const uint32_t newLength = dataLength - length;
     if (dataLength > e.opEnd) {
-        moveBlock(data, e.opEnd, e.opStart, dataLength - e.opEnd, firm, 0, 90);
+        // The table is built behind the tail as it moves down; what is before the cut is in place.
+        PeaksBehindAMove peaks(editor_, newLength, channels, e.opStart);
+        peaks.finalUpTo(e.opStart);
+        moveBlock(data, e.opEnd, e.opStart, dataLength - e.opEnd, firm, 0, 90,
+                  [&](uint64_t moved) { peaks.finalUpTo(e.opStart + moved); });
+        peaks.waitForAll();
+        data.setSize(newLength);
+        e.scratchLength = newLength;
+        peaks.finish(pace);
+        return;
     }
-    data.setSize(dataLength - length);
-    e.scratchLength = dataLength - length;
+    data.setSize(newLength);
+    e.scratchLength = newLength;
     rebuildPeaksAfter(editor_, pace, e.scratchLength, channels, false, e.opStart);
 }
 
@@ -346,10 +352,14 @@ void TCropThread::run(jobs::JobContext& context) {
     }
     e.applied = true;
     Pace firm = pace.firm();
-    moveBlock(data, e.opStart, 0, e.opEnd - e.opStart, firm, 0, 90);
-    data.setSize(e.opEnd - e.opStart);
-    e.scratchLength = e.opEnd - e.opStart;
-    rebuildPeaksAfter(editor_, pace, e.scratchLength, channels, false);
+    const uint32_t newLength = e.opEnd - e.opStart;
+    // The table is built behind the range as it moves to the start.
+    PeaksBehindAMove peaks(editor_, newLength, channels, 0);
+    moveBlock(data, e.opStart, 0, newLength, firm, 0, 90, [&](uint64_t moved) { peaks.finalUpTo(moved); });
+    peaks.waitForAll();
+    data.setSize(newLength);
+    e.scratchLength = newLength;
+    peaks.finish(pace);
 }
 
 void TRandomiseBackupThread::run(jobs::JobContext& context) {

@@ -27,6 +27,9 @@ void rebuildPeaksAfter(Editor& editor, Pace& pace, uint32_t dataLength, uint16_t
 // and once every byte is written the table marked as describing the store. A worker stopped half
 // way calls rebuildPeaksAfter (stopped) instead of the end.
 void beginPeaksOnTheWay(Editor& editor, uint16_t channels);
+// The table of the store as the backup found it waits for the undo (with undo on and a table
+// that described the store). True when it was set aside now.
+bool setPeaksAside(Editor& editor);
 // The table set aside is given up (its disk space with it), and the undo will rebuild instead.
 void dropPeaksAside(Editor& editor);
 void endPeaksOnTheWay(Editor& editor, Pace& pace, uint32_t dataLength);

@@ -1,6 +1,7 @@
 #include "sample/PeakTable.h"
 
 #include "sample/IoBuffer.h"
+#include "sample/PeakKernels.h"
 
 #include <algorithm>
 #include <cstring>
@@ -154,37 +155,6 @@ uint64_t PeakTable::beginBuildKeeping(uint16_t channels, uint64_t entries) {
 
 namespace {
 
-#if defined(__SSE2__)
-// The words of one whole block of `count` samples (a multiple of 8), 8 samples at a time: lane j
-// sees the samples k = j (mod 8), so in stereo the even lanes hold the first channel and the odd
-// lanes the second.
-inline void wholeBlockWords(const int16_t* samples, size_t count, uint16_t channels, int32_t* words) {
-    const auto load = [&](size_t k) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + k)); };
-    __m128i hi = load(0);
-    __m128i lo = hi;
-    for (size_t k = 8; k < count; k += 8) {
-        const __m128i v = load(k);
-        hi = _mm_max_epi16(hi, v);
-        lo = _mm_min_epi16(lo, v);
-    }
-    // Fold the lanes: halves, then pairs of 32-bit lanes; in mono also the two samples of a pair.
-    hi = _mm_max_epi16(hi, _mm_shuffle_epi32(hi, _MM_SHUFFLE(1, 0, 3, 2)));
-    lo = _mm_min_epi16(lo, _mm_shuffle_epi32(lo, _MM_SHUFFLE(1, 0, 3, 2)));
-    hi = _mm_max_epi16(hi, _mm_shuffle_epi32(hi, _MM_SHUFFLE(2, 3, 0, 1)));
-    lo = _mm_min_epi16(lo, _mm_shuffle_epi32(lo, _MM_SHUFFLE(2, 3, 0, 1)));
-    if (channels == 1) {
-        hi = _mm_max_epi16(hi, _mm_shufflelo_epi16(hi, _MM_SHUFFLE(2, 3, 0, 1)));
-        lo = _mm_min_epi16(lo, _mm_shufflelo_epi16(lo, _MM_SHUFFLE(2, 3, 0, 1)));
-    }
-    const auto high = static_cast<uint32_t>(_mm_cvtsi128_si32(hi));
-    const auto low = static_cast<uint32_t>(_mm_cvtsi128_si32(lo));
-    words[0] = packPeak(static_cast<int16_t>(high & 0xFFFF), static_cast<int16_t>(low & 0xFFFF));
-    if (channels == 2) {
-        words[1] = packPeak(static_cast<int16_t>(high >> 16), static_cast<int16_t>(low >> 16));
-    }
-}
-#endif
-
 // The exact sum of `count` samples.
 int64_t sumOf(const int16_t* samples, size_t count) {
     int64_t sum = 0;
@@ -221,34 +191,31 @@ void PeakTable::addBlocks(const int16_t* samples, size_t bytes) {
     if (bytes % 2 != 0) {
         fedWhole_ = false; // half a sample: the totals no longer match the store's bytes
     }
-    fed_.sum += sumOf(samples, total);
     fed_.count += total;
     size_t i = 0;
-#if defined(__SSE2__)
-    // Whole blocks from a block boundary (the load's and the rebuild's usual case) in vector
-    // registers; the words are the same as the general loop's below.
-    if (inBlock_ == 0 && samplesPerBlock % 8 == 0 && samplesPerBlock > 0) {
+    // Whole blocks from a block boundary (the load's and the rebuild's usual case) through the
+    // kernel; the words are the same as the general loop's below.
+    if (inBlock_ == 0 && samplesPerBlock % 32 == 0 && samplesPerBlock > 0) {
+        static const WholeBlocksFunction wholeBlocks = bestWholeBlocks();
+        BlockTotals seen;
         while (i + samplesPerBlock <= total) {
             // As many blocks as the pending words have room for, written in place.
             const size_t room = std::max<size_t>(1, (kPendingWords - std::min(kPendingWords, pending_.size())) / channels_);
             const size_t blocks = std::min(room, (total - i) / samplesPerBlock);
-            size_t at = pending_.size();
+            const size_t at = pending_.size();
             pending_.resize(at + blocks * channels_);
-            for (size_t b = 0; b < blocks; ++b, i += samplesPerBlock, at += channels_) {
-                wholeBlockWords(samples + i, samplesPerBlock, channels_, pending_.data() + at);
-                for (size_t c = 0; c < channels_; ++c) {
-                    const PeakWord word = unpackPeak(pending_[at + c]);
-                    fed_.lowest = std::min<int>(fed_.lowest, word.min);
-                    fed_.highest = std::max<int>(fed_.highest, word.max);
-                }
-            }
+            wholeBlocks(samples + i, blocks, samplesPerBlock, channels_, pending_.data() + at, seen);
+            i += blocks * samplesPerBlock;
             entries_ += blocks;
             if (pending_.size() >= kPendingWords) {
                 flushWords();
             }
         }
+        fed_.lowest = std::min(fed_.lowest, seen.lowest);
+        fed_.highest = std::max(fed_.highest, seen.highest);
+        fed_.sum += seen.sum;
     }
-#endif
+    fed_.sum += sumOf(samples + i, total - i);
     while (i < total) {
         const size_t take = std::min(total - i, samplesPerBlock - inBlock_);
         const size_t end = i + take;

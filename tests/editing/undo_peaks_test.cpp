@@ -289,3 +289,68 @@ TEST(UndoPeaks, NoRoomForTheTableBuiltOnTheWayStillLeavesAFreshTable) {
 }
 
 } // namespace cleavix::test
+
+namespace cleavix::test {
+
+// A cut and a crop build the table behind the tail as it moves down, on a thread of their own,
+// from the bytes already in place: on a sample many move chunks long, cut at its start, in its
+// middle by a length that is no whole number of blocks, and just before its end, and cropped, the
+// table must equal one built afresh, in mono and stereo, through undo and redo, and whatever room
+// the disk has for the edit (each run either completes with a fresh table or changes nothing).
+TEST(UndoPeaks, ACutOrCropOfALongSampleBuildsItsTableBehindTheMove) {
+    for (const uint16_t channels : {uint16_t(1), uint16_t(2)}) {
+        SCOPED_TRACE(channels == 1 ? "mono" : "stereo");
+        EditBench b;
+        const uint32_t frame = channels * 2u;
+        const size_t frames = 1100003; // several 512000-byte move chunks in mono already
+        ASSERT_TRUE(b.loadSamples(wobble(channels * frames, 30 + channels), channels));
+        const auto step = [&](const std::string& name, uint32_t from, uint32_t to, bool crop) {
+            b.editor().setupSelections(frame * from, frame * to);
+            if (crop) {
+                b.slicer().setLoop(frame * from, frame * to);
+            }
+            expectFreshThroughUndoAndRedo(b, name, [&](editing::Done d) {
+                return crop ? b.editor().crop(std::move(d)) : b.editor().cut(std::move(d));
+            });
+            ASSERT_TRUE(undo(b)) << name << ": back to the whole sample";
+        };
+        step("cut at the start", 0, 44100, false);
+        step("cut in the middle", 333333, 333333 + 4 * 1003 + 1, false);
+        step("cut before the end", uint32_t(frames - 5000), uint32_t(frames - 3), false);
+        step("crop", 70001, 900017, true);
+    }
+
+    const auto samples = wobble(2 * 700001, 41);
+    const uint64_t storeBytes = samples.size() * 2;
+    const uint64_t tableBytes = (storeBytes + 127) / 128 * 8;
+    const uint32_t cutFrom = 4 * 1001;
+    const uint32_t cutTo = 4 * 60017;
+    int completed = 0;
+    int refused = 0;
+    for (uint64_t spare = 0; spare <= cutTo - cutFrom + 2 * tableBytes; spare += 16384) {
+        SCOPED_TRACE("cut with " + std::to_string(spare) + " bytes of disk space");
+        EditBench b;
+        ASSERT_TRUE(b.loadSamples(samples, 2));
+        b.editor().setupSelections(cutFrom, cutTo);
+        const Picture before = Picture::of(b);
+        bool ok = false;
+        {
+            FreeSpace limit{int64_t(spare)};
+            ok = b.run([&](editing::Done d) { return b.editor().cut(std::move(d)); });
+        }
+        if (ok) {
+            ++completed;
+            expectFreshTable(b, "completed");
+            ASSERT_TRUE(undo(b));
+            expectFreshTable(b, "undone");
+            EXPECT_EQ(b.samples(), samples);
+        } else {
+            ++refused;
+            EXPECT_EQ(Picture::of(b).differs(before), "");
+        }
+    }
+    EXPECT_GT(completed, 1);
+    EXPECT_GT(refused, 1);
+}
+
+} // namespace cleavix::test

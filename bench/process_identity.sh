@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Checks that a change to the load, the in-place processes, cut and undo or the save leaves every
+# Checks that a change to the load, the in-place processes, cut, crop and undo or the save leaves every
 # output byte for byte as it was.
 #   bench/process_identity.sh record DIR [CLI]    makes the test files in DIR/files (once) and keeps
 #                                                 the checksum of every output in DIR/expected.txt
@@ -75,6 +75,8 @@ quant8right	open F|select-all|channel right|quantise 8|dump-store O/store
 silence	open F|select 2000 90000|silence|dump-store O/store|undo|dump-store O/undone
 cutundo	open F|select 0 176400|cut|dump-store O/store|dump-state|undo|dump-store O/undone|dump-state|undo|dump-store O/redone
 cutmid	open F|select 1000 5000|cut|undo|dump-store O/store|dump-points
+cutpeaks	open F|select 1000 5000|cut|dump-peaks O/peaks|undo|dump-peaks O/undone|undo|dump-peaks O/redone
+croppeaks	open F|loop 1000 90000|crop|dump-store O/store|dump-peaks O/peaks|undo|dump-store O/undone|dump-peaks O/peaksundone
 save	open F|save O/out.wav|save O/out.aif|save O/out8.wav --bits 8
 EOF
 }

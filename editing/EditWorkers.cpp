@@ -116,21 +116,15 @@ void TEditThread::run(jobs::JobContext& context) {
     auto& data = editor_.store().stream();
     Pace firm = pace.firm();
     const uint32_t newLength = dataLength - length;
-    if (dataLength > e.opEnd) {
-        // The table is built behind the tail as it moves down; what is before the cut is in place.
-        PeaksBehindAMove peaks(editor_, newLength, channels, e.opStart);
-        peaks.finalUpTo(e.opStart);
-        moveBlock(data, e.opEnd, e.opStart, dataLength - e.opEnd, firm, 0, 90,
-                  [&](uint64_t moved) { peaks.finalUpTo(e.opStart + moved); });
-        peaks.waitForAll();
-        data.setSize(newLength);
-        e.scratchLength = newLength;
-        peaks.finish(pace);
-        return;
-    }
+    // The table is built behind the tail as it moves down; what is before the cut is in place.
+    PeaksBehindAMove peaks(editor_, newLength, channels, e.opStart);
+    peaks.finalUpTo(e.opStart);
+    moveBlock(data, e.opEnd, e.opStart, dataLength - e.opEnd, firm, 0, 90,
+              [&](uint64_t moved) { peaks.finalUpTo(e.opStart + moved); });
+    peaks.waitForAll();
     data.setSize(newLength);
     e.scratchLength = newLength;
-    rebuildPeaksAfter(editor_, pace, e.scratchLength, channels, false, e.opStart);
+    peaks.finish(pace);
 }
 
 void TCopyThread::run(jobs::JobContext& context) {

@@ -18,11 +18,7 @@ PeaksBehindAMove::PeaksBehindAMove(Editor& editor, uint32_t newLength, uint16_t 
     const uint32_t blockBytes = peaks.blockBytes();
     const uint64_t keep = aside_ && blockBytes > 0 ? std::min(unchangedBytes, newLength) / blockBytes : 0;
     try {
-        if (keep > 0) {
-            built_ = peaks.beginBuildKeeping(channels, keep) * blockBytes;
-        } else {
-            peaks.beginBuild(channels);
-        }
+        built_ = peaks.beginBuildKeeping(channels, keep) * blockBytes;
     } catch (const sample::StreamError&) {
         error_ = std::current_exception(); // finish() builds the table in place instead
         return;

@@ -311,10 +311,7 @@ void rebuildPeaks(const TFileAndMemoryStream& store, const SampleFormat& format,
     constexpr size_t kChunk = 131072;
     const uint64_t total = format.dataLength;
     const uint64_t keep = table.blockBytes() > 0 ? std::min<uint64_t>(keepBytes, total) / table.blockBytes() : 0;
-    uint64_t done = keep > 0 ? table.beginBuildKeeping(format.channels, keep) * table.blockBytes() : 0;
-    if (keep == 0) {
-        table.beginBuild(format.channels);
-    }
+    uint64_t done = table.beginBuildKeeping(format.channels, keep) * table.blockBytes();
     IoBuffer<int16_t> buffer(kChunk / 2);
     while (done < total) {
         const size_t want = static_cast<size_t>(std::min<uint64_t>(kChunk, total - done));

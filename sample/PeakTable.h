@@ -78,7 +78,7 @@ public:
     // beginBuild, then the first `entries` entries copied from the table set aside, which the
     // caller knows to describe a store whose first entries * blockBytes() bytes are those of the
     // store being built from. Returns the entries kept: fewer (down to 0) when the spare has fewer,
-    // other channels or another block size.
+    // other channels or another block size. Keeping 0 entries is beginBuild.
     uint64_t beginBuildKeeping(uint16_t channels, uint64_t entries);
     void addBlocks(const int16_t* samples, size_t bytes); // any length; split into peak blocks
     void endBuild();
